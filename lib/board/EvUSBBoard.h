@@ -1,0 +1,186 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include <sigc++/sigc++.h>
+
+#include <korvik/USBDeviceStatus.h>
+
+#include "board/ChannelAccessParams.h"
+#include "board/ClockEstimator.h"
+
+namespace KORVIK {
+
+class GreyfinModel;
+class Library;
+
+/// Abstract board: identity, channel access, counters, NV sector, chip model.
+class EvUSBBoard : public sigc::trackable {
+public:
+    enum { NV_SECTOR_SIZE = 512, NV_WORDS = 256, NV_AREA_SIZE = 384 };
+
+    EvUSBBoard(Library* library, const std::string& serial, const std::string& interface,
+               const std::string& display_name, const std::string& mac);
+    virtual ~EvUSBBoard();
+
+    EvUSBBoard(const EvUSBBoard&) = delete;
+    EvUSBBoard& operator=(const EvUSBBoard&) = delete;
+
+    virtual void reference();
+    virtual void unreference();
+    virtual unsigned get_boardflags();
+    virtual int queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* destination_mac) = 0;
+    virtual void leave_registry();
+    virtual bool is_dead();
+    virtual bool is_net_up();
+    virtual int get_report11() = 0;
+    virtual void set_report10(bool a, bool b) = 0;
+    virtual void evusb_write(uint16_t address, uint8_t value) = 0;
+    virtual uint16_t evusb_read16(uint16_t address) = 0;
+    virtual void set_flashctl(uint8_t v) = 0;
+    virtual int get_flashctl() = 0;
+    virtual void set_flashaddr(uint8_t a) = 0;
+    virtual int get_flashaddr() = 0;
+    virtual void set_flashdata(uint16_t w) = 0;
+    virtual int get_flashdata() = 0;
+    virtual void evusb_set_ethstate(uint8_t state) = 0;
+    virtual int evusb_get_ethstate() = 0;
+    virtual void set_chacc(const uint8_t block[9], const uint8_t addresses[12]) = 0;
+    virtual void get_chacc(uint8_t block[9], uint8_t addresses[12]) = 0;
+    virtual std::list<std::string> get_chacc_supported_channelaccessmodes();
+    virtual int get_chacc_channelaccessmode();
+    virtual double get_chacc_ppersistence();
+    virtual double get_chacc_slottime();
+    virtual double get_chacc_rssithreshold();
+    virtual double get_chacc_bgndthreshold();
+    virtual unsigned get_chacc_preamble();
+    virtual double get_chacc_preamble_sec();
+    virtual unsigned get_chacc_addrlength();
+    virtual bool get_chacc_addrmatch1();
+    virtual bool get_chacc_addrmatch2();
+    virtual void get_chacc_addr1(uint8_t* out6);
+    virtual void get_chacc_addr2(uint8_t* out6);
+    virtual void read_boardnv();
+    virtual void store_boarddefaults();
+    virtual void set_chacc_channelaccessmode(int mode);
+    virtual void set_chacc_ppersistence(double p);
+    virtual void set_chacc_slottime(double seconds);
+    virtual void set_chacc_rssithreshold(double dbm);
+    virtual void set_chacc_bgndthreshold(double v);
+    virtual void set_chacc_preamble(uint8_t bytes);
+    virtual void set_chacc_addrlength(uint8_t n);
+    virtual void set_chacc_addrmatch1(bool on);
+    virtual void set_chacc_addrmatch2(bool on);
+    virtual void set_chacc_addr1(const uint8_t* addr6);
+    virtual void set_chacc_addr2(const uint8_t* addr6);
+
+    // Non-virtual operations.
+    void set_model(GreyfinModel* model);
+    GreyfinModel* get_model() const { return model; }
+    unsigned get_chipflags() const;
+    unsigned get_match_address(uint8_t* out, unsigned max);
+    void reset_packetcounters();
+    void set_nv_ethmac(const uint8_t* mac);
+    void set_nv_radio_ethmac(const uint8_t* mac);
+    void set_nv_serial(const std::string& serial);
+    void load_chipoperating();
+    void load_chipdefaults();
+    void load_boarddefaults();
+    /// Queues a packet; throws std::runtime_error when it cannot be queued.
+    void send_packet(const uint8_t* data, unsigned len, const uint8_t* address);
+    void send_bpq_packet(const uint8_t* data, unsigned len, const uint8_t* address);
+    void set_transmit_cw(bool on);
+    bool is_transmit_cw() const { return transmit_cw; }
+
+    /// Status handling: clock estimate, reprogramming state machine, status signal.
+    void handle_status(USBDeviceStatus s);
+    /// Requests chip reprogramming jobs: bit 0 job 1, bit 1 job 2.
+    void start_reprogramming(unsigned mask);
+    int get_reprogram_state() const { return reprogram_state; }
+    unsigned get_pending_reprogram() const { return pending_reprogram; }
+    const ClockEstimator& get_clock_estimator() const { return clock; }
+
+    Library* get_library() const { return library; }
+    const std::string& get_serial() const { return serial; }
+    const std::string& get_interface() const { return interface; }
+    const std::string& get_display_name() const { return display_name; }
+    const std::string& get_nv_serial() const { return nv_serial; }
+    const uint8_t* get_ethernet_mac() const { return ethernet_mac; }
+    const uint8_t* get_radio_ethernet_mac() const { return radio_ethernet_mac; }
+    const uint8_t* get_nv_ethernet_mac() const { return nv_ethernet_mac; }
+    const uint8_t* get_nv_radio_ethernet_mac() const { return nv_radio_ethernet_mac; }
+    unsigned get_rx_pkt_count() const { return rx_pkt_count; }
+    unsigned get_tx_pkt_count() const { return tx_pkt_count; }
+    int get_refcount() const { return refcount; }
+    const ChannelAccessParams& get_chacc_params() const { return chacc; }
+    const ChannelAccessParams& get_nv_chacc_params() const { return nv_chacc; }
+
+    // NV sector access (flash words through the board operations).
+    void load_nv(uint8_t buffer[NV_SECTOR_SIZE]);
+    void write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+
+    sigc::signal<void(const USBDeviceStatus&)> signal_status;
+    sigc::signal<void(const uint8_t*, unsigned, const uint8_t*, int16_t, int32_t)> signal_receive;
+    sigc::signal<void(const uint8_t*, unsigned, const uint8_t*)> signal_transmit;
+    sigc::signal<void()> signal_changed_nv_ethmac;
+    sigc::signal<void()> signal_changed_nv_radio_ethmac;
+    sigc::signal<void()> signal_changed_nv_serial;
+    sigc::signal<void()> signal_changed_chacc_channelaccessmode;
+    sigc::signal<void()> signal_changed_chacc_ppersistence;
+    sigc::signal<void()> signal_changed_chacc_slottime;
+    sigc::signal<void()> signal_changed_chacc_rssithreshold;
+    sigc::signal<void()> signal_changed_chacc_bgndthreshold;
+    sigc::signal<void()> signal_changed_chacc_preamble;
+    sigc::signal<void()> signal_changed_chacc_addrmatch1;
+    sigc::signal<void()> signal_changed_chacc_addrmatch2;
+    sigc::signal<void()> signal_changed_chacc_addrlength;
+    sigc::signal<void()> signal_changed_chacc_addr1;
+    sigc::signal<void()> signal_changed_chacc_addr2;
+    sigc::signal<void()> signal_changed_transmit_cw;
+    sigc::signal<void()> signal_changed_packetcounters;
+
+protected:
+    /// Layout hooks of the NV sector: the base writes and reads the first
+    /// layout, the net board the second.
+    virtual void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]);
+    virtual void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// Offsets of crystal frequency, tolerance, channel-access block and NV area.
+    struct NvLayout { unsigned xtal, tolerance, chacc, addresses, area; };
+    virtual NvLayout nv_layout() const;
+
+    void emit_all_chacc_signals();
+    void send_chacc();
+
+    int refcount = 0;
+    Library* library;
+    std::string serial;
+    std::string interface;
+    std::string display_name;
+    uint8_t ethernet_mac[6];
+    uint8_t radio_ethernet_mac[6];
+    std::string nv_serial;
+    uint8_t nv_ethernet_mac[6];
+    uint8_t nv_radio_ethernet_mac[6];
+    unsigned rx_pkt_count = 0;
+    unsigned tx_pkt_count = 0;
+    GreyfinModel* model = nullptr;
+    ChannelAccessParams chacc;
+    ChannelAccessParams nv_chacc;
+    uint32_t pending_reprogram = 0;
+    int reprogram_state = 0;
+    bool transmit_cw = false;
+    uint8_t last_status_code = 0xFF;
+    uint8_t last_status_detail = 0xFF;
+    ClockEstimator clock;
+    uint64_t extended_ticks = 0;
+    sigc::connection reprogram_timer;
+    sigc::connection model_connection_a;
+    sigc::connection model_connection_b;
+    int autorange_result_a = -3;
+    int autorange_result_b = -3;
+};
+
+} // namespace KORVIK

@@ -1,0 +1,289 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include <sigc++/sigc++.h>
+
+#include <korvik/USBDeviceStatus.h>
+
+namespace KORVIK {
+
+class EvUSBBoard;
+
+/// Register record flags.
+enum RegisterFlags : uint32_t {
+    REG_RECEIVE = 1,
+    REG_TRANSMIT = 2,
+    REG_SHARED = 4,
+};
+
+/// Chip capability flags.
+enum ChipFlags : unsigned {
+    CHIP_RECEIVE = 1,
+    CHIP_TRANSMIT = 2,
+};
+
+/// Modulation ids, the same on every chip.
+enum Modulation : int {
+    MOD_ASK = 0,
+    MOD_ASK_COHERENT = 1,
+    MOD_ASK_SHAPED = 2,
+    MOD_ASK_SHAPED_COHERENT = 3,
+    MOD_PSK = 4,
+    MOD_PSK_SHAPED = 5,
+    MOD_OQPSK = 6,
+    MOD_MSK = 7,
+    MOD_FSK = 8,
+    MOD_GFSK = 9,
+    MOD_4FSK = 10,
+};
+
+/// Encoding option bits of get_supported_encodingmodes().
+enum EncodingBits : unsigned {
+    ENC_INVERT = 1,
+    ENC_DIFF = 2,
+    ENC_SCRAMBLER = 4,
+    ENC_MANCHESTER = 8,
+};
+
+struct Register {
+    Register() = default;
+    Register(const std::string& name, uint16_t chipaddr, uint16_t operatingaddr,
+             uint8_t defaultvalue, uint8_t mask, uint32_t flags);
+
+    std::string name = "??";
+    uint32_t flags = 0;
+    uint16_t chipaddr = 0;
+    uint16_t operatingaddr = 0;
+    uint8_t mask = 0;
+    uint8_t chipvalue = 0;
+    uint8_t committedvalue = 0;
+    uint8_t nvvalue = 0;
+    uint8_t defaultvalue = 0;
+
+    /// (mask AND v) OR (NOT mask AND default): bits outside the mask keep the default.
+    uint8_t masked(uint8_t v) const { return uint8_t((mask & v) | (~mask & defaultvalue)); }
+};
+
+struct BitfieldSegment {
+    uint8_t reg;    ///< register index
+    uint8_t lowbit; ///< lowest bit, 0..7
+    uint8_t width;  ///< 1..8
+};
+
+struct Bitfield {
+    std::string name;
+    std::string description;
+    std::string tooltip;
+    std::vector<BitfieldSegment> segments; ///< least significant bits first
+};
+
+/// Abstract base of the chip register models: a shadow copy of the chip's
+/// registers, named bitfields, commit to the board and change signals.
+class GreyfinModel {
+public:
+    explicit GreyfinModel(EvUSBBoard* board);
+    virtual ~GreyfinModel();
+
+    GreyfinModel(const GreyfinModel&) = delete;
+    GreyfinModel& operator=(const GreyfinModel&) = delete;
+
+    virtual void idle_hook(unsigned) = 0;
+    virtual void terminate_autoranging(int rx_result, int tx_result) = 0;
+
+    virtual std::vector<uint8_t> get_nvarea();
+    virtual void set_nvarea(const std::vector<uint8_t>& bytes);
+    virtual void load_chipdefaults();
+    virtual void load_boarddefaults();
+    virtual void load_chipoperating();
+    virtual void commit_registers();
+    virtual void commit_all_registers();
+
+    virtual std::string get_chip_name() = 0;
+    virtual unsigned get_chipflags() = 0;
+
+    virtual std::list<std::string> get_supported_rx_btr_settings();
+    virtual std::list<std::string> get_supported_modulations();
+    virtual std::list<std::string> get_supported_framingmodes();
+    virtual std::list<std::string> get_supported_crcmodes();
+    virtual unsigned get_supported_encodingmodes();
+
+    virtual int get_rx_modulation() = 0;
+    virtual int get_tx_modulation() = 0;
+    virtual bool is_modulation_shaped(int m);
+    virtual bool is_modulation_ask(int m);
+    virtual bool is_modulation_psk(int m);
+    virtual bool is_modulation_fsk(int m);
+    virtual bool is_modulation_4fsk(int m);
+
+    virtual double get_rx_carrierfrequency() = 0;
+    virtual double get_tx_carrierfrequency() = 0;
+    virtual double get_rx_bandwidth() = 0;
+    virtual double get_tx_deviation() = 0;
+    virtual double get_rx_bitrate() = 0;
+    virtual double get_tx_bitrate() = 0;
+    virtual int get_rx_btr();
+    virtual int get_rx_btr_preamble();
+    virtual double get_tx_power() = 0;
+    virtual unsigned get_rx_range() = 0;
+    virtual unsigned get_tx_range() = 0;
+    virtual double get_rx_maxfrequencyoffset() = 0;
+    virtual double convert_frequencyoffset(int offset) = 0;
+    virtual double get_iffrequency() = 0;
+    virtual int get_agcreference() = 0;
+
+    virtual int get_framingmode() = 0;
+    virtual bool is_framingmode_raw() = 0;
+    virtual bool is_framingmode_rawsoft() = 0;
+    virtual bool is_framingmode_rawpreamblematch() = 0;
+    virtual bool is_framingmode_hdlc() = 0;
+    virtual bool is_framingmode_hdlc_fec();
+    virtual bool is_framingmode_zigbee();
+    virtual bool is_framingmode_zigbee_900() = 0;
+    virtual bool is_framingmode_zigbee_2g4() = 0;
+    virtual bool is_framingmode_wiremode() = 0;
+    virtual bool is_framingmode_crcsupported() = 0;
+
+    virtual bool get_enc_invert() = 0;
+    virtual bool get_enc_diff() = 0;
+    virtual bool get_enc_scrambler() = 0;
+    virtual bool get_enc_manchester() = 0;
+    virtual int get_crcmode() = 0;
+    virtual unsigned get_crcinit() = 0;
+    virtual unsigned get_crclength();
+    virtual bool is_crcmode_ccitt() = 0;
+    virtual bool is_crcmode_crc16() = 0;
+    virtual bool is_crcmode_dnp() = 0;
+    virtual bool is_crcmode_crc32() = 0;
+
+    virtual uint8_t get_txkeyup();
+    virtual unsigned get_txkeyup_length() = 0;
+    virtual unsigned get_preamble() = 0;
+    virtual unsigned get_preamble_length() = 0;
+    virtual unsigned get_postamble_length() = 0;
+    virtual USBDeviceCurrents get_currents();
+
+    virtual void set_xtal_frequency(unsigned hz);
+    virtual void set_xtal_tolerance(double ppm);
+    virtual void set_rx(double bandwidth, double bitrate, int modulation, bool notify, int btr);
+    virtual void set_tx(double deviation, double bitrate, int modulation, bool notify);
+
+    virtual void set_rx_modulation(int m) = 0;
+    virtual void set_tx_modulation(int m) = 0;
+    virtual void set_rx_carrierfrequency(double hz) = 0;
+    virtual void set_tx_carrierfrequency(double hz) = 0;
+    virtual void set_rx_bandwidth(double hz) = 0;
+    virtual void set_tx_deviation(double hz) = 0;
+    virtual void set_rx_bitrate(double bps) = 0;
+    virtual void set_tx_bitrate(double bps) = 0;
+    virtual void set_rx_btr(int btr);
+    virtual void set_tx_power(double dbm) = 0;
+    virtual void step_tx_power(int steps) = 0;
+    virtual void set_rx_range(unsigned r) = 0;
+    virtual void set_tx_range(unsigned r) = 0;
+    virtual void set_iffrequency(double hz) = 0;
+    virtual void set_framingmode(int f) = 0;
+    virtual void set_enc_invert(bool on) = 0;
+    virtual void set_enc_diff(bool on) = 0;
+    virtual void set_enc_scrambler(bool on) = 0;
+    virtual void set_enc_manchester(bool on) = 0;
+    virtual void set_crcmode(int mode) = 0;
+    virtual void set_crcinit(unsigned init) = 0;
+    virtual void set_preamble(unsigned preamble) = 0;
+    virtual void set_preamble_length(unsigned length) = 0;
+
+    unsigned get_xtal_frequency() const { return xtal_frequency; }
+    double get_xtal_tolerance() const { return xtal_tolerance; }
+
+    // Register store; an index out of range reads 0 / "" and writes nothing.
+    unsigned get_registers() const { return unsigned(registers.size()); }
+    std::string get_register_name(unsigned i) const;
+    uint16_t get_register_chipaddr(unsigned i) const;
+    uint16_t get_register_operatingaddr(unsigned i) const;
+    uint8_t get_register_mask(unsigned i) const;
+    uint8_t get_register_chipvalue(unsigned i) const;
+    uint8_t get_register_nvvalue(unsigned i) const;
+    uint8_t get_register_defaultvalue(unsigned i) const;
+    uint8_t get_register_changemask(unsigned i) const;
+    bool is_register_receive(unsigned i) const;
+    bool is_register_transmit(unsigned i) const;
+    bool is_register_shared(unsigned i) const;
+    void set_register_chipvalue(unsigned i, uint8_t v);
+    void frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear);
+    void set_register_nvvalue(unsigned i, uint8_t v);
+
+    unsigned get_bitfields() const { return unsigned(bitfields.size()); }
+    std::string get_bitfield_name(unsigned i) const;
+    std::string get_bitfield_description(unsigned i) const;
+    std::string get_bitfield_tooltip(unsigned i) const;
+    unsigned get_bitfield_bitlength(unsigned i) const;
+    unsigned get_bitfield_chipvalue(unsigned i) const;
+    unsigned get_bitfield_nvvalue(unsigned i) const;
+    unsigned get_bitfield_defaultvalue(unsigned i) const;
+    unsigned get_bitfield_changemask(unsigned i) const;
+    void set_bitfield_chipvalue(unsigned i, unsigned value);
+
+    // Board access; each throws std::runtime_error without a board.
+    void evusb_write(uint16_t operatingaddr, uint8_t value);
+    uint16_t evusb_read16(uint16_t operatingaddr);
+    void evusb_set_ethstate(uint8_t state);
+    uint8_t evusb_get_ethstate();
+    /// flags: bit 0 receive, bit 1 transmit, bit 2 shadow registers changed.
+    void start_chip_reprogramming(unsigned flags);
+
+    std::string debug_register_dump();
+
+    EvUSBBoard* get_board() const { return board; }
+
+    sigc::signal<void()> signal_changed_xtal_frequency;
+    sigc::signal<void()> signal_changed_xtal_tolerance;
+    sigc::signal<void()> signal_changed_rx_modulation;
+    sigc::signal<void()> signal_changed_tx_modulation;
+    sigc::signal<void()> signal_changed_rx_carrierfrequency;
+    sigc::signal<void()> signal_changed_tx_carrierfrequency;
+    sigc::signal<void()> signal_changed_rx_bandwidth;
+    sigc::signal<void()> signal_changed_tx_deviation;
+    sigc::signal<void()> signal_changed_rx_bitrate;
+    sigc::signal<void()> signal_changed_tx_bitrate;
+    sigc::signal<void()> signal_changed_rx_btr;
+    sigc::signal<void()> signal_changed_tx_power;
+    sigc::signal<void()> signal_changed_iffrequency;
+    sigc::signal<void()> signal_changed_framingmode;
+    sigc::signal<void()> signal_changed_enc_invert;
+    sigc::signal<void()> signal_changed_enc_diff;
+    sigc::signal<void()> signal_changed_enc_scrambler;
+    sigc::signal<void()> signal_changed_enc_manchester;
+    sigc::signal<void()> signal_changed_crcmode;
+    sigc::signal<void()> signal_changed_crcinit;
+    sigc::signal<void()> signal_changed_preamble;
+    sigc::signal<void()> signal_changed_preamble_length;
+    sigc::signal<void(int, int)> signal_terminate_autoranging;
+    sigc::signal<void(unsigned, uint8_t, uint8_t)> signal_changed_register;
+    sigc::signal<void(unsigned, unsigned)> signal_changed_bitfield;
+
+protected:
+    /// Ends every chip constructor: marks registers sharing a chip address.
+    void mark_shared_registers();
+
+    std::vector<Register> registers;
+    std::vector<Bitfield> bitfields;
+    unsigned xtal_frequency = 16000000;
+    double xtal_tolerance = 10.0;
+    EvUSBBoard* board;
+};
+
+/// Variant of the base with the 12-bit run-length NV area encoding.
+class GreyfinModelAddr12 : public GreyfinModel {
+public:
+    using GreyfinModel::GreyfinModel;
+    std::vector<uint8_t> get_nvarea() override;
+    void set_nvarea(const std::vector<uint8_t>& bytes) override;
+};
+
+/// Factory signature of the chip table.
+using ModelFactory = GreyfinModel* (*)(EvUSBBoard* board);
+
+} // namespace KORVIK
