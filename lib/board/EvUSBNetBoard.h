@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "board/EvUSBBoard.h"
+
+namespace KORVIK {
+
+/// A board reached through Ethernet-style frames: vendor reports (0x0900),
+/// received radio records (0x0901) and plain network packets (0x08FF).
+/// Subclasses carry the frames (packet-capture adapter, direct SPI adapter).
+class EvUSBNetBoard : public EvUSBBoard {
+public:
+    /// A report get waits this long for its reply (monotonic clock).
+    static constexpr int REPORT_TIMEOUT_MS = 4000;
+
+    EvUSBNetBoard(Library* library, const std::string& serial, const std::string& interface,
+                  const std::string& display_name, const std::string& mac);
+    ~EvUSBNetBoard() override;
+
+    void unreference() override;
+
+    /// Pads and sends a network packet; -1 when it cannot be sent.
+    int queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* destination_mac) override;
+
+    int get_report11() override;
+    void set_report10(bool a, bool b) override;
+    void evusb_write(uint16_t address, uint8_t value) override;
+    uint16_t evusb_read16(uint16_t address) override;
+    void set_flashctl(uint8_t v) override;
+    int get_flashctl() override;
+    void set_flashaddr(uint8_t a) override;
+    int get_flashaddr() override;
+    void set_flashdata(uint16_t w) override;
+    int get_flashdata() override;
+    void evusb_set_ethstate(uint8_t state) override;
+    int evusb_get_ethstate() override;
+    void set_chacc(const uint8_t block[9], const uint8_t addresses[12]) override;
+    void get_chacc(uint8_t block[9], uint8_t addresses[12]) override;
+
+    /// Pads a vendor packet and hands it to queue_vendor_packet_lowlevel.
+    virtual int queue_vendor_packet(const uint8_t* data, unsigned len, const uint8_t* mac);
+    /// Blocks until the transport has handled one incoming frame or its read
+    /// timeout has passed.
+    virtual void wait_input() = 0;
+    /// Build and send one frame; 0 on success, -1 when there is no adapter,
+    /// the payload does not fit into a frame, or sending failed.
+    virtual int queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) = 0;
+    virtual int queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) = 0;
+
+    /// One report exchange: a set sends dlen bytes of data; a get receives
+    /// dlen bytes into data. 0 on success, -1 on timeout, or the failed send's
+    /// result.
+    int report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data);
+
+    /// Dispatches one received frame (header included).
+    void handle_frame(const uint8_t* frame, unsigned len);
+    /// Classifies a board-to-host vendor packet as status report or reply.
+    void handle_vendor_packet(const uint8_t* payload, unsigned len, const uint8_t* source_mac);
+    void handle_net_packet(const uint8_t* payload, unsigned len, const uint8_t* source_mac);
+    void handle_radio_record(const uint8_t* payload, unsigned len, const uint8_t* source_mac);
+
+    bool get_rx_radio_records() const { return rx_radio_records; }
+    size_t get_reply_queue_size() const { return reply_queue.size(); }
+    /// Largest payload (after padding) one frame may carry.
+    virtual unsigned get_max_payload() const;
+
+protected:
+    void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]) override;
+    void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]) override;
+    NvLayout nv_layout() const override;
+
+    /// Counts a received packet and hands it to listeners.
+    void deliver_packet(const uint8_t* data, unsigned len, const uint8_t* source_mac, int16_t rssi,
+                        int32_t frequency_offset);
+
+    /// Keeps the board alive while a frame is being handled: a report
+    /// exchange inside the handler may make the board leave the registry
+    /// and drop what may be its last reference.
+    class BusyGuard {
+    public:
+        explicit BusyGuard(EvUSBNetBoard* b) : board(b) { ++board->busy; }
+        ~BusyGuard();
+        BusyGuard(const BusyGuard&) = delete;
+        BusyGuard& operator=(const BusyGuard&) = delete;
+    private:
+        EvUSBNetBoard* board;
+    };
+
+    std::deque<std::vector<uint8_t>> reply_queue;
+    bool rx_radio_records = true;
+
+private:
+    /// A report operation: one exchange, leaving the registry on failure.
+    int report_op(uint8_t id, bool get, unsigned dlen, uint8_t* data);
+
+    unsigned busy = 0;
+    bool delete_pending = false;
+};
+
+} // namespace KORVIK
