@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "model/GreyfinModel.h"
+
+namespace KORVIK {
+
+/// One row of a chip's register table, kept as const data beside the model.
+struct RegisterRow {
+    const char* name;
+    uint16_t chipaddr;
+    uint16_t operatingaddr;
+    uint8_t defaultvalue;
+    uint8_t mask;
+    uint32_t flags;
+};
+
+/// One row of a chip's bitfield table. Segments are least significant first;
+/// unused segment slots have width 0. A null tooltip repeats the description.
+struct BitfieldRow {
+    const char* name;
+    const char* description;
+    const char* tooltip;
+    BitfieldSegment segments[4];
+};
+
+/// Fills a model's tables from its rows: the register vector is first sized to
+/// the row count with "??" placeholders, then every index gets its record;
+/// bitfields are appended in row order.
+void build_chip_tables(std::vector<Register>& registers, std::vector<Bitfield>& bitfields,
+                       const RegisterRow* register_rows, std::size_t register_count,
+                       const BitfieldRow* bitfield_rows, std::size_t bitfield_count);
+
+template <std::size_t R, std::size_t B>
+void build_chip_tables(std::vector<Register>& registers, std::vector<Bitfield>& bitfields,
+                       const RegisterRow (&register_rows)[R], const BitfieldRow (&bitfield_rows)[B])
+{
+    build_chip_tables(registers, bitfields, register_rows, R, bitfield_rows, B);
+}
+
+} // namespace KORVIK
