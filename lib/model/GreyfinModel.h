@@ -214,6 +214,8 @@ public:
     void set_register_chipvalue(unsigned i, uint8_t v);
     void frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear);
     void set_register_nvvalue(unsigned i, uint8_t v);
+    /// Index of the first register with this operating address, or -1.
+    int find_register_by_operatingaddr(uint16_t operatingaddr) const;
 
     unsigned get_bitfields() const { return unsigned(bitfields.size()); }
     std::string get_bitfield_name(unsigned i) const;
@@ -232,7 +234,9 @@ public:
     void evusb_set_ethstate(uint8_t state);
     uint8_t evusb_get_ethstate();
     /// flags: bit 0 receive, bit 1 transmit, bit 2 shadow registers changed.
-    void start_chip_reprogramming(unsigned flags);
+    /// Forwards to the board; does nothing without one. Virtual so that a
+    /// test can watch the flags a commit produces.
+    virtual void start_chip_reprogramming(unsigned flags);
 
     std::string debug_register_dump();
 
