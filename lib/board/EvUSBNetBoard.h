@@ -73,6 +73,15 @@ protected:
     void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]) override;
     NvLayout nv_layout() const override;
 
+    /// True when the transport can deliver no more input (adapter closed):
+    /// a waiting exchange then ends at once instead of at its deadline.
+    virtual bool is_input_closed();
+    /// Vendor frame: broadcast destination and source, ethertype 0x0900.
+    std::vector<uint8_t> build_vendor_frame(const uint8_t* payload, unsigned len) const;
+    /// Network frame from the adapter's MAC (ethernet_mac); a null destination
+    /// means nv_radio_ethernet_mac.
+    std::vector<uint8_t> build_net_frame(const uint8_t* payload, unsigned len, const uint8_t* destination_mac) const;
+
     /// Counts a received packet and hands it to listeners.
     void deliver_packet(const uint8_t* data, unsigned len, const uint8_t* source_mac, int16_t rssi,
                         int32_t frequency_offset);

@@ -1,0 +1,404 @@
+#include "board/EvUSBNetBoard.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+#include <glib.h>
+
+#include "board/Protocol.h"
+#include "model/GreyfinModel.h"
+
+namespace KORVIK {
+
+namespace {
+
+// A board that keeps answering nobody should not grow the queue without end.
+constexpr size_t MAX_QUEUED_REPLIES = 256;
+
+// Second NV layout.
+constexpr unsigned NV_ETHMAC = 0x010;
+constexpr unsigned NV_RADIO_ETHMAC = 0x01C;
+constexpr unsigned NV_RX_ETHERTYPE = 0x022;
+constexpr unsigned NV_XTAL = 0x024;
+constexpr unsigned NV_TOLERANCE = 0x028;
+constexpr unsigned NV_CHACC = 0x02C;
+constexpr unsigned NV_ADDRESSES = 0x035;
+constexpr unsigned NV_AREA = 0x041;
+
+void put_le32(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+uint32_t get_le32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+} // namespace
+
+EvUSBNetBoard::BusyGuard::~BusyGuard()
+{
+    if (--board->busy == 0 && board->delete_pending) {
+        board->delete_pending = false;
+        if (board->refcount == 0)
+            delete board;
+    }
+}
+
+EvUSBNetBoard::EvUSBNetBoard(Library* library, const std::string& serial, const std::string& interface,
+                             const std::string& display_name, const std::string& mac)
+    : EvUSBBoard(library, serial, interface, display_name, mac)
+{
+}
+
+EvUSBNetBoard::~EvUSBNetBoard() = default;
+
+void EvUSBNetBoard::unreference()
+{
+    if (busy == 0 || refcount != 1) {
+        EvUSBBoard::unreference();
+        return;
+    }
+    // the last reference went while this board is still handling a frame or
+    // an exchange further up the stack: delete it once that has returned
+    --refcount;
+    std::cerr << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex
+              << reinterpret_cast<uintptr_t>(this) << std::dec << " " << serial << " " << display_name
+              << std::endl;
+    delete_pending = true;
+}
+
+unsigned EvUSBNetBoard::get_max_payload() const
+{
+    return protocol::MAX_PAYLOAD;
+}
+
+int EvUSBNetBoard::queue_vendor_packet(const uint8_t* data, unsigned len, const uint8_t* mac)
+{
+    std::vector<uint8_t> padded = protocol::pad_payload(data, len);
+    if (padded.size() > get_max_payload()) {
+        std::cerr << "EvUSBNetBoard::queue_vendor_packet: payload of " << padded.size()
+                  << " bytes does not fit into a frame (at most " << get_max_payload() << ")" << std::endl;
+        return -1;
+    }
+    return queue_vendor_packet_lowlevel(padded.data(), unsigned(padded.size()), mac);
+}
+
+int EvUSBNetBoard::queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* destination_mac)
+{
+    if (!destination_mac)
+        destination_mac = nv_radio_ethernet_mac;
+    std::vector<uint8_t> padded = protocol::pad_payload(data, len);
+    if (padded.size() > get_max_payload()) {
+        // refused whole; the board itself is fine, so it stays registered
+        std::cerr << "EvUSBNetBoard::queue_net_packet: payload of " << padded.size()
+                  << " bytes does not fit into a frame (at most " << get_max_payload() << ")" << std::endl;
+        return -1;
+    }
+    return queue_net_packet_lowlevel(padded.data(), unsigned(padded.size()), destination_mac);
+}
+
+bool EvUSBNetBoard::is_input_closed()
+{
+    return false;
+}
+
+int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
+{
+    std::vector<uint8_t> packet =
+        get ? protocol::build_get_report(id) : protocol::build_set_report(id, data, dlen);
+    std::cerr << protocol::format_report_line(id, get, dlen, packet) << std::endl;
+
+    int result = queue_vendor_packet(packet.data(), unsigned(packet.size()), nv_radio_ethernet_mac);
+    if (result != 0)
+        return result;
+    if (!get)
+        return 0;
+
+    // monotonic, so that a wall-clock step cannot stretch or cut the wait
+    const gint64 deadline = g_get_monotonic_time() + gint64(REPORT_TIMEOUT_MS) * 1000;
+    for (;;) {
+        if (reply_queue.empty()) {
+            if (g_get_monotonic_time() > deadline) {
+                std::cerr << "report_io: timeout" << std::endl;
+                return -1;
+            }
+            if (is_input_closed()) {
+                std::cerr << "report_io: adapter closed" << std::endl;
+                return -1;
+            }
+            wait_input();
+            continue;
+        }
+        std::vector<uint8_t> entry = std::move(reply_queue.front());
+        reply_queue.pop_front();
+        std::cerr << "report_io: in:" << protocol::format_hex_dump(entry.data(), unsigned(entry.size()))
+                  << std::endl;
+        if (entry.size() < 2) {
+            std::cerr << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
+                      << std::endl;
+            continue;
+        }
+        if (entry[0] != protocol::DIRECTION_TO_HOST || entry[1] != id) {
+            std::cerr << "report_io: unexpected reportid: received " << unsigned(entry[1]) << " expected "
+                      << unsigned(id) << " direction " << unsigned(entry[0]) << std::endl;
+            continue;
+        }
+        if (entry.size() < dlen + 2) {
+            std::cerr << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
+                      << std::endl;
+            continue;
+        }
+        if (dlen)
+            std::memcpy(data, entry.data() + 2, dlen);
+        return 0;
+    }
+}
+
+int EvUSBNetBoard::report_op(uint8_t id, bool get, unsigned dlen, uint8_t* data)
+{
+    BusyGuard guard(this);
+    if (report_io(id, get, dlen, data) == 0)
+        return 0;
+    leave_registry();
+    return -1;
+}
+
+int EvUSBNetBoard::get_report11()
+{
+    uint8_t b = 0;
+    if (report_op(protocol::REPORT_11, true, 1, &b))
+        return -1;
+    return b;
+}
+
+void EvUSBNetBoard::set_report10(bool a, bool b)
+{
+    uint8_t v = uint8_t((a ? 1 : 0) | (b ? 2 : 0));
+    report_op(protocol::REPORT_10, false, 1, &v);
+}
+
+void EvUSBNetBoard::evusb_write(uint16_t address, uint8_t value)
+{
+    uint8_t d[4] = {uint8_t(address), uint8_t(address >> 8), 1, value};
+    report_op(protocol::REPORT_REGISTER, false, 4, d);
+}
+
+uint16_t EvUSBNetBoard::evusb_read16(uint16_t address)
+{
+    uint8_t req[4] = {uint8_t(address), uint8_t(address >> 8), 0, 0};
+    if (report_op(protocol::REPORT_REGISTER, false, 4, req))
+        return 0xFFFF;
+    uint8_t reply[5] = {0, 0, 0, 0, 0};
+    if (report_op(protocol::REPORT_REGISTER, true, 5, reply))
+        return 0xFFFF;
+    return uint16_t(reply[3] | reply[4] << 8);
+}
+
+void EvUSBNetBoard::set_flashctl(uint8_t v)
+{
+    report_op(protocol::REPORT_FLASHCTL, false, 1, &v);
+}
+
+int EvUSBNetBoard::get_flashctl()
+{
+    uint8_t b = 0;
+    if (report_op(protocol::REPORT_FLASHCTL, true, 1, &b))
+        return -1;
+    return b;
+}
+
+void EvUSBNetBoard::set_flashaddr(uint8_t a)
+{
+    report_op(protocol::REPORT_FLASHADDR, false, 1, &a);
+}
+
+int EvUSBNetBoard::get_flashaddr()
+{
+    uint8_t b = 0;
+    if (report_op(protocol::REPORT_FLASHADDR, true, 1, &b))
+        return -1;
+    return b;
+}
+
+void EvUSBNetBoard::set_flashdata(uint16_t w)
+{
+    uint8_t d[2] = {uint8_t(w), uint8_t(w >> 8)};
+    report_op(protocol::REPORT_FLASHDATA, false, 2, d);
+}
+
+int EvUSBNetBoard::get_flashdata()
+{
+    uint8_t d[2] = {0, 0};
+    if (report_op(protocol::REPORT_FLASHDATA, true, 2, d))
+        return -1;
+    return d[0] | d[1] << 8;
+}
+
+void EvUSBNetBoard::evusb_set_ethstate(uint8_t state)
+{
+    report_op(protocol::REPORT_STATE, false, 1, &state);
+}
+
+int EvUSBNetBoard::evusb_get_ethstate()
+{
+    uint8_t b = 0;
+    if (report_op(protocol::REPORT_STATE, true, 1, &b))
+        return -1;
+    return b;
+}
+
+void EvUSBNetBoard::set_chacc(const uint8_t block[9], const uint8_t addresses[12])
+{
+    uint8_t d[21];
+    std::memcpy(d, block, 9);
+    std::memcpy(d + 9, addresses, 12);
+    report_op(protocol::REPORT_CHACC, false, sizeof d, d);
+}
+
+void EvUSBNetBoard::get_chacc(uint8_t block[9], uint8_t addresses[12])
+{
+    uint8_t d[21];
+    if (report_op(protocol::REPORT_CHACC, true, sizeof d, d))
+        return;
+    std::memcpy(block, d, 9);
+    std::memcpy(addresses, d + 9, 12);
+}
+
+void EvUSBNetBoard::handle_frame(const uint8_t* frame, unsigned len)
+{
+    protocol::FrameView f;
+    if (!protocol::parse_frame(frame, len, f) || !protocol::is_broadcast(f.destination))
+        return;
+    BusyGuard guard(this);
+    switch (f.ethertype) {
+    case protocol::ETHERTYPE_NET:
+        handle_net_packet(f.payload, f.payload_len, f.source);
+        break;
+    case protocol::ETHERTYPE_VENDOR:
+        if (std::memcmp(f.source, ethernet_mac, 6) == 0)
+            handle_vendor_packet(f.payload, f.payload_len, f.source);
+        break;
+    case protocol::ETHERTYPE_RADIO:
+        handle_radio_record(f.payload, f.payload_len, f.source);
+        break;
+    default:
+        break;
+    }
+}
+
+void EvUSBNetBoard::handle_vendor_packet(const uint8_t* payload, unsigned len, const uint8_t*)
+{
+    std::vector<uint8_t> entry;
+    switch (protocol::classify_vendor_packet(payload, len, &entry)) {
+    case protocol::VendorKind::Status: {
+        USBDeviceStatus s; // arrival time stamp
+        protocol::parse_status(payload, len, s);
+        handle_status(s);
+        break;
+    }
+    case protocol::VendorKind::Reply:
+        if (reply_queue.size() >= MAX_QUEUED_REPLIES)
+            reply_queue.pop_front();
+        reply_queue.push_back(std::move(entry));
+        break;
+    case protocol::VendorKind::DroppedStatus:
+    case protocol::VendorKind::Invalid:
+        break;
+    }
+}
+
+void EvUSBNetBoard::handle_net_packet(const uint8_t* payload, unsigned len, const uint8_t* source_mac)
+{
+    deliver_packet(payload, len, source_mac, -32768, 0);
+}
+
+void EvUSBNetBoard::handle_radio_record(const uint8_t* payload, unsigned len, const uint8_t* source_mac)
+{
+    protocol::RadioPacket p;
+    if (!protocol::parse_radio_record(payload, len, p))
+        return;
+    deliver_packet(p.data.data(), unsigned(p.data.size()), source_mac, p.rssi, p.frequency_offset);
+}
+
+void EvUSBNetBoard::deliver_packet(const uint8_t* data, unsigned len, const uint8_t* source_mac, int16_t rssi,
+                                   int32_t frequency_offset)
+{
+    ++rx_pkt_count;
+    signal_changed_packetcounters.emit();
+    signal_receive.emit(data, len, source_mac, rssi, frequency_offset);
+}
+
+std::vector<uint8_t> EvUSBNetBoard::build_vendor_frame(const uint8_t* payload, unsigned len) const
+{
+    return protocol::build_frame(protocol::BROADCAST_MAC, protocol::BROADCAST_MAC, protocol::ETHERTYPE_VENDOR,
+                                 payload, len);
+}
+
+std::vector<uint8_t> EvUSBNetBoard::build_net_frame(const uint8_t* payload, unsigned len,
+                                                    const uint8_t* destination_mac) const
+{
+    return protocol::build_frame(destination_mac ? destination_mac : nv_radio_ethernet_mac, ethernet_mac,
+                                 protocol::ETHERTYPE_NET, payload, len);
+}
+
+EvUSBBoard::NvLayout EvUSBNetBoard::nv_layout() const
+{
+    return NvLayout{NV_XTAL, NV_TOLERANCE, NV_CHACC, NV_ADDRESSES, NV_AREA};
+}
+
+void EvUSBNetBoard::build_nvsector(uint8_t b[NV_SECTOR_SIZE])
+{
+    std::memset(b, 0xFF, NV_SECTOR_SIZE);
+    b[0] = 0x10;
+    b[1] = 0x03;
+    for (unsigned i = 0; i < 7; ++i) {
+        b[2 + 2 * i] = uint8_t(i < nv_serial.size() ? nv_serial[i] : '0');
+        b[3 + 2 * i] = 0;
+    }
+    std::memcpy(b + NV_ETHMAC, nv_ethernet_mac, 6);
+    std::memcpy(b + NV_RADIO_ETHMAC, nv_radio_ethernet_mac, 6);
+    b[NV_RX_ETHERTYPE] = rx_radio_records ? 0x09 : 0x08;
+    b[NV_RX_ETHERTYPE + 1] = rx_radio_records ? 0x01 : 0xFF;
+    if (model) {
+        put_le32(b + NV_XTAL, model->get_xtal_frequency());
+        put_le32(b + NV_TOLERANCE, uint32_t(int32_t(model->get_xtal_tolerance() * 256.0)));
+        std::vector<uint8_t> area = model->get_nvarea();
+        area.resize(NV_AREA_SIZE, 0xFF);
+        std::memcpy(b + NV_AREA, area.data(), NV_AREA_SIZE);
+    }
+    chacc.get_block(b + NV_CHACC);
+    chacc.get_addresses(b + NV_ADDRESSES);
+}
+
+void EvUSBNetBoard::parse_nvsector(const uint8_t b[NV_SECTOR_SIZE])
+{
+    if (b[0] == 0x10 && b[1] == 0x03) {
+        std::string s;
+        for (unsigned i = 2; i < 16; i += 2)
+            if (b[i] >= '0' && b[i] <= '9')
+                s.push_back(char(b[i]));
+        nv_serial = s;
+        signal_changed_nv_serial.emit();
+    }
+    std::memcpy(nv_ethernet_mac, b + NV_ETHMAC, 6);
+    signal_changed_nv_ethmac.emit();
+    std::memcpy(nv_radio_ethernet_mac, b + NV_RADIO_ETHMAC, 6);
+    signal_changed_nv_radio_ethmac.emit();
+    rx_radio_records = !(b[NV_RX_ETHERTYPE] == 0x08 && b[NV_RX_ETHERTYPE + 1] == 0xFF);
+    nv_chacc.set_block(b + NV_CHACC);
+    nv_chacc.set_addresses(b + NV_ADDRESSES);
+    emit_all_chacc_signals();
+    if (model) {
+        model->set_xtal_frequency(get_le32(b + NV_XTAL));
+        model->set_xtal_tolerance(int32_t(get_le32(b + NV_TOLERANCE)) / 256.0);
+        model->set_nvarea(std::vector<uint8_t>(b + NV_AREA, b + NV_AREA + NV_AREA_SIZE));
+    }
+}
+
+} // namespace KORVIK
