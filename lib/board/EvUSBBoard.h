@@ -11,6 +11,7 @@
 
 #include "board/ChannelAccessParams.h"
 #include "board/ClockEstimator.h"
+#include "board/NvSector.h"
 
 namespace KORVIK {
 
@@ -148,11 +149,32 @@ protected:
     virtual void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]);
     virtual void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
     /// Offsets of crystal frequency, tolerance, channel-access block and NV area.
-    struct NvLayout { unsigned xtal, tolerance, chacc, addresses, area; };
+    using NvLayout = KORVIK::NvLayout;
     virtual NvLayout nv_layout() const;
+
+    /// What a sector stores as defaults now: the model's crystal and register
+    /// area (absent without a model) and the current channel access.
+    NvDefaults current_nv_defaults() const;
+    /// Takes the serial descriptor into nv_serial (and signals) when present.
+    void take_nv_serial(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// Takes stored defaults into nv_chacc (signalling every channel-access
+    /// value) and hands crystal and register area to the model.
+    void take_nv_defaults(const NvDefaults& defaults);
+    /// Hands stored crystal and register area to the model, if any.
+    void give_model_nv_defaults(const NvDefaults& defaults);
 
     void emit_all_chacc_signals();
     void send_chacc();
+
+    /// Reprogramming state machine for one status code (handle_status).
+    void step_reprogramming(uint8_t code);
+    /// Starts the lowest pending job; false when none is pending.
+    bool start_pending_job();
+    /// Records the result of the running job in its autorange result.
+    void set_job_result(int result);
+    /// Tells the model the results once no job is pending any more.
+    void finish_autoranging();
+    bool reprogram_timer_expired() const;
 
     int refcount = 0;
     Library* library;
@@ -177,6 +199,9 @@ protected:
     ClockEstimator clock;
     uint64_t extended_ticks = 0;
     sigc::connection reprogram_timer;
+    /// Monotonic time (us) at which the running job counts as timed out even
+    /// when nobody has pumped the main context to fire reprogram_timer.
+    int64_t reprogram_deadline = 0;
     sigc::connection model_connection_a;
     sigc::connection model_connection_b;
     int autorange_result_a = -3;

@@ -1,5 +1,7 @@
 #include "board/MainLoop.h"
 
+#include <glibmm/init.h>
+
 namespace KORVIK {
 
 Glib::RefPtr<Glib::MainContext> main_context()

@@ -1,0 +1,635 @@
+#include "board/EvUSBBoard.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "api/Library.h"
+#include "model/GreyfinModel.h"
+
+namespace KORVIK {
+
+namespace {
+
+const uint8_t BROADCAST[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+/// Twelve hex digits, two per byte; anything else gives the broadcast MAC.
+void parse_mac_string(const std::string& text, uint8_t mac[6])
+{
+    std::memcpy(mac, BROADCAST, 6);
+    if (text.size() != 12)
+        return;
+    uint8_t out[6];
+    for (unsigned i = 0; i < 6; ++i) {
+        int hi = hex_value(text[2 * i]);
+        int lo = hex_value(text[2 * i + 1]);
+        if (hi < 0 || lo < 0)
+            return;
+        out[i] = uint8_t(hi << 4 | lo);
+    }
+    std::memcpy(mac, out, 6);
+}
+
+/// trunc(x) clamped to lo..hi; x must not be NaN.
+int clamp_trunc(double x, int lo, int hi)
+{
+    if (x <= lo)
+        return lo;
+    if (x >= hi)
+        return hi;
+    return int(x);
+}
+
+ChannelAccessParams factory_chacc(const uint8_t addr1[6])
+{
+    ChannelAccessParams p;
+    std::memcpy(p.addr1, addr1, 6);
+    std::memcpy(p.addr2, BROADCAST, 6);
+    return p;
+}
+
+} // namespace
+
+EvUSBBoard::EvUSBBoard(Library* library_, const std::string& serial_, const std::string& interface_,
+                       const std::string& display_name_, const std::string& mac)
+    : library(library_), serial(serial_), interface(interface_), display_name(display_name_), nv_serial(serial_)
+{
+    parse_mac_string(mac, ethernet_mac);
+    std::memcpy(radio_ethernet_mac, ethernet_mac, 6);
+    // no carry into the fifth byte: 0xFF stays 0xFF
+    if (radio_ethernet_mac[5] != 0xFF)
+        ++radio_ethernet_mac[5];
+    std::memcpy(nv_ethernet_mac, ethernet_mac, 6);
+    std::memcpy(nv_radio_ethernet_mac, radio_ethernet_mac, 6);
+    chacc = factory_chacc(radio_ethernet_mac);
+    nv_chacc = chacc;
+}
+
+EvUSBBoard::~EvUSBBoard()
+{
+    std::cerr << "EvUSBBoard::~EvUSBBoard start" << std::endl;
+    reprogram_timer.disconnect();
+    model_connection_a.disconnect();
+    model_connection_b.disconnect();
+    std::cerr << "EvUSBBoard::~EvUSBBoard end" << std::endl;
+    delete model;
+    model = nullptr;
+}
+
+void EvUSBBoard::reference()
+{
+    ++refcount;
+    std::cerr << "EvUSBBoard::reference: " << refcount << " 0x" << std::hex << reinterpret_cast<uintptr_t>(this)
+              << std::dec << ' ' << serial << ' ' << display_name << std::endl;
+}
+
+void EvUSBBoard::unreference()
+{
+    --refcount;
+    std::cerr << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex << reinterpret_cast<uintptr_t>(this)
+              << std::dec << ' ' << serial << ' ' << display_name << std::endl;
+    if (refcount == 0)
+        delete this;
+}
+
+unsigned EvUSBBoard::get_boardflags()
+{
+    return 0;
+}
+
+void EvUSBBoard::leave_registry()
+{
+    if (library)
+        library->remove_board(library->find_board(this));
+}
+
+bool EvUSBBoard::is_dead()
+{
+    return true;
+}
+
+bool EvUSBBoard::is_net_up()
+{
+    return false;
+}
+
+// ---- Channel access: getters ----
+
+std::list<std::string> EvUSBBoard::get_chacc_supported_channelaccessmodes()
+{
+    return {"Immediate", "CSMA"};
+}
+
+int EvUSBBoard::get_chacc_channelaccessmode()
+{
+    return chacc.mode;
+}
+
+double EvUSBBoard::get_chacc_ppersistence()
+{
+    return chacc.ppersistence / 255.0;
+}
+
+double EvUSBBoard::get_chacc_slottime()
+{
+    return chacc.slottime * 0.001;
+}
+
+double EvUSBBoard::get_chacc_rssithreshold()
+{
+    return chacc.rssithreshold;
+}
+
+double EvUSBBoard::get_chacc_bgndthreshold()
+{
+    return chacc.bgndthreshold;
+}
+
+unsigned EvUSBBoard::get_chacc_preamble()
+{
+    return chacc.preamble;
+}
+
+double EvUSBBoard::get_chacc_preamble_sec()
+{
+    double bitrate = model ? model->get_tx_bitrate() : 0.0;
+    // slow or unknown rates count as 100 bit/s (also catches NaN)
+    if (!(bitrate >= 100.0))
+        bitrate = 100.0;
+    return chacc.preamble * 8.0 / bitrate;
+}
+
+unsigned EvUSBBoard::get_chacc_addrlength()
+{
+    return chacc.addrlength;
+}
+
+bool EvUSBBoard::get_chacc_addrmatch1()
+{
+    return chacc.addrmatchflags & 1;
+}
+
+bool EvUSBBoard::get_chacc_addrmatch2()
+{
+    return chacc.addrmatchflags & 2;
+}
+
+void EvUSBBoard::get_chacc_addr1(uint8_t* out6)
+{
+    if (out6)
+        std::memcpy(out6, chacc.addr1, 6);
+}
+
+void EvUSBBoard::get_chacc_addr2(uint8_t* out6)
+{
+    if (out6)
+        std::memcpy(out6, chacc.addr2, 6);
+}
+
+// ---- Channel access: setters ----
+
+void EvUSBBoard::send_chacc()
+{
+    uint8_t block[ChannelAccessParams::BLOCK_SIZE];
+    uint8_t addresses[ChannelAccessParams::ADDRESSES_SIZE];
+    chacc.get_block(block);
+    chacc.get_addresses(addresses);
+    set_chacc(block, addresses);
+}
+
+void EvUSBBoard::emit_all_chacc_signals()
+{
+    signal_changed_chacc_channelaccessmode.emit();
+    signal_changed_chacc_ppersistence.emit();
+    signal_changed_chacc_slottime.emit();
+    signal_changed_chacc_rssithreshold.emit();
+    signal_changed_chacc_bgndthreshold.emit();
+    signal_changed_chacc_preamble.emit();
+    signal_changed_chacc_addrmatch1.emit();
+    signal_changed_chacc_addrmatch2.emit();
+    signal_changed_chacc_addrlength.emit();
+    signal_changed_chacc_addr1.emit();
+    signal_changed_chacc_addr2.emit();
+}
+
+namespace {
+
+template <typename T>
+bool store_if_changed(T& field, T value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
+} // namespace
+
+void EvUSBBoard::set_chacc_channelaccessmode(int mode)
+{
+    // one index per entry of get_chacc_supported_channelaccessmodes()
+    uint8_t v = uint8_t(std::clamp(mode, 0, 1));
+    if (!store_if_changed(chacc.mode, v))
+        return;
+    send_chacc();
+    signal_changed_chacc_channelaccessmode.emit();
+}
+
+void EvUSBBoard::set_chacc_ppersistence(double p)
+{
+    if (std::isnan(p))
+        return;
+    if (!store_if_changed(chacc.ppersistence, uint8_t(clamp_trunc(p * 255.0, 0, 255))))
+        return;
+    send_chacc();
+    signal_changed_chacc_ppersistence.emit();
+}
+
+void EvUSBBoard::set_chacc_slottime(double seconds)
+{
+    if (std::isnan(seconds))
+        return;
+    if (!store_if_changed(chacc.slottime, uint8_t(clamp_trunc(seconds * 1000.0, 0, 255))))
+        return;
+    send_chacc();
+    signal_changed_chacc_slottime.emit();
+}
+
+void EvUSBBoard::set_chacc_rssithreshold(double dbm)
+{
+    if (std::isnan(dbm))
+        return;
+    if (!store_if_changed(chacc.rssithreshold, int8_t(clamp_trunc(dbm, -120, 0))))
+        return;
+    send_chacc();
+    signal_changed_chacc_rssithreshold.emit();
+}
+
+void EvUSBBoard::set_chacc_bgndthreshold(double v)
+{
+    if (std::isnan(v))
+        return;
+    if (!store_if_changed(chacc.bgndthreshold, int8_t(clamp_trunc(v, -1, 63))))
+        return;
+    send_chacc();
+    signal_changed_chacc_bgndthreshold.emit();
+}
+
+void EvUSBBoard::set_chacc_preamble(uint8_t bytes)
+{
+    if (!store_if_changed(chacc.preamble, bytes))
+        return;
+    send_chacc();
+    signal_changed_chacc_preamble.emit();
+}
+
+void EvUSBBoard::set_chacc_addrlength(uint8_t n)
+{
+    if (!store_if_changed(chacc.addrlength, std::min<uint8_t>(n, 6)))
+        return;
+    send_chacc();
+    signal_changed_chacc_addrlength.emit();
+    // matching an empty address makes no sense: drop both match bits
+    if (chacc.addrlength == 0 && (chacc.addrmatchflags & 3)) {
+        chacc.addrmatchflags &= uint8_t(~3u);
+        send_chacc();
+        signal_changed_chacc_addrmatch1.emit();
+        signal_changed_chacc_addrmatch2.emit();
+    }
+}
+
+void EvUSBBoard::set_chacc_addrmatch1(bool on)
+{
+    uint8_t flags = chacc.addrmatchflags & uint8_t(~1u);
+    if (on && chacc.addrlength != 0)
+        flags |= 1;
+    if (!store_if_changed(chacc.addrmatchflags, flags))
+        return;
+    send_chacc();
+    signal_changed_chacc_addrmatch1.emit();
+}
+
+void EvUSBBoard::set_chacc_addrmatch2(bool on)
+{
+    uint8_t flags = chacc.addrmatchflags & uint8_t(~2u);
+    if (on && chacc.addrlength != 0)
+        flags |= 2;
+    if (!store_if_changed(chacc.addrmatchflags, flags))
+        return;
+    send_chacc();
+    signal_changed_chacc_addrmatch2.emit();
+}
+
+void EvUSBBoard::set_chacc_addr1(const uint8_t* addr6)
+{
+    if (!addr6 || std::memcmp(chacc.addr1, addr6, 6) == 0)
+        return;
+    std::memcpy(chacc.addr1, addr6, 6);
+    send_chacc();
+    signal_changed_chacc_addr1.emit();
+}
+
+void EvUSBBoard::set_chacc_addr2(const uint8_t* addr6)
+{
+    if (!addr6 || std::memcmp(chacc.addr2, addr6, 6) == 0)
+        return;
+    std::memcpy(chacc.addr2, addr6, 6);
+    send_chacc();
+    signal_changed_chacc_addr2.emit();
+}
+
+// ---- Model ----
+
+void EvUSBBoard::set_model(GreyfinModel* m)
+{
+    if (m == model)
+        return;
+    model_connection_a.disconnect();
+    model_connection_b.disconnect();
+    delete model;
+    model = m;
+    if (!model)
+        return;
+    model_connection_a = model->signal_terminate_autoranging.connect([](int, int) {});
+    // the firmware recalibrates the synthesizer for the new framing
+    model_connection_b = model->signal_changed_framingmode.connect([this] { start_reprogramming(3); });
+}
+
+unsigned EvUSBBoard::get_chipflags() const
+{
+    return model ? model->get_chipflags() : 0;
+}
+
+unsigned EvUSBBoard::get_match_address(uint8_t* out, unsigned max)
+{
+    if (model && !model->is_framingmode_hdlc())
+        return 0;
+    const uint8_t* addr = nullptr;
+    if (chacc.addrmatchflags & 1)
+        addr = chacc.addr1;
+    else if (chacc.addrmatchflags & 2)
+        addr = chacc.addr2;
+    else
+        return 0;
+    // a length read back from the board may exceed the 6 stored bytes
+    unsigned length = std::min<unsigned>(chacc.addrlength, 6);
+    if (out)
+        std::memcpy(out, addr, std::min(max, length));
+    return length;
+}
+
+void EvUSBBoard::reset_packetcounters()
+{
+    rx_pkt_count = 0;
+    tx_pkt_count = 0;
+    signal_changed_packetcounters.emit();
+}
+
+// ---- NV identity ----
+
+void EvUSBBoard::set_nv_ethmac(const uint8_t* mac)
+{
+    if (!mac)
+        return;
+    std::memcpy(nv_ethernet_mac, mac, 6);
+    signal_changed_nv_ethmac.emit();
+}
+
+void EvUSBBoard::set_nv_radio_ethmac(const uint8_t* mac)
+{
+    if (!mac)
+        return;
+    std::memcpy(nv_radio_ethernet_mac, mac, 6);
+    signal_changed_nv_radio_ethmac.emit();
+}
+
+void EvUSBBoard::set_nv_serial(const std::string& s)
+{
+    nv_serial = s;
+    signal_changed_nv_serial.emit();
+}
+
+// ---- Loading settings ----
+
+void EvUSBBoard::load_chipoperating()
+{
+    if (model) {
+        model->load_chipoperating();
+        model->commit_registers();
+    }
+    uint8_t block[ChannelAccessParams::BLOCK_SIZE];
+    uint8_t addresses[ChannelAccessParams::ADDRESSES_SIZE];
+    // a failed read leaves the blocks as they are, so keep the current values
+    chacc.get_block(block);
+    chacc.get_addresses(addresses);
+    get_chacc(block, addresses);
+    chacc.set_block(block);
+    chacc.set_addresses(addresses);
+    emit_all_chacc_signals();
+}
+
+void EvUSBBoard::load_chipdefaults()
+{
+    std::memcpy(nv_ethernet_mac, ethernet_mac, 6);
+    std::memcpy(nv_radio_ethernet_mac, radio_ethernet_mac, 6);
+    nv_serial = serial;
+    if (model) {
+        model->load_chipdefaults();
+        model->commit_registers();
+    }
+    signal_changed_nv_ethmac.emit();
+    signal_changed_nv_radio_ethmac.emit();
+    signal_changed_nv_serial.emit();
+    chacc = factory_chacc(BROADCAST);
+    emit_all_chacc_signals();
+}
+
+void EvUSBBoard::load_boarddefaults()
+{
+    if (model) {
+        model->load_boarddefaults();
+        model->commit_registers();
+    }
+    chacc = nv_chacc;
+    emit_all_chacc_signals();
+}
+
+// ---- Packets ----
+
+void EvUSBBoard::send_packet(const uint8_t* data, unsigned len, const uint8_t* address)
+{
+    const uint8_t* mac = address ? address : nv_radio_ethernet_mac;
+    if (queue_net_packet(data, len, mac) != 0)
+        throw std::runtime_error("send_net_packet failed");
+    ++tx_pkt_count;
+    signal_changed_packetcounters.emit();
+    signal_transmit.emit(data, len, mac);
+}
+
+void EvUSBBoard::send_bpq_packet(const uint8_t* data, unsigned len, const uint8_t* address)
+{
+    // the length word cannot describe a longer packet
+    if (len > 0xFFFFu - 5)
+        throw std::runtime_error("send_net_packet failed");
+    std::vector<uint8_t> packet(len + 2);
+    uint16_t word = uint16_t(len + 5);
+    packet[0] = uint8_t(word);
+    packet[1] = uint8_t(word >> 8);
+    if (len)
+        std::memcpy(packet.data() + 2, data, len);
+    send_packet(packet.data(), unsigned(packet.size()), address);
+}
+
+// ---- NV sector ----
+
+EvUSBBoard::NvLayout EvUSBBoard::nv_layout() const
+{
+    return NV_LAYOUT_FIRST;
+}
+
+NvDefaults EvUSBBoard::current_nv_defaults() const
+{
+    NvDefaults d;
+    if (model) {
+        d.has_model = true;
+        d.xtal_frequency = model->get_xtal_frequency();
+        d.xtal_tolerance = model->get_xtal_tolerance();
+        d.area = model->get_nvarea();
+    }
+    d.chacc = chacc;
+    return d;
+}
+
+void EvUSBBoard::build_nvsector(uint8_t buffer[NV_SECTOR_SIZE])
+{
+    NvContents c;
+    c.serial = nv_serial;
+    std::memcpy(c.ethernet_mac, nv_ethernet_mac, 6);
+    std::memcpy(c.radio_ethernet_mac, nv_radio_ethernet_mac, 6);
+    c.defaults = current_nv_defaults();
+    build_nvsector_first(c, buffer);
+}
+
+void EvUSBBoard::take_nv_serial(const uint8_t buffer[NV_SECTOR_SIZE])
+{
+    if (nv_get_serial(buffer, nv_serial))
+        signal_changed_nv_serial.emit();
+}
+
+void EvUSBBoard::give_model_nv_defaults(const NvDefaults& d)
+{
+    if (!model)
+        return;
+    model->set_xtal_frequency(d.xtal_frequency);
+    model->set_xtal_tolerance(d.xtal_tolerance);
+    model->set_nvarea(d.area);
+}
+
+void EvUSBBoard::take_nv_defaults(const NvDefaults& d)
+{
+    nv_chacc = d.chacc;
+    emit_all_chacc_signals();
+    give_model_nv_defaults(d);
+}
+
+void EvUSBBoard::parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE])
+{
+    NvContents c = parse_nvsector_first(buffer);
+    take_nv_serial(buffer);
+    if (c.has_ethernet_mac)
+        std::memcpy(nv_ethernet_mac, c.ethernet_mac, 6);
+    signal_changed_nv_ethmac.emit();
+    std::memcpy(nv_radio_ethernet_mac, c.radio_ethernet_mac, 6);
+    signal_changed_nv_radio_ethmac.emit();
+    take_nv_defaults(c.defaults);
+}
+
+void EvUSBBoard::read_boardnv()
+{
+    uint8_t buffer[NV_SECTOR_SIZE];
+    load_nv(buffer);
+    parse_nvsector(buffer);
+}
+
+void EvUSBBoard::store_boarddefaults()
+{
+    uint8_t buffer[NV_SECTOR_SIZE];
+    build_nvsector(buffer);
+    write_nvsector(buffer);
+    uint8_t readback[NV_SECTOR_SIZE];
+    load_nv(readback);
+    unsigned errors = 0;
+    for (unsigned i = 0; i < NV_SECTOR_SIZE; ++i) {
+        if (buffer[i] == readback[i])
+            continue;
+        ++errors;
+        std::cerr << "write_nvsector: compare error: address " << i << " write " << unsigned(buffer[i]) << " read "
+                  << unsigned(readback[i]) << std::endl;
+    }
+    // a sector that does not hold what was written must not pass as stored
+    if (errors) {
+        std::ostringstream msg;
+        msg << "EvUSBBoard::store_boarddefaults: verify failed, " << errors << " bytes differ";
+        throw std::runtime_error(msg.str());
+    }
+    // What is now in flash becomes the board defaults, so that
+    // load_boarddefaults restores exactly what was stored.
+    NvDefaults stored = nv_get_defaults(nv_layout(), readback);
+    nv_chacc = stored.chacc;
+    give_model_nv_defaults(stored);
+}
+
+void EvUSBBoard::load_nv(uint8_t buffer[NV_SECTOR_SIZE])
+{
+    for (unsigned w = 0; w < NV_WORDS; ++w) {
+        set_flashaddr(uint8_t(w));
+        if (get_flashaddr() != int(w))
+            throw std::runtime_error("EvUSBBoard::load_nv flash address error");
+        int word = get_flashdata();
+        buffer[2 * w] = uint8_t(word);
+        buffer[2 * w + 1] = uint8_t(word >> 8);
+    }
+    std::ostringstream dump;
+    dump << "load_nv: flash contents" << std::hex << std::setfill('0');
+    for (unsigned i = 0; i < NV_SECTOR_SIZE; ++i) {
+        if (i % 16 == 0)
+            dump << '\n' << std::setw(4) << i << ':';
+        dump << ' ' << std::setw(2) << unsigned(buffer[i]);
+    }
+    dump << '\n';
+    std::cerr << dump.str() << std::flush;
+}
+
+void EvUSBBoard::write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE])
+{
+    set_flashctl(0x00);
+    set_flashctl(0xF0);
+    set_flashctl(0xAA);
+    if (get_flashctl() != 2)
+        throw std::runtime_error("EvUSBBoard::write_nvsector: cannot enable flash write operations");
+    set_flashctl(0x93);
+    for (unsigned w = 0; w < NV_WORDS; ++w) {
+        set_flashaddr(uint8_t(w));
+        if (get_flashaddr() != int(w))
+            throw std::runtime_error("EvUSBBoard::write_nvsector flash address error");
+        set_flashdata(uint16_t(buffer[2 * w] | buffer[2 * w + 1] << 8));
+    }
+    set_flashctl(0x00);
+}
+
+} // namespace KORVIK

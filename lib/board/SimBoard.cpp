@@ -1,0 +1,146 @@
+#include "board/SimBoard.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "api/Library.h"
+
+namespace KORVIK {
+
+SimBoard::SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
+                   const std::string& mac, Library* library)
+    : EvUSBBoard(library, serial, interface, display_name, mac)
+{
+    for (uint16_t& w : flash)
+        w = 0xFFFF;
+    std::memset(registers, 0, sizeof registers);
+    // what the board holds before anything was sent: the host's own view
+    chacc_sent = chacc;
+}
+
+SimBoard::SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
+                   const std::string& chip, const std::string& mac, Library* library)
+    : SimBoard(serial, interface, display_name, mac, library)
+{
+    create_chip_model(this, chip);
+}
+
+unsigned SimBoard::get_boardflags()
+{
+    return 1;
+}
+
+int SimBoard::queue_net_packet(const uint8_t*, unsigned, const uint8_t*)
+{
+    throw std::runtime_error("no packet io");
+}
+
+void SimBoard::leave_registry()
+{
+    // mark first: leaving the registry may drop the last reference
+    dead = true;
+    EvUSBBoard::leave_registry();
+}
+
+bool SimBoard::is_dead()
+{
+    return dead;
+}
+
+bool SimBoard::is_net_up()
+{
+    return false;
+}
+
+int SimBoard::get_report11()
+{
+    return 0;
+}
+
+void SimBoard::set_report10(bool, bool)
+{
+}
+
+void SimBoard::evusb_write(uint16_t address, uint8_t value)
+{
+    if (address < REGISTER_SPACE)
+        registers[address] = value;
+}
+
+uint16_t SimBoard::evusb_read16(uint16_t address)
+{
+    if (address >= REGISTER_SPACE)
+        return 0xFFFF;
+    return uint16_t(registers[address] | registers[address ^ 1] << 8);
+}
+
+void SimBoard::set_flashctl(uint8_t v)
+{
+    switch (flash_state) {
+    case 0:
+        flash_state = v == 0xF0 ? 1 : 0;
+        break;
+    case 1:
+        if (v == 0xAA)
+            flash_state = 2;
+        break;
+    default:
+        if (v == 0x93) {
+            for (uint16_t& w : flash)
+                w = 0xFFFF;
+        } else if (v != 0x35) {
+            flash_state = 0;
+        }
+        break;
+    }
+}
+
+int SimBoard::get_flashctl()
+{
+    return flash_state;
+}
+
+void SimBoard::set_flashaddr(uint8_t a)
+{
+    flash_address = a;
+}
+
+int SimBoard::get_flashaddr()
+{
+    return flash_address;
+}
+
+void SimBoard::set_flashdata(uint16_t w)
+{
+    if (flash_state == 2)
+        flash[flash_address] = w;
+}
+
+int SimBoard::get_flashdata()
+{
+    return flash[flash_address];
+}
+
+void SimBoard::evusb_set_ethstate(uint8_t state)
+{
+    ethstate = (state == 0x10 || state == 0x20 || state == 0x30) ? state : 0;
+}
+
+int SimBoard::evusb_get_ethstate()
+{
+    return ethstate;
+}
+
+void SimBoard::set_chacc(const uint8_t block[9], const uint8_t addresses[12])
+{
+    chacc_sent.set_block(block);
+    chacc_sent.set_addresses(addresses);
+}
+
+void SimBoard::get_chacc(uint8_t block[9], uint8_t addresses[12])
+{
+    chacc_sent.get_block(block);
+    chacc_sent.get_addresses(addresses);
+}
+
+} // namespace KORVIK
