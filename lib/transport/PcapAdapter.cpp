@@ -1,0 +1,154 @@
+#include "transport/PcapAdapter.h"
+
+#include <fstream>
+#include <iostream>
+
+#include <poll.h>
+#include <pcap/pcap.h>
+
+namespace KORVIK {
+
+namespace {
+
+std::string read_line(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    if (in)
+        std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+class PcapAdapter : public Adapter {
+public:
+    PcapAdapter(pcap_t* p, unsigned mtu) : pcap(p), fd(pcap_get_selectable_fd(p)), mtu(mtu) {}
+    ~PcapAdapter() override { pcap_close(pcap); }
+
+    int send(const uint8_t* frame, unsigned len) override
+    {
+        return pcap_sendpacket(pcap, frame, int(len)) == 0 ? 0 : -1;
+    }
+
+    int next(const uint8_t** frame, unsigned* len) override
+    {
+        struct pcap_pkthdr* header = nullptr;
+        const u_char* data = nullptr;
+        int r = pcap_next_ex(pcap, &header, &data);
+        if (r == 1) {
+            *frame = data;
+            *len = header->caplen;
+            return 1;
+        }
+        if (r == 0)
+            return 0;
+        if (r == PCAP_ERROR_BREAK)
+            error = "end of capture";
+        else
+            error = pcap_geterr(pcap);
+        return -1;
+    }
+
+    bool wait(int timeout_ms) override
+    {
+        struct pollfd p = {fd, POLLIN, 0};
+        int r = poll(&p, 1, timeout_ms);
+        // errors and hang-ups are for next() to report
+        return r > 0;
+    }
+
+    int get_fd() const override { return fd; }
+    std::string get_error() const override { return error; }
+    unsigned get_mtu() const override { return mtu; }
+
+private:
+    pcap_t* pcap;
+    int fd;
+    unsigned mtu;
+    std::string error;
+};
+
+} // namespace
+
+std::string describe_interface(const std::string& net_dir, const std::string& name)
+{
+    const std::string dir = net_dir + "/" + name;
+    // a USB network function: its interface node sits below the USB device
+    // node, which carries the manufacturer and product strings
+    const std::string bus = read_line(dir + "/device/uevent");
+    std::string manufacturer = read_line(dir + "/device/../manufacturer");
+    std::string product = read_line(dir + "/device/../product");
+    if (bus.find("DEVTYPE=usb_interface") != std::string::npos || !manufacturer.empty() || !product.empty()) {
+        std::string d = manufacturer;
+        if (!product.empty())
+            d += (d.empty() ? "" : " ") + product;
+        if (!d.empty())
+            return d;
+    }
+    return read_line(dir + "/ifalias");
+}
+
+bool PcapAdapterSystem::list(std::vector<AdapterInfo>& adapters, std::string& error)
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    pcap_if_t* all = nullptr;
+    if (pcap_findalldevs(&all, errbuf) != 0) {
+        error = errbuf;
+        return false;
+    }
+    for (pcap_if_t* d = all; d; d = d->next) {
+        AdapterInfo info;
+        info.name = d->name;
+        info.description = describe_interface("/sys/class/net", d->name);
+        if (info.description.empty() && d->description)
+            info.description = d->description;
+        adapters.push_back(info);
+    }
+    pcap_freealldevs(all);
+    return true;
+}
+
+std::unique_ptr<Adapter> PcapAdapterSystem::open(const std::string& name, std::string& error)
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* p = pcap_create(name.c_str(), errbuf);
+    if (!p) {
+        error = errbuf;
+        return nullptr;
+    }
+    pcap_set_snaplen(p, AdapterParams::CAPTURE_LENGTH);
+    pcap_set_promisc(p, 1);
+    pcap_set_timeout(p, AdapterParams::READ_TIMEOUT_MS);
+    // hand every frame over at once: replies are waited for one by one
+    pcap_set_immediate_mode(p, 1);
+    int r = pcap_activate(p);
+    if (r < 0) {
+        error = std::string(pcap_statustostr(r)) + ": " + pcap_geterr(p);
+        if (r == PCAP_ERROR_PERM_DENIED || r == PCAP_ERROR_PROMISC_PERM_DENIED)
+            error += " (raw frames need root or the capabilities cap_net_raw and cap_net_admin:"
+                     " setcap cap_net_raw,cap_net_admin+eip on the program)";
+        pcap_close(p);
+        return nullptr;
+    }
+    // our own outgoing frames would otherwise come back as input
+    pcap_setdirection(p, PCAP_D_IN);
+    if (pcap_setnonblock(p, 1, errbuf) != 0 || pcap_get_selectable_fd(p) < 0) {
+        error = std::string("cannot wait on the adapter: ") + errbuf;
+        pcap_close(p);
+        return nullptr;
+    }
+    unsigned mtu = 1500;
+    std::string m = read_line("/sys/class/net/" + name + "/mtu");
+    if (!m.empty()) {
+        try {
+            unsigned long v = std::stoul(m);
+            if (v >= 64 && v <= 65535)
+                mtu = unsigned(v);
+        } catch (const std::exception&) {
+        }
+    }
+    return std::unique_ptr<Adapter>(new PcapAdapter(p, mtu));
+}
+
+} // namespace KORVIK

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "transport/Adapter.h"
+
+namespace KORVIK {
+
+/// Adapters of the host through libpcap (immediate mode, inbound frames only).
+class PcapAdapterSystem : public AdapterSystem {
+public:
+    bool list(std::vector<AdapterInfo>& adapters, std::string& error) override;
+    std::unique_ptr<Adapter> open(const std::string& name, std::string& error) override;
+};
+
+/// Description of a network interface as a user would recognise the device:
+/// the USB manufacturer and product strings for a USB adapter, else the
+/// interface alias; empty when neither exists. `net_dir` is the sysfs
+/// directory of network interfaces (normally /sys/class/net).
+std::string describe_interface(const std::string& net_dir, const std::string& name);
+
+} // namespace KORVIK

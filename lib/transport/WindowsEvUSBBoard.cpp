@@ -1,0 +1,144 @@
+#include "transport/WindowsEvUSBBoard.h"
+
+#include <cstring>
+#include <iostream>
+
+#include "api/Library.h"
+#include "board/MainLoop.h"
+#include "board/Protocol.h"
+
+namespace KORVIK {
+
+WindowsEvUSBBoard::WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> a, const std::string& interface,
+                                     const std::string& serial, const std::string& display_name,
+                                     const std::string& mac, const std::string& chip)
+    : EvUSBNetBoard(library, serial, interface, display_name, mac), adapter(std::move(a))
+{
+    // the base parsed the same string into ethernet_mac
+    std::memcpy(adapter_mac, ethernet_mac, 6);
+    if (adapter && adapter->get_fd() >= 0)
+        io_connection = main_context()->signal_io().connect(
+            sigc::mem_fun(*this, &WindowsEvUSBBoard::slot_device_read), adapter->get_fd(),
+            Glib::IO_IN | Glib::IO_HUP);
+    try {
+        create_chip_model(this, chip);
+        read_boardnv();
+        load_chipoperating();
+    } catch (...) {
+        // no destructor runs for a board whose constructor throws
+        io_connection.disconnect();
+        throw;
+    }
+}
+
+WindowsEvUSBBoard::~WindowsEvUSBBoard()
+{
+    io_connection.disconnect();
+}
+
+void WindowsEvUSBBoard::close_adapter()
+{
+    io_connection.disconnect();
+    adapter.reset();
+}
+
+bool WindowsEvUSBBoard::slot_device_read(Glib::IOCondition)
+{
+    BusyGuard guard(this);
+    unsigned frames = 0;
+    // drain: the capture buffer may hold more than the one frame that made
+    // the descriptor readable, and it will not signal again for those
+    while (adapter) {
+        const uint8_t* data = nullptr;
+        unsigned len = 0;
+        int r = adapter->next(&data, &len);
+        if (r == 1) {
+            ++frames;
+            // the capture buffer is reused by the next read, which a report
+            // exchange inside the handlers may perform
+            std::vector<uint8_t> frame(data, data + len);
+            handle_frame(frame.data(), unsigned(frame.size()));
+            continue;
+        }
+        if (r == 0) {
+            if (frames == 0)
+                std::cerr << "WindowsEvUSBBoard::slot_device_read: pcap_next_ex() TimeOut" << std::endl;
+            break;
+        }
+        std::cerr << "WindowsEvUSBBoard::slot_device_read: error reading the packets: " << adapter->get_error()
+                  << std::endl;
+        leave_registry();
+        break;
+    }
+    return true;
+}
+
+void WindowsEvUSBBoard::wait_input()
+{
+    if (!adapter)
+        return;
+    adapter->wait(AdapterParams::READ_TIMEOUT_MS);
+    slot_device_read(Glib::IO_IN);
+}
+
+int WindowsEvUSBBoard::send_frame(const std::vector<uint8_t>& frame, const char* who)
+{
+    if (!adapter)
+        return -1;
+    if (frame.size() > protocol::HEADER_SIZE + get_max_payload()) {
+        std::cerr << "WindowsEvUSBBoard::" << who << ": frame of " << frame.size() << " bytes is too large"
+                  << std::endl;
+        return -1;
+    }
+    if (adapter->send(frame.data(), unsigned(frame.size())) != 0) {
+        std::cerr << "WindowsEvUSBBoard::" << who << ": error sending packet" << std::endl;
+        BusyGuard guard(this);
+        leave_registry();
+        return -1;
+    }
+    return 0;
+}
+
+int WindowsEvUSBBoard::queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t*)
+{
+    return send_frame(build_vendor_frame(data, len), "queue_vendor_packet_lowlevel");
+}
+
+int WindowsEvUSBBoard::queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac)
+{
+    return send_frame(build_net_frame(data, len, mac), "queue_net_packet_lowlevel");
+}
+
+void WindowsEvUSBBoard::leave_registry()
+{
+    // once is enough: the board is out and its adapter closed
+    if (!adapter)
+        return;
+    // leaving may drop the last reference; keep this object until the
+    // adapter is closed
+    BusyGuard guard(this);
+    EvUSBNetBoard::leave_registry();
+    close_adapter();
+}
+
+bool WindowsEvUSBBoard::is_dead()
+{
+    return !adapter;
+}
+
+bool WindowsEvUSBBoard::is_net_up()
+{
+    return true;
+}
+
+bool WindowsEvUSBBoard::is_input_closed()
+{
+    return !adapter;
+}
+
+unsigned WindowsEvUSBBoard::get_max_payload() const
+{
+    return adapter ? adapter->get_mtu() : EvUSBNetBoard::get_max_payload();
+}
+
+} // namespace KORVIK

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <glibmm/main.h>
+
+#include "board/EvUSBNetBoard.h"
+#include "transport/Adapter.h"
+
+namespace KORVIK {
+
+/// A net board whose frames travel over a packet-capture adapter. Received
+/// frames arrive through an I/O watch on the library's main context.
+class WindowsEvUSBBoard : public EvUSBNetBoard {
+public:
+    /// Takes the open adapter, creates the chip model, then reads the NV
+    /// sector and the chip's operating registers. Throws what the chip
+    /// lookup and the NV reading throw.
+    WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> adapter, const std::string& interface,
+                      const std::string& serial, const std::string& display_name, const std::string& mac,
+                      const std::string& chip);
+    ~WindowsEvUSBBoard() override;
+
+    /// Reads the frames waiting on the adapter and dispatches them; a read
+    /// error makes the board leave the registry. The watch stays connected.
+    virtual bool slot_device_read(Glib::IOCondition condition);
+
+    void wait_input() override;
+    int queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) override;
+    int queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) override;
+    void leave_registry() override;
+    bool is_dead() override;
+    bool is_net_up() override;
+    unsigned get_max_payload() const override;
+
+    const uint8_t* get_adapter_mac() const { return adapter_mac; }
+
+protected:
+    bool is_input_closed() override;
+
+private:
+    void close_adapter();
+    int send_frame(const std::vector<uint8_t>& frame, const char* who);
+
+    sigc::connection io_connection;
+    std::unique_ptr<Adapter> adapter;
+    uint8_t adapter_mac[6];
+};
+
+} // namespace KORVIK
