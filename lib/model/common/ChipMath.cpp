@@ -21,6 +21,28 @@ int64_t round_clamped(double v, int64_t lo, int64_t hi)
     return int64_t(r);
 }
 
+// ---------------------------------------------------------------- vocabulary
+
+std::list<std::string> modulation_names(int last_id)
+{
+    static const char* const names[] = {"ASK", "ASK Coherent", "ASK Shaped", "ASK Shaped Coherent",
+                                        "PSK", "PSK Shaped", "OQPSK", "MSK", "FSK", "GFSK", "4-FSK"};
+    std::list<std::string> out;
+    for (int i = 0; i <= last_id && i < int(sizeof names / sizeof names[0]); ++i)
+        out.push_back(names[i]);
+    return out;
+}
+
+std::list<std::string> crc_mode_names()
+{
+    return {"CRC-CCITT", "CRC-16", "CRC-32"};
+}
+
+std::list<std::string> btr_names()
+{
+    return {"Normal", "Fast"};
+}
+
 // ---------------------------------------------------------------- register groups
 
 uint32_t read_group(const GreyfinModel& m, const RegGroup& g)

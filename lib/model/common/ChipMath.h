@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
+#include <string>
 
 #include "model/GreyfinModel.h"
 
@@ -21,6 +23,15 @@ double clamp_finite(double v, double lo, double hi);
 
 /// floor(v + 0.5) clamped to [lo, hi] as an integer; NaN gives lo.
 int64_t round_clamped(double v, int64_t lo, int64_t hi);
+
+// ---------------------------------------------------------------- vocabulary
+
+/// Modulation display names for ids 0 to last_id ("ASK" ... "4-FSK").
+std::list<std::string> modulation_names(int last_id);
+/// "CRC-CCITT", "CRC-16", "CRC-32".
+std::list<std::string> crc_mode_names();
+/// "Normal", "Fast".
+std::list<std::string> btr_names();
 
 // ---------------------------------------------------------------- register groups
 
