@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "board/EvUSBBoard.h"
+#include "model/rc1200/RC1200Model.h"
 #include "transport/WindowsLibrary.h"
 
 namespace KORVIK {
@@ -127,7 +128,7 @@ const std::list<ChipTableEntry>& chip_table()
 {
     // one row per chip; a row without a model factory gives boards without model
     static const std::list<ChipTableEntry> table = {
-        {"RC1200", nullptr, nullptr},
+        {"RC1200", create_rc1200_model, nullptr},
         {"RC1400", nullptr, nullptr},
         {"RC1100", nullptr, nullptr},
         {"RC1300", nullptr, nullptr},

@@ -1,0 +1,543 @@
+#include <korvik/USBDevice.h>
+
+#include <cstdint>
+#include <iostream>
+
+#include "api/Library.h"
+#include "board/EvUSBBoard.h"
+#include "board/MainLoop.h"
+#include "board/SimBoard.h"
+#include "model/GreyfinModel.h"
+
+#include <glib.h>
+
+namespace KORVIK {
+
+namespace {
+
+GreyfinModel* model_of(const EvUSBBoard* board)
+{
+    return board->get_model();
+}
+
+} // namespace
+
+USBDevice::USBDevice(EvUSBBoard* board_) : board(board_)
+{
+    std::cerr << "USBDevice::USBDevice start" << std::endl;
+    board->reference();
+    std::cerr << "USBDevice::USBDevice end" << std::endl;
+}
+
+USBDevice::~USBDevice()
+{
+    std::cerr << "USBDevice::~USBDevice start" << std::endl;
+    board->unreference();
+    std::cerr << "USBDevice::~USBDevice end" << std::endl;
+}
+
+// ---- Library-wide operations ----
+
+const std::string& USBDevice::get_version()
+{
+    static const std::string version = "V1.4";
+    return version;
+}
+
+std::list<std::string> USBDevice::get_supported_chips()
+{
+    std::list<std::string> names;
+    for (const ChipTableEntry& row : chip_table())
+        names.emplace_back(row.name);
+    return names;
+}
+
+USBDevice* USBDevice::open(const std::string& serial)
+{
+    Library* library = Library::instance();
+    if (!library)
+        return nullptr;
+    auto entry = library->find_board_by_serial(serial);
+    return entry == library->end() ? nullptr : new USBDevice(entry->second);
+}
+
+USBDevice* USBDevice::open_iface(const std::string& interface)
+{
+    Library* library = Library::instance();
+    if (!library)
+        return nullptr;
+    auto entry = library->find_interface(interface);
+    return entry == library->end() ? nullptr : new USBDevice(entry->second);
+}
+
+USBDevice* USBDevice::open_simulation(const std::string& serial, const std::string& display_name,
+                                      const std::string& chip, const std::string& ethmac)
+{
+    Library* library = Library::instance();
+    if (!library)
+        return nullptr;
+    auto entry = library->find_board_by_serial(serial);
+    if (entry != library->end())
+        return new USBDevice(entry->second);
+    // the number is used up even when the chip name is rejected below
+    const std::string interface = library->next_sim_interface();
+    EvUSBBoard* board = new SimBoard(serial, interface, display_name, chip, ethmac, library);
+    // hold the board while the connect slots run, so that a slot cannot
+    // delete it under us; the handle then keeps it
+    USBDevice* handle = new USBDevice(board);
+    library->add_board(board);
+    return handle;
+}
+
+void USBDevice::rescan_devices()
+{
+    Library* library = Library::instance();
+    if (!library)
+        return;
+    library->scan_begin();
+    library->scan();
+    library->scan_end();
+}
+
+void USBDevice::periodic()
+{
+    if (!Library::instance())
+        return;
+    main_context_dispatch_pending();
+}
+
+int USBDevice::get_poll_handles(std::vector<void*>& handles)
+{
+    handles.clear();
+    if (!Library::instance())
+        return -1;
+    GMainContext* context = main_context()->gobj();
+    // the thread that iterates the context must own it; when another thread
+    // does, there is nothing this caller can wait for
+    if (!g_main_context_acquire(context))
+        return -1;
+    // prepare computes the timeout of the current sources (0 when one is
+    // ready); query then hands out the descriptors to wait on
+    gint max_priority = 0;
+    g_main_context_prepare(context, &max_priority);
+    std::vector<GPollFD> fds(8);
+    gint timeout = -1;
+    for (;;) {
+        gint needed = g_main_context_query(context, G_MAXINT, &timeout, fds.data(), gint(fds.size()));
+        if (needed <= gint(fds.size())) {
+            fds.resize(size_t(needed));
+            break;
+        }
+        fds.resize(size_t(needed));
+    }
+    g_main_context_release(context);
+    for (const GPollFD& fd : fds)
+        handles.push_back(reinterpret_cast<void*>(static_cast<intptr_t>(fd.fd)));
+    return timeout < 0 ? -1 : timeout;
+}
+
+sigc::connection USBDevice::notify_device_connect(const sigc::slot<void(const std::string&)>& serial_slot)
+{
+    return notify_device_connect(Library::DeviceSlot(sigc::hide<0>(serial_slot)));
+}
+
+sigc::connection USBDevice::notify_device_connect(
+    const sigc::slot<void(const std::string&, const std::string&)>& iface_serial_slot)
+{
+    Library* library = Library::instance();
+    if (!library)
+        return sigc::connection();
+    return library->notify_device_connect(iface_serial_slot);
+}
+
+sigc::connection USBDevice::notify_device_disconnect(const sigc::slot<void(const std::string&)>& serial_slot)
+{
+    return notify_device_disconnect(Library::DeviceSlot(sigc::hide<0>(serial_slot)));
+}
+
+sigc::connection USBDevice::notify_device_disconnect(
+    const sigc::slot<void(const std::string&, const std::string&)>& iface_serial_slot)
+{
+    Library* library = Library::instance();
+    if (!library)
+        return sigc::connection();
+    return library->notify_device_disconnect(iface_serial_slot);
+}
+
+// ---- Identity and counters ----
+
+std::string USBDevice::get_serial() const { return board->get_serial(); }
+std::string USBDevice::get_interface() const { return board->get_interface(); }
+std::string USBDevice::get_display_name() const { return board->get_display_name(); }
+std::string USBDevice::get_nv_serial() const { return board->get_nv_serial(); }
+const unsigned char* USBDevice::get_ethernet_mac() const { return board->get_ethernet_mac(); }
+const unsigned char* USBDevice::get_radio_ethernet_mac() const { return board->get_radio_ethernet_mac(); }
+const unsigned char* USBDevice::get_nv_ethernet_mac() const { return board->get_nv_ethernet_mac(); }
+const unsigned char* USBDevice::get_nv_radio_ethernet_mac() const { return board->get_nv_radio_ethernet_mac(); }
+unsigned int USBDevice::get_rx_pkt_count() const { return board->get_rx_pkt_count(); }
+unsigned int USBDevice::get_tx_pkt_count() const { return board->get_tx_pkt_count(); }
+bool USBDevice::is_transmit_cw() const { return board->is_transmit_cw(); }
+
+// ---- Board state ----
+
+bool USBDevice::is_dead() const { return board->is_dead(); }
+bool USBDevice::is_net_up() const { return board->is_net_up(); }
+unsigned int USBDevice::get_boardflags() const { return board->get_boardflags(); }
+
+// ---- NV memory and defaults ----
+
+void USBDevice::set_nv_ethmac(const unsigned char* mac) { board->set_nv_ethmac(mac); }
+void USBDevice::set_nv_radio_ethmac(const unsigned char* mac) { board->set_nv_radio_ethmac(mac); }
+void USBDevice::set_nv_serial(const std::string& serial) { board->set_nv_serial(serial); }
+void USBDevice::load_chipoperating() { board->load_chipoperating(); }
+void USBDevice::load_chipdefaults() { board->load_chipdefaults(); }
+void USBDevice::load_boarddefaults() { board->load_boarddefaults(); }
+void USBDevice::store_boarddefaults() { board->store_boarddefaults(); }
+
+// ---- Packets and carrier ----
+
+void USBDevice::send_packet(const unsigned char* data, unsigned int length, const unsigned char* address)
+{
+    board->send_packet(data, length, address);
+}
+
+void USBDevice::send_bpq_packet(const unsigned char* data, unsigned int length, const unsigned char* address)
+{
+    board->send_bpq_packet(data, length, address);
+}
+
+void USBDevice::set_transmit_cw(bool on) { board->set_transmit_cw(on); }
+
+// ---- Channel access ----
+
+std::list<std::string> USBDevice::get_chacc_supported_channelaccessmodes() const
+{
+    return board->get_chacc_supported_channelaccessmodes();
+}
+int USBDevice::get_chacc_channelaccessmode() const { return board->get_chacc_channelaccessmode(); }
+double USBDevice::get_chacc_ppersistence() const { return board->get_chacc_ppersistence(); }
+double USBDevice::get_chacc_slottime() const { return board->get_chacc_slottime(); }
+double USBDevice::get_chacc_rssithreshold() const { return board->get_chacc_rssithreshold(); }
+double USBDevice::get_chacc_bgndthreshold() const { return board->get_chacc_bgndthreshold(); }
+unsigned int USBDevice::get_chacc_preamble() const { return board->get_chacc_preamble(); }
+double USBDevice::get_chacc_preamble_sec() const { return board->get_chacc_preamble_sec(); }
+unsigned int USBDevice::get_chacc_addrlength() const { return board->get_chacc_addrlength(); }
+bool USBDevice::get_chacc_addrmatch1() const { return board->get_chacc_addrmatch1(); }
+bool USBDevice::get_chacc_addrmatch2() const { return board->get_chacc_addrmatch2(); }
+void USBDevice::get_chacc_addr1(unsigned char* out6) const { board->get_chacc_addr1(out6); }
+void USBDevice::get_chacc_addr2(unsigned char* out6) const { board->get_chacc_addr2(out6); }
+void USBDevice::set_chacc_channelaccessmode(int mode) { board->set_chacc_channelaccessmode(mode); }
+void USBDevice::set_chacc_ppersistence(double p) { board->set_chacc_ppersistence(p); }
+void USBDevice::set_chacc_slottime(double seconds) { board->set_chacc_slottime(seconds); }
+void USBDevice::set_chacc_rssithreshold(double dbm) { board->set_chacc_rssithreshold(dbm); }
+void USBDevice::set_chacc_bgndthreshold(double v) { board->set_chacc_bgndthreshold(v); }
+void USBDevice::set_chacc_preamble(unsigned char bytes) { board->set_chacc_preamble(bytes); }
+void USBDevice::set_chacc_addrlength(unsigned char n) { board->set_chacc_addrlength(n); }
+void USBDevice::set_chacc_addrmatch1(bool on) { board->set_chacc_addrmatch1(on); }
+void USBDevice::set_chacc_addrmatch2(bool on) { board->set_chacc_addrmatch2(on); }
+void USBDevice::set_chacc_addr1(const unsigned char* addr6) { board->set_chacc_addr1(addr6); }
+void USBDevice::set_chacc_addr2(const unsigned char* addr6) { board->set_chacc_addr2(addr6); }
+
+// ---- Board notifications ----
+
+sigc::connection USBDevice::notify_status(const sigc::slot<void(const USBDeviceStatus&)>& slot)
+{
+    return board->signal_status.connect(slot);
+}
+
+sigc::connection USBDevice::notify_receive_packet(
+    const sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*, short, int)>& slot)
+{
+    return board->signal_receive.connect(slot);
+}
+
+sigc::connection USBDevice::notify_receive_packet(
+    const sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*)>& slot)
+{
+    // the short form drops rssi and frequency offset
+    return board->signal_receive.connect(sigc::hide<-1>(sigc::hide<-1>(slot)));
+}
+
+sigc::connection USBDevice::notify_transmit_packet(
+    const sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*)>& slot)
+{
+    return board->signal_transmit.connect(slot);
+}
+
+#define KORVIK_BOARD_NOTIFY(name)                                       \
+    sigc::connection USBDevice::notify_##name(const sigc::slot<void()>& slot) \
+    {                                                                   \
+        return board->signal_##name.connect(slot);                      \
+    }
+
+KORVIK_BOARD_NOTIFY(changed_nv_ethmac)
+KORVIK_BOARD_NOTIFY(changed_nv_radio_ethmac)
+KORVIK_BOARD_NOTIFY(changed_nv_serial)
+KORVIK_BOARD_NOTIFY(changed_chacc_channelaccessmode)
+KORVIK_BOARD_NOTIFY(changed_chacc_ppersistence)
+KORVIK_BOARD_NOTIFY(changed_chacc_slottime)
+KORVIK_BOARD_NOTIFY(changed_chacc_rssithreshold)
+KORVIK_BOARD_NOTIFY(changed_chacc_bgndthreshold)
+KORVIK_BOARD_NOTIFY(changed_chacc_preamble)
+KORVIK_BOARD_NOTIFY(changed_chacc_addrmatch1)
+KORVIK_BOARD_NOTIFY(changed_chacc_addrmatch2)
+KORVIK_BOARD_NOTIFY(changed_chacc_addrlength)
+KORVIK_BOARD_NOTIFY(changed_chacc_addr1)
+KORVIK_BOARD_NOTIFY(changed_chacc_addr2)
+KORVIK_BOARD_NOTIFY(changed_transmit_cw)
+KORVIK_BOARD_NOTIFY(changed_packetcounters)
+
+#undef KORVIK_BOARD_NOTIFY
+
+// ---- Model families: without a chip model they answer neutral defaults ----
+
+#define KORVIK_MODEL_GET(type, name, fallback)                    \
+    type USBDevice::name() const                                  \
+    {                                                             \
+        GreyfinModel* model = model_of(board);                    \
+        return model ? static_cast<type>(model->name()) : static_cast<type>(fallback);      \
+    }
+
+#define KORVIK_MODEL_GET_AT(type, name, arg_type, fallback)       \
+    type USBDevice::name(arg_type arg) const                      \
+    {                                                             \
+        GreyfinModel* model = model_of(board);                    \
+        return model ? static_cast<type>(model->name(arg)) : static_cast<type>(fallback);   \
+    }
+
+#define KORVIK_MODEL_SET(name, arg_type)                          \
+    void USBDevice::name(arg_type arg)                            \
+    {                                                             \
+        if (GreyfinModel* model = model_of(board))                \
+            model->name(arg);                                     \
+    }
+
+#define KORVIK_MODEL_NOTIFY(name)                                       \
+    sigc::connection USBDevice::notify_##name(const sigc::slot<void()>& slot) \
+    {                                                                   \
+        GreyfinModel* model = model_of(board);                          \
+        return model ? model->signal_##name.connect(slot) : sigc::connection(); \
+    }
+
+// ---- Register table ----
+
+KORVIK_MODEL_GET(unsigned int, get_registers, 0)
+KORVIK_MODEL_GET_AT(unsigned char, get_register_mask, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned short, get_register_chipaddr, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned short, get_register_operatingaddr, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned char, get_register_chipvalue, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned char, get_register_nvvalue, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned char, get_register_defaultvalue, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned char, get_register_changemask, unsigned int, 0)
+KORVIK_MODEL_GET_AT(bool, is_register_shared, unsigned int, false)
+KORVIK_MODEL_GET_AT(bool, is_register_receive, unsigned int, false)
+KORVIK_MODEL_GET_AT(bool, is_register_transmit, unsigned int, false)
+KORVIK_MODEL_GET_AT(std::string, get_register_name, unsigned int, "")
+
+void USBDevice::set_register_chipvalue(unsigned int i, unsigned char v)
+{
+    if (GreyfinModel* model = model_of(board))
+        model->set_register_chipvalue(i, v);
+}
+
+void USBDevice::frob_register_chipvalue(unsigned int i, unsigned char x, unsigned char clear)
+{
+    if (GreyfinModel* model = model_of(board))
+        model->frob_register_chipvalue(i, x, clear);
+}
+
+void USBDevice::commit_registers()
+{
+    if (GreyfinModel* model = model_of(board))
+        model->commit_registers();
+}
+
+void USBDevice::commit_all_registers()
+{
+    if (GreyfinModel* model = model_of(board))
+        model->commit_all_registers();
+}
+
+std::string USBDevice::debug_register_dump()
+{
+    GreyfinModel* model = model_of(board);
+    return model ? model->debug_register_dump() : std::string();
+}
+
+// ---- Bitfield table ----
+
+KORVIK_MODEL_GET(unsigned int, get_bitfields, 0)
+KORVIK_MODEL_GET_AT(unsigned int, get_bitfield_chipvalue, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned int, get_bitfield_nvvalue, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned int, get_bitfield_defaultvalue, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned int, get_bitfield_changemask, unsigned int, 0)
+KORVIK_MODEL_GET_AT(unsigned int, get_bitfield_bitlength, unsigned int, 0)
+KORVIK_MODEL_GET_AT(std::string, get_bitfield_name, unsigned int, "")
+KORVIK_MODEL_GET_AT(std::string, get_bitfield_description, unsigned int, "")
+KORVIK_MODEL_GET_AT(std::string, get_bitfield_tooltip, unsigned int, "")
+
+void USBDevice::set_bitfield_chipvalue(unsigned int i, unsigned int value)
+{
+    if (GreyfinModel* model = model_of(board))
+        model->set_bitfield_chipvalue(i, value);
+}
+
+// ---- Chip identity and capabilities ----
+
+KORVIK_MODEL_GET(std::string, get_chip_name, "")
+KORVIK_MODEL_GET(unsigned int, get_chipflags, 0)
+KORVIK_MODEL_GET(unsigned int, get_xtal_frequency, 0)
+KORVIK_MODEL_GET(double, get_xtal_tolerance, 0.0)
+KORVIK_MODEL_GET(std::list<std::string>, get_supported_rx_btr_settings, std::list<std::string>())
+KORVIK_MODEL_GET(std::list<std::string>, get_supported_modulations, std::list<std::string>())
+KORVIK_MODEL_GET(std::list<std::string>, get_supported_framingmodes, std::list<std::string>())
+KORVIK_MODEL_GET(std::list<std::string>, get_supported_crcmodes, std::list<std::string>())
+KORVIK_MODEL_GET(unsigned int, get_supported_encodingmodes, 0)
+KORVIK_MODEL_GET(USBDeviceCurrents, get_currents, USBDeviceCurrents())
+
+// ---- Air-interface parameters ----
+
+KORVIK_MODEL_GET(int, get_rx_modulation, 0)
+KORVIK_MODEL_GET(int, get_tx_modulation, 0)
+KORVIK_MODEL_GET(double, get_rx_carrierfrequency, 0.0)
+KORVIK_MODEL_GET(double, get_tx_carrierfrequency, 0.0)
+KORVIK_MODEL_GET(double, get_rx_bandwidth, 0.0)
+KORVIK_MODEL_GET(double, get_tx_deviation, 0.0)
+KORVIK_MODEL_GET(double, get_rx_bitrate, 0.0)
+KORVIK_MODEL_GET(double, get_tx_bitrate, 0.0)
+KORVIK_MODEL_GET(int, get_rx_btr, 0)
+KORVIK_MODEL_GET(int, get_rx_btr_preamble, 0)
+KORVIK_MODEL_GET(double, get_tx_power, 0.0)
+KORVIK_MODEL_GET(unsigned int, get_rx_range, 0)
+KORVIK_MODEL_GET(unsigned int, get_tx_range, 0)
+KORVIK_MODEL_GET(double, get_rx_maxfrequencyoffset, 0.0)
+KORVIK_MODEL_GET_AT(double, convert_frequencyoffset, int, 0.0)
+KORVIK_MODEL_GET(double, get_iffrequency, 0.0)
+// the lowest int: no AGC reference known
+KORVIK_MODEL_GET(int, get_agcreference, INT32_MIN)
+KORVIK_MODEL_GET(int, get_framingmode, 0)
+KORVIK_MODEL_GET(bool, get_enc_invert, false)
+KORVIK_MODEL_GET(bool, get_enc_diff, false)
+KORVIK_MODEL_GET(bool, get_enc_scrambler, false)
+KORVIK_MODEL_GET(bool, get_enc_manchester, false)
+KORVIK_MODEL_GET(int, get_crcmode, 0)
+KORVIK_MODEL_GET(unsigned int, get_crcinit, 0)
+KORVIK_MODEL_GET(unsigned int, get_crclength, 0)
+// the usual key-up pattern (alternating bits)
+KORVIK_MODEL_GET(unsigned char, get_txkeyup, 0x55)
+KORVIK_MODEL_GET(unsigned int, get_txkeyup_length, 0)
+KORVIK_MODEL_GET(unsigned int, get_preamble, 0)
+KORVIK_MODEL_GET(unsigned int, get_preamble_length, 0)
+KORVIK_MODEL_GET(unsigned int, get_postamble_length, 0)
+
+KORVIK_MODEL_GET_AT(bool, is_modulation_shaped, int, false)
+KORVIK_MODEL_GET_AT(bool, is_modulation_ask, int, false)
+KORVIK_MODEL_GET_AT(bool, is_modulation_psk, int, false)
+KORVIK_MODEL_GET_AT(bool, is_modulation_fsk, int, false)
+KORVIK_MODEL_GET_AT(bool, is_modulation_4fsk, int, false)
+KORVIK_MODEL_GET(bool, is_framingmode_raw, false)
+KORVIK_MODEL_GET(bool, is_framingmode_rawsoft, false)
+KORVIK_MODEL_GET(bool, is_framingmode_rawpreamblematch, false)
+KORVIK_MODEL_GET(bool, is_framingmode_hdlc, false)
+KORVIK_MODEL_GET(bool, is_framingmode_hdlc_fec, false)
+KORVIK_MODEL_GET(bool, is_framingmode_zigbee, false)
+KORVIK_MODEL_GET(bool, is_framingmode_zigbee_900, false)
+KORVIK_MODEL_GET(bool, is_framingmode_zigbee_2g4, false)
+KORVIK_MODEL_GET(bool, is_framingmode_wiremode, false)
+KORVIK_MODEL_GET(bool, is_framingmode_crcsupported, false)
+KORVIK_MODEL_GET(bool, is_crcmode_ccitt, false)
+KORVIK_MODEL_GET(bool, is_crcmode_crc16, false)
+KORVIK_MODEL_GET(bool, is_crcmode_dnp, false)
+KORVIK_MODEL_GET(bool, is_crcmode_crc32, false)
+
+KORVIK_MODEL_SET(set_xtal_frequency, unsigned int)
+KORVIK_MODEL_SET(set_xtal_tolerance, double)
+
+void USBDevice::set_rx(double bandwidth, double bitrate, int modulation, int btr)
+{
+    // the facade always derives the bandwidth from the bitrate
+    if (GreyfinModel* model = model_of(board))
+        model->set_rx(bandwidth, bitrate, modulation, true, btr);
+}
+
+void USBDevice::set_tx(double deviation, double bitrate, int modulation)
+{
+    // the facade always derives the deviation from the bitrate
+    if (GreyfinModel* model = model_of(board))
+        model->set_tx(deviation, bitrate, modulation, true);
+}
+
+KORVIK_MODEL_SET(set_rx_modulation, int)
+KORVIK_MODEL_SET(set_tx_modulation, int)
+KORVIK_MODEL_SET(set_rx_carrierfrequency, double)
+KORVIK_MODEL_SET(set_tx_carrierfrequency, double)
+KORVIK_MODEL_SET(set_rx_bandwidth, double)
+KORVIK_MODEL_SET(set_tx_deviation, double)
+KORVIK_MODEL_SET(set_rx_bitrate, double)
+KORVIK_MODEL_SET(set_tx_bitrate, double)
+KORVIK_MODEL_SET(set_rx_btr, int)
+KORVIK_MODEL_SET(set_tx_power, double)
+KORVIK_MODEL_SET(step_tx_power, int)
+KORVIK_MODEL_SET(set_rx_range, unsigned int)
+KORVIK_MODEL_SET(set_tx_range, unsigned int)
+KORVIK_MODEL_SET(set_iffrequency, double)
+KORVIK_MODEL_SET(set_framingmode, int)
+KORVIK_MODEL_SET(set_enc_invert, bool)
+KORVIK_MODEL_SET(set_enc_diff, bool)
+KORVIK_MODEL_SET(set_enc_scrambler, bool)
+KORVIK_MODEL_SET(set_enc_manchester, bool)
+KORVIK_MODEL_SET(set_crcmode, int)
+KORVIK_MODEL_SET(set_crcinit, unsigned int)
+KORVIK_MODEL_SET(set_preamble, unsigned int)
+KORVIK_MODEL_SET(set_preamble_length, unsigned int)
+
+// ---- Model notifications ----
+
+KORVIK_MODEL_NOTIFY(changed_xtal_frequency)
+KORVIK_MODEL_NOTIFY(changed_xtal_tolerance)
+KORVIK_MODEL_NOTIFY(changed_rx_modulation)
+KORVIK_MODEL_NOTIFY(changed_tx_modulation)
+KORVIK_MODEL_NOTIFY(changed_rx_carrierfrequency)
+KORVIK_MODEL_NOTIFY(changed_tx_carrierfrequency)
+KORVIK_MODEL_NOTIFY(changed_rx_bandwidth)
+KORVIK_MODEL_NOTIFY(changed_tx_deviation)
+KORVIK_MODEL_NOTIFY(changed_rx_bitrate)
+KORVIK_MODEL_NOTIFY(changed_tx_bitrate)
+KORVIK_MODEL_NOTIFY(changed_rx_btr)
+KORVIK_MODEL_NOTIFY(changed_tx_power)
+KORVIK_MODEL_NOTIFY(changed_iffrequency)
+KORVIK_MODEL_NOTIFY(changed_framingmode)
+KORVIK_MODEL_NOTIFY(changed_enc_invert)
+KORVIK_MODEL_NOTIFY(changed_enc_diff)
+KORVIK_MODEL_NOTIFY(changed_enc_scrambler)
+KORVIK_MODEL_NOTIFY(changed_enc_manchester)
+KORVIK_MODEL_NOTIFY(changed_crcmode)
+KORVIK_MODEL_NOTIFY(changed_crcinit)
+KORVIK_MODEL_NOTIFY(changed_preamble)
+KORVIK_MODEL_NOTIFY(changed_preamble_length)
+
+sigc::connection USBDevice::notify_terminate_autoranging(const sigc::slot<void(int, int)>& slot)
+{
+    GreyfinModel* model = model_of(board);
+    return model ? model->signal_terminate_autoranging.connect(slot) : sigc::connection();
+}
+
+sigc::connection USBDevice::notify_changed_register(
+    const sigc::slot<void(unsigned int, unsigned char, unsigned char)>& slot)
+{
+    GreyfinModel* model = model_of(board);
+    return model ? model->signal_changed_register.connect(slot) : sigc::connection();
+}
+
+sigc::connection USBDevice::notify_changed_bitfield(const sigc::slot<void(unsigned int, unsigned int)>& slot)
+{
+    GreyfinModel* model = model_of(board);
+    return model ? model->signal_changed_bitfield.connect(slot) : sigc::connection();
+}
+
+#undef KORVIK_MODEL_GET
+#undef KORVIK_MODEL_GET_AT
+#undef KORVIK_MODEL_SET
+#undef KORVIK_MODEL_NOTIFY
+
+} // namespace KORVIK
