@@ -103,6 +103,7 @@ public:
     int get_reprogram_state() const { return reprogram_state; }
     unsigned get_pending_reprogram() const { return pending_reprogram; }
     const ClockEstimator& get_clock_estimator() const { return clock; }
+    uint64_t get_extended_ticks() const { return extended_ticks; }
 
     Library* get_library() const { return library; }
     const std::string& get_serial() const { return serial; }
