@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "model/GreyfinModel.h"
+#include "model/common/ChipMath.h"
 
 namespace KORVIK {
 
@@ -40,5 +42,18 @@ void build_chip_tables(std::vector<Register>& registers, std::vector<Bitfield>& 
 {
     build_chip_tables(registers, bitfields, register_rows, R, bitfield_rows, B);
 }
+
+/// Index of the first register named `name` that serves `direction`
+/// (REG_RECEIVE or REG_TRANSMIT), or NO_REG.
+int find_register(const GreyfinModel& m, const char* name, uint32_t direction);
+
+/// Registers of a multi-byte value by name, most significant first; names the
+/// table lacks are skipped.
+RegGroup find_register_group(const GreyfinModel& m, std::initializer_list<const char*> names, uint32_t direction);
+
+/// The register indexes the shared arithmetic works on, found by name in a
+/// model's table (receive or transmit copy as the role needs); roles the
+/// chip lacks stay NO_REG or empty. Chips with unusual roles adjust the result.
+ChipRegs find_chip_regs(const GreyfinModel& m, uint8_t modulation_bits);
 
 } // namespace KORVIK

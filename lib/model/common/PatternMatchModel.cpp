@@ -1,0 +1,639 @@
+#include "model/common/PatternMatchModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace KORVIK {
+
+PatternMatchModel::PatternMatchModel(EvUSBBoard* board, const Profile& p)
+    : GreyfinModel(board), profile(p)
+{
+}
+
+std::list<std::string> PatternMatchModel::get_supported_rx_btr_settings()
+{
+    return {"Normal", "Fast"};
+}
+
+std::list<std::string> PatternMatchModel::get_supported_modulations()
+{
+    static const char* const names[] = {"ASK", "ASK Coherent", "ASK Shaped", "ASK Shaped Coherent", "PSK",
+                                        "PSK Shaped", "OQPSK", "MSK", "FSK", "GFSK", "4-FSK"};
+    return std::list<std::string>(names, names + profile.max_modulation + 1);
+}
+
+// ---------------------------------------------------------------- codes
+
+bool PatternMatchModel::is_fsk_code(unsigned v)
+{
+    return (v & 0x40) || (v & 0x78) == 8;
+}
+
+unsigned PatternMatchModel::oversampling(unsigned v)
+{
+    if (v & 0x40)
+        return (v & 0x1F) + 1;
+    if ((v & 0x78) == 8)
+        return (v & 3) + 1;
+    return 1;
+}
+
+int PatternMatchModel::decode_modulation(unsigned v, bool fourfsk)
+{
+    v &= 0x7F;
+    if (fourfsk && is_fsk_code(v))
+        return MOD_4FSK;
+    if ((v & 0x60) == 0x40 || (v & 0x7C) == 8)
+        return MOD_FSK;
+    if ((v & 0x60) == 0x60 || (v & 0x7C) == 12)
+        return MOD_GFSK;
+    return int(v);
+}
+
+unsigned PatternMatchModel::tx_pll_loop(int id, double br, unsigned fxtal)
+{
+    if (id < MOD_OQPSK || br <= 0.005 * fxtal)
+        return 5;
+    if (br <= 0.01 * fxtal)
+        return 9;
+    if (br <= 0.015 * fxtal)
+        return 13;
+    return 17;
+}
+
+int PatternMatchModel::clamp_modulation(int m) const
+{
+    return std::min(std::max(m, 0), profile.max_modulation);
+}
+
+double PatternMatchModel::fadc() const
+{
+    return adc_frequency(xtal_frequency, get_bits(*this, regs().adcmisc, 0x03));
+}
+
+unsigned PatternMatchModel::rx_factor()
+{
+    unsigned k = oversampling(modulation_rx_code());
+    if (is_fsk_code(modulation_rx_code()) && get_bits(*this, profile.fourfsk_rx, 0x04))
+        k *= 2; // FSK half speed
+    return k;
+}
+
+bool PatternMatchModel::tx_shaped() const
+{
+    unsigned v = modulation_tx_code();
+    return v == 2 || v == 3 || v == 5;
+}
+
+int PatternMatchModel::get_rx_modulation()
+{
+    return decode_modulation(modulation_rx_code(), get_bits(*this, profile.fourfsk_rx, 0x01));
+}
+
+int PatternMatchModel::get_tx_modulation()
+{
+    return decode_modulation(modulation_tx_code(), get_bits(*this, profile.fourfsk_tx, 0x01));
+}
+
+bool PatternMatchModel::is_modulation_4fsk(int m)
+{
+    return profile.max_modulation >= MOD_4FSK && m == MOD_4FSK;
+}
+
+// ---------------------------------------------------------------- receiver
+
+namespace {
+
+RxDerive derive_family(int id)
+{
+    if (id >= MOD_4FSK)
+        return RxDerive::fourfsk;
+    if (id >= MOD_FSK)
+        return RxDerive::fsk;
+    if (id >= MOD_OQPSK)
+        return RxDerive::one_and_half;
+    return RxDerive::bitrate;
+}
+
+} // namespace
+
+void PatternMatchModel::set_rx(double bandwidth, double bitrate, int modulation, bool derive, int btr)
+{
+    const ChipRegs& r = regs();
+    int id = clamp_modulation(modulation);
+    double bw = bandwidth, br = bitrate;
+    normalise_rx(bw, br, derive_family(id), derive);
+    br = wiremode_limit(*this, r, br);
+
+    RxTimingInput in;
+    in.fxtal = xtal_frequency;
+    in.adcclk = get_bits(*this, r.adcmisc, 0x03);
+    in.bw = bw;
+    in.br = br;
+    in.fsk = id >= MOD_FSK;
+    in.btr = btr;
+    in.cic_max = profile.rx_cic_max;
+    in.n_max = 32;
+    RxTiming t = compute_rx_timing(in);
+    write_rx_timing(*this, r, t);
+
+    unsigned code = unsigned(id);
+    if (in.fsk)
+        code = (t.n - 1) | (id == MOD_GFSK ? 0x60 : 0x40);
+    // the whole 7-bit field: no bit of the previous code may survive
+    set_bits(*this, r.modulation_rx, 0x7F, code);
+    rx_code_written(id);
+
+    LoopFamily family = LoopFamily::ask;
+    if (in.fsk) {
+        family = LoopFamily::fsk;
+        // an FSK transmitter follows the receiver's oversampling
+        unsigned tx = modulation_tx_code();
+        if (r.modulation_tx >= 0 && is_fsk_code(tx)) {
+            unsigned gfsk = (tx & 0x60) == 0x60 || (tx & 0x7C) == 12;
+            set_bits(*this, r.modulation_tx, 0x7F, (gfsk ? 0x60 : 0x40) | ((t.n - 1) & 0x1F));
+        }
+    } else if (id >= MOD_PSK) {
+        family = LoopFamily::psk;
+    }
+    apply_rx_loop_and_agc(*this, r, family, btr, bw, br, get_rx_carrierfrequency());
+    rx_setup_done(bw, br);
+}
+
+void PatternMatchModel::rx_code_written(int) {}
+
+void PatternMatchModel::rx_setup_done(double, double) {}
+
+double PatternMatchModel::get_rx_bandwidth()
+{
+    return rx_bandwidth(fadc(), read_group(*this, regs().cicdec) & 0x3FF);
+}
+
+double PatternMatchModel::get_rx_bitrate()
+{
+    return rx_bitrate(fadc(), read_group(*this, regs().datarate), rx_factor(),
+                      read_group(*this, regs().cicdec) & 0x3FF);
+}
+
+int PatternMatchModel::get_rx_btr()
+{
+    return rx_btr_fast(read_group(*this, regs().tmggain), read_group(*this, regs().datarate),
+                       oversampling(modulation_rx_code()))
+        ? 1 : 0;
+}
+
+int PatternMatchModel::get_rx_btr_preamble()
+{
+    return get_rx_btr() ? 100 : 400;
+}
+
+double PatternMatchModel::get_rx_maxfrequencyoffset()
+{
+    return 32768;
+}
+
+double PatternMatchModel::convert_frequencyoffset(int offset)
+{
+    return get_rx_bitrate() * rx_factor() * std::ldexp(1.0, -16) * offset;
+}
+
+double PatternMatchModel::get_iffrequency()
+{
+    return fadc() * read_group(*this, regs().iffreq) / 65536.0;
+}
+
+void PatternMatchModel::set_iffrequency(double hz)
+{
+    double f = fadc();
+    uint32_t v = 0;
+    if (f > 0)
+        v = uint32_t(round_clamped(hz / f * 65536.0, 0, 0xFFFF));
+    write_group(*this, regs().iffreq, v);
+}
+
+int PatternMatchModel::get_agcreference()
+{
+    return agc_reference(read_group(*this, regs().cicdec) & 0x3FF);
+}
+
+unsigned PatternMatchModel::get_txkeyup_length()
+{
+    int m = get_rx_modulation();
+    return txkeyup_length(*this, regs(), m == MOD_FSK || m == MOD_4FSK, m == MOD_PSK, get_enc_scrambler(),
+                          rx_factor());
+}
+
+// ---------------------------------------------------------------- transmitter
+
+void PatternMatchModel::set_tx(double deviation, double bitrate, int modulation, bool derive)
+{
+    const ChipRegs& r = regs();
+    int id = clamp_modulation(modulation);
+    double dev = deviation, br = bitrate;
+    normalise_tx(dev, br, derive_family(id), derive);
+    br = wiremode_limit(*this, r, br);
+    write_tx_words(dev, br);
+    set_bits(*this, r.modulation_tx, 0x7F, tx_code(id));
+    if (profile.tx_pll_loop_by_rate)
+        set_bits(*this, r.pllloop_tx, 0x1F, tx_pll_loop(id, br, xtal_frequency));
+    set_bits(*this, r.txpwr, 0x0F, power_index(get_bits(*this, r.txpwr, 0x0F), tx_shaped()));
+    tx_setup_done();
+}
+
+void PatternMatchModel::write_tx_words(double dev, double br)
+{
+    write_group(*this, regs().fskdev, crystal_word(dev, xtal_frequency, 23));
+    write_group(*this, regs().txrate, crystal_word(br, xtal_frequency, 24));
+}
+
+unsigned PatternMatchModel::tx_code(int id)
+{
+    if (id < MOD_FSK)
+        return unsigned(id);
+    unsigned c = id == MOD_GFSK ? 0x60 : 0x40;
+    // the transmitter keeps the receiver's oversampling
+    unsigned rx = modulation_rx_code();
+    if (regs().modulation_rx >= 0 && (rx & 0x40))
+        c |= rx & 0x1F;
+    else if (regs().modulation_rx >= 0 && (rx & 0x78) == 8)
+        c |= rx & 0x03;
+    return c;
+}
+
+double PatternMatchModel::get_tx_deviation()
+{
+    return read_group(*this, regs().fskdev) * double(xtal_frequency) / 8388608.0;
+}
+
+double PatternMatchModel::get_tx_bitrate()
+{
+    return read_group(*this, regs().txrate) * double(xtal_frequency) / 16777216.0;
+}
+
+double PatternMatchModel::get_tx_power()
+{
+    return profile.power_table[power_index(get_bits(*this, regs().txpwr, 0x0F), tx_shaped())];
+}
+
+void PatternMatchModel::set_tx_power(double dbm)
+{
+    set_bits(*this, regs().txpwr, 0x0F, select_power_code(profile.power_table, dbm, tx_shaped()));
+}
+
+void PatternMatchModel::step_tx_power(int steps)
+{
+    set_bits(*this, regs().txpwr, 0x0F, step_power_code(get_bits(*this, regs().txpwr, 0x0F), steps, tx_shaped()));
+}
+
+// ---------------------------------------------------------------- single-parameter setters
+
+void PatternMatchModel::set_rx_modulation(int m)
+{
+    set_rx(get_rx_bandwidth(), get_rx_bitrate(), m, true, get_rx_btr());
+}
+
+void PatternMatchModel::set_rx_bandwidth(double hz)
+{
+    set_rx(hz, get_rx_bitrate(), get_rx_modulation(), false, get_rx_btr());
+}
+
+void PatternMatchModel::set_rx_bitrate(double bps)
+{
+    set_rx(get_rx_bandwidth(), bps, get_rx_modulation(), true, get_rx_btr());
+}
+
+void PatternMatchModel::set_rx_btr(int btr)
+{
+    set_rx(get_rx_bandwidth(), get_rx_bitrate(), get_rx_modulation(), false, btr);
+}
+
+void PatternMatchModel::set_tx_modulation(int m)
+{
+    set_tx(get_tx_deviation(), get_tx_bitrate(), m, true);
+}
+
+void PatternMatchModel::set_tx_deviation(double hz)
+{
+    set_tx(hz, get_tx_bitrate(), get_tx_modulation(), false);
+}
+
+void PatternMatchModel::set_tx_bitrate(double bps)
+{
+    set_tx(get_tx_deviation(), bps, get_tx_modulation(), true);
+}
+
+// ---------------------------------------------------------------- carrier and PLL
+
+void PatternMatchModel::set_carrier(bool tx, double hz)
+{
+    const ChipRegs& r = regs();
+    double f = hz;
+    unsigned band = select_band(profile.bands, f);
+    set_bits(*this, tx ? r.pllloop_tx : r.pllloop_rx, 0x60, band << 5);
+    uint32_t w = carrier_word(f, xtal_frequency);
+    if (profile.remap_carrier && xtal_frequency)
+        w = remap_carrier_word(w, band);
+    write_group(*this, tx ? r.freq_tx : r.freq_rx, w);
+    carrier_written(tx, f, band);
+}
+
+double PatternMatchModel::get_carrier(bool tx)
+{
+    const ChipRegs& r = regs();
+    uint32_t w = read_group(*this, tx ? r.freq_tx : r.freq_rx);
+    if (profile.remap_carrier)
+        w = unmap_carrier_word(w, get_bits(*this, tx ? r.pllloop_tx : r.pllloop_rx, 0x60) >> 5);
+    return w * double(xtal_frequency) / 16777216.0;
+}
+
+void PatternMatchModel::carrier_written(bool, double, unsigned) {}
+
+void PatternMatchModel::set_rx_carrierfrequency(double hz)
+{
+    set_carrier(false, hz);
+}
+
+void PatternMatchModel::set_tx_carrierfrequency(double hz)
+{
+    set_carrier(true, hz);
+}
+
+double PatternMatchModel::get_rx_carrierfrequency()
+{
+    return get_carrier(false);
+}
+
+double PatternMatchModel::get_tx_carrierfrequency()
+{
+    return get_carrier(true);
+}
+
+unsigned PatternMatchModel::get_rx_range()
+{
+    return get_bits(*this, regs().pllranging_rx, 0x0F);
+}
+
+unsigned PatternMatchModel::get_tx_range()
+{
+    return get_bits(*this, regs().pllranging_tx, 0x0F);
+}
+
+void PatternMatchModel::set_rx_range(unsigned r)
+{
+    set_bits(*this, regs().pllranging_rx, 0x0F, r & 15);
+    commit_registers();
+}
+
+void PatternMatchModel::set_tx_range(unsigned r)
+{
+    set_bits(*this, regs().pllranging_tx, 0x0F, r & 15);
+    commit_registers();
+}
+
+void PatternMatchModel::set_xtal_frequency(unsigned hz)
+{
+    int adcmisc = regs().adcmisc;
+    reapply_crystal(*this, hz, [this, adcmisc](unsigned f) {
+        // above 11 MHz the ADC runs at half the crystal
+        if (adcmisc >= 0)
+            set_register_chipvalue(unsigned(adcmisc), f > 11000000 ? 1 : 0);
+    });
+}
+
+// ---------------------------------------------------------------- framing
+
+int PatternMatchModel::get_framingmode()
+{
+    unsigned ifmode = get_bits(*this, regs().ifmode, 0x0F);
+    if (ifmode == 2)
+        return profile.sync_wire_id;
+    if (ifmode == 3 && profile.async_wire_id >= 0)
+        return profile.async_wire_id;
+    int id = profile.framing_by_f[framing_f() >> 1];
+    if (id == FRAMING_BY_FEC)
+        return get_bits(*this, regs().fec, 0x01) ? profile.hdlc_fec_id : profile.hdlc_id;
+    return id;
+}
+
+bool PatternMatchModel::is_framingmode_wiremode()
+{
+    return get_bits(*this, regs().ifmode, 0x0E) == 2;
+}
+
+bool PatternMatchModel::is_framingmode_raw()
+{
+    return !is_framingmode_wiremode() && framing_f() == 0;
+}
+
+bool PatternMatchModel::is_framingmode_rawsoft()
+{
+    return !is_framingmode_wiremode() && framing_f() == 2;
+}
+
+bool PatternMatchModel::is_framingmode_rawpreamblematch()
+{
+    return !is_framingmode_wiremode() && framing_f() == 6;
+}
+
+bool PatternMatchModel::is_framingmode_hdlc()
+{
+    if (is_framingmode_wiremode())
+        return false;
+    int id = profile.framing_by_f[framing_f() >> 1];
+    return id == FRAMING_BY_FEC || (profile.hdlc_id >= 0 && id == profile.hdlc_id);
+}
+
+bool PatternMatchModel::is_framingmode_hdlc_fec()
+{
+    return profile.hdlc_fec_id >= 0 && is_framingmode_hdlc() && get_bits(*this, regs().fec, 0x01);
+}
+
+bool PatternMatchModel::is_framingmode_zigbee_900()
+{
+    return !is_framingmode_wiremode() && framing_f() == 12;
+}
+
+bool PatternMatchModel::is_framingmode_zigbee_2g4()
+{
+    return !is_framingmode_wiremode() && framing_f() == 14;
+}
+
+bool PatternMatchModel::is_framingmode_crcsupported()
+{
+    return is_framingmode_hdlc();
+}
+
+void PatternMatchModel::set_framingmode(int id)
+{
+    const ChipRegs& r = regs();
+    const FramingSetting& s =
+        id >= 0 && unsigned(id) < profile.framing_count ? profile.framing_settings[id] : profile.framing_settings[0];
+    if (r.fec >= 0) {
+        bool fec = profile.hdlc_fec_id >= 0 && id == profile.hdlc_fec_id;
+        set_bits(*this, r.fec, 0x01, fec ? 1 : 0);
+        if (fec)
+            set_bits(*this, r.encoding, 0x0F, 0);
+    }
+    set_bits(*this, r.ifmode, 0x0F, s.ifmode);
+    set_bits(*this, r.framing, 0x0E, s.f);
+    // wire mode limits the bitrate
+    set_rx(get_rx_bandwidth(), get_rx_bitrate(), get_rx_modulation(), false, get_rx_btr());
+    set_tx(get_tx_deviation(), get_tx_bitrate(), get_tx_modulation(), false);
+}
+
+unsigned PatternMatchModel::get_postamble_length()
+{
+    if (is_framingmode_rawpreamblematch() || is_framingmode_zigbee())
+        return 48;
+    if (is_framingmode_hdlc())
+        return 56;
+    return 0;
+}
+
+// ---------------------------------------------------------------- encoding and CRC
+
+bool PatternMatchModel::get_enc_invert()
+{
+    return get_bits(*this, regs().encoding, 0x01);
+}
+
+bool PatternMatchModel::get_enc_diff()
+{
+    return get_bits(*this, regs().encoding, 0x02);
+}
+
+bool PatternMatchModel::get_enc_scrambler()
+{
+    return get_bits(*this, regs().encoding, 0x04);
+}
+
+bool PatternMatchModel::get_enc_manchester()
+{
+    return get_bits(*this, regs().encoding, 0x08);
+}
+
+void PatternMatchModel::set_encoding_bit(uint8_t bit, bool on)
+{
+    set_bits(*this, regs().encoding, bit, on ? bit : 0);
+}
+
+void PatternMatchModel::set_enc_invert(bool on)
+{
+    set_encoding_bit(0x01, on);
+}
+
+void PatternMatchModel::set_enc_diff(bool on)
+{
+    set_encoding_bit(0x02, on);
+}
+
+void PatternMatchModel::set_enc_scrambler(bool on)
+{
+    set_encoding_bit(0x04, on);
+}
+
+void PatternMatchModel::set_enc_manchester(bool on)
+{
+    set_encoding_bit(0x08, on);
+}
+
+int PatternMatchModel::get_crcmode()
+{
+    return int(get_bits(*this, regs().framing, 0x30) >> 4);
+}
+
+void PatternMatchModel::set_crcmode(int mode)
+{
+    if (!profile.has_crc)
+        return;
+    unsigned m = unsigned(mode) & 3;
+    set_bits(*this, regs().framing, 0x30, (m == 3 ? 2 : m) << 4);
+}
+
+unsigned PatternMatchModel::get_crcinit()
+{
+    return read_group(*this, regs().crcinit);
+}
+
+void PatternMatchModel::set_crcinit(unsigned init)
+{
+    write_group(*this, regs().crcinit, init);
+}
+
+bool PatternMatchModel::is_crcmode_ccitt()
+{
+    return get_crcmode() == 0;
+}
+
+bool PatternMatchModel::is_crcmode_crc16()
+{
+    return get_crcmode() == 1;
+}
+
+bool PatternMatchModel::is_crcmode_dnp()
+{
+    return false;
+}
+
+bool PatternMatchModel::is_crcmode_crc32()
+{
+    return get_crcmode() == 2;
+}
+
+// ---------------------------------------------------------------- preamble match
+
+unsigned PatternMatchModel::get_preamble_length()
+{
+    return 4 * matchlen() + 4;
+}
+
+unsigned PatternMatchModel::get_preamble()
+{
+    // the pattern is held left-aligned in CRCINIT3..CRCINIT0
+    return unsigned(uint64_t(get_crcinit()) >> (32 - get_preamble_length()));
+}
+
+void PatternMatchModel::set_preamble(unsigned preamble)
+{
+    set_crcinit(unsigned((uint64_t(preamble) << (32 - get_preamble_length())) & 0xFFFFFFFFu));
+}
+
+void PatternMatchModel::set_preamble_length(unsigned length)
+{
+    // whole nibbles, rounded up so that a pattern of `length` bits fits
+    unsigned nibbles = std::min(std::max((length + 3) / 4, 1u), 8u);
+    if (length > 32)
+        nibbles = 8;
+    set_bits(*this, regs().framing, 0x70, (nibbles - 1) << 4);
+}
+
+// ---------------------------------------------------------------- commit
+
+void PatternMatchModel::emit_extra_signals()
+{
+    const ChipRegs& r = regs();
+    if (changed_bits(*this, profile.fourfsk_rx, 0x01) && !changed_bits(*this, r.modulation_rx, 0x7F))
+        signal_changed_rx_modulation.emit();
+    if (changed_bits(*this, profile.fourfsk_rx, 0x04) && !changed_bits(*this, r.modulation_rx, 0x7F) &&
+        !changed_bits(*this, r.adcmisc, 0x03) && !group_changemask(*this, r.cicdec) &&
+        !group_changemask(*this, r.datarate))
+        signal_changed_rx_bitrate.emit(); // half speed halves the rate
+    if (changed_bits(*this, profile.fourfsk_tx, 0x01) && !changed_bits(*this, r.modulation_tx, 0x7F))
+        signal_changed_tx_modulation.emit();
+    if (group_changemask(*this, r.crcinit) || changed_bits(*this, r.framing, 0x70))
+        signal_changed_preamble.emit();
+    if (changed_bits(*this, r.framing, 0x70))
+        signal_changed_preamble_length.emit();
+}
+
+void PatternMatchModel::commit_registers()
+{
+    commit_chip(*this, regs(), [this] { emit_extra_signals(); });
+}
+
+void PatternMatchModel::terminate_autoranging(int rx_result, int tx_result)
+{
+    finish_autoranging(*this, regs(), rx_result, tx_result);
+}
+
+} // namespace KORVIK

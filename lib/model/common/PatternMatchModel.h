@@ -1,0 +1,186 @@
+#pragma once
+
+// Common base of the chips with a 7-bit MODULATION register and a
+// preamble-match framing (RC1300, RC1400, RC1100). Everything these chips do
+// alike lives here, driven by a const Profile of register indexes, tables and
+// framing maps; the chip classes keep only what is theirs.
+
+#include "model/common/ChipMath.h"
+#include "model/common/ChipTables.h"
+
+namespace KORVIK {
+
+class PatternMatchModel : public GreyfinModel {
+public:
+    /// Framing id of a FRAMING field value that is HDLC or HDLC FEC by FEC bit 0.
+    enum : int { FRAMING_BY_FEC = -2 };
+
+    /// What set_framingmode writes for one framing id.
+    struct FramingSetting {
+        uint8_t ifmode; ///< IFMODE bits 3:0
+        uint8_t f;      ///< FRAMING bits 3:1 in place (even, 0..14)
+    };
+
+    struct Profile {
+        int fourfsk_rx;               ///< NO_REG when the chip lacks it
+        int fourfsk_tx;
+        int max_modulation;           ///< larger ids are clamped to this one
+        const double* power_table;    ///< 16 entries, dBm
+        CarrierBands bands;
+        bool remap_carrier;           ///< band-dependent carrier word bits
+        unsigned rx_cic_max;          ///< receive CIC decimation limit
+        bool tx_pll_loop_by_rate;     ///< PLLLOOP (Tx) bits 4:0 follow the bitrate
+        const int* framing_by_f;      ///< 8 ids, by FRAMING bits 3:1
+        int sync_wire_id;             ///< id for IFMODE 2
+        int async_wire_id;            ///< id for IFMODE 3, -1: read by FRAMING
+        const FramingSetting* framing_settings; ///< by id; unknown ids use entry 0
+        unsigned framing_count;
+        int hdlc_id;                  ///< -1 without HDLC
+        int hdlc_fec_id;              ///< -1 without HDLC FEC
+        bool has_crc;                 ///< false: FRAMING bits 5:4 belong to MATCHLEN only
+    };
+
+    PatternMatchModel(EvUSBBoard* board, const Profile& profile);
+
+    void idle_hook(unsigned) override {}
+    std::list<std::string> get_supported_rx_btr_settings() override;
+    std::list<std::string> get_supported_modulations() override;
+    void terminate_autoranging(int rx_result, int tx_result) override;
+    void commit_registers() override;
+
+    int get_rx_modulation() override;
+    int get_tx_modulation() override;
+    bool is_modulation_4fsk(int m) override;
+
+    double get_rx_carrierfrequency() override;
+    double get_tx_carrierfrequency() override;
+    double get_rx_bandwidth() override;
+    double get_tx_deviation() override;
+    double get_rx_bitrate() override;
+    double get_tx_bitrate() override;
+    int get_rx_btr() override;
+    int get_rx_btr_preamble() override;
+    double get_tx_power() override;
+    unsigned get_rx_range() override;
+    unsigned get_tx_range() override;
+    double get_rx_maxfrequencyoffset() override;
+    double convert_frequencyoffset(int offset) override;
+    double get_iffrequency() override;
+    int get_agcreference() override;
+
+    int get_framingmode() override;
+    bool is_framingmode_raw() override;
+    bool is_framingmode_rawsoft() override;
+    bool is_framingmode_rawpreamblematch() override;
+    bool is_framingmode_hdlc() override;
+    bool is_framingmode_hdlc_fec() override;
+    bool is_framingmode_zigbee_900() override;
+    bool is_framingmode_zigbee_2g4() override;
+    bool is_framingmode_wiremode() override;
+    bool is_framingmode_crcsupported() override;
+
+    bool get_enc_invert() override;
+    bool get_enc_diff() override;
+    bool get_enc_scrambler() override;
+    bool get_enc_manchester() override;
+    int get_crcmode() override;
+    unsigned get_crcinit() override;
+    bool is_crcmode_ccitt() override;
+    bool is_crcmode_crc16() override;
+    bool is_crcmode_dnp() override;
+    bool is_crcmode_crc32() override;
+
+    unsigned get_txkeyup_length() override;
+    unsigned get_preamble() override;
+    unsigned get_preamble_length() override;
+    unsigned get_postamble_length() override;
+
+    void set_xtal_frequency(unsigned hz) override;
+    void set_rx(double bandwidth, double bitrate, int modulation, bool derive, int btr) override;
+    void set_tx(double deviation, double bitrate, int modulation, bool derive) override;
+
+    void set_rx_modulation(int m) override;
+    void set_tx_modulation(int m) override;
+    void set_rx_carrierfrequency(double hz) override;
+    void set_tx_carrierfrequency(double hz) override;
+    void set_rx_bandwidth(double hz) override;
+    void set_tx_deviation(double hz) override;
+    void set_rx_bitrate(double bps) override;
+    void set_tx_bitrate(double bps) override;
+    void set_rx_btr(int btr) override;
+    void set_tx_power(double dbm) override;
+    void step_tx_power(int steps) override;
+    void set_rx_range(unsigned r) override;
+    void set_tx_range(unsigned r) override;
+    void set_iffrequency(double hz) override;
+    void set_framingmode(int f) override;
+    void set_enc_invert(bool on) override;
+    void set_enc_diff(bool on) override;
+    void set_enc_scrambler(bool on) override;
+    void set_enc_manchester(bool on) override;
+    void set_crcmode(int mode) override;
+    void set_crcinit(unsigned init) override;
+    void set_preamble(unsigned preamble) override;
+    void set_preamble_length(unsigned length) override;
+
+    /// Modulation id of a 7-bit register code; fourfsk: the 4-FSK enable bit.
+    static int decode_modulation(unsigned v, bool fourfsk);
+    /// True for the FSK register codes: bit 6 set, or 8 to 11.
+    static bool is_fsk_code(unsigned v);
+    /// FSK oversampling factor held in a 7-bit code (1 for other codes).
+    static unsigned oversampling(unsigned v);
+    /// PLLLOOP (Tx) bits 4:0 for a modulation id and bitrate: the loop
+    /// filter widens with the rate.
+    static unsigned tx_pll_loop(int id, double br, unsigned fxtal);
+
+protected:
+    /// Builds the tables from the chip's rows, marks shared registers and
+    /// finds the register roles; the chip adjusts chip_regs afterwards.
+    template <std::size_t R, std::size_t B>
+    void init_tables(const RegisterRow (&register_rows)[R], const BitfieldRow (&bitfield_rows)[B])
+    {
+        build_chip_tables(registers, bitfields, register_rows, bitfield_rows);
+        mark_shared_registers();
+        chip_regs = find_chip_regs(*this, 0x7F);
+    }
+
+    const ChipRegs& regs() const { return chip_regs; }
+    double fadc() const;
+    unsigned modulation_rx_code() const { return get_bits(*this, regs().modulation_rx, 0x7F); }
+    unsigned modulation_tx_code() const { return get_bits(*this, regs().modulation_tx, 0x7F); }
+    /// Receive oversampling factor k of the rate readers.
+    virtual unsigned rx_factor();
+    /// Shaped for the power code: MODULATION (Tx) bits 6:0 are 2, 3 or 5.
+    bool tx_shaped() const;
+    unsigned framing_f() const { return get_bits(*this, regs().framing, 0x0E); }
+    /// FRAMING bits 6:4: the pattern length in nibbles, less one.
+    unsigned matchlen() const { return get_bits(*this, regs().framing, 0x70) >> 4; }
+    int clamp_modulation(int m) const;
+
+    // Hooks of the setups, in the order they run.
+    /// After the receive code is written (4-FSK enable on RC1400).
+    virtual void rx_code_written(int id);
+    /// Last step of the receiver setup.
+    virtual void rx_setup_done(double bw, double br);
+    /// Writes the transmit rate and deviation words.
+    virtual void write_tx_words(double dev, double br);
+    /// Transmit register code for a modulation id (may touch FOURFSK).
+    virtual unsigned tx_code(int id);
+    /// Last step of the transmitter setup.
+    virtual void tx_setup_done() {}
+    /// After a carrier word is written (VCO presets on RC1300).
+    virtual void carrier_written(bool tx, double f, unsigned band);
+
+    /// Signals of the parameters the shared commit does not watch.
+    void emit_extra_signals();
+
+    void set_carrier(bool tx, double hz);
+    double get_carrier(bool tx);
+    void set_encoding_bit(uint8_t bit, bool on);
+
+    const Profile& profile;
+    /// Filled by the chip constructor once the tables exist.
+    ChipRegs chip_regs;
+};
+
+} // namespace KORVIK

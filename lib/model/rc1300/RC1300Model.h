@@ -1,0 +1,43 @@
+#pragma once
+
+#include "model/common/ChipTables.h"
+#include "model/common/PatternMatchModel.h"
+
+namespace KORVIK {
+
+enum { RC1300_REGISTER_COUNT = 50, RC1300_BITFIELD_COUNT = 54 };
+extern const RegisterRow rc1300_register_rows[RC1300_REGISTER_COUNT];
+extern const BitfieldRow rc1300_bitfield_rows[RC1300_BITFIELD_COUNT];
+
+/// Transceiver close to the RC1200: 7-bit modulation codes, a 6-bit CIC
+/// decimation, its own carrier bands with VCO range presets, and the
+/// supply currents it reports.
+class RC1300Model : public PatternMatchModel {
+public:
+    /// Register indexes of the table.
+    enum Reg : int {
+        XTALOSC = 0, IFMODE = 1, MODULATION_RX = 2, MODULATION_TX = 3, FRAMING = 5,
+        PLLLOOP_RX = 23, PLLLOOP_TX = 24, PLLRANGING_RX = 25, PLLRANGING_TX = 26, TXPWR = 28,
+        CICDECLO = 38, PLLVCOI = 48, REF = 49,
+    };
+
+    explicit RC1300Model(EvUSBBoard* board);
+
+    std::string get_chip_name() override { return "RC1300"; }
+    unsigned get_chipflags() override { return CHIP_RECEIVE | CHIP_TRANSMIT; }
+    std::list<std::string> get_supported_framingmodes() override;
+    std::list<std::string> get_supported_crcmodes() override;
+    USBDeviceCurrents get_currents() override;
+
+    /// VCO range preset for a VCO frequency: 15 at the bottom of the range
+    /// down to 0 at the top.
+    static unsigned vco_range(double vco_hz);
+
+protected:
+    void rx_setup_done(double bw, double br) override;
+    void carrier_written(bool tx, double f, unsigned band) override;
+};
+
+GreyfinModel* create_rc1300_model(EvUSBBoard* board);
+
+} // namespace KORVIK
