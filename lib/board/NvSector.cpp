@@ -85,9 +85,9 @@ bool nv_get_serial(const uint8_t* sector, std::string& serial)
         return false;
     std::string digits;
     for (unsigned i = 0; i < NV_SERIAL_CHARS; ++i) {
+        // only the low byte of each UTF-16 unit counts
         uint8_t lo = sector[2 + 2 * i];
-        uint8_t hi = sector[3 + 2 * i];
-        if (hi == 0 && lo >= '0' && lo <= '9')
+        if (lo >= '0' && lo <= '9')
             digits += char(lo);
     }
     serial = digits;
