@@ -1,0 +1,27 @@
+#!/bin/sh
+# usage: check_exports.sh LIBRARY EXPECTED_FLAT_NAMES
+# The shared library exports exactly the flat functions, the device class and
+# its status records; nothing of the boards or chip models may leak out.
+set -e
+lib=$1
+expected=$2
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+nm -D --defined-only "$lib" | awk '{ print $3 }' | grep '^libkorvik_' | LC_ALL=C sort >"$tmp/flat"
+if ! diff -u "$expected" "$tmp/flat"; then
+  echo "flat function exports differ from the expected list" >&2
+  exit 1
+fi
+
+nm -D --defined-only -C "$lib" | sed 's/^[0-9a-f]* [A-Za-z] //' >"$tmp/all"
+grep 'KORVIK' "$tmp/all" |
+  grep -v -E '^KORVIK::(USBDevice|USBDeviceStatus|USBDeviceCurrents)::' |
+  grep -v -E '^(typeinfo|typeinfo name|vtable) for KORVIK::(USBDevice|USBDeviceStatus|USBDeviceCurrents)$' \
+    >"$tmp/leaks" || true
+if [ -s "$tmp/leaks" ]; then
+  echo "internal symbols exported:" >&2
+  cat "$tmp/leaks" >&2
+  exit 1
+fi
+echo "exports ok: $(wc -l <"$tmp/flat") flat functions"
