@@ -1,0 +1,264 @@
+// The discovery scan over in-memory adapters.
+
+#include <gtest/gtest.h>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+
+using namespace KORVIK;
+using namespace korvik_emu;
+
+namespace {
+
+std::unique_ptr<BoardFirmware> firmware(const std::string& serial, uint8_t last = 0x10)
+{
+    uint8_t mac[6] = {0x02, 0x12, 0x34, 0x0A, 0x0B, last};
+    return std::make_unique<BoardFirmware>(serial, mac);
+}
+
+struct Scan {
+    std::unique_ptr<WindowsLibrary> library;
+    std::string log;
+};
+
+Scan run_scan(std::unique_ptr<FakeAdapterSystem> system)
+{
+    Scan s;
+    testing::internal::CaptureStderr();
+    s.library = std::make_unique<WindowsLibrary>(std::move(system), nullptr);
+    s.log = testing::internal::GetCapturedStderr();
+    return s;
+}
+
+TEST(Discovery, AdaptersWithoutAMakerAreNeverOpened)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto plain = system->add("eth0", "Intel Corporation RC1200 lookalike", firmware("1111111"));
+    auto empty = system->add("lo", "", nullptr);
+    Scan s = run_scan(std::move(system));
+    EXPECT_EQ(0u, plain->opens);
+    EXPECT_EQ(0u, empty->opens);
+    EXPECT_TRUE(s.library->get_boards().empty());
+    EXPECT_EQ(std::string::npos, s.log.find("eth0 ("));
+}
+
+TEST(Discovery, AnswerOnTheThirdReadIsAccepted)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto fw = firmware("7654321");
+    fw->ident_junk_frames = 2;
+    system->add("kb0", "Zelvane Inc. RC1200 board", std::move(fw));
+    Scan s = run_scan(std::move(system));
+    ASSERT_EQ(1u, s.library->get_boards().size());
+    EXPECT_EQ("7654321", s.library->get_boards().begin()->second->get_serial());
+    EXPECT_NE(std::string::npos, s.log.find("kb0 (Zelvane Inc. RC1200 board)"));
+    EXPECT_NE(std::string::npos, s.log.find("USB serial number is: 7654321"));
+    EXPECT_NE(std::string::npos, s.log.find("Dispname 7654321"));
+}
+
+TEST(Discovery, AnswerAfterTenOtherFramesIsNotSeen)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto fw = firmware("7654321");
+    fw->ident_junk_frames = 10;
+    auto link = system->add("kb0", "Corvane AG RC1200", std::move(fw));
+    Scan s = run_scan(std::move(system));
+    EXPECT_TRUE(s.library->get_boards().empty());
+    EXPECT_FALSE(link->open); // closed again
+}
+
+TEST(Discovery, SilentAdapterIsClosedAfterTenReads)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto link = system->add("kb0", "Zelvane Inc. RC1200", nullptr);
+    Scan s = run_scan(std::move(system));
+    EXPECT_TRUE(s.library->get_boards().empty());
+    EXPECT_FALSE(link->open);
+    size_t count = 0;
+    for (size_t p = s.log.find("pcap_next_ex: timeout"); p != std::string::npos;
+         p = s.log.find("pcap_next_ex: timeout", p + 1))
+        ++count;
+    EXPECT_EQ(10u, count);
+}
+
+TEST(Discovery, LongestChipNameInTheDescriptionWins)
+{
+    // the table holds RC1200, RC1400, RC1100 and RC1300; "RC1300" and
+    // "RC1100" are equally long, the later one in the table wins
+    auto system = std::make_unique<FakeAdapterSystem>();
+    system->add("kb0", "Zelvane Inc. RC1100/RC1300 board", firmware("1000001"));
+    Scan s = run_scan(std::move(system));
+    ASSERT_EQ(1u, s.library->get_boards().size());
+    EvUSBBoard* b = s.library->get_boards().begin()->second;
+    if (b->get_model()) {
+        EXPECT_EQ("RC1300", b->get_model()->get_chip_name());
+    }
+}
+
+TEST(Discovery, DescriptionWithoutChipListsEverySupportedChip)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto link = system->add("kb0", "Zelvane Inc. mystery board", firmware("1000001"));
+    Scan s = run_scan(std::move(system));
+    EXPECT_TRUE(s.library->get_boards().empty());
+    EXPECT_FALSE(link->open);
+    EXPECT_NE(std::string::npos, s.log.find("Description: Zelvane Inc. mystery board"));
+    EXPECT_NE(std::string::npos, s.log.find("No matching chip found: RC1200 RC1400 RC1100 RC1300")) << s.log;
+}
+
+TEST(Discovery, SecondScanSkipsRegisteredAdaptersAndKnownSerials)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    FakeAdapterSystem* sys = system.get();
+    auto first = system->add("kb0", "Zelvane Inc. RC1200", firmware("2222222"));
+    Scan s = run_scan(std::move(system));
+    ASSERT_EQ(1u, s.library->get_boards().size());
+    EXPECT_EQ(1u, first->opens);
+
+    // the same board seen through a second adapter
+    auto second = sys->add("kb1", "Zelvane Inc. RC1200", firmware("2222222", 0x20));
+    testing::internal::CaptureStderr();
+    s.library->scan();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, log.find("already registered, skipping..."));
+    EXPECT_NE(std::string::npos, log.find("Dispname 2222222 already found"));
+    EXPECT_EQ(1u, first->opens);
+    EXPECT_FALSE(second->open);
+    EXPECT_EQ(1u, s.library->get_boards().size());
+}
+
+TEST(Discovery, FailuresStayWithTheirAdapter)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    system->infos.push_back({"gone0", "Zelvane Inc. RC1200"}); // listed, cannot be opened
+    auto broken = system->add("kb0", "Zelvane Inc. RC1200", firmware("3333333"));
+    broken->fail_send = true;
+    system->add("kb1", "Zelvane Inc. RC1400", firmware("4444444"));
+    Scan s = run_scan(std::move(system));
+    EXPECT_NE(std::string::npos, s.log.find("pcap_open: unable to open adapter gone0: no such adapter"));
+    EXPECT_NE(std::string::npos, s.log.find("pcap_sendpacket: error sending a packet"));
+    EXPECT_FALSE(broken->open);
+    ASSERT_EQ(1u, s.library->get_boards().size());
+    EXPECT_EQ("kb1", s.library->get_boards().begin()->first);
+}
+
+TEST(Discovery, EnumerationFailureIsReported)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    system->fail_list = true;
+    Scan s = run_scan(std::move(system));
+    EXPECT_NE(std::string::npos, s.log.find("pcap_findalldevs: no adapters for you"));
+}
+
+TEST(Discovery, BoardFailingWhileOpeningIsNotRegistered)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto fw = firmware("5555555");
+    fw->dropped_replies = 1; // the first report exchange times out
+    system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
+    Scan s = run_scan(std::move(system));
+    EXPECT_TRUE(s.library->get_boards().empty());
+    // the NV read stops at the flash address check; construction ends the scan
+    // there, and the library still comes up
+    EXPECT_NE(std::string::npos, s.log.find("scan failed: EvUSBBoard::load_nv flash address error")) << s.log;
+}
+
+/// Hot-plug news from a test.
+class FakeHotplug : public HotplugSource {
+public:
+    FakeHotplug() : fd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~FakeHotplug() override { close(fd); }
+    int get_fd() const override { return fd; }
+    bool read_changes(std::vector<std::string>& out) override
+    {
+        uint64_t v;
+        (void)!read(fd, &v, sizeof v);
+        ++reads;
+        out.insert(out.end(), removed.begin(), removed.end());
+        removed.clear();
+        bool c = changed;
+        changed = false;
+        return c;
+    }
+    void notify(bool c, std::vector<std::string> gone = {})
+    {
+        changed = changed || c;
+        removed.insert(removed.end(), gone.begin(), gone.end());
+        uint64_t one = 1;
+        (void)!write(fd, &one, sizeof one);
+    }
+    int fd;
+    bool changed = false;
+    std::vector<std::string> removed;
+    int reads = 0;
+};
+
+TEST(Hotplug, BurstOfChangesGivesOneRescanThatFindsTheNewBoard)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    FakeAdapterSystem* sys = system.get();
+    auto hotplug = std::make_unique<FakeHotplug>();
+    FakeHotplug* hp = hotplug.get();
+    WindowsLibrary library(std::move(system), std::move(hotplug));
+    library.set_rescan_delay_ms(50);
+    RegistryEvents events(library);
+    auto link = sys->add("kb0", "Zelvane Inc. RC1200", firmware("6666666"));
+
+    for (int i = 0; i < 5; ++i) {
+        hp->notify(true);
+        pump_until([] { return false; }, std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(library.is_rescan_pending());
+    EXPECT_EQ(0, events.connects);
+    EXPECT_TRUE(pump_until([&] { return events.connects == 1; }, std::chrono::milliseconds(2000)));
+    EXPECT_FALSE(library.is_rescan_pending());
+    EXPECT_EQ(1u, link->opens);
+
+    // news that cannot reveal a board schedules nothing
+    hp->notify(false);
+    pump_until([&] { return hp->reads >= 7; }, std::chrono::milliseconds(500));
+    EXPECT_FALSE(library.is_rescan_pending());
+}
+
+TEST(Hotplug, AdapterThatWentAwayTakesItsBoardOut)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto link = system->add("kb0", "Zelvane Inc. RC1200", firmware("7777777"));
+    auto hotplug = std::make_unique<FakeHotplug>();
+    FakeHotplug* hp = hotplug.get();
+    WindowsLibrary library(std::move(system), std::move(hotplug));
+    RegistryEvents events(library);
+    ASSERT_EQ(1u, library.get_boards().size());
+    WindowsEvUSBBoard* board = library.find_adapter_board("kb0");
+    BoardRef ref(board);
+
+    hp->notify(false, {"eth9", "kb0"});
+    EXPECT_TRUE(pump_until([&] { return events.disconnects == 1; }, std::chrono::milliseconds(1000)));
+    EXPECT_TRUE(board->is_dead());
+    EXPECT_FALSE(link->open);
+    EXPECT_TRUE(library.get_boards().empty());
+}
+
+TEST(Hotplug, ScanExceptionStaysInsideTheHandler)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    FakeAdapterSystem* sys = system.get();
+    auto hotplug = std::make_unique<FakeHotplug>();
+    FakeHotplug* hp = hotplug.get();
+    WindowsLibrary library(std::move(system), std::move(hotplug));
+    library.set_rescan_delay_ms(1);
+    auto fw = firmware("8888888");
+    fw->dropped_replies = 1;
+    sys->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
+    hp->notify(true);
+    testing::internal::CaptureStderr();
+    // would terminate the test program if it reached the main loop
+    pump_until([&] { return hp->reads > 0 && !library.is_rescan_pending(); }, std::chrono::milliseconds(8000));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, log.find("new_device_handler: scan failed: ")) << log;
+    EXPECT_TRUE(library.get_boards().empty());
+}
+
+} // namespace

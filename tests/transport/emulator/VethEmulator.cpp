@@ -1,0 +1,147 @@
+#include "VethEmulator.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace korvik_emu {
+
+bool read_interface_mac(const std::string& interface, uint8_t mac[6])
+{
+    std::ifstream in("/sys/class/net/" + interface + "/address");
+    std::string text;
+    if (!(in >> text))
+        return false;
+    unsigned v[6];
+    if (std::sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        mac[i] = uint8_t(v[i]);
+    return true;
+}
+
+VethEmulator::VethEmulator(const std::string& interface, const std::string& serial, const uint8_t mac[6])
+    : firmware(serial, mac)
+{
+    ifindex = int(if_nametoindex(interface.c_str()));
+    if (ifindex == 0)
+        throw std::runtime_error("VethEmulator: no interface " + interface);
+    fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ETH_P_ALL));
+    if (fd < 0)
+        throw std::runtime_error(std::string("VethEmulator: socket: ") + std::strerror(errno));
+    struct sockaddr_ll addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sll_family = AF_PACKET;
+    addr.sll_protocol = htons(ETH_P_ALL);
+    addr.sll_ifindex = ifindex;
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
+        int e = errno;
+        close(fd);
+        throw std::runtime_error(std::string("VethEmulator: bind: ") + std::strerror(e));
+    }
+    thread = std::thread(&VethEmulator::run, this);
+}
+
+VethEmulator::~VethEmulator()
+{
+    stop();
+    close(fd);
+}
+
+void VethEmulator::stop()
+{
+    stopping = true;
+    if (thread.joinable())
+        thread.join();
+}
+
+void VethEmulator::set_status_interval(std::chrono::milliseconds interval)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    status_interval = interval;
+}
+
+void VethEmulator::with_firmware(const std::function<void(BoardFirmware&)>& f)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    f(firmware);
+}
+
+void VethEmulator::send(const Frame& frame)
+{
+    if (frame.empty())
+        return;
+    struct sockaddr_ll addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sll_family = AF_PACKET;
+    addr.sll_ifindex = ifindex;
+    addr.sll_halen = 6;
+    std::memcpy(addr.sll_addr, frame.data(), 6);
+    // errors (interface gone) are the scenario of the test, not ours
+    sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
+}
+
+void VethEmulator::run()
+{
+    using clock = std::chrono::steady_clock;
+    auto next_status = clock::now();
+    uint8_t buffer[2048];
+    while (!stopping) {
+        std::chrono::milliseconds interval;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            interval = status_interval;
+        }
+        int timeout = 20;
+        if (interval.count() > 0) {
+            auto now = clock::now();
+            if (now >= next_status) {
+                Frame status;
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    status = firmware.status_frame();
+                }
+                send(status);
+                next_status = now + interval;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_status - clock::now()).count();
+            timeout = int(std::max<long long>(0, std::min<long long>(left, 20)));
+        }
+        struct pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, timeout) <= 0)
+            continue;
+        if (p.revents & POLLERR) {
+            // the interface went away: nothing more to do but wait for stop()
+            int e = 0;
+            socklen_t l = sizeof e;
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &l);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        struct sockaddr_ll from;
+        socklen_t from_len = sizeof from;
+        ssize_t n = recvfrom(fd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<struct sockaddr*>(&from),
+                             &from_len);
+        if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
+            continue;
+        std::vector<Frame> out;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            firmware.receive(buffer, unsigned(n), out);
+        }
+        for (const Frame& f : out)
+            send(f);
+    }
+}
+
+} // namespace korvik_emu
