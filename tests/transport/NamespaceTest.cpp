@@ -1,1 +1,365 @@
+// The real path: libpcap adapters, netlink hot-plug and the board emulator
+// on veth pairs. Runs only inside the private network namespace that
+// run_ns_tests.sh creates; every interface touched here was made here.
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+
+#include "TestSupport.h"
+#include "VethEmulator.h"
+
+using namespace KORVIK;
+using namespace korvik_emu;
+using Bytes = std::vector<uint8_t>;
+using std::chrono::milliseconds;
+
+namespace {
+
+const char* const RC1200_ALIAS = "Zelvane Inc. RC1200 Evaluation Board";
+
+bool in_private_namespace()
+{
+    const char* flag = std::getenv("KORVIK_TEST_NETNS");
+    return flag && std::string(flag) == "1";
+}
+
+class Namespace : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // frames must never go out on a real network
+        ASSERT_TRUE(in_private_namespace()) << "run these tests through run_ns_tests.sh";
+        DIR* d = opendir("/sys/class/net");
+        ASSERT_NE(nullptr, d);
+        while (struct dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n != "." && n != ".." && n != "lo")
+                ADD_FAILURE() << "unexpected interface " << n << " in the test namespace";
+        }
+        closedir(d);
+    }
+
+    void TearDown() override
+    {
+        emulators.clear();
+        library.reset();
+        for (const std::string& n : pairs)
+            (void)!std::system(("ip link del " + n + " 2>/dev/null").c_str());
+        pump_until([] { return true; }, milliseconds(0));
+    }
+
+    static void sh(const std::string& command)
+    {
+        ASSERT_EQ(0, std::system(command.c_str())) << command;
+    }
+
+    /// A veth pair "kbN"/"kbNp", both ends up; the near end carries the alias.
+    std::string add_pair(const std::string& alias)
+    {
+        static int counter = 0;
+        std::string name = "kb" + std::to_string(counter++);
+        sh("ip link add name " + name + " type veth peer name " + name + "p");
+        pairs.push_back(name);
+        sh("ip link set " + name + "p up");
+        if (!alias.empty())
+            sh("ip link set " + name + " alias '" + alias + "'");
+        sh("ip link set " + name + " up");
+        return name;
+    }
+
+    /// A board on the far end of the pair, speaking with the near end's MAC.
+    VethEmulator& add_board(const std::string& name, const std::string& serial)
+    {
+        uint8_t mac[6];
+        EXPECT_TRUE(read_interface_mac(name, mac));
+        emulators.push_back(std::make_unique<VethEmulator>(name + "p", serial, mac));
+        return *emulators.back();
+    }
+
+    void open_library()
+    {
+        library = std::make_unique<WindowsLibrary>();
+        events = std::make_unique<RegistryEvents>(*library);
+    }
+
+    std::vector<std::string> pairs;
+    std::vector<std::unique_ptr<VethEmulator>> emulators;
+    std::unique_ptr<WindowsLibrary> library;
+    std::unique_ptr<RegistryEvents> events;
+};
+
+TEST_F(Namespace, BoardOnAVethIsIdentifiedAndOpened)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    VethEmulator& emu = add_board(name, "1234567");
+    open_library();
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    EXPECT_EQ("1234567", board->get_serial());
+    uint8_t mac[6];
+    ASSERT_TRUE(read_interface_mac(name, mac));
+    EXPECT_EQ(0, memcmp(mac, board->get_ethernet_mac(), 6));
+    EXPECT_FALSE(board->is_dead());
+    if (board->get_model()) {
+        EXPECT_EQ("RC1200", board->get_model()->get_chip_name());
+    }
+
+    board->evusb_write(0x0102, 0x5C);
+    emu.with_firmware([](BoardFirmware& f) { f.registers[0x0103] = 0xA7; });
+    EXPECT_EQ(0xA75C, board->evusb_read16(0x0102));
+
+    // a second scan opens nothing new
+    testing::internal::CaptureStderr();
+    library->scan();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, log.find("already registered, skipping..."));
+    EXPECT_EQ(1u, library->get_boards().size());
+}
+
+TEST_F(Namespace, AdaptersWithoutAMakerAreLeftAlone)
+{
+    std::string name = add_pair("Generic RC1200 adapter");
+    VethEmulator& emu = add_board(name, "1234567");
+    open_library();
+    EXPECT_TRUE(library->get_boards().empty());
+    unsigned requests = 1;
+    emu.with_firmware([&](BoardFirmware& f) { requests = f.vendor_requests; });
+    EXPECT_EQ(0u, requests);
+}
+
+TEST_F(Namespace, AnswerOnTheThirdFrameIsAccepted)
+{
+    std::string name = add_pair("Corvane AG RC1400 receiver");
+    VethEmulator& emu = add_board(name, "7000007");
+    emu.with_firmware([](BoardFirmware& f) { f.ident_junk_frames = 2; });
+    open_library();
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    EXPECT_EQ("7000007", board->get_serial());
+}
+
+TEST_F(Namespace, SeveralBoardsOnSeveralPairs)
+{
+    std::string a = add_pair(RC1200_ALIAS);
+    std::string b = add_pair("Zelvane Inc. RC1100 transmitter");
+    add_board(a, "1000001");
+    add_board(b, "1000002");
+    open_library();
+    ASSERT_EQ(2u, library->get_boards().size());
+    EXPECT_EQ("1000001", library->find_adapter_board(a)->get_serial());
+    EXPECT_EQ("1000002", library->find_adapter_board(b)->get_serial());
+}
+
+TEST_F(Namespace, WrongAndShortRepliesAreSkipped)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    VethEmulator& emu = add_board(name, "1234567");
+    open_library();
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    emu.with_firmware([](BoardFirmware& f) {
+        f.unexpected_replies = 1;
+        f.short_replies = 1;
+        f.report11 = 0x77;
+    });
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(0x77, board->get_report11());
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, log.find("report_io: unexpected reportid: received 16 expected 17 direction 1"));
+    EXPECT_NE(std::string::npos, log.find("report_io: short packet size 2 expected 3"));
+    EXPECT_FALSE(board->is_dead());
+}
+
+TEST_F(Namespace, NvSectorIsWrittenAndReadBackThroughFrames)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    add_board(name, "1234567");
+    open_library();
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    const uint8_t radio[6] = {0x02, 0x00, 0x00, 0xAB, 0xCD, 0xEF};
+    board->set_nv_serial("4711");
+    board->set_nv_radio_ethmac(radio);
+    board->set_chacc_slottime(0.05);
+    testing::internal::CaptureStderr();
+    board->store_boarddefaults();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string::npos, log.find("compare error")) << log.substr(0, 2000);
+
+    // a fresh library opens the board again and reads the sector
+    library.reset();
+    open_library();
+    board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    EXPECT_EQ("4711000", board->get_nv_serial());
+    EXPECT_EQ(0, memcmp(radio, board->get_nv_radio_ethernet_mac(), 6));
+    EXPECT_EQ(50, board->get_nv_chacc_params().slottime);
+    EXPECT_TRUE(board->get_rx_radio_records());
+}
+
+TEST_F(Namespace, TimeoutTakesTheBoardOutOnce)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    VethEmulator& emu = add_board(name, "1234567");
+    open_library();
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    BoardRef ref(board);
+    emu.with_firmware([](BoardFirmware& f) { f.silent = true; });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-1, board->evusb_get_ethstate());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(4000));
+    EXPECT_TRUE(board->is_dead());
+    EXPECT_EQ(1, events->disconnects);
+    EXPECT_EQ(0xFFFF, board->evusb_read16(0));
+    EXPECT_EQ(1, events->disconnects);
+    EXPECT_TRUE(library->get_boards().empty());
+}
+
+TEST_F(Namespace, DeletingTheVethRemovesTheOpenBoard)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    add_board(name, "1234567");
+    open_library();
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    BoardRef ref(board);
+    sh("ip link del " + name);
+    EXPECT_TRUE(pump_until([&] { return events->disconnects == 1; }, milliseconds(3000)));
+    EXPECT_EQ(name, events->last_interface);
+    EXPECT_TRUE(board->is_dead());
+    EXPECT_TRUE(library->get_boards().empty());
+    pump_until([] { return false; }, milliseconds(300));
+    EXPECT_EQ(1, events->disconnects);
+}
+
+TEST_F(Namespace, NewVethWithABoardAppearsWithoutARescan)
+{
+    open_library();
+    EXPECT_TRUE(library->get_boards().empty());
+    std::string name = "kbhot";
+    sh("ip link add name " + name + " type veth peer name " + name + "p");
+    pairs.push_back(name);
+    sh("ip link set " + name + "p up");
+    add_board(name, "2468024");
+    sh("ip link set " + name + " alias '" + RC1200_ALIAS + "'");
+    sh("ip link set " + name + " up");
+    EXPECT_TRUE(pump_until([&] { return events->connects == 1; }, milliseconds(5000)));
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    EXPECT_EQ("2468024", board->get_serial());
+    // its own opening (promiscuous mode) does not set off more scans
+    pump_until([] { return false; }, milliseconds(500));
+    EXPECT_FALSE(library->is_rescan_pending());
+    EXPECT_EQ(1, events->connects);
+}
+
+class NamespaceStatus : public Namespace {
+protected:
+    void SetUp() override
+    {
+        Namespace::SetUp();
+        name = add_pair(RC1200_ALIAS);
+        emu = &add_board(name, "1357913");
+        open_library();
+        board = library->find_adapter_board(name);
+        ASSERT_NE(nullptr, board);
+        board->signal_status.connect([this](const USBDeviceStatus& s) { statuses.push_back(s); });
+        emu->set_status_interval(milliseconds(10));
+        // jobs requested while opening run first
+        ASSERT_TRUE(pump_until([this] {
+            return statuses.size() > 3 && !board->get_pending_reprogram() && !board->get_reprogram_state();
+        }, milliseconds(3000)));
+        emu->with_firmware([](BoardFirmware& f) { f.state_history.clear(); });
+    }
+
+    Bytes history()
+    {
+        Bytes h;
+        emu->with_firmware([&](BoardFirmware& f) { h = f.state_history; });
+        return h;
+    }
+
+    std::string name;
+    VethEmulator* emu = nullptr;
+    WindowsEvUSBBoard* board = nullptr;
+    std::vector<USBDeviceStatus> statuses;
+};
+
+TEST_F(NamespaceStatus, StatusTimesAreEstimatesAcrossATickWrap)
+{
+    emu->with_firmware([](BoardFirmware& f) {
+        f.ticks = 0xF000;
+        f.ticks_per_status = 0x400;
+    });
+    statuses.clear();
+    testing::internal::CaptureStderr();
+    pump_until([this] { return statuses.size() >= 30; }, milliseconds(3000));
+    std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_GE(statuses.size(), 30u);
+    EXPECT_NE(std::string::npos, log.find("RLS Estimator 1357913: frequency "));
+    gint64 now = g_get_real_time();
+    gint64 previous = 0;
+    for (const USBDeviceStatus& s : statuses) {
+        gint64 t = gint64(s.time_sec) * 1000000 + s.time_usec;
+        EXPECT_LT(std::llabs(now - t), 2000000);
+        EXPECT_GE(t, previous - 5000); // no step back beyond jitter
+        previous = t;
+    }
+}
+
+TEST_F(NamespaceStatus, ReprogrammingJobsRunInOrder)
+{
+    board->start_reprogramming(1);
+    board->start_reprogramming(2);
+    ASSERT_TRUE(pump_until([this] {
+        Bytes h = history();
+        return !h.empty() && h.back() == 0x10;
+    }, milliseconds(3000)));
+    EXPECT_EQ((Bytes{0x04, 0x00, 0x05, 0x00, 0x10}), history());
+}
+
+TEST_F(NamespaceStatus, ContinuousWaveSwitching)
+{
+    board->set_transmit_cw(true);
+    EXPECT_EQ((Bytes{0x30}), history());
+    board->start_reprogramming(1);
+    board->set_transmit_cw(false);
+    board->set_transmit_cw(true);
+    EXPECT_EQ((Bytes{0x30}), history()); // a job is pending: nothing sent
+    ASSERT_TRUE(pump_until([this] {
+        Bytes h = history();
+        return h.size() >= 4;
+    }, milliseconds(3000)));
+    EXPECT_EQ((Bytes{0x30, 0x04, 0x00, 0x30}), history());
+}
+
+TEST_F(NamespaceStatus, ReceivedRadioPacketsAndSentPackets)
+{
+    Bytes got;
+    board->signal_receive.connect([&](const uint8_t* d, unsigned n, const uint8_t*, int16_t, int32_t) {
+        got.assign(d, d + n);
+    });
+    Bytes payload(100, 0x3C);
+    Frame f;
+    emu->with_firmware([&](BoardFirmware& fw) { f = fw.radio_record_frame(5, -70, payload); });
+    emu->send(f);
+    ASSERT_TRUE(pump_until([&] { return !got.empty(); }, milliseconds(2000)));
+    EXPECT_EQ(102u, got.size());
+    EXPECT_EQ(105, got[0]);
+
+    Bytes data = {1, 2, 3};
+    board->send_bpq_packet(data.data(), 3, nullptr);
+    bool seen = false;
+    for (int i = 0; i < 100 && !seen; ++i) {
+        emu->with_firmware([&](BoardFirmware& fw) { seen = !fw.net_packets.empty(); });
+        std::this_thread::sleep_for(milliseconds(10));
+    }
+    ASSERT_TRUE(seen);
+    emu->with_firmware([&](BoardFirmware& fw) { EXPECT_EQ((Bytes{8, 0, 1, 2, 3}), fw.net_packets[0]); });
+}
+
+} // namespace
