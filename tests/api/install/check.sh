@@ -13,10 +13,12 @@ if [ -z "$pc" ]; then
   echo "korvik-0.pc was not installed" >&2
   exit 1
 fi
+# the installed file names the prefix chosen at configure time; point it at
+# the scratch prefix (the rest of the file is used as installed)
+sed -i "s|^prefix=.*|prefix=$scratch/prefix|" "$pc"
 export PKG_CONFIG_PATH="$(dirname "$pc")"
-# the installed file names the configured prefix; point it at the scratch one
-flags=$(pkg-config --define-prefix --cflags --libs korvik-0)
-libdir=$(pkg-config --define-prefix --variable=libdir korvik-0)
+flags=$(pkg-config --cflags --libs korvik-0)
+libdir=$(pkg-config --variable=libdir korvik-0)
 # shellcheck disable=SC2086
 c++ -std=c++17 -Wall -Wextra $extra -o "$scratch/program" "$source" $flags
 LD_LIBRARY_PATH="$libdir" "$scratch/program"
