@@ -1,0 +1,70 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include <sigc++/connection.h>
+
+#include "shell/BoardList.h"
+#include "ui/MainWindow.h"
+
+class QSocketNotifier;
+class QSplashScreen;
+
+// The program: splash screen, main window, board arrival and removal, and the
+// pump that drives the library's event loop from Qt's.
+class Application : public QApplication {
+    Q_OBJECT
+public:
+    Application(int& argc, char** argv);
+    ~Application() override;
+
+    int run();
+    void rescan();
+    void show_info_box(const QString& caption, const QString& text, QMessageBox::Icon icon);
+
+    BoardList& get_boards() { return boards; }
+    MainWindow* get_window() const { return window; }
+    // Library exceptions escaping a slot end up here and become a warning box.
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // Introspection of the pump, for tests and benchmarks.
+    const std::map<quintptr, QSocketNotifier*>& get_notifiers() const { return notifiers; }
+    QTimer& get_pump_timer() { return pump_timer; }
+
+public Q_SLOTS:
+    void open_assistant();
+    void show_assistant_page(QString page);
+    void simulate_board_from_file(QString fn);
+    void simulate_board_from_chip(QString chip);
+
+private Q_SLOTS:
+    void poll();
+
+private:
+    void device_connected(const std::string& interface, const std::string& serial);
+    void device_disconnected(const std::string& interface, const std::string& serial);
+
+    QPointer<MainWindow> window;
+    BoardList boards;
+    QSplashScreen* splash = nullptr;
+    sigc::connection connect_connection;
+    sigc::connection disconnect_connection;
+    QTimer pump_timer;
+    std::map<quintptr, QSocketNotifier*> notifiers;
+};
+
+// Non-modal message box of the application; deletes itself when closed.
+class ApplicationInfoBox : public QMessageBox {
+    Q_OBJECT
+public:
+    ApplicationInfoBox(const QString& caption, const QString& text, QMessageBox::Icon icon);
+
+private Q_SLOTS:
+    void quit();
+};

@@ -1,0 +1,246 @@
+#include "shell/EvUSBBoard.h"
+
+#include <iostream>
+
+#include <QDebug>
+
+#include <korvik/USBDevice.h>
+
+#include "shell/Application.h"
+#include "shell/BoardList.h"
+
+EvUSBBoard::EvUSBBoard(Application* owner_, KORVIK::USBDevice* device_)
+    : owner(owner_), device(device_), registermodel(this), bitfieldmodel(this)
+{
+    if (!device)
+        return;
+    KORVIK::USBDevice& d = *device;
+    auto& subs = subscriptions;
+    subs.push_back(d.notify_status([this](const KORVIK::USBDeviceStatus& s) { Q_EMIT update_hid_status(s); }));
+    subs.push_back(d.notify_receive_packet(sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*, short, int)>(
+        [this](const unsigned char* pkt, unsigned int len, const unsigned char* mac, short rssi, int offset) {
+            packets_changed();
+            Q_EMIT new_packet(pkt, len, mac, rssi, offset);
+        })));
+    subs.push_back(d.notify_transmit_packet([this](const unsigned char* pkt, unsigned int len, const unsigned char* mac) {
+        packets_changed();
+        Q_EMIT new_transmit_packet(pkt, len, mac);
+    }));
+
+    // plain change notifications map one to one onto our signals
+    using Notify = sigc::connection (KORVIK::USBDevice::*)(const sigc::slot<void()>&);
+    using Signal = void (EvUSBBoard::*)();
+    static const std::pair<Notify, Signal> relays[] = {
+        {&KORVIK::USBDevice::notify_changed_nv_ethmac, &EvUSBBoard::changed_nv_ethmac},
+        {&KORVIK::USBDevice::notify_changed_nv_radio_ethmac, &EvUSBBoard::changed_nv_radio_ethmac},
+        {&KORVIK::USBDevice::notify_changed_nv_serial, &EvUSBBoard::changed_nv_serial},
+        {&KORVIK::USBDevice::notify_changed_chacc_channelaccessmode, &EvUSBBoard::changed_chacc_channelaccessmode},
+        {&KORVIK::USBDevice::notify_changed_chacc_ppersistence, &EvUSBBoard::changed_chacc_ppersistence},
+        {&KORVIK::USBDevice::notify_changed_chacc_slottime, &EvUSBBoard::changed_chacc_slottime},
+        {&KORVIK::USBDevice::notify_changed_chacc_rssithreshold, &EvUSBBoard::changed_chacc_rssithreshold},
+        {&KORVIK::USBDevice::notify_changed_chacc_bgndthreshold, &EvUSBBoard::changed_chacc_bgndthreshold},
+        {&KORVIK::USBDevice::notify_changed_chacc_preamble, &EvUSBBoard::changed_chacc_preamble},
+        {&KORVIK::USBDevice::notify_changed_chacc_addrmatch1, &EvUSBBoard::changed_chacc_addrmatch1},
+        {&KORVIK::USBDevice::notify_changed_chacc_addrmatch2, &EvUSBBoard::changed_chacc_addrmatch2},
+        {&KORVIK::USBDevice::notify_changed_chacc_addrlength, &EvUSBBoard::changed_chacc_addrlength},
+        {&KORVIK::USBDevice::notify_changed_chacc_addr1, &EvUSBBoard::changed_chacc_addr1},
+        {&KORVIK::USBDevice::notify_changed_chacc_addr2, &EvUSBBoard::changed_chacc_addr2},
+        {&KORVIK::USBDevice::notify_changed_transmit_cw, &EvUSBBoard::changed_transmit_cw},
+        {&KORVIK::USBDevice::notify_changed_xtal_frequency, &EvUSBBoard::changed_xtal_frequency},
+        {&KORVIK::USBDevice::notify_changed_xtal_tolerance, &EvUSBBoard::changed_xtal_tolerance},
+        {&KORVIK::USBDevice::notify_changed_rx_modulation, &EvUSBBoard::changed_rx_modulation},
+        {&KORVIK::USBDevice::notify_changed_tx_modulation, &EvUSBBoard::changed_tx_modulation},
+        {&KORVIK::USBDevice::notify_changed_rx_carrierfrequency, &EvUSBBoard::changed_rx_carrierfrequency},
+        {&KORVIK::USBDevice::notify_changed_tx_carrierfrequency, &EvUSBBoard::changed_tx_carrierfrequency},
+        {&KORVIK::USBDevice::notify_changed_rx_bandwidth, &EvUSBBoard::changed_rx_bandwidth},
+        {&KORVIK::USBDevice::notify_changed_tx_deviation, &EvUSBBoard::changed_tx_deviation},
+        {&KORVIK::USBDevice::notify_changed_rx_bitrate, &EvUSBBoard::changed_rx_bitrate},
+        {&KORVIK::USBDevice::notify_changed_tx_bitrate, &EvUSBBoard::changed_tx_bitrate},
+        {&KORVIK::USBDevice::notify_changed_rx_btr, &EvUSBBoard::changed_rx_btr},
+        {&KORVIK::USBDevice::notify_changed_tx_power, &EvUSBBoard::changed_tx_power},
+        {&KORVIK::USBDevice::notify_changed_iffrequency, &EvUSBBoard::changed_iffrequency},
+        {&KORVIK::USBDevice::notify_changed_framingmode, &EvUSBBoard::changed_framingmode},
+        {&KORVIK::USBDevice::notify_changed_enc_invert, &EvUSBBoard::changed_enc_invert},
+        {&KORVIK::USBDevice::notify_changed_enc_diff, &EvUSBBoard::changed_enc_diff},
+        {&KORVIK::USBDevice::notify_changed_enc_scrambler, &EvUSBBoard::changed_enc_scrambler},
+        {&KORVIK::USBDevice::notify_changed_enc_manchester, &EvUSBBoard::changed_enc_manchester},
+        {&KORVIK::USBDevice::notify_changed_crcmode, &EvUSBBoard::changed_crcmode},
+        {&KORVIK::USBDevice::notify_changed_crcinit, &EvUSBBoard::changed_crcinit},
+        {&KORVIK::USBDevice::notify_changed_preamble, &EvUSBBoard::changed_preamble},
+        {&KORVIK::USBDevice::notify_changed_preamble_length, &EvUSBBoard::changed_preamble_length},
+    };
+    for (const auto& relay : relays) {
+        const Signal signal = relay.second;
+        subs.push_back((d.*relay.first)([this, signal]() { Q_EMIT(this->*signal)(); }));
+    }
+    subs.push_back(d.notify_terminate_autoranging([this](int rx, int tx) { Q_EMIT terminate_autoranging(rx, tx); }));
+    subs.push_back(d.notify_changed_register([this](unsigned int index, unsigned char, unsigned char) {
+        registermodel.register_changed(index);
+    }));
+    subs.push_back(d.notify_changed_bitfield([this](unsigned int index, unsigned int) {
+        bitfieldmodel.bitfield_changed(index);
+    }));
+}
+
+EvUSBBoard::~EvUSBBoard()
+{
+    std::cerr << "EvUSBBoard::~EvUSBBoard" << std::endl;
+    for (auto& c : subscriptions)
+        c.disconnect();
+    subscriptions.clear();
+    Q_EMIT delete_subwindows();
+    if (owner)
+        owner->get_boards().remove_row(owner->get_boards().row_of(this));
+    delete device;
+    device = nullptr;
+}
+
+void EvUSBBoard::board_removed()
+{
+    if (owner)
+        owner->get_boards().remove_row(owner->get_boards().row_of(this));
+    if (!removed) {
+        // the application deletes what the event loop did not get to before the end
+        if (owner)
+            setParent(owner);
+        deleteLater();
+    }
+    removed = true;
+}
+
+void EvUSBBoard::packets_changed()
+{
+    if (owner)
+        owner->get_boards().packets_changed(owner->get_boards().row_of(this));
+}
+
+// Every slot forwards to the handle; a board object always has one, but a
+// missing handle must not crash a slot that a stray signal reaches.
+#define WITH_DEVICE(expr) \
+    do {                  \
+        if (device)       \
+            device->expr; \
+    } while (0)
+
+void EvUSBBoard::load_chipoperating() { WITH_DEVICE(load_chipoperating()); }
+void EvUSBBoard::load_chipdefaults() { WITH_DEVICE(load_chipdefaults()); }
+void EvUSBBoard::load_boarddefaults() { WITH_DEVICE(load_boarddefaults()); }
+void EvUSBBoard::store_boarddefaults() { WITH_DEVICE(store_boarddefaults()); }
+void EvUSBBoard::set_nv_ethmac(const uint8_t* macaddr) { WITH_DEVICE(set_nv_ethmac(macaddr)); }
+void EvUSBBoard::set_nv_radio_ethmac(const uint8_t* macaddr) { WITH_DEVICE(set_nv_radio_ethmac(macaddr)); }
+void EvUSBBoard::set_nv_serial(QString ser) { WITH_DEVICE(set_nv_serial(ser.toLocal8Bit().toStdString())); }
+void EvUSBBoard::set_chacc_channelaccessmode(int m) { WITH_DEVICE(set_chacc_channelaccessmode(m)); }
+void EvUSBBoard::set_chacc_ppersistence(double pp) { WITH_DEVICE(set_chacc_ppersistence(pp)); }
+void EvUSBBoard::set_chacc_slottime(double s) { WITH_DEVICE(set_chacc_slottime(s)); }
+void EvUSBBoard::set_chacc_rssithreshold(double s) { WITH_DEVICE(set_chacc_rssithreshold(s)); }
+void EvUSBBoard::set_chacc_bgndthreshold(double s) { WITH_DEVICE(set_chacc_bgndthreshold(s)); }
+void EvUSBBoard::set_chacc_preamble(uint8_t t) { WITH_DEVICE(set_chacc_preamble(t)); }
+void EvUSBBoard::set_chacc_addrlength(uint8_t t) { WITH_DEVICE(set_chacc_addrlength(t)); }
+void EvUSBBoard::set_chacc_addrmatch1(bool am) { WITH_DEVICE(set_chacc_addrmatch1(am)); }
+void EvUSBBoard::set_chacc_addrmatch2(bool am) { WITH_DEVICE(set_chacc_addrmatch2(am)); }
+void EvUSBBoard::set_chacc_addr1(const uint8_t* mac) { WITH_DEVICE(set_chacc_addr1(mac)); }
+void EvUSBBoard::set_chacc_addr2(const uint8_t* mac) { WITH_DEVICE(set_chacc_addr2(mac)); }
+void EvUSBBoard::set_transmit_cw(bool cwtx) { WITH_DEVICE(set_transmit_cw(cwtx)); }
+void EvUSBBoard::set_transmit_cw() { set_transmit_cw(false); }
+void EvUSBBoard::set_xtal_frequency(uint32_t freq) { WITH_DEVICE(set_xtal_frequency(freq)); }
+void EvUSBBoard::set_xtal_frequency() { set_xtal_frequency(16000000); }
+void EvUSBBoard::set_xtal_tolerance(double tol) { WITH_DEVICE(set_xtal_tolerance(tol)); }
+void EvUSBBoard::set_xtal_tolerance() { set_xtal_tolerance(10.0); }
+void EvUSBBoard::set_rx(double bw, double br, int mod, int btr) { WITH_DEVICE(set_rx(bw, br, mod, btr)); }
+void EvUSBBoard::set_tx(double dev, double br, int mod) { WITH_DEVICE(set_tx(dev, br, mod)); }
+void EvUSBBoard::set_rx_modulation(int mod) { WITH_DEVICE(set_rx_modulation(mod)); }
+void EvUSBBoard::set_tx_modulation(int mod) { WITH_DEVICE(set_tx_modulation(mod)); }
+void EvUSBBoard::set_rx_carrierfrequency(double f) { WITH_DEVICE(set_rx_carrierfrequency(f)); }
+void EvUSBBoard::set_tx_carrierfrequency(double f) { WITH_DEVICE(set_tx_carrierfrequency(f)); }
+void EvUSBBoard::set_rx_bandwidth(double bw) { WITH_DEVICE(set_rx_bandwidth(bw)); }
+void EvUSBBoard::set_tx_deviation(double dev) { WITH_DEVICE(set_tx_deviation(dev)); }
+void EvUSBBoard::set_rx_bitrate(double b) { WITH_DEVICE(set_rx_bitrate(b)); }
+void EvUSBBoard::set_tx_bitrate(double b) { WITH_DEVICE(set_tx_bitrate(b)); }
+void EvUSBBoard::set_rx_btr(int btr) { WITH_DEVICE(set_rx_btr(btr)); }
+void EvUSBBoard::set_tx_power(double dbm) { WITH_DEVICE(set_tx_power(dbm)); }
+void EvUSBBoard::step_tx_power(int steps) { WITH_DEVICE(step_tx_power(steps)); }
+void EvUSBBoard::set_rx_range(uint range) { WITH_DEVICE(set_rx_range(range)); }
+void EvUSBBoard::set_tx_range(uint range) { WITH_DEVICE(set_tx_range(range)); }
+void EvUSBBoard::set_iffrequency(double f) { WITH_DEVICE(set_iffrequency(f)); }
+void EvUSBBoard::set_framingmode(int m) { WITH_DEVICE(set_framingmode(m)); }
+void EvUSBBoard::set_enc_invert(bool x) { WITH_DEVICE(set_enc_invert(x)); }
+void EvUSBBoard::set_enc_diff(bool x) { WITH_DEVICE(set_enc_diff(x)); }
+void EvUSBBoard::set_enc_scrambler(bool x) { WITH_DEVICE(set_enc_scrambler(x)); }
+void EvUSBBoard::set_enc_manchester(bool x) { WITH_DEVICE(set_enc_manchester(x)); }
+void EvUSBBoard::set_crcmode(int m) { WITH_DEVICE(set_crcmode(m)); }
+void EvUSBBoard::set_crcinit(uint32_t x) { WITH_DEVICE(set_crcinit(x)); }
+void EvUSBBoard::set_preamble(uint32_t x) { WITH_DEVICE(set_preamble(x)); }
+void EvUSBBoard::set_preamble_length(uint32_t x) { WITH_DEVICE(set_preamble_length(x)); }
+
+#undef WITH_DEVICE
+
+void EvUSBBoard::open_rc800_code_snippet_window(uint snippet)
+{
+    qDebug() << "open_rc800_code_snippet_window" << snippet << "(not available yet)";
+}
+
+void EvUSBBoard::open_rc800_code_snippet_window() { open_rc800_code_snippet_window(7); }
+
+void EvUSBBoard::open_code_snippet_window(uint snippet)
+{
+    qDebug() << "open_code_snippet_window" << snippet << "(not available yet)";
+}
+
+void EvUSBBoard::open_code_snippet_window() { open_code_snippet_window(7); }
+
+void EvUSBBoard::open_evalboard_code_snippet_window()
+{
+    qDebug() << "open_evalboard_code_snippet_window (not available yet)";
+}
+
+void EvUSBBoard::debug_register_dump()
+{
+    if (device)
+        std::cerr << device->debug_register_dump();
+}
+
+void EvUSBBoard::message_box(QString caption, QString text, QMessageBox::Icon icon)
+{
+    (new EvUSBInfoBox(this, caption, text, icon))->show();
+}
+
+void EvUSBBoard::message_box(QString caption, QString text)
+{
+    message_box(caption, text, QMessageBox::Warning);
+}
+
+void EvUSBBoard::save_file()
+{
+    qDebug() << "save_file (not available yet)";
+}
+
+void EvUSBBoard::load_file()
+{
+    qDebug() << "load_file (not available yet)";
+}
+
+void EvUSBBoard::save_file(QString filename)
+{
+    qDebug() << "save_file" << filename << "(not available yet)";
+}
+
+void EvUSBBoard::load_file(QString filename)
+{
+    qDebug() << "load_file" << filename << "(not available yet)";
+}
+
+EvUSBInfoBox::EvUSBInfoBox(EvUSBBoard* board, const QString& caption, const QString& text, QMessageBox::Icon icon)
+    : QMessageBox(icon, caption, text, QMessageBox::Ok, nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_QuitOnClose);
+    setModal(false);
+    connect(this, &QMessageBox::finished, this, &EvUSBInfoBox::quit);
+    if (board)
+        connect(board, &EvUSBBoard::delete_subwindows, this, &EvUSBInfoBox::quit);
+}
+
+void EvUSBInfoBox::quit()
+{
+    deleteLater();
+}

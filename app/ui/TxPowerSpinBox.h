@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QDoubleSpinBox>
+
+class MainWindow;
+
+// Transmit power field: arrows, keys and wheel move in the chip's own power
+// steps instead of the field's decimal step.
+class TxPowerSpinBox : public QDoubleSpinBox {
+    Q_OBJECT
+public:
+    explicit TxPowerSpinBox(QWidget* parent = nullptr) : QDoubleSpinBox(parent) {}
+
+    void stepBy(int steps) override;
+
+    MainWindow* mainwindow = nullptr;
+};
