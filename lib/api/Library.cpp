@@ -4,7 +4,11 @@
 #include <stdexcept>
 
 #include "board/EvUSBBoard.h"
+#include "board/RC1300SPIBoard.h"
+#include "model/rc1100/RC1100Model.h"
 #include "model/rc1200/RC1200Model.h"
+#include "model/rc1300/RC1300Model.h"
+#include "model/rc1400/RC1400Model.h"
 #include "transport/WindowsLibrary.h"
 
 namespace KORVIK {
@@ -129,9 +133,9 @@ const std::list<ChipTableEntry>& chip_table()
     // one row per chip; a row without a model factory gives boards without model
     static const std::list<ChipTableEntry> table = {
         {"RC1200", create_rc1200_model, nullptr},
-        {"RC1400", nullptr, nullptr},
-        {"RC1100", nullptr, nullptr},
-        {"RC1300", nullptr, nullptr},
+        {"RC1400", create_rc1400_model, nullptr},
+        {"RC1100", create_rc1100_model, nullptr},
+        {"RC1300", create_rc1300_model, RC1300SPIBoard::create},
     };
     return table;
 }

@@ -11,6 +11,7 @@
 
 namespace KORVIK {
 
+class DirectSPI;
 class EvUSBBoard;
 
 /// Registry of present boards, keyed by interface name (byte-wise ascending).
@@ -79,8 +80,10 @@ struct ChipTableEntry {
     /// Creates the chip's register model; null while the chip is not modelled
     /// (its boards then have no model).
     ModelFactory model_factory;
-    /// Direct SPI board factory (RC1300 only), null elsewhere.
-    EvUSBBoard* (*spi_board_factory)(Library* library, void* adapter);
+    /// Direct SPI board factory (RC1300 only), null elsewhere: a started
+    /// board that owns `adapter`; throws when the board does not answer.
+    EvUSBBoard* (*spi_board_factory)(Library* library, const std::string& serial, const std::string& interface,
+                                     const std::string& display_name, const std::string& mac, DirectSPI* adapter);
 };
 
 /// The supported chips, in table order: RC1200, RC1400, RC1100, RC1300.
