@@ -24,10 +24,15 @@ public:
     double tx_bitrate = 9600;
     bool hdlc = true;
 
-    void idle_hook(unsigned) override {}
     void terminate_autoranging(int a, int b) override { terminations.emplace_back(a, b); }
+    double get_tx_bitrate() override { return tx_bitrate; }
+    bool is_framingmode_hdlc() override { return hdlc; }
+    void set_framingmode(int) override { signal_changed_framingmode.emit(); }
     std::string get_chip_name() override { return "FAKE"; }
     unsigned get_chipflags() override { return CHIP_RECEIVE | CHIP_TRANSMIT; }
+
+    // nothing else matters to the board
+    void idle_hook(unsigned) override {}
     int get_rx_modulation() override { return 0; }
     int get_tx_modulation() override { return 0; }
     double get_rx_carrierfrequency() override { return 0; }
@@ -35,7 +40,6 @@ public:
     double get_rx_bandwidth() override { return 0; }
     double get_tx_deviation() override { return 0; }
     double get_rx_bitrate() override { return 0; }
-    double get_tx_bitrate() override { return tx_bitrate; }
     double get_tx_power() override { return 0; }
     unsigned get_rx_range() override { return 0; }
     unsigned get_tx_range() override { return 0; }
@@ -44,21 +48,20 @@ public:
     double get_iffrequency() override { return 0; }
     int get_agcreference() override { return 0; }
     int get_framingmode() override { return 0; }
-    bool is_framingmode_raw() override { return !hdlc; }
+    bool is_framingmode_raw() override { return false; }
     bool is_framingmode_rawsoft() override { return false; }
     bool is_framingmode_rawpreamblematch() override { return false; }
-    bool is_framingmode_hdlc() override { return hdlc; }
     bool is_framingmode_zigbee_900() override { return false; }
     bool is_framingmode_zigbee_2g4() override { return false; }
     bool is_framingmode_wiremode() override { return false; }
-    bool is_framingmode_crcsupported() override { return true; }
+    bool is_framingmode_crcsupported() override { return false; }
     bool get_enc_invert() override { return false; }
     bool get_enc_diff() override { return false; }
     bool get_enc_scrambler() override { return false; }
     bool get_enc_manchester() override { return false; }
     int get_crcmode() override { return 0; }
     unsigned get_crcinit() override { return 0; }
-    bool is_crcmode_ccitt() override { return true; }
+    bool is_crcmode_ccitt() override { return false; }
     bool is_crcmode_crc16() override { return false; }
     bool is_crcmode_dnp() override { return false; }
     bool is_crcmode_crc32() override { return false; }
@@ -79,7 +82,6 @@ public:
     void set_rx_range(unsigned) override {}
     void set_tx_range(unsigned) override {}
     void set_iffrequency(double) override {}
-    void set_framingmode(int) override { signal_changed_framingmode.emit(); }
     void set_enc_invert(bool) override {}
     void set_enc_diff(bool) override {}
     void set_enc_scrambler(bool) override {}

@@ -1,13 +1,11 @@
 // Status handling: tick extension, clock estimate, the reprogramming jobs and
 // the continuous-wave state byte.
 #include <chrono>
-#include <cmath>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "BoardFixtures.h"
-#include "board/ClockEstimator.h"
 #include "board/MainLoop.h"
 
 using namespace KORVIK;
@@ -31,49 +29,6 @@ USBDeviceStatus status(uint16_t ticks, uint8_t code = 0x10, int32_t sec = T0, in
 using States = std::vector<uint8_t>;
 
 } // namespace
-
-TEST(ClockEstimatorFit, ExactLineAndDegenerateSamples)
-{
-    ClockEstimator e;
-    e.update(100, 5);
-    EXPECT_TRUE(std::isnan(e.get_slope()));
-    EXPECT_TRUE(std::isnan(e.predict(100)));
-    e.update(100, 6); // still one x value
-    EXPECT_TRUE(std::isnan(e.get_intercept()));
-    e.reset();
-    e.update(0, 1);
-    e.update(10, 21);
-    e.update(20, 41);
-    EXPECT_NEAR(e.get_slope(), 2.0, 1e-12);
-    EXPECT_NEAR(e.get_intercept(), 1.0, 1e-12);
-    EXPECT_NEAR(e.predict(30), 61.0, 1e-12);
-    EXPECT_NEAR(e.inverse(61.0), 30.0, 1e-12);
-    e.set_lambda(0.5);
-    e.reset();
-    EXPECT_DOUBLE_EQ(e.get_lambda(), 0.25);
-    EXPECT_TRUE(std::isnan(e.get_slope()));
-}
-
-TEST(ClockEstimatorFit, HoursOfTicksAtTodaysTimes)
-{
-    // a 1 kHz tick read ten times a second for ten hours, arrival jitter of
-    // +-0.5 ms, board clock 20 ppm fast
-    ClockEstimator e;
-    uint32_t noise = 1;
-    double worst = 0;
-    const double rate = 1000.0 * (1 + 20e-6);
-    for (int i = 0; i < 10 * 3600 * 10; ++i) {
-        double t = i * 0.1;
-        double x = std::floor(t * rate);
-        noise = noise * 1103515245u + 12345u;
-        double jitter = ((noise >> 8) % 1000) * 1e-6 - 0.5e-3;
-        e.update(x, T0 + x / rate + jitter);
-        if (i > 2000 && i % 997 == 0)
-            worst = std::max(worst, std::fabs(e.predict(x) - (T0 + x / rate)));
-    }
-    EXPECT_LT(worst, 2e-4);
-    EXPECT_NEAR(e.get_slope(), 1 / rate, 1e-9);
-}
 
 class StatusHandling : public ::testing::Test {
 protected:
