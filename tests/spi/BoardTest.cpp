@@ -271,11 +271,17 @@ TEST(DirectSPIBoard, FailedStartLeavesNoWorkerBehind)
     EXPECT_TRUE(b.is_dead());
 }
 
-TEST(RC1300SPIBoard, PlaceholderChipAnswersZero)
+TEST(RC1300SPIBoard, ChipTableCreatesAPlaceholderBoard)
 {
     // the adapter of platforms without direct SPI
+    const ChipTableEntry* row = nullptr;
+    for (const auto& entry : chip_table())
+        if (std::string(entry.name) == "RC1300")
+            row = &entry;
+    ASSERT_NE(row, nullptr);
+    ASSERT_NE(row->spi_board_factory, nullptr);
     std::unique_ptr<EvUSBBoard> b(
-        RC1300SPIBoard::create(nullptr, "5000010", "spi10", "RC1300 on SPI", "020000000011", new WindowsDirectSPI));
+        row->spi_board_factory(nullptr, "5000010", "spi10", "RC1300 on SPI", "020000000011", new WindowsDirectSPI));
     ASSERT_NE(b, nullptr);
     EXPECT_FALSE(b->is_dead());
     b->evusb_write(0x10, 0x55);
