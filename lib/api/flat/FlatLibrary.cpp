@@ -112,11 +112,11 @@ KORVIK_API korvik_device* KORVIK_CALL libkorvik_open(const char* serial)
     return guard<korvik_device*>(nullptr, [&] { return adopt(USBDevice::open(serial)); });
 }
 
-KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_iface(const char* interface)
+KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_iface(const char* iface)
 {
-    if (!interface)
+    if (!iface)
         return nullptr;
-    return guard<korvik_device*>(nullptr, [&] { return adopt(USBDevice::open_iface(interface)); });
+    return guard<korvik_device*>(nullptr, [&] { return adopt(USBDevice::open_iface(iface)); });
 }
 
 KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_simulation(const char* serial, const char* display_name,
@@ -214,8 +214,8 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_connect(korvik_i
 {
     set_process_callback(device_iface_connect_slot, fn != nullptr, [&] {
         return USBDevice::notify_device_connect(sigc::slot<void(const std::string&, const std::string&)>(
-            [fn, user](const std::string& interface, const std::string& serial) {
-                invoke_callback(fn, interface.c_str(), serial.c_str(), user);
+            [fn, user](const std::string& iface, const std::string& serial) {
+                invoke_callback(fn, iface.c_str(), serial.c_str(), user);
             }));
     });
 }
@@ -224,8 +224,8 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_disconnect(korvi
 {
     set_process_callback(device_iface_disconnect_slot, fn != nullptr, [&] {
         return USBDevice::notify_device_disconnect(sigc::slot<void(const std::string&, const std::string&)>(
-            [fn, user](const std::string& interface, const std::string& serial) {
-                invoke_callback(fn, interface.c_str(), serial.c_str(), user);
+            [fn, user](const std::string& iface, const std::string& serial) {
+                invoke_callback(fn, iface.c_str(), serial.c_str(), user);
             }));
     });
 }

@@ -73,7 +73,7 @@ typedef struct korvik_status {
 /** Board arrival or removal: the board's serial. */
 typedef void (KORVIK_CALLBACK *korvik_serial_fn)(const char* serial, void* user);
 /** Board arrival or removal: interface name and serial. */
-typedef void (KORVIK_CALLBACK *korvik_iface_fn)(const char* interface, const char* serial, void* user);
+typedef void (KORVIK_CALLBACK *korvik_iface_fn)(const char* iface, const char* serial, void* user);
 /** One status report. */
 typedef void (KORVIK_CALLBACK *korvik_status_fn)(const korvik_status* status, void* user);
 /** A received or transmitted packet with its 6-byte address. */
@@ -99,7 +99,7 @@ KORVIK_API const char* KORVIK_CALL libkorvik_get_version(void);
 /** Opens the board with this serial; error, null argument or no such board: null. */
 KORVIK_API korvik_device* KORVIK_CALL libkorvik_open(const char* serial);
 /** Opens the board on this interface; error, null argument or no such board: null. */
-KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_iface(const char* interface);
+KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_iface(const char* iface);
 /** Opens the board with this serial or creates a simulated one; error or any null argument: null, nothing created. */
 KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_simulation(const char* serial, const char* display_name,
                                                                 const char* chip, const char* ethmac);
