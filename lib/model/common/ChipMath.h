@@ -2,7 +2,7 @@
 
 // Arithmetic shared by the chip models: receiver timing, loop gains and AGC,
 // transmit words, power codes, carrier words with band selection, crystal
-// re-application and the commit skeleton. Chip-specific constants come in as
+// re-application and the commit skeleton. Constants that differ per chip come in as
 // parameters (register indexes in ChipRegs, tables, limits), so every chip
 // calls the same code instead of carrying a copy.
 
