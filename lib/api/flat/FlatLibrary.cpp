@@ -185,9 +185,11 @@ KORVIK_API void KORVIK_CALL libkorvik_free_stringlist(char** list)
 {
     if (!list)
         return;
-    for (char** p = list; *p; ++p)
-        std::free(*p);
-    std::free(list);
+    guard_void([list] {
+        for (char** p = list; *p; ++p)
+            std::free(*p);
+        std::free(list);
+    });
 }
 
 KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_connect(korvik_serial_fn fn, void* user)
