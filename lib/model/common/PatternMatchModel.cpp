@@ -6,7 +6,7 @@
 namespace KORVIK {
 
 PatternMatchModel::PatternMatchModel(EvUSBBoard* board, const Profile& p)
-    : GreyfinModel(board), profile(p)
+    : ChipModelBase(board), profile(p)
 {
 }
 
@@ -64,11 +64,6 @@ unsigned PatternMatchModel::tx_pll_loop(int id, double br, unsigned fxtal)
 int PatternMatchModel::clamp_modulation(int m) const
 {
     return std::min(std::max(m, 0), profile.max_modulation);
-}
-
-double PatternMatchModel::fadc() const
-{
-    return adc_frequency(xtal_frequency, get_bits(*this, regs().adcmisc, 0x03));
 }
 
 unsigned PatternMatchModel::rx_factor()
@@ -164,29 +159,6 @@ void PatternMatchModel::rx_code_written(int) {}
 
 void PatternMatchModel::rx_setup_done(double, double) {}
 
-double PatternMatchModel::get_rx_bandwidth()
-{
-    return rx_bandwidth(fadc(), read_group(*this, regs().cicdec) & 0x3FF);
-}
-
-double PatternMatchModel::get_rx_bitrate()
-{
-    return rx_bitrate(fadc(), read_group(*this, regs().datarate), rx_factor(),
-                      read_group(*this, regs().cicdec) & 0x3FF);
-}
-
-int PatternMatchModel::get_rx_btr()
-{
-    return rx_btr_fast(read_group(*this, regs().tmggain), read_group(*this, regs().datarate),
-                       oversampling(modulation_rx_code()))
-        ? 1 : 0;
-}
-
-int PatternMatchModel::get_rx_btr_preamble()
-{
-    return get_rx_btr() ? 100 : 400;
-}
-
 double PatternMatchModel::get_rx_maxfrequencyoffset()
 {
     return 32768;
@@ -195,25 +167,6 @@ double PatternMatchModel::get_rx_maxfrequencyoffset()
 double PatternMatchModel::convert_frequencyoffset(int offset)
 {
     return get_rx_bitrate() * rx_factor() * std::ldexp(1.0, -16) * offset;
-}
-
-double PatternMatchModel::get_iffrequency()
-{
-    return fadc() * read_group(*this, regs().iffreq) / 65536.0;
-}
-
-void PatternMatchModel::set_iffrequency(double hz)
-{
-    double f = fadc();
-    uint32_t v = 0;
-    if (f > 0)
-        v = uint32_t(round_clamped(hz / f * 65536.0, 0, 0xFFFF));
-    write_group(*this, regs().iffreq, v);
-}
-
-int PatternMatchModel::get_agcreference()
-{
-    return agc_reference(read_group(*this, regs().cicdec) & 0x3FF);
 }
 
 unsigned PatternMatchModel::get_txkeyup_length()
@@ -270,58 +223,6 @@ double PatternMatchModel::get_tx_bitrate()
     return read_group(*this, regs().txrate) * double(xtal_frequency) / 16777216.0;
 }
 
-double PatternMatchModel::get_tx_power()
-{
-    return profile.power_table[power_index(get_bits(*this, regs().txpwr, 0x0F), tx_shaped())];
-}
-
-void PatternMatchModel::set_tx_power(double dbm)
-{
-    set_bits(*this, regs().txpwr, 0x0F, select_power_code(profile.power_table, dbm, tx_shaped()));
-}
-
-void PatternMatchModel::step_tx_power(int steps)
-{
-    set_bits(*this, regs().txpwr, 0x0F, step_power_code(get_bits(*this, regs().txpwr, 0x0F), steps, tx_shaped()));
-}
-
-// ---------------------------------------------------------------- single-parameter setters
-
-void PatternMatchModel::set_rx_modulation(int m)
-{
-    set_rx(get_rx_bandwidth(), get_rx_bitrate(), m, true, get_rx_btr());
-}
-
-void PatternMatchModel::set_rx_bandwidth(double hz)
-{
-    set_rx(hz, get_rx_bitrate(), get_rx_modulation(), false, get_rx_btr());
-}
-
-void PatternMatchModel::set_rx_bitrate(double bps)
-{
-    set_rx(get_rx_bandwidth(), bps, get_rx_modulation(), true, get_rx_btr());
-}
-
-void PatternMatchModel::set_rx_btr(int btr)
-{
-    set_rx(get_rx_bandwidth(), get_rx_bitrate(), get_rx_modulation(), false, btr);
-}
-
-void PatternMatchModel::set_tx_modulation(int m)
-{
-    set_tx(get_tx_deviation(), get_tx_bitrate(), m, true);
-}
-
-void PatternMatchModel::set_tx_deviation(double hz)
-{
-    set_tx(hz, get_tx_bitrate(), get_tx_modulation(), false);
-}
-
-void PatternMatchModel::set_tx_bitrate(double bps)
-{
-    set_tx(get_tx_deviation(), bps, get_tx_modulation(), true);
-}
-
 // ---------------------------------------------------------------- carrier and PLL
 
 void PatternMatchModel::set_carrier(bool tx, double hz)
@@ -366,28 +267,6 @@ double PatternMatchModel::get_rx_carrierfrequency()
 double PatternMatchModel::get_tx_carrierfrequency()
 {
     return get_carrier(true);
-}
-
-unsigned PatternMatchModel::get_rx_range()
-{
-    return get_bits(*this, regs().pllranging_rx, 0x0F);
-}
-
-unsigned PatternMatchModel::get_tx_range()
-{
-    return get_bits(*this, regs().pllranging_tx, 0x0F);
-}
-
-void PatternMatchModel::set_rx_range(unsigned r)
-{
-    set_bits(*this, regs().pllranging_rx, 0x0F, r & 15);
-    commit_registers();
-}
-
-void PatternMatchModel::set_tx_range(unsigned r)
-{
-    set_bits(*this, regs().pllranging_tx, 0x0F, r & 15);
-    commit_registers();
 }
 
 void PatternMatchModel::set_xtal_frequency(unsigned hz)
@@ -492,31 +371,6 @@ unsigned PatternMatchModel::get_postamble_length()
 
 // ---------------------------------------------------------------- encoding and CRC
 
-bool PatternMatchModel::get_enc_invert()
-{
-    return get_bits(*this, regs().encoding, 0x01);
-}
-
-bool PatternMatchModel::get_enc_diff()
-{
-    return get_bits(*this, regs().encoding, 0x02);
-}
-
-bool PatternMatchModel::get_enc_scrambler()
-{
-    return get_bits(*this, regs().encoding, 0x04);
-}
-
-bool PatternMatchModel::get_enc_manchester()
-{
-    return get_bits(*this, regs().encoding, 0x08);
-}
-
-void PatternMatchModel::set_encoding_bit(uint8_t bit, bool on)
-{
-    set_bits(*this, regs().encoding, bit, on ? bit : 0);
-}
-
 void PatternMatchModel::set_enc_invert(bool on)
 {
     set_encoding_bit(0x01, on);
@@ -537,47 +391,12 @@ void PatternMatchModel::set_enc_manchester(bool on)
     set_encoding_bit(0x08, on);
 }
 
-int PatternMatchModel::get_crcmode()
-{
-    return int(get_bits(*this, regs().framing, 0x30) >> 4);
-}
-
 void PatternMatchModel::set_crcmode(int mode)
 {
     if (!profile.has_crc)
         return;
     unsigned m = unsigned(mode) & 3;
     set_bits(*this, regs().framing, 0x30, (m == 3 ? 2 : m) << 4);
-}
-
-unsigned PatternMatchModel::get_crcinit()
-{
-    return read_group(*this, regs().crcinit);
-}
-
-void PatternMatchModel::set_crcinit(unsigned init)
-{
-    write_group(*this, regs().crcinit, init);
-}
-
-bool PatternMatchModel::is_crcmode_ccitt()
-{
-    return get_crcmode() == 0;
-}
-
-bool PatternMatchModel::is_crcmode_crc16()
-{
-    return get_crcmode() == 1;
-}
-
-bool PatternMatchModel::is_crcmode_dnp()
-{
-    return false;
-}
-
-bool PatternMatchModel::is_crcmode_crc32()
-{
-    return get_crcmode() == 2;
 }
 
 // ---------------------------------------------------------------- preamble match
@@ -624,16 +443,6 @@ void PatternMatchModel::emit_extra_signals()
         signal_changed_preamble.emit();
     if (changed_bits(*this, r.framing, 0x70))
         signal_changed_preamble_length.emit();
-}
-
-void PatternMatchModel::commit_registers()
-{
-    commit_chip(*this, regs(), [this] { emit_extra_signals(); });
-}
-
-void PatternMatchModel::terminate_autoranging(int rx_result, int tx_result)
-{
-    finish_autoranging(*this, regs(), rx_result, tx_result);
 }
 
 } // namespace KORVIK

@@ -6,11 +6,12 @@
 // framing maps; the chip classes keep only what is theirs.
 
 #include "model/common/ChipMath.h"
+#include "model/common/ChipModelBase.h"
 #include "model/common/ChipTables.h"
 
 namespace KORVIK {
 
-class PatternMatchModel : public GreyfinModel {
+class PatternMatchModel : public ChipModelBase {
 public:
     /// Framing id of a FRAMING field value that is HDLC or HDLC FEC by FEC bit 0.
     enum : int { FRAMING_BY_FEC = -2 };
@@ -45,8 +46,6 @@ public:
     void idle_hook(unsigned) override {}
     std::list<std::string> get_supported_rx_btr_settings() override;
     std::list<std::string> get_supported_modulations() override;
-    void terminate_autoranging(int rx_result, int tx_result) override;
-    void commit_registers() override;
 
     int get_rx_modulation() override;
     int get_tx_modulation() override;
@@ -54,19 +53,10 @@ public:
 
     double get_rx_carrierfrequency() override;
     double get_tx_carrierfrequency() override;
-    double get_rx_bandwidth() override;
     double get_tx_deviation() override;
-    double get_rx_bitrate() override;
     double get_tx_bitrate() override;
-    int get_rx_btr() override;
-    int get_rx_btr_preamble() override;
-    double get_tx_power() override;
-    unsigned get_rx_range() override;
-    unsigned get_tx_range() override;
     double get_rx_maxfrequencyoffset() override;
     double convert_frequencyoffset(int offset) override;
-    double get_iffrequency() override;
-    int get_agcreference() override;
 
     int get_framingmode() override;
     bool is_framingmode_raw() override;
@@ -79,16 +69,6 @@ public:
     bool is_framingmode_wiremode() override;
     bool is_framingmode_crcsupported() override;
 
-    bool get_enc_invert() override;
-    bool get_enc_diff() override;
-    bool get_enc_scrambler() override;
-    bool get_enc_manchester() override;
-    int get_crcmode() override;
-    unsigned get_crcinit() override;
-    bool is_crcmode_ccitt() override;
-    bool is_crcmode_crc16() override;
-    bool is_crcmode_dnp() override;
-    bool is_crcmode_crc32() override;
 
     unsigned get_txkeyup_length() override;
     unsigned get_preamble() override;
@@ -99,27 +79,14 @@ public:
     void set_rx(double bandwidth, double bitrate, int modulation, bool derive, int btr) override;
     void set_tx(double deviation, double bitrate, int modulation, bool derive) override;
 
-    void set_rx_modulation(int m) override;
-    void set_tx_modulation(int m) override;
     void set_rx_carrierfrequency(double hz) override;
     void set_tx_carrierfrequency(double hz) override;
-    void set_rx_bandwidth(double hz) override;
-    void set_tx_deviation(double hz) override;
-    void set_rx_bitrate(double bps) override;
-    void set_tx_bitrate(double bps) override;
-    void set_rx_btr(int btr) override;
-    void set_tx_power(double dbm) override;
-    void step_tx_power(int steps) override;
-    void set_rx_range(unsigned r) override;
-    void set_tx_range(unsigned r) override;
-    void set_iffrequency(double hz) override;
     void set_framingmode(int f) override;
     void set_enc_invert(bool on) override;
     void set_enc_diff(bool on) override;
     void set_enc_scrambler(bool on) override;
     void set_enc_manchester(bool on) override;
     void set_crcmode(int mode) override;
-    void set_crcinit(unsigned init) override;
     void set_preamble(unsigned preamble) override;
     void set_preamble_length(unsigned length) override;
 
@@ -144,18 +111,20 @@ protected:
         chip_regs = find_chip_regs(*this, 0x7F);
     }
 
-    const ChipRegs& regs() const { return chip_regs; }
-    double fadc() const;
     unsigned modulation_rx_code() const { return get_bits(*this, regs().modulation_rx, 0x7F); }
     unsigned modulation_tx_code() const { return get_bits(*this, regs().modulation_tx, 0x7F); }
-    /// Receive oversampling factor k of the rate readers.
-    virtual unsigned rx_factor();
-    /// Shaped for the power code: MODULATION (Tx) bits 6:0 are 2, 3 or 5.
-    bool tx_shaped() const;
     unsigned framing_f() const { return get_bits(*this, regs().framing, 0x0E); }
     /// FRAMING bits 6:4: the pattern length in nibbles, less one.
     unsigned matchlen() const { return get_bits(*this, regs().framing, 0x70) >> 4; }
     int clamp_modulation(int m) const;
+    unsigned rx_oversampling() override { return oversampling(modulation_rx_code()); }
+    /// FSK half speed doubles the receive factor.
+    unsigned rx_factor() override;
+    const double* power_table() const override { return profile.power_table; }
+    /// MODULATION (Tx) bits 6:0 are 2, 3 or 5 (an FSK code with those low bits is not shaped).
+    bool tx_shaped() const override;
+    /// Pattern, 4-FSK and half-speed changes, which the shared commit does not watch.
+    void emit_extra_signals() override;
 
     // Hooks of the setups, in the order they run.
     /// After the receive code is written (4-FSK enable on RC1400).
@@ -171,16 +140,11 @@ protected:
     /// After a carrier word is written (VCO presets on RC1300).
     virtual void carrier_written(bool tx, double f, unsigned band);
 
-    /// Signals of the parameters the shared commit does not watch.
-    void emit_extra_signals();
 
     void set_carrier(bool tx, double hz);
     double get_carrier(bool tx);
-    void set_encoding_bit(uint8_t bit, bool on);
 
     const Profile& profile;
-    /// Filled by the chip constructor once the tables exist.
-    ChipRegs chip_regs;
 };
 
 } // namespace KORVIK

@@ -28,7 +28,7 @@ const PatternMatchModel::Profile chip_profile = {
 RC1100Model::RC1100Model(EvUSBBoard* board)
     : PatternMatchModel(board, chip_profile)
 {
-    init_tables(rc1100_register_rows, rc1100_bitfield_rows);
+    init_tables(register_rows, bitfield_rows);
 }
 
 std::list<std::string> RC1100Model::get_supported_rx_btr_settings()

@@ -5,10 +5,6 @@
 
 namespace KORVIK {
 
-enum { RC1100_REGISTER_COUNT = 35, RC1100_BITFIELD_COUNT = 29 };
-extern const RegisterRow rc1100_register_rows[RC1100_REGISTER_COUNT];
-extern const BitfieldRow rc1100_bitfield_rows[RC1100_BITFIELD_COUNT];
-
 /// Transmit-only chip with 4-FSK. It keeps receive copies of the frequency
 /// and PLL registers for the board's firmware but has no receiver setup: the
 /// receive operations do nothing and the receive readers give fixed answers.
@@ -47,6 +43,10 @@ public:
 
 protected:
     unsigned tx_code(int id) override;
+
+    /// The chip's tables, one row per register and per bitfield (RC1100Tables.cpp).
+    static const RegisterRow register_rows[35];
+    static const BitfieldRow bitfield_rows[29];
 };
 
 GreyfinModel* create_rc1100_model(EvUSBBoard* board);

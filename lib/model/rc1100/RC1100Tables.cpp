@@ -3,7 +3,7 @@
 namespace KORVIK {
 
 // Register table: name, chip address, operating address, default, mask, direction.
-const RegisterRow rc1100_register_rows[RC1100_REGISTER_COUNT] = {
+const RegisterRow RC1100Model::register_rows[35] = {
     {"XTALOSC", 0x03, 0x03, 0x02, 0x0F, REG_RECEIVE | REG_TRANSMIT}, // 0
     {"IFMODE", 0x08, 0x08, 0x00, 0x0F, REG_RECEIVE | REG_TRANSMIT}, // 1
     {"MODULATION", 0x10, 0x10, 0x02, 0x7F, REG_TRANSMIT}, // 2
@@ -43,7 +43,7 @@ const RegisterRow rc1100_register_rows[RC1100_REGISTER_COUNT] = {
 
 // Bitfield table: name, description, tooltip (null: same as description),
 // segments (register index, lowest bit, width), least significant first.
-const BitfieldRow rc1100_bitfield_rows[RC1100_BITFIELD_COUNT] = {
+const BitfieldRow RC1100Model::bitfield_rows[29] = {
     {"XTALOSCGM", "Gm (Gain) of the Crystal Oscillator", nullptr, {{0, 0, 4}}}, // 0
     {"IFMODE", "Interface Mode", nullptr, {{1, 0, 4}}}, // 1
     {"MODULATION (Tx)", "Tx Modulation", nullptr, {{2, 0, 7}}}, // 2

@@ -35,7 +35,7 @@ const unsigned vco_edges_mhz[17] = {772, 787, 798, 810, 823, 838, 853, 870, 888,
 RC1300Model::RC1300Model(EvUSBBoard* board)
     : PatternMatchModel(board, chip_profile)
 {
-    init_tables(rc1300_register_rows, rc1300_bitfield_rows);
+    init_tables(register_rows, bitfield_rows);
 }
 
 std::list<std::string> RC1300Model::get_supported_framingmodes()

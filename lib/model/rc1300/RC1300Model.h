@@ -5,10 +5,6 @@
 
 namespace KORVIK {
 
-enum { RC1300_REGISTER_COUNT = 50, RC1300_BITFIELD_COUNT = 54 };
-extern const RegisterRow rc1300_register_rows[RC1300_REGISTER_COUNT];
-extern const BitfieldRow rc1300_bitfield_rows[RC1300_BITFIELD_COUNT];
-
 /// Transceiver close to the RC1200: 7-bit modulation codes, a 6-bit CIC
 /// decimation, its own carrier bands with VCO range presets, and the
 /// supply currents it reports.
@@ -36,6 +32,10 @@ public:
 protected:
     void rx_setup_done(double bw, double br) override;
     void carrier_written(bool tx, double f, unsigned band) override;
+
+    /// The chip's tables, one row per register and per bitfield (RC1300Tables.cpp).
+    static const RegisterRow register_rows[50];
+    static const BitfieldRow bitfield_rows[54];
 };
 
 GreyfinModel* create_rc1300_model(EvUSBBoard* board);

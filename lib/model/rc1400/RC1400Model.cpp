@@ -22,7 +22,7 @@ const PatternMatchModel::Profile chip_profile = {
 RC1400Model::RC1400Model(EvUSBBoard* board)
     : PatternMatchModel(board, chip_profile)
 {
-    init_tables(rc1400_register_rows, rc1400_bitfield_rows);
+    init_tables(register_rows, bitfield_rows);
     // the transmit copies of the receiver's words carry the transmitter
     chip_regs.fskdev = find_register_group(*this, {"TMGGAINHI", "TMGGAINLO"}, REG_TRANSMIT);
     chip_regs.txrate = find_register_group(*this, {"DATARATEHI", "DATARATELO"}, REG_TRANSMIT);

@@ -5,10 +5,6 @@
 
 namespace KORVIK {
 
-enum { RC1400_REGISTER_COUNT = 56, RC1400_BITFIELD_COUNT = 61 };
-extern const RegisterRow rc1400_register_rows[RC1400_REGISTER_COUNT];
-extern const BitfieldRow rc1400_bitfield_rows[RC1400_BITFIELD_COUNT];
-
 /// Receiver chip with 4-FSK and preamble match. Its transmitter has no rate
 /// and deviation registers of its own: the transmit copies of CICDEC,
 /// DATARATE and TMGGAIN carry them and the board swaps them in to transmit.
@@ -43,6 +39,10 @@ protected:
 
     RegGroup fskdmax;
     RegGroup fskdmin;
+
+    /// The chip's tables, one row per register and per bitfield (RC1400Tables.cpp).
+    static const RegisterRow register_rows[56];
+    static const BitfieldRow bitfield_rows[61];
 };
 
 GreyfinModel* create_rc1400_model(EvUSBBoard* board);
