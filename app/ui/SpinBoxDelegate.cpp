@@ -25,6 +25,17 @@ void HexSpinBox::setValue(uint val)
     QSpinBox::setValue(int(val));
 }
 
+void HexSpinBox::stepBy(int steps)
+{
+    if (bits < 32) {
+        QSpinBox::stepBy(steps);
+        return;
+    }
+    // the int range would clamp at its ends; unsigned arithmetic wraps as the register does
+    QSpinBox::setValue(int(uint(value()) + uint(steps)));
+    selectAll();
+}
+
 quint64 HexSpinBox::maximum_unsigned() const
 {
     return bits >= 32 ? 0xFFFFFFFFull : ((quint64(1) << bits) - 1);
@@ -69,7 +80,7 @@ QValidator::State HexSpinBox::interpret(QString& text, int& pos, int& number) co
     QValidator::State state;
     bool ok = false;
     const quint64 parsed = core.isEmpty() ? 0 : core.toULongLong(&ok, 16);
-    number = minimum();
+    number = bits >= 32 ? 0 : minimum();
     if (!ok || core.isEmpty() || core.startsWith(QLatin1Char('+')) || core.startsWith(QLatin1Char('-'))) {
         state = QValidator::Invalid;
     } else if (parsed >= lowest && parsed <= highest) {

@@ -18,6 +18,7 @@ public:
     uint unsignedValue() const { return uint(value()); }
 
     QValidator::State validate(QString& text, int& pos) const override;
+    void stepBy(int steps) override;
 
 public Q_SLOTS:
     void setValue(uint val);

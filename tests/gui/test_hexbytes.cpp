@@ -55,11 +55,11 @@ void HexBytesTest::parse_guards_buffer()
     QCOMPARE(parse_hex_bytes(QStringLiteral("40:00"), nullptr, 6), 0u);
     unsigned char guard[4] = {1, 2, 3, 4};
     QCOMPARE(parse_hex_bytes(QStringLiteral("40:00"), guard, 0), 0u);
-    QCOMPARE(guard[0], 1);
+    QCOMPARE(int(guard[0]), 1);
     // never writes past count, even with more groups
     unsigned char small[3] = {0, 0, 0x77};
     QCOMPARE(parse_hex_bytes(QStringLiteral("aa:bb:cc:dd"), small, 2), 2u);
-    QCOMPARE(small[2], 0x77);
+    QCOMPARE(int(small[2]), 0x77);
 }
 
 void HexBytesTest::round_trip()
