@@ -174,6 +174,27 @@ TEST(Facade, EvChipNameGivesRcModel)
     unplug(*device);
 }
 
+TEST(Facade, HandleLinesSurroundTheReference)
+{
+    EvUSBBoard* board = new SimBoard("lines", "ln0", "Lines", "RC1200", "0012340A0B0C", nullptr);
+    testing::internal::CaptureStderr();
+    auto* device = new USBDevice(board);
+    delete device;
+    const std::string text = testing::internal::GetCapturedStderr();
+    const size_t start = text.find("USBDevice::USBDevice start\n");
+    const size_t reference = text.find("EvUSBBoard::reference: 1");
+    const size_t end = text.find("USBDevice::USBDevice end\n");
+    const size_t release_start = text.find("USBDevice::~USBDevice start\n");
+    const size_t unreference = text.find("EvUSBBoard::unreference: 0");
+    const size_t release_end = text.find("USBDevice::~USBDevice end\n");
+    ASSERT_NE(release_end, std::string::npos) << text;
+    EXPECT_LT(start, reference);
+    EXPECT_LT(reference, end);
+    EXPECT_LT(end, release_start);
+    EXPECT_LT(release_start, unreference);
+    EXPECT_LT(unreference, release_end);
+}
+
 // ---- a board without chip model ----
 
 class NoModel : public ::testing::Test {

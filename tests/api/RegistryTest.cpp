@@ -156,6 +156,29 @@ TEST_F(Registry, DisconnectSlotMayRemoveTheSameBoardAgain)
     EXPECT_EQ(board->get_refcount(), 1) << "the registry's reference is dropped once";
 }
 
+TEST_F(Registry, DiagnosticLines)
+{
+    EvUSBBoard* board = make_board(library, "100", "eth1");
+    EvUSBBoard* twin = make_board(library, "999", "eth1");
+    twin->reference();
+    testing::internal::CaptureStderr();
+    library.add_board(board);
+    library.add_board(make_board(library, "200", "eth2"));
+    library.add_board(twin);
+    library.find_board(twin);
+    library.remove_board(library.find_board(board));
+    const std::string text = testing::internal::GetCapturedStderr();
+    twin->unreference();
+
+    for (const char* line : {"Adding board serial 100 interface eth1 new size 1\n",
+                             "Adding board serial 200 interface eth2 new size 2\n",
+                             "Cannot add board serial 999 interface eth1\n",
+                             "ERROR: find_board: serial 999 interface eth1 not found!!\n",
+                             "Deleting board eth1/100 size 2\n", "New size 1\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "missing in:\n" << text;
+    EXPECT_LT(text.find("Deleting board"), text.find("New size"));
+}
+
 TEST_F(Registry, SimulatedInterfaceNumbersNeverRepeat)
 {
     EXPECT_EQ(library.next_sim_interface(), "sim0");
