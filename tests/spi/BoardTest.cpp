@@ -137,6 +137,7 @@ TEST(DirectSPIBoard, NvSectorSurvivesInTheFile)
 {
     const std::string serial = "5000003";
     const std::string path = nvfile::path_for_serial(serial);
+    g_remove(path.c_str()); // left by an earlier repetition
     ASSERT_FALSE(g_file_test(path.c_str(), G_FILE_TEST_EXISTS));
     {
         auto b = started(serial);
