@@ -65,7 +65,7 @@ protected:
     /// No more input once the worker has ended and its packets are taken.
     bool is_input_closed() override;
 
-    // Chip-specific operations, called on the worker thread only.
+    // Operations of the chip type, called on the worker thread only.
     virtual void spi_transmit(const uint8_t* payload, unsigned len) = 0;
     virtual void spi_write_register(uint16_t address, uint8_t value) = 0;
     /// 16-bit value, the register at `address` in the high byte.
