@@ -45,6 +45,22 @@ void ChipModelBase::set_iffrequency(double hz)
     write_group(*this, regs().iffreq, v);
 }
 
+RxTiming ChipModelBase::apply_rx_timing(double bw, double br, bool fsk, int btr, unsigned cic_max, unsigned n_max)
+{
+    RxTimingInput in;
+    in.fxtal = xtal_frequency;
+    in.adcclk = get_bits(*this, regs().adcmisc, 0x03);
+    in.bw = bw;
+    in.br = br;
+    in.fsk = fsk;
+    in.btr = btr;
+    in.cic_max = cic_max;
+    in.n_max = n_max;
+    RxTiming t = compute_rx_timing(in);
+    write_rx_timing(*this, regs(), t);
+    return t;
+}
+
 int ChipModelBase::get_agcreference()
 {
     return agc_reference(read_group(*this, regs().cicdec) & 0x3FF);

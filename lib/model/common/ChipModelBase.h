@@ -68,6 +68,9 @@ protected:
     /// the shared ones and before the registers are written.
     virtual void emit_extra_signals() {}
     void set_encoding_bit(uint8_t bit, bool on);
+    /// Receiver timing for the current crystal and ADC clock, written to
+    /// CICDEC, DATARATE and TMGGAIN; returns it for the modulation code.
+    RxTiming apply_rx_timing(double bw, double br, bool fsk, int btr, unsigned cic_max, unsigned n_max);
 
     /// Register roles of the chip; the chip constructor fills them.
     ChipRegs chip_regs;

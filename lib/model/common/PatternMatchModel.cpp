@@ -120,27 +120,18 @@ void PatternMatchModel::set_rx(double bandwidth, double bitrate, int modulation,
     normalise_rx(bw, br, derive_family(id), derive);
     br = wiremode_limit(*this, r, br);
 
-    RxTimingInput in;
-    in.fxtal = xtal_frequency;
-    in.adcclk = get_bits(*this, r.adcmisc, 0x03);
-    in.bw = bw;
-    in.br = br;
-    in.fsk = id >= MOD_FSK;
-    in.btr = btr;
-    in.cic_max = profile.rx_cic_max;
-    in.n_max = 32;
-    RxTiming t = compute_rx_timing(in);
-    write_rx_timing(*this, r, t);
+    bool fsk = id >= MOD_FSK;
+    RxTiming t = apply_rx_timing(bw, br, fsk, btr, profile.rx_cic_max, 32);
 
     unsigned code = unsigned(id);
-    if (in.fsk)
+    if (fsk)
         code = (t.n - 1) | (id == MOD_GFSK ? 0x60 : 0x40);
     // the whole 7-bit field: no bit of the previous code may survive
     set_bits(*this, r.modulation_rx, 0x7F, code);
     rx_code_written(id);
 
     LoopFamily family = LoopFamily::ask;
-    if (in.fsk) {
+    if (fsk) {
         family = LoopFamily::fsk;
         // an FSK transmitter follows the receiver's oversampling
         unsigned tx = modulation_tx_code();
