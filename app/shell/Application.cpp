@@ -159,6 +159,7 @@ void Application::simulate_board_from_chip(QString chip)
 
 void Application::poll()
 {
+    ++pump_count;
     KORVIK::USBDevice::periodic();
     std::map<quintptr, QSocketNotifier*> previous;
     previous.swap(notifiers);

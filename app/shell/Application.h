@@ -36,6 +36,7 @@ public:
     // Introspection of the pump, for tests and benchmarks.
     const std::map<quintptr, QSocketNotifier*>& get_notifiers() const { return notifiers; }
     QTimer& get_pump_timer() { return pump_timer; }
+    unsigned long get_pump_count() const { return pump_count; }
 
 public Q_SLOTS:
     void open_assistant();
@@ -57,6 +58,7 @@ private:
     sigc::connection disconnect_connection;
     QTimer pump_timer;
     std::map<quintptr, QSocketNotifier*> notifiers;
+    unsigned long pump_count = 0;
 };
 
 // Non-modal message box of the application; deletes itself when closed.

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QTableView>
 #include <QWhatsThis>
 
 #include <korvik/USBDevice.h>
@@ -64,10 +65,14 @@ MainWindow::MainWindow(Application* application_, QWidget* parent)
     ui->bitfieldtable->verticalHeader()->hide();
     ui->registertable->setItemDelegate(&register_delegate);
     ui->bitfieldtable->setItemDelegate(&bitfield_delegate);
-    ui->registertable->horizontalHeader()->setStretchLastSection(true);
+    // compact rows: the register and bitfield lists are long
+    const int row_height = fontMetrics().height() + 6;
+    for (QTableView* table : {ui->devicelist, ui->registertable, ui->bitfieldtable})
+        table->verticalHeader()->setDefaultSectionSize(row_height);
     ui->bitfieldtable->horizontalHeader()->setStretchLastSection(true);
     ui->radio_txpower->mainwindow = this;
     ui->splitter->setStretchFactor(1, 1);
+    ui->splitter->setSizes({335, 600});
 
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quit);
     connect(ui->actionRefresh, &QAction::triggered, this, &MainWindow::refresh);

@@ -1,0 +1,145 @@
+// paramcalc figures: start-up to the shown main window, one carrier edit
+// until every refresh has run, and the idle cost of eight listed boards.
+// With "--screenshots DIR" it instead saves a picture of every page for each chip.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QEventLoop>
+#include <QMenu>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+
+#include <korvik/USBDevice.h>
+
+#include "shell/Application.h"
+#include "shell/BoardList.h"
+#include "shell/EvUSBBoard.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double cpu_ms()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3
+        + usage.ru_stime.tv_usec / 1e3;
+}
+
+long resident_kb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+void simulate(MainWindow* window, const QString& chip)
+{
+    for (QAction* a : window->findChild<QMenu*>(QStringLiteral("menuSimulateDevice"))->actions())
+        if (a->text() == chip)
+            a->trigger();
+}
+
+void select_row(MainWindow* window, int row)
+{
+    window->findChild<QTableView*>(QStringLiteral("devicelist"))->selectRow(row);
+}
+
+int screenshots(Application& app, const QString& dir)
+{
+    QDir().mkpath(dir);
+    MainWindow* window = app.get_window();
+    window->resize(937, 576);
+    auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("edittabs"));
+    for (const std::string& name : KORVIK::USBDevice::get_supported_chips()) {
+        const QString chip = QString::fromStdString(name);
+        simulate(window, chip);
+        for (int row = 0; row < app.get_boards().rowCount(); ++row) {
+            EvUSBBoard* board = app.get_boards().board_at(row);
+            if (QString::fromStdString(board->get_device()->get_chip_name()) == chip)
+                select_row(window, row);
+        }
+        for (int page = 0; page < tabs->count(); ++page) {
+            tabs->setCurrentIndex(page);
+            QCoreApplication::processEvents();
+            const QString file = QStringLiteral("%1/%2-%3.png").arg(dir, chip, tabs->tabText(page).toLower());
+            window->grab().save(file);
+            std::printf("%s\n", qPrintable(file));
+        }
+    }
+    tabs->setCurrentIndex(0);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Clock::time_point start = Clock::now();
+    Application app(argc, argv);
+    QCoreApplication::processEvents();
+    MainWindow* window = app.get_window();
+    const double startup = ms_since(start);
+
+    const QStringList args = QCoreApplication::arguments();
+    const int shot = int(args.indexOf(QStringLiteral("--screenshots")));
+    if (shot >= 0 && shot + 1 < args.size())
+        return screenshots(app, args.at(shot + 1));
+
+    std::printf("start-up to main window shown: %.1f ms (window %s)\n", startup,
+                window && window->isVisible() ? "visible" : "NOT visible");
+
+    // eight boards listed, the first one selected
+    for (int i = 0; i < 8; ++i)
+        simulate(window, QStringLiteral("RC1200"));
+    select_row(window, 0);
+    auto* field = window->findChild<QDoubleSpinBox*>(QStringLiteral("radio_rxfreq"));
+    std::vector<double> edits;
+    for (int i = 0; i < 200; ++i) {
+        const Clock::time_point t = Clock::now();
+        field->setValue(433.0 + (i % 50) * 0.1);
+        Q_EMIT field->editingFinished();
+        QCoreApplication::processEvents();
+        edits.push_back(ms_since(t));
+    }
+    std::sort(edits.begin(), edits.end());
+    std::printf("carrier edit until refreshed: median %.3f ms, max %.3f ms (%zu edits, %d boards)\n",
+                edits[edits.size() / 2], edits.back(), edits.size(), app.get_boards().rowCount());
+
+    // idle: the loop runs with nothing happening
+    const double idle_seconds = 3.0;
+    // (a local loop: quitting the application would close the window first)
+    QCoreApplication::processEvents();
+    const unsigned long pumps_before = app.get_pump_count();
+    const double cpu_before = cpu_ms();
+    const Clock::time_point idle_start = Clock::now();
+    QEventLoop idle;
+    QTimer::singleShot(int(idle_seconds * 1000), &idle, &QEventLoop::quit);
+    idle.exec();
+    const double wall = ms_since(idle_start);
+    const double cpu = cpu_ms() - cpu_before;
+    std::printf("idle with %d boards: %.1f ms CPU in %.0f ms (%.2f %%), %lu pumps, %zu pump notifiers, resident %ld kB\n",
+                app.get_boards().rowCount(), cpu, wall, 100.0 * cpu / wall, app.get_pump_count() - pumps_before,
+                app.get_notifiers().size(), resident_kb());
+    return 0;
+}
