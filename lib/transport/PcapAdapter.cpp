@@ -133,6 +133,15 @@ std::unique_ptr<Adapter> PcapAdapterSystem::open(const std::string& name, std::s
     }
     // our own outgoing frames would otherwise come back as input
     pcap_setdirection(p, PCAP_D_IN);
+    // only the board's frames wake the main loop, not the link's other
+    // traffic (neighbour discovery and the like); without the filter every
+    // frame is still read and sorted out by the dispatch
+    struct bpf_program program;
+    if (pcap_compile(p, &program, "ether proto 0x0900 or ether proto 0x0901 or ether proto 0x08ff", 1,
+                     PCAP_NETMASK_UNKNOWN) == 0) {
+        pcap_setfilter(p, &program);
+        pcap_freecode(&program);
+    }
     if (pcap_setnonblock(p, 1, errbuf) != 0 || pcap_get_selectable_fd(p) < 0) {
         error = std::string("cannot wait on the adapter: ") + errbuf;
         pcap_close(p);

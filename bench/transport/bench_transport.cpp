@@ -1,0 +1,189 @@
+// Transport figures inside a private network namespace:
+//  - floor: raw AF_PACKET request/reply between the two ends of a veth pair
+//  - evusb_read16 through the library against the emulator
+//  - time to open one board (scan, identification, NV sector, registers)
+//  - CPU used by an idle main loop with one open board
+// The library's diagnostic lines go to /dev/null while measuring.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "VethEmulator.h"
+#include "board/MainLoop.h"
+#include "transport/WindowsEvUSBBoard.h"
+#include "transport/WindowsLibrary.h"
+
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+void sh(const std::string& c)
+{
+    if (std::system(c.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", c.c_str());
+        std::exit(1);
+    }
+}
+
+void add_pair(const std::string& name, const std::string& alias)
+{
+    sh("ip link add name " + name + " type veth peer name " + name + "p");
+    sh("ip link set " + name + "p up");
+    if (!alias.empty())
+        sh("ip link set " + name + " alias '" + alias + "'");
+    sh("ip link set " + name + " up");
+}
+
+int packet_socket(const std::string& name, int& index)
+{
+    index = int(if_nametoindex(name.c_str()));
+    int fd = socket(AF_PACKET, SOCK_RAW, htons(0x0900));
+    struct sockaddr_ll a = {};
+    a.sll_family = AF_PACKET;
+    a.sll_protocol = htons(0x0900);
+    a.sll_ifindex = index;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        std::perror("packet socket");
+        std::exit(1);
+    }
+    return fd;
+}
+
+double median_us(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double floor_round_trip(int rounds)
+{
+    add_pair("bf0", "");
+    int ia, ib;
+    int a = packet_socket("bf0", ia);
+    int b = packet_socket("bf0p", ib);
+    std::atomic<bool> stop{false};
+    std::thread echo([&] {
+        uint8_t buf[2048];
+        while (!stop) {
+            struct pollfd p = {b, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0)
+                continue;
+            ssize_t n = recv(b, buf, sizeof buf, 0);
+            if (n > 0)
+                send(b, buf, size_t(n), 0);
+        }
+    });
+    uint8_t frame[60] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x09, 0x00,
+                         0x00, 0x02, 0x01, 0xE2};
+    uint8_t buf[2048];
+    std::vector<double> t;
+    for (int i = 0; i < rounds; ++i) {
+        auto start = clock_type::now();
+        send(a, frame, 18, 0);
+        struct pollfd p = {a, POLLIN, 0};
+        poll(&p, 1, 1000);
+        recv(a, buf, sizeof buf, 0);
+        t.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+    }
+    stop = true;
+    echo.join();
+    close(a);
+    close(b);
+    sh("ip link del bf0");
+    return median_us(t);
+}
+
+double thread_cpu_seconds()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* flag = std::getenv("KORVIK_BENCH_NETNS");
+    if (!flag || std::string(flag) != "1") {
+        std::fprintf(stderr, "run through bench/transport/run_bench.sh (private network namespace)\n");
+        return 2;
+    }
+    int rounds = argc > 1 ? std::atoi(argv[1]) : 2000;
+
+    double floor = floor_round_trip(rounds);
+
+    add_pair("bl0", "Zelvane Inc. RC1200 Evaluation Board");
+    uint8_t mac[6];
+    korvik_emu::read_interface_mac("bl0", mac);
+    korvik_emu::VethEmulator emu("bl0p", "1234567", mac);
+
+    // silence the per-exchange diagnostic lines while measuring
+    int saved = dup(2);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);
+
+    auto start = clock_type::now();
+    auto* library = new KORVIK::WindowsLibrary();
+    double open_ms = std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+    KORVIK::WindowsEvUSBBoard* board = library->find_adapter_board("bl0");
+
+    std::vector<double> t;
+    if (board) {
+        for (int i = 0; i < 50; ++i)
+            board->evusb_read16(uint16_t(i));
+        for (int i = 0; i < rounds; ++i) {
+            auto s = clock_type::now();
+            board->evusb_read16(uint16_t(i));
+            t.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - s).count());
+        }
+    }
+
+    // idle: one open board, no status reports, a blocking main loop for 2 s
+    auto context = KORVIK::main_context();
+    bool done = false;
+    context->signal_timeout().connect_once([&] { done = true; }, 2000);
+    unsigned iterations = 0;
+    double cpu0 = thread_cpu_seconds();
+    auto idle_start = clock_type::now();
+    context->acquire();
+    while (!done) {
+        context->iteration(true);
+        ++iterations;
+    }
+    context->release();
+    double idle_wall = std::chrono::duration<double>(clock_type::now() - idle_start).count();
+    double idle_cpu = thread_cpu_seconds() - cpu0;
+
+    dup2(saved, 2);
+    if (!board) {
+        std::fprintf(stderr, "no board opened\n");
+        return 1;
+    }
+    double read16 = median_us(t);
+    std::printf("floor: raw AF_PACKET round trip median %.1f us (%d rounds)\n", floor, rounds);
+    std::printf("evusb_read16 through the library: median %.1f us = %.2f x floor\n", read16, read16 / floor);
+    std::printf("open one board (scan, identification, NV sector, registers): %.1f ms\n", open_ms);
+    std::printf("idle main loop with one open board: %.3f ms CPU in %.2f s, %u wake-ups\n", idle_cpu * 1000,
+                idle_wall, iterations);
+    delete library;
+    emu.stop();
+    return 0;
+}
