@@ -103,7 +103,18 @@ void USBDevice::periodic()
 {
     if (!Library::instance())
         return;
-    main_context_dispatch_pending();
+    auto context = main_context();
+    // the thread that iterates the context must own it
+    if (!context->acquire())
+        return;
+    // a source that is ready again after every dispatch (an idle handler that
+    // stays installed, a descriptor stuck in hang-up) would keep this loop
+    // going for ever; after this many rounds the caller gets control back
+    // and, as get_poll_handles() then reports a zero timeout, calls again
+    const int max_rounds = 1000;
+    for (int round = 0; round < max_rounds && context->iteration(false); ++round) {
+    }
+    context->release();
 }
 
 int USBDevice::get_poll_handles(std::vector<void*>& handles)

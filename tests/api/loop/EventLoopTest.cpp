@@ -108,6 +108,25 @@ TEST_F(EventLoop, ReadySourceGivesZeroTimeoutAndPeriodicDispatchesAll)
     EXPECT_EQ(USBDevice::get_poll_handles(handles), -1);
 }
 
+TEST_F(EventLoop, PeriodicReturnsWhileASourceStaysReady)
+{
+    long runs = 0;
+    auto busy = KORVIK::main_context()->signal_idle().connect([&] {
+        ++runs;
+        return true;
+    });
+    USBDevice::periodic();
+    EXPECT_GT(runs, 1);
+    std::vector<void*> handles;
+    EXPECT_EQ(USBDevice::get_poll_handles(handles), 0) << "the caller is asked to come back at once";
+    const long first = runs;
+    USBDevice::periodic();
+    EXPECT_GT(runs, first);
+    busy.disconnect();
+    USBDevice::periodic();
+    EXPECT_EQ(USBDevice::get_poll_handles(handles), -1);
+}
+
 TEST_F(EventLoop, DescriptorSourceIsHandedOutAndDispatched)
 {
     int pipefd[2];
