@@ -15,7 +15,10 @@
 
 #include "board/EvUSBBoard.h"
 #include "model/GreyfinModel.h"
+#include "model/rc1100/RC1100Model.h"
 #include "model/rc1200/RC1200Model.h"
+#include "model/rc1300/RC1300Model.h"
+#include "model/rc1400/RC1400Model.h"
 
 using namespace KORVIK;
 
@@ -29,6 +32,9 @@ struct ChipRow {
 
 const ChipRow chips[] = {
     {"RC1200", create_rc1200_model},
+    {"RC1400", create_rc1400_model},
+    {"RC1300", create_rc1300_model},
+    {"RC1100", create_rc1100_model},
 };
 
 class NullBuffer : public std::streambuf {
