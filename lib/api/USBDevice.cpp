@@ -79,8 +79,12 @@ USBDevice* USBDevice::open_simulation(const std::string& serial, const std::stri
     auto entry = library->find_board_by_serial(serial);
     if (entry != library->end())
         return new USBDevice(entry->second);
-    // the number is used up even when the chip name is rejected below
-    const std::string interface = library->next_sim_interface();
+    // the number is used up even when the chip name is rejected below; a
+    // name some adapter already carries is skipped, or the new board could
+    // not be registered
+    std::string interface = library->next_sim_interface();
+    while (library->find_interface(interface) != library->end())
+        interface = library->next_sim_interface();
     EvUSBBoard* board = new SimBoard(serial, interface, display_name, chip, ethmac, library);
     // hold the board while the connect slots run, so that a slot cannot
     // delete it under us; the handle then keeps it

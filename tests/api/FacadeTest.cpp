@@ -117,6 +117,28 @@ TEST(Facade, SimulationNumbersAreNeverReused)
     unplug(*third);
 }
 
+TEST(Facade, SimulationSkipsAnInterfaceNameInUse)
+{
+    Handle first(USBDevice::open_simulation("taken-1", "First", "RC1200", "0012340A0B0C"));
+    ASSERT_TRUE(first);
+    Library* library = Library::instance();
+    const std::string taken = sim_number_after(first->get_interface(), 1);
+    library->add_board(new SimBoard("taken-adapter", taken, "Adapter", "RC1200", "0012340A0B0C", library));
+
+    Handle second(USBDevice::open_simulation("taken-2", "Second", "RC1200", "0012340A0B0C"));
+    EXPECT_EQ(second->get_interface(), sim_number_after(first->get_interface(), 2));
+    Handle again(USBDevice::open("taken-2"));
+    ASSERT_TRUE(again) << "the new board is registered";
+    EXPECT_EQ(again->get_board(), second->get_board());
+
+    Handle adapter(USBDevice::open_iface(taken));
+    ASSERT_TRUE(adapter);
+    EXPECT_EQ(adapter->get_serial(), "taken-adapter");
+    unplug(*first);
+    unplug(*second);
+    unplug(*adapter);
+}
+
 TEST(Facade, HandleKeepsRemovedBoardAlive)
 {
     Handle device(USBDevice::open_simulation("keep-alive", "Kept", "RC1200", "00123456789A"));
