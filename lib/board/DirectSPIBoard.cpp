@@ -48,7 +48,8 @@ void DirectSPIBoard::start()
 {
     if (worker.joinable())
         return;
-    worker = std::thread(&DirectSPIBoard::worker_main, this);
+    // a lambda keeps the thread state type private to the library
+    worker = std::thread([this] { worker_main(); });
     try {
         read_boardnv();
         load_chipoperating();
