@@ -167,7 +167,11 @@ TEST_F(FlatCallbacks, ClosingInsideACallbackKeepsTheBoardUntilTheEmissionEnds)
     EXPECT_EQ(later_slot_calls, 1);
     EXPECT_EQ(libkorvik_is_dead(dev), 1); // closed handles answer with error values
     libkorvik_set_callback_receive_packet(dev, on_plain, nullptr); // ignored
+    testing::internal::CaptureStderr();
     libkorvik_periodic(); // releases handle and board
+    std::string released = testing::internal::GetCapturedStderr();
+    EXPECT_NE(released.find("USBDevice::~USBDevice end"), std::string::npos);
+    EXPECT_NE(released.find("EvUSBBoard::~EvUSBBoard"), std::string::npos);
     dev = nullptr;
 }
 
