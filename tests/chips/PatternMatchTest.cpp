@@ -80,23 +80,6 @@ TYPED_TEST(PatternMatch, RawPreambleMatchFramingIsReported)
     EXPECT_DOUBLE_EQ(c.values[9], 48 * c.values[6]);
 }
 
-TYPED_TEST(PatternMatch, EncodingAndCrcInitRoundTrip)
-{
-    auto& m = this->m;
-    m.set_enc_invert(true);
-    m.set_enc_diff(false);
-    m.set_enc_scrambler(true);
-    m.set_enc_manchester(false);
-    EXPECT_TRUE(m.get_enc_invert());
-    EXPECT_FALSE(m.get_enc_diff());
-    EXPECT_TRUE(m.get_enc_scrambler());
-    EXPECT_FALSE(m.get_enc_manchester());
-    EXPECT_EQ(m.get_txkeyup(), 0x55);
-    m.set_crcinit(0xDEADBEEF);
-    EXPECT_EQ(m.get_crcinit(), 0xDEADBEEFu);
-    EXPECT_EQ(m.get_supported_encodingmodes(), 15u);
-}
-
 TYPED_TEST(PatternMatch, RangesAreFourBitsAndCommitted)
 {
     auto& m = this->m;
