@@ -145,8 +145,16 @@ int main(int argc, char** argv)
     double open_ms = std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
     KORVIK::WindowsEvUSBBoard* board = library->find_adapter_board("bl0");
 
-    std::vector<double> t;
+    std::vector<double> t, t_get, t_set;
     if (board) {
+        for (int i = 0; i < rounds; ++i) {
+            auto s = clock_type::now();
+            board->get_report11();
+            t_get.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - s).count());
+            s = clock_type::now();
+            board->evusb_write(uint16_t(i), uint8_t(i));
+            t_set.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - s).count());
+        }
         for (int i = 0; i < 50; ++i)
             board->evusb_read16(uint16_t(i));
         for (int i = 0; i < rounds; ++i) {
@@ -180,6 +188,8 @@ int main(int argc, char** argv)
     double read16 = median_us(t);
     std::printf("floor: raw AF_PACKET round trip median %.1f us (%d rounds)\n", floor, rounds);
     std::printf("evusb_read16 through the library: median %.1f us = %.2f x floor\n", read16, read16 / floor);
+    std::printf("  of which: one get exchange %.1f us, one set exchange %.1f us\n", median_us(t_get),
+                median_us(t_set));
     std::printf("open one board (scan, identification, NV sector, registers): %.1f ms\n", open_ms);
     std::printf("idle main loop with one open board: %.3f ms CPU in %.2f s, %u wake-ups\n", idle_cpu * 1000,
                 idle_wall, iterations);

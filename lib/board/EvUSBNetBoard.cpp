@@ -112,7 +112,9 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 {
     std::vector<uint8_t> packet =
         get ? protocol::build_get_report(id) : protocol::build_set_report(id, data, dlen);
-    std::cerr << protocol::format_report_line(id, get, dlen, packet) << std::endl;
+    // one write per line: the stream is unbuffered and every insertion is a
+    // system call, which dominates a register access
+    std::cerr << protocol::format_report_line(id, get, dlen, packet) + "\n";
 
     int result = queue_vendor_packet(packet.data(), unsigned(packet.size()), nv_radio_ethernet_mac);
     if (result != 0)
@@ -137,8 +139,7 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
         }
         std::vector<uint8_t> entry = std::move(reply_queue.front());
         reply_queue.pop_front();
-        std::cerr << "report_io: in:" << protocol::format_hex_dump(entry.data(), unsigned(entry.size()))
-                  << std::endl;
+        std::cerr << "report_io: in:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) + "\n";
         if (entry.size() < 2) {
             std::cerr << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;

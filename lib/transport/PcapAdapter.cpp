@@ -3,7 +3,9 @@
 #include <fstream>
 #include <iostream>
 
+#include <linux/if_packet.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <pcap/pcap.h>
 
 namespace KORVIK {
@@ -131,8 +133,11 @@ std::unique_ptr<Adapter> PcapAdapterSystem::open(const std::string& name, std::s
         pcap_close(p);
         return nullptr;
     }
-    // our own outgoing frames would otherwise come back as input
+    // our own outgoing frames would otherwise come back as input; telling
+    // the kernel spares the copy and the wake-up for every frame we send
     pcap_setdirection(p, PCAP_D_IN);
+    int ignore = 1;
+    setsockopt(pcap_get_selectable_fd(p), SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
     // only the board's frames wake the main loop, not the link's other
     // traffic (neighbour discovery and the like); without the filter every
     // frame is still read and sorted out by the dispatch

@@ -44,10 +44,16 @@ void WindowsEvUSBBoard::close_adapter()
 
 bool WindowsEvUSBBoard::slot_device_read(Glib::IOCondition)
 {
+    // drain: the capture buffer may hold more than the one frame that made
+    // the descriptor readable
+    read_frames(true);
+    return true;
+}
+
+void WindowsEvUSBBoard::read_frames(bool drain)
+{
     BusyGuard guard(this);
     unsigned frames = 0;
-    // drain: the capture buffer may hold more than the one frame that made
-    // the descriptor readable, and it will not signal again for those
     while (adapter) {
         const uint8_t* data = nullptr;
         unsigned len = 0;
@@ -58,6 +64,8 @@ bool WindowsEvUSBBoard::slot_device_read(Glib::IOCondition)
             // exchange inside the handlers may perform
             std::vector<uint8_t> frame(data, data + len);
             handle_frame(frame.data(), unsigned(frame.size()));
+            if (!drain)
+                break;
             continue;
         }
         if (r == 0) {
@@ -70,7 +78,6 @@ bool WindowsEvUSBBoard::slot_device_read(Glib::IOCondition)
         leave_registry();
         break;
     }
-    return true;
 }
 
 void WindowsEvUSBBoard::wait_input()
@@ -78,7 +85,8 @@ void WindowsEvUSBBoard::wait_input()
     if (!adapter)
         return;
     adapter->wait(AdapterParams::READ_TIMEOUT_MS);
-    slot_device_read(Glib::IO_IN);
+    // one frame: the waiting exchange looks at the reply queue after each
+    read_frames(false);
 }
 
 int WindowsEvUSBBoard::send_frame(const std::vector<uint8_t>& frame, const char* who)

@@ -41,6 +41,8 @@ protected:
 
 private:
     void close_adapter();
+    /// Reads and dispatches one frame, or all waiting frames.
+    void read_frames(bool drain);
     int send_frame(const std::vector<uint8_t>& frame, const char* who);
 
     sigc::connection io_connection;

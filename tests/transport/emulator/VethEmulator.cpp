@@ -49,6 +49,9 @@ VethEmulator::VethEmulator(const std::string& interface, const std::string& seri
         close(fd);
         throw std::runtime_error(std::string("VethEmulator: bind: ") + std::strerror(e));
     }
+    // the board does not need to see its own frames
+    int ignore = 1;
+    setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &ignore, sizeof ignore);
     thread = std::thread(&VethEmulator::run, this);
 }
 
