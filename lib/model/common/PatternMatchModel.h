@@ -2,8 +2,9 @@
 
 // Common base of the chips with a 7-bit MODULATION register and a
 // preamble-match framing (RC1300, RC1400, RC1100). Everything these chips do
-// alike lives here, driven by a const Profile of register indexes, tables and
-// framing maps; the chip classes keep only what is theirs.
+// alike lives here, driven by a const Profile (power table, carrier bands,
+// framing maps, limits) and the register roles found by name in the chip's
+// table; the chip classes keep only what is theirs.
 
 #include "model/common/ChipMath.h"
 #include "model/common/ChipModelBase.h"
