@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 #include <QAction>
@@ -205,6 +206,7 @@ void MainWindow::set_board(EvUSBBoard* board)
     action_connections.clear();
 
     updating = false;
+    deferred_refreshes.clear();
     current_board = board;
 
     for (QComboBox* combo : {ui->radio_rxmodulation, ui->radio_txmodulation, ui->radio_rxbtr, ui->framing_mode,
@@ -548,8 +550,13 @@ void MainWindow::set_silently(QComboBox* w, int index)
 
 void MainWindow::set_silently(QDoubleSpinBox* w, double value)
 {
-    if (w && w->value() != value) {
+    if (w && w != editing_field && w->value() != value) {
         const QSignalBlocker block(w);
+        // the chip may hold more than the field's usual range; show it rather than a clamped lie
+        if (std::isfinite(value) && value > w->maximum())
+            w->setMaximum(value);
+        if (std::isfinite(value) && value < w->minimum())
+            w->setMinimum(value);
         w->setValue(value);
     }
 }
@@ -596,6 +603,32 @@ void MainWindow::set_silently_visible(QWidget* w, bool visible)
 
 // ---- radio page: edits ----
 
+bool MainWindow::deferred(Refresh refresh)
+{
+    if (!updating)
+        return false;
+    if (std::find(deferred_refreshes.begin(), deferred_refreshes.end(), refresh) == deferred_refreshes.end())
+        deferred_refreshes.push_back(refresh);
+    return true;
+}
+
+void MainWindow::settle(QAbstractSpinBox* field, Refresh refresh)
+{
+    // One edit can move other quantities too (a bandwidth can pull the
+    // bitrate along): run every refresh held back during the edit. Only the
+    // field being typed in keeps its text until editing finishes.
+    if (updating)
+        return;
+    if (std::find(deferred_refreshes.begin(), deferred_refreshes.end(), refresh) == deferred_refreshes.end())
+        deferred_refreshes.push_back(refresh);
+    const std::vector<Refresh> pending = std::move(deferred_refreshes);
+    deferred_refreshes.clear();
+    editing_field = field && field->hasFocus() ? field : nullptr;
+    for (Refresh r : pending)
+        (this->*r)();
+    editing_field = nullptr;
+}
+
 void MainWindow::valchanged_radio_rxmodulation(int index)
 {
     KORVIK::USBDevice* dev = device();
@@ -621,9 +654,12 @@ void MainWindow::valchanged_radio_rxfreq(double mhz)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_rx_carrierfrequency(mhz * 1000000.0);
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        dev->set_rx_carrierfrequency(mhz * 1000000.0);
+        dev->commit_registers();
+    }
+    settle(ui->radio_rxfreq, &MainWindow::changed_radio_rx_carrierfrequency);
 }
 
 void MainWindow::valchanged_radio_txfreq(double mhz)
@@ -631,9 +667,12 @@ void MainWindow::valchanged_radio_txfreq(double mhz)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_tx_carrierfrequency(mhz * 1000000.0);
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        dev->set_tx_carrierfrequency(mhz * 1000000.0);
+        dev->commit_registers();
+    }
+    settle(ui->radio_txfreq, &MainWindow::changed_radio_tx_carrierfrequency);
 }
 
 void MainWindow::valchanged_radio_rxh(double h)
@@ -641,10 +680,13 @@ void MainWindow::valchanged_radio_rxh(double h)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    const double k = dev->is_modulation_4fsk(dev->get_rx_modulation()) ? 3.0 : 1.0;
-    dev->set_rx_bandwidth(dev->get_rx_bitrate() * (1.0 + k * h));
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        const double k = dev->is_modulation_4fsk(dev->get_rx_modulation()) ? 3.0 : 1.0;
+        dev->set_rx_bandwidth(dev->get_rx_bitrate() * (1.0 + k * h));
+        dev->commit_registers();
+    }
+    settle(ui->radio_rxh, &MainWindow::changed_radio_rx_bandwidth);
 }
 
 void MainWindow::valchanged_radio_txh(double h)
@@ -652,10 +694,13 @@ void MainWindow::valchanged_radio_txh(double h)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    const double bitrate = dev->get_tx_bitrate();
-    dev->set_tx(bitrate * h, bitrate, dev->get_tx_modulation());
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        const double bitrate = dev->get_tx_bitrate();
+        dev->set_tx(bitrate * h, bitrate, dev->get_tx_modulation());
+        dev->commit_registers();
+    }
+    settle(ui->radio_txh, &MainWindow::changed_radio_tx_deviation);
 }
 
 void MainWindow::valchanged_radio_rxbandwidth(double khz)
@@ -663,9 +708,12 @@ void MainWindow::valchanged_radio_rxbandwidth(double khz)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_rx_bandwidth(khz * 1000.0);
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        dev->set_rx_bandwidth(khz * 1000.0);
+        dev->commit_registers();
+    }
+    settle(ui->radio_rxbandwidth, &MainWindow::changed_radio_rx_bandwidth);
 }
 
 void MainWindow::valchanged_radio_txhalfdev(double khz)
@@ -673,9 +721,12 @@ void MainWindow::valchanged_radio_txhalfdev(double khz)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_tx(khz * 2000.0, dev->get_tx_bitrate(), dev->get_tx_modulation());
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        dev->set_tx(khz * 2000.0, dev->get_tx_bitrate(), dev->get_tx_modulation());
+        dev->commit_registers();
+    }
+    settle(ui->radio_txhalfdev, &MainWindow::changed_radio_tx_deviation);
 }
 
 void MainWindow::valchanged_radio_rxbitrate(double kbps)
@@ -683,12 +734,15 @@ void MainWindow::valchanged_radio_rxbitrate(double kbps)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    const double b = kbps * 1000.0;
-    const double h = ui->radio_rxh->value();
-    const double k = dev->is_modulation_4fsk(dev->get_rx_modulation()) ? 3.0 : 1.0;
-    dev->set_rx(b * (1.0 + k * h), b, dev->get_rx_modulation(), dev->get_rx_btr());
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        const double b = kbps * 1000.0;
+        const double h = ui->radio_rxh->value();
+        const double k = dev->is_modulation_4fsk(dev->get_rx_modulation()) ? 3.0 : 1.0;
+        dev->set_rx(b * (1.0 + k * h), b, dev->get_rx_modulation(), dev->get_rx_btr());
+        dev->commit_registers();
+    }
+    settle(ui->radio_rxbitrate, &MainWindow::changed_radio_rx_bitrate);
 }
 
 void MainWindow::valchanged_radio_txbitrate(double kbps)
@@ -696,10 +750,13 @@ void MainWindow::valchanged_radio_txbitrate(double kbps)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    const double b = kbps * 1000.0;
-    dev->set_tx(ui->radio_txh->value() * b, b, dev->get_tx_modulation());
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        const double b = kbps * 1000.0;
+        dev->set_tx(ui->radio_txh->value() * b, b, dev->get_tx_modulation());
+        dev->commit_registers();
+    }
+    settle(ui->radio_txbitrate, &MainWindow::changed_radio_tx_bitrate);
 }
 
 void MainWindow::valchanged_radio_rxbtr(int index)
@@ -719,9 +776,12 @@ void MainWindow::valchanged_radio_txpower(double dbm)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_tx_power(dbm);
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        dev->set_tx_power(dbm);
+        dev->commit_registers();
+    }
+    settle(ui->radio_txpower, &MainWindow::changed_radio_tx_power);
 }
 
 void MainWindow::valchanged_radio_txpower_stepby(int step)
@@ -739,9 +799,12 @@ void MainWindow::valchanged_radio_iffreq(double mhz)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_iffrequency(mhz * 1000000.0);
-    dev->commit_registers();
+    {
+        UpdatingGuard guard(this);
+        dev->set_iffrequency(mhz * 1000000.0);
+        dev->commit_registers();
+    }
+    settle(ui->radio_iffreq, &MainWindow::changed_radio_iffrequency);
 }
 
 void MainWindow::valchanged_radio_xtal_frequency(double mhz)
@@ -758,6 +821,7 @@ void MainWindow::valchanged_radio_xtal_frequency(double mhz)
     valchanged_radio_txfreq(ui->radio_txfreq->value());
     changed_radio_rx_carrierfrequency();
     changed_radio_tx_carrierfrequency();
+    settle(ui->radio_xtalfreq, &MainWindow::changed_radio_xtal_frequency);
 }
 
 void MainWindow::valchanged_radio_xtal_tolerance(double ppm)
@@ -765,8 +829,11 @@ void MainWindow::valchanged_radio_xtal_tolerance(double ppm)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_xtal_tolerance(ppm);
+    {
+        UpdatingGuard guard(this);
+        dev->set_xtal_tolerance(ppm);
+    }
+    settle(ui->radio_xtaltol, &MainWindow::changed_radio_xtal_tolerance);
 }
 
 void MainWindow::click_radio_copytxtorx(bool)
@@ -831,7 +898,7 @@ void MainWindow::changed_radio_tx_modulation()
 void MainWindow::changed_radio_rx_carrierfrequency()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_rx_carrierfrequency))
         return;
     set_silently(ui->radio_rxfreq, dev->get_rx_carrierfrequency() * 0.000001);
 }
@@ -839,7 +906,7 @@ void MainWindow::changed_radio_rx_carrierfrequency()
 void MainWindow::changed_radio_tx_carrierfrequency()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_tx_carrierfrequency))
         return;
     set_silently(ui->radio_txfreq, dev->get_tx_carrierfrequency() * 0.000001);
 }
@@ -847,7 +914,7 @@ void MainWindow::changed_radio_tx_carrierfrequency()
 void MainWindow::changed_radio_rx_bandwidth()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_rx_bandwidth))
         return;
     set_silently(ui->radio_rxh, rx_modulation_factor());
     set_silently(ui->radio_rxbandwidth, dev->get_rx_bandwidth() * 0.001);
@@ -856,7 +923,7 @@ void MainWindow::changed_radio_rx_bandwidth()
 void MainWindow::changed_radio_rx_bitrate()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_rx_bitrate))
         return;
     set_silently(ui->radio_rxh, rx_modulation_factor());
     set_silently(ui->radio_rxbandwidth, dev->get_rx_bandwidth() * 0.001);
@@ -866,7 +933,7 @@ void MainWindow::changed_radio_rx_bitrate()
 void MainWindow::changed_radio_tx_deviation()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_tx_deviation))
         return;
     const double b = dev->get_tx_bitrate();
     const double d = dev->get_tx_deviation();
@@ -877,7 +944,7 @@ void MainWindow::changed_radio_tx_deviation()
 void MainWindow::changed_radio_tx_bitrate()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_tx_bitrate))
         return;
     changed_radio_tx_deviation();
     set_silently(ui->radio_txbitrate, dev->get_tx_bitrate() * 0.001);
@@ -893,7 +960,7 @@ void MainWindow::changed_radio_rx_btr()
 void MainWindow::changed_radio_tx_power()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_tx_power))
         return;
     set_silently(ui->radio_txpower, dev->get_tx_power());
 }
@@ -901,14 +968,14 @@ void MainWindow::changed_radio_tx_power()
 void MainWindow::changed_radio_iffrequency()
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || updating)
+    if (!dev || deferred(&MainWindow::changed_radio_iffrequency))
         return;
     set_silently(ui->radio_iffreq, dev->get_iffrequency() * 0.000001);
 }
 
 void MainWindow::changed_radio_xtal_frequency()
 {
-    if (updating)
+    if (deferred(&MainWindow::changed_radio_xtal_frequency))
         return;
     KORVIK::USBDevice* dev = device();
     set_silently(ui->radio_xtalfreq, dev ? dev->get_xtal_frequency() * 0.000001 : 16.0);
@@ -916,7 +983,7 @@ void MainWindow::changed_radio_xtal_frequency()
 
 void MainWindow::changed_radio_xtal_tolerance()
 {
-    if (updating)
+    if (deferred(&MainWindow::changed_radio_xtal_tolerance))
         return;
     KORVIK::USBDevice* dev = device();
     set_silently(ui->radio_xtaltol, dev ? dev->get_xtal_tolerance() : 10.0);
@@ -1143,8 +1210,11 @@ void MainWindow::valchanged_chacc_ppersist(double p)
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    UpdatingGuard guard(this);
-    dev->set_chacc_ppersistence(p);
+    {
+        UpdatingGuard guard(this);
+        dev->set_chacc_ppersistence(p);
+    }
+    settle(ui->chacc_ppersist, &MainWindow::changed_chacc_ppersistence);
 }
 
 void MainWindow::valchanged_chacc_slottime(int ms)

@@ -12,6 +12,7 @@
 class Application;
 class BoardList;
 class EvUSBBoard;
+class QAbstractSpinBox;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -156,10 +157,13 @@ private:
     void update_preamble_ms();
     void generate_mac(bool interface_mac, bool radio_mac);
     double rx_modulation_factor() const;
+    using Refresh = void (MainWindow::*)();
+    bool deferred(Refresh refresh);
+    void settle(QAbstractSpinBox* field, Refresh refresh);
 
     static void set_silently(QCheckBox* w, bool checked);
     static void set_silently(QComboBox* w, int index);
-    static void set_silently(QDoubleSpinBox* w, double value);
+    void set_silently(QDoubleSpinBox* w, double value);
     static void set_silently(QSpinBox* w, int value);
     static void set_silently(QLineEdit* w, const QString& text);
     static void set_silently_mask(QLineEdit* w, const QString& mask);
@@ -171,6 +175,8 @@ private:
     QPointer<EvUSBBoard> current_board;
     BoardList* boardlist = nullptr;
     bool updating = false;
+    std::vector<Refresh> deferred_refreshes; // refreshes held back while updating
+    QAbstractSpinBox* editing_field = nullptr;
     SpinBoxDelegate register_delegate;
     SpinBoxDelegate bitfield_delegate;
     std::vector<QMetaObject::Connection> action_connections;

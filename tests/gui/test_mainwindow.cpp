@@ -3,6 +3,7 @@
 #include <iostream>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -89,6 +90,8 @@ private Q_SLOTS:
     void actions_trigger_once_after_switching();
     void rx_carrier_typed_in_mhz_shows_achieved_frequency();
     void tx_power_steps_through_the_device();
+    void extreme_values_settle_on_what_the_chip_took();
+    void exception_in_a_handler_shows_a_warning();
     void four_fsk_bandwidth_from_modulation_factor();
     void crc_init_text();
     void sync_word_mask_follows_length();
@@ -373,9 +376,11 @@ void MainWindowTest::rx_carrier_typed_in_mhz_shows_achieved_frequency()
 {
     select(simulate(QStringLiteral("RC1200")));
     auto* field = widget<QDoubleSpinBox>("radio_rxfreq");
-    window()->activateWindow();
     widget<QTabWidget>("edittabs")->setCurrentIndex(0);
+    window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window()));
     field->setFocus();
+    QVERIFY(field->hasFocus());
     field->selectAll();
     QTest::keyClicks(field, QStringLiteral("434.0"));
     // the typed value went out in Hz
@@ -404,6 +409,60 @@ void MainWindowTest::tx_power_steps_through_the_device()
     power->setValue(-3.0);
     Q_EMIT power->editingFinished();
     QCOMPARE(power->value(), dev()->get_tx_power());
+}
+
+void MainWindowTest::extreme_values_settle_on_what_the_chip_took()
+{
+    for (const char* chip : {"RC1200", "RC1300"}) {
+        EvUSBBoard* board = simulate(QString::fromLatin1(chip));
+        if (!has_model(board))
+            continue;
+        select(board);
+        auto* rxfreq = widget<QDoubleSpinBox>("radio_rxfreq");
+        auto* rxbitrate = widget<QDoubleSpinBox>("radio_rxbitrate");
+        auto* txbitrate = widget<QDoubleSpinBox>("radio_txbitrate");
+        auto* txhalfdev = widget<QDoubleSpinBox>("radio_txhalfdev");
+        auto* rxbandwidth = widget<QDoubleSpinBox>("radio_rxbandwidth");
+        auto* iffreq = widget<QDoubleSpinBox>("radio_iffreq");
+        auto* power = widget<QDoubleSpinBox>("radio_txpower");
+        for (QDoubleSpinBox* field : {rxfreq, rxbitrate, txbitrate, txhalfdev, rxbandwidth, iffreq, power}) {
+            for (double v : {field->minimum(), field->maximum()}) {
+                field->setValue(v);
+                const KORVIK::USBDevice* d = dev();
+                const QString what = QStringLiteral("%1 %2 = %3").arg(QLatin1String(chip), field->objectName()).arg(v);
+                QVERIFY2(std::isfinite(field->value()), qPrintable(what));
+                QCOMPARE(rxfreq->value(), in_mhz(d->get_rx_carrierfrequency()));
+                QCOMPARE(rxbitrate->value(), std::round(d->get_rx_bitrate()) / 1000.0);
+                QCOMPARE(txbitrate->value(), std::round(d->get_tx_bitrate()) / 1000.0);
+                QCOMPARE(rxbandwidth->value(), std::round(d->get_rx_bandwidth()) / 1000.0);
+                QCOMPARE(power->value(), std::round(d->get_tx_power() * 10.0) / 10.0);
+            }
+        }
+    }
+}
+
+void MainWindowTest::exception_in_a_handler_shows_a_warning()
+{
+    class Throwing : public QObject {
+    public:
+        bool event(QEvent* e) override
+        {
+            if (e->type() == QEvent::User)
+                throw std::runtime_error("board went away during the exchange");
+            return QObject::event(e);
+        }
+    } target;
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+    QCoreApplication::sendPostedEvents(&target, QEvent::User);
+    ApplicationInfoBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<ApplicationInfoBox*>(w); b && b->isVisible())
+            box = b;
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("board went away during the exchange"));
+    QCOMPARE(box->icon(), QMessageBox::Warning);
+    QVERIFY(!box->isModal());
+    QVERIFY(window()->isVisible());
 }
 
 void MainWindowTest::four_fsk_bandwidth_from_modulation_factor()
