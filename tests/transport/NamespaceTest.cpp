@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <korvik/USBDevice.h>
+
 #include "TestSupport.h"
 #include "VethEmulator.h"
 
@@ -212,12 +214,14 @@ TEST_F(Namespace, TimeoutTakesTheBoardOutOnce)
     open_library();
     WindowsEvUSBBoard* board = library->find_adapter_board(name);
     ASSERT_NE(nullptr, board);
-    BoardRef ref(board);
+    USBDevice handle(board), second(board);
+    EXPECT_FALSE(handle.is_dead());
     emu.with_firmware([](BoardFirmware& f) { f.silent = true; });
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(-1, board->evusb_get_ethstate());
     EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(4000));
-    EXPECT_TRUE(board->is_dead());
+    EXPECT_TRUE(handle.is_dead());
+    EXPECT_TRUE(second.is_dead());
     EXPECT_EQ(1, events->disconnects);
     EXPECT_EQ(0xFFFF, board->evusb_read16(0));
     EXPECT_EQ(1, events->disconnects);
@@ -231,11 +235,11 @@ TEST_F(Namespace, DeletingTheVethRemovesTheOpenBoard)
     open_library();
     WindowsEvUSBBoard* board = library->find_adapter_board(name);
     ASSERT_NE(nullptr, board);
-    BoardRef ref(board);
+    USBDevice handle(board);
     sh("ip link del " + name);
     EXPECT_TRUE(pump_until([&] { return events->disconnects == 1; }, milliseconds(3000)));
     EXPECT_EQ(name, events->last_interface);
-    EXPECT_TRUE(board->is_dead());
+    EXPECT_TRUE(handle.is_dead());
     EXPECT_TRUE(library->get_boards().empty());
     pump_until([] { return false; }, milliseconds(300));
     EXPECT_EQ(1, events->disconnects);
