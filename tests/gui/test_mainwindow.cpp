@@ -23,7 +23,9 @@
 
 #include <korvik/USBDevice.h>
 
+#include "api/Library.h"
 #include "board/EvUSBBoard.h"
+#include "board/SimBoard.h"
 #include "shell/Application.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
@@ -86,6 +88,7 @@ private Q_SLOTS:
     void simulating_a_chip_adds_a_configured_row();
     void unknown_chip_shows_a_warning_and_adds_nothing();
     void list_is_sorted_and_shows_columns();
+    void equal_serials_sort_by_interface();
     void selecting_switching_and_deselecting();
     void actions_trigger_once_after_switching();
     void rx_carrier_typed_in_mhz_shows_achieved_frequency();
@@ -302,6 +305,34 @@ void MainWindowTest::list_is_sorted_and_shows_columns()
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), boards.index(1, 3));
     QCOMPARE(changed.at(0).at(1).toModelIndex(), boards.index(1, 4));
+}
+
+void MainWindowTest::equal_serials_sort_by_interface()
+{
+    // boards outside the registry, so serials may repeat
+    auto make = [](const char* serial, const char* iface) {
+        auto* board = new KORVIK::SimBoard(serial, iface, std::string(serial) + " (sim)", "RC1200", "40:00:00:00:00:00",
+                                           KORVIK::Library::instance());
+        return new EvUSBBoard(nullptr, new KORVIK::USBDevice(board));
+    };
+    QPointer<EvUSBBoard> b1 = make("0123456", "tsim1");
+    QPointer<EvUSBBoard> b0 = make("0123456", "tsim0");
+    QPointer<EvUSBBoard> shorter = make("012345", "tsim2");
+    {
+        BoardList list;
+        QCOMPARE(list.add_board(b1), 0);
+        QCOMPARE(list.add_board(b0), 0);
+        QCOMPARE(list.add_board(shorter), 0);
+        QCOMPARE(list.board_at(0), shorter.data());
+        QCOMPARE(list.board_at(1), b0.data());
+        QCOMPARE(list.board_at(2), b1.data());
+        QCOMPARE(list.find_by_serial(QStringLiteral("0123456")), b0.data());
+        list.remove_row(5);
+        list.remove_row(-1);
+        QCOMPARE(list.rowCount(), 3);
+    }
+    // the list owned them
+    QVERIFY(!b0 && !b1 && !shorter);
 }
 
 void MainWindowTest::selecting_switching_and_deselecting()
