@@ -19,7 +19,7 @@ WindowsEvUSBBoard::WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> 
     if (adapter && adapter->get_fd() >= 0)
         io_connection = main_context()->signal_io().connect(
             sigc::mem_fun(*this, &WindowsEvUSBBoard::slot_device_read), adapter->get_fd(),
-            Glib::IO_IN | Glib::IO_HUP);
+            Glib::IO_IN | Glib::IO_HUP | Glib::IO_ERR);
     try {
         create_chip_model(this, chip);
         read_boardnv();

@@ -245,6 +245,27 @@ TEST_F(Namespace, DeletingTheVethRemovesTheOpenBoard)
     EXPECT_EQ(1, events->disconnects);
 }
 
+TEST_F(Namespace, InterfaceGoingDownFailsTheNextExchangeWithoutSpinning)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    add_board(name, "1234567");
+    open_library();
+    WindowsEvUSBBoard* board = library->find_adapter_board(name);
+    ASSERT_NE(nullptr, board);
+    USBDevice handle(board);
+    sh("ip link set " + name + " down");
+    struct timespec t0, t1;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+    pump_until([] { return false; }, milliseconds(1000));
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+    double cpu = double(t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;
+    EXPECT_LT(cpu, 0.3); // the watch must not fire over and over
+    EXPECT_EQ(0, events->disconnects); // down is not gone
+    board->evusb_write(1, 1);
+    EXPECT_TRUE(handle.is_dead());
+    EXPECT_EQ(1, events->disconnects);
+}
+
 TEST_F(Namespace, NewVethWithABoardAppearsWithoutARescan)
 {
     open_library();
