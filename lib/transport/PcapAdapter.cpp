@@ -38,6 +38,13 @@ public:
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
         int r = pcap_next_ex(pcap, &header, &data);
+        while (r == 1 && header->caplen < header->len) {
+            // cut at the capture length: handing on the rest as a whole
+            // packet would deliver corrupted data
+            std::cerr << "PcapAdapter::next: frame of " << header->len << " bytes exceeds the capture length "
+                      << AdapterParams::CAPTURE_LENGTH << ", dropped" << std::endl;
+            r = pcap_next_ex(pcap, &header, &data);
+        }
         if (r == 1) {
             *frame = data;
             *len = header->caplen;

@@ -422,6 +422,17 @@ TEST_F(NamespaceStatus, ReceivedRadioPacketsAndSentPackets)
     EXPECT_EQ(102u, got.size());
     EXPECT_EQ(105, got[0]);
 
+    // longer than the capture length: dropped, not delivered cut
+    got.clear();
+    Bytes long_payload(600, 0x11);
+    emu->with_firmware([&](BoardFirmware& fw) { f = fw.radio_record_frame(0, -50, long_payload); });
+    emu->send(f);
+    emu->with_firmware([&](BoardFirmware& fw) { f = fw.radio_record_frame(0, -50, payload); });
+    emu->send(f);
+    ASSERT_TRUE(pump_until([&] { return !got.empty(); }, milliseconds(2000)));
+    EXPECT_EQ(102u, got.size());
+    EXPECT_EQ(2u, board->get_rx_pkt_count());
+
     Bytes data = {1, 2, 3};
     board->send_bpq_packet(data.data(), 3, nullptr);
     bool seen = false;
