@@ -7,6 +7,11 @@ double ChipModelBase::fadc() const
     return adc_frequency(xtal_frequency, get_bits(*this, regs().adcmisc, 0x03));
 }
 
+std::list<std::string> ChipModelBase::get_supported_rx_btr_settings()
+{
+    return btr_names();
+}
+
 // ---------------------------------------------------------------- receive readers
 
 double ChipModelBase::get_rx_bandwidth()
@@ -45,8 +50,12 @@ void ChipModelBase::set_iffrequency(double hz)
     write_group(*this, regs().iffreq, v);
 }
 
-RxTiming ChipModelBase::apply_rx_timing(double bw, double br, bool fsk, int btr, unsigned cic_max, unsigned n_max)
+RxTiming ChipModelBase::begin_rx_setup(double& bw, double& br, RxDerive family, bool derive, bool fsk, int btr,
+                                       unsigned cic_max, unsigned n_max)
 {
+    normalise_rx(bw, br, family, derive);
+    br = wiremode_limit(*this, regs(), br);
+
     RxTimingInput in;
     in.fxtal = xtal_frequency;
     in.adcclk = get_bits(*this, regs().adcmisc, 0x03);
@@ -106,6 +115,98 @@ void ChipModelBase::set_tx_bitrate(double bps)
     set_tx(get_tx_deviation(), bps, get_tx_modulation(), true);
 }
 
+void ChipModelBase::rerun_setups()
+{
+    set_rx(get_rx_bandwidth(), get_rx_bitrate(), get_rx_modulation(), false, get_rx_btr());
+    set_tx(get_tx_deviation(), get_tx_bitrate(), get_tx_modulation(), false);
+}
+
+// ---------------------------------------------------------------- transmitter
+
+void ChipModelBase::begin_tx_setup(double& dev, double& br, RxDerive family, bool derive)
+{
+    normalise_tx(dev, br, family, derive);
+    br = wiremode_limit(*this, regs(), br);
+    write_tx_words(dev, br);
+}
+
+void ChipModelBase::write_tx_words(double dev, double br)
+{
+    write_group(*this, regs().fskdev, crystal_word(dev, xtal_frequency, 23));
+    write_group(*this, regs().txrate, crystal_word(br, xtal_frequency, 24));
+}
+
+void ChipModelBase::reshape_tx_power()
+{
+    set_bits(*this, regs().txpwr, 0x0F, power_index(get_bits(*this, regs().txpwr, 0x0F), tx_shaped()));
+}
+
+double ChipModelBase::get_tx_deviation()
+{
+    return read_group(*this, regs().fskdev) * double(xtal_frequency) / 8388608.0;
+}
+
+double ChipModelBase::get_tx_bitrate()
+{
+    return read_group(*this, regs().txrate) * double(xtal_frequency) / 16777216.0;
+}
+
+// ---------------------------------------------------------------- carrier and crystal
+
+void ChipModelBase::set_carrier(bool tx, double hz)
+{
+    const ChipRegs& r = regs();
+    double f = hz;
+    unsigned band = select_band(carrier_bands(), f);
+    set_bits(*this, tx ? r.pllloop_tx : r.pllloop_rx, 0x60, band << 5);
+    uint32_t w = carrier_word(f, xtal_frequency);
+    if (remap_carrier() && xtal_frequency)
+        w = remap_carrier_word(w, band);
+    write_group(*this, tx ? r.freq_tx : r.freq_rx, w);
+    carrier_written(tx, f, band);
+}
+
+double ChipModelBase::get_carrier(bool tx)
+{
+    const ChipRegs& r = regs();
+    uint32_t w = read_group(*this, tx ? r.freq_tx : r.freq_rx);
+    if (remap_carrier())
+        w = unmap_carrier_word(w, get_bits(*this, tx ? r.pllloop_tx : r.pllloop_rx, 0x60) >> 5);
+    return w * double(xtal_frequency) / 16777216.0;
+}
+
+void ChipModelBase::carrier_written(bool, double, unsigned) {}
+
+void ChipModelBase::set_rx_carrierfrequency(double hz)
+{
+    set_carrier(false, hz);
+}
+
+void ChipModelBase::set_tx_carrierfrequency(double hz)
+{
+    set_carrier(true, hz);
+}
+
+double ChipModelBase::get_rx_carrierfrequency()
+{
+    return get_carrier(false);
+}
+
+double ChipModelBase::get_tx_carrierfrequency()
+{
+    return get_carrier(true);
+}
+
+void ChipModelBase::set_xtal_frequency(unsigned hz)
+{
+    int adcmisc = regs().adcmisc;
+    reapply_crystal(*this, hz, [this, adcmisc](unsigned f) {
+        // above 11 MHz the ADC runs at half the crystal
+        if (adcmisc >= 0)
+            set_register_chipvalue(unsigned(adcmisc), f > 11000000 ? 1 : 0);
+    });
+}
+
 // ---------------------------------------------------------------- power and ranges
 
 double ChipModelBase::get_tx_power()
@@ -145,26 +246,53 @@ void ChipModelBase::set_tx_range(unsigned r)
     commit_registers();
 }
 
+// ---------------------------------------------------------------- framing
+
+bool ChipModelBase::is_framingmode_wiremode()
+{
+    return get_bits(*this, regs().ifmode, 0x0E) == 2;
+}
+
+bool ChipModelBase::is_framingmode_raw()
+{
+    return !is_framingmode_wiremode() && framing_f() == 0;
+}
+
+bool ChipModelBase::is_framingmode_rawsoft()
+{
+    return !is_framingmode_wiremode() && framing_f() == 2;
+}
+
+bool ChipModelBase::is_framingmode_zigbee_900()
+{
+    return !is_framingmode_wiremode() && framing_f() == 12;
+}
+
+bool ChipModelBase::is_framingmode_zigbee_2g4()
+{
+    return !is_framingmode_wiremode() && framing_f() == 14;
+}
+
 // ---------------------------------------------------------------- encoding and CRC
 
 bool ChipModelBase::get_enc_invert()
 {
-    return get_bits(*this, regs().encoding, 0x01);
+    return get_bits(*this, regs().encoding, ENC_INVERT);
 }
 
 bool ChipModelBase::get_enc_diff()
 {
-    return get_bits(*this, regs().encoding, 0x02);
+    return get_bits(*this, regs().encoding, ENC_DIFF);
 }
 
 bool ChipModelBase::get_enc_scrambler()
 {
-    return get_bits(*this, regs().encoding, 0x04);
+    return get_bits(*this, regs().encoding, ENC_SCRAMBLER);
 }
 
 bool ChipModelBase::get_enc_manchester()
 {
-    return get_bits(*this, regs().encoding, 0x08);
+    return get_bits(*this, regs().encoding, ENC_MANCHESTER);
 }
 
 void ChipModelBase::set_encoding_bit(uint8_t bit, bool on)
@@ -172,9 +300,36 @@ void ChipModelBase::set_encoding_bit(uint8_t bit, bool on)
     set_bits(*this, regs().encoding, bit, on ? bit : 0);
 }
 
+void ChipModelBase::set_enc_invert(bool on)
+{
+    set_encoding_bit(ENC_INVERT, on);
+}
+
+void ChipModelBase::set_enc_diff(bool on)
+{
+    set_encoding_bit(ENC_DIFF, on);
+}
+
+void ChipModelBase::set_enc_scrambler(bool on)
+{
+    set_encoding_bit(ENC_SCRAMBLER, on);
+}
+
+void ChipModelBase::set_enc_manchester(bool on)
+{
+    set_encoding_bit(ENC_MANCHESTER, on);
+}
+
 int ChipModelBase::get_crcmode()
 {
     return int(get_bits(*this, regs().framing, 0x30) >> 4);
+}
+
+void ChipModelBase::set_crcmode(int mode)
+{
+    // code 3 is no CRC mode of its own: it selects CRC-32
+    unsigned m = unsigned(mode) & 3;
+    set_bits(*this, regs().framing, 0x30, (m == 3 ? 2 : m) << 4);
 }
 
 unsigned ChipModelBase::get_crcinit()

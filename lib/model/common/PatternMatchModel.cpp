@@ -10,11 +10,6 @@ PatternMatchModel::PatternMatchModel(EvUSBBoard* board, const Profile& p)
 {
 }
 
-std::list<std::string> PatternMatchModel::get_supported_rx_btr_settings()
-{
-    return {"Normal", "Fast"};
-}
-
 std::list<std::string> PatternMatchModel::get_supported_modulations()
 {
     static const char* const names[] = {"ASK", "ASK Coherent", "ASK Shaped", "ASK Shaped Coherent", "PSK",
@@ -117,11 +112,8 @@ void PatternMatchModel::set_rx(double bandwidth, double bitrate, int modulation,
     const ChipRegs& r = regs();
     int id = clamp_modulation(modulation);
     double bw = bandwidth, br = bitrate;
-    normalise_rx(bw, br, derive_family(id), derive);
-    br = wiremode_limit(*this, r, br);
-
     bool fsk = id >= MOD_FSK;
-    RxTiming t = apply_rx_timing(bw, br, fsk, btr, profile.rx_cic_max, 32);
+    RxTiming t = begin_rx_setup(bw, br, derive_family(id), derive, fsk, btr, profile.rx_cic_max, 32);
 
     unsigned code = unsigned(id);
     if (fsk)
@@ -150,11 +142,6 @@ void PatternMatchModel::rx_code_written(int) {}
 
 void PatternMatchModel::rx_setup_done(double, double) {}
 
-double PatternMatchModel::get_rx_maxfrequencyoffset()
-{
-    return 32768;
-}
-
 double PatternMatchModel::convert_frequencyoffset(int offset)
 {
     return get_rx_bitrate() * rx_factor() * std::ldexp(1.0, -16) * offset;
@@ -174,20 +161,12 @@ void PatternMatchModel::set_tx(double deviation, double bitrate, int modulation,
     const ChipRegs& r = regs();
     int id = clamp_modulation(modulation);
     double dev = deviation, br = bitrate;
-    normalise_tx(dev, br, derive_family(id), derive);
-    br = wiremode_limit(*this, r, br);
-    write_tx_words(dev, br);
+    begin_tx_setup(dev, br, derive_family(id), derive);
     set_bits(*this, r.modulation_tx, 0x7F, tx_code(id));
     if (profile.tx_pll_loop_by_rate)
         set_bits(*this, r.pllloop_tx, 0x1F, tx_pll_loop(id, br, xtal_frequency));
-    set_bits(*this, r.txpwr, 0x0F, power_index(get_bits(*this, r.txpwr, 0x0F), tx_shaped()));
+    reshape_tx_power();
     tx_setup_done();
-}
-
-void PatternMatchModel::write_tx_words(double dev, double br)
-{
-    write_group(*this, regs().fskdev, crystal_word(dev, xtal_frequency, 23));
-    write_group(*this, regs().txrate, crystal_word(br, xtal_frequency, 24));
 }
 
 unsigned PatternMatchModel::tx_code(int id)
@@ -204,72 +183,6 @@ unsigned PatternMatchModel::tx_code(int id)
     return c;
 }
 
-double PatternMatchModel::get_tx_deviation()
-{
-    return read_group(*this, regs().fskdev) * double(xtal_frequency) / 8388608.0;
-}
-
-double PatternMatchModel::get_tx_bitrate()
-{
-    return read_group(*this, regs().txrate) * double(xtal_frequency) / 16777216.0;
-}
-
-// ---------------------------------------------------------------- carrier and PLL
-
-void PatternMatchModel::set_carrier(bool tx, double hz)
-{
-    const ChipRegs& r = regs();
-    double f = hz;
-    unsigned band = select_band(profile.bands, f);
-    set_bits(*this, tx ? r.pllloop_tx : r.pllloop_rx, 0x60, band << 5);
-    uint32_t w = carrier_word(f, xtal_frequency);
-    if (profile.remap_carrier && xtal_frequency)
-        w = remap_carrier_word(w, band);
-    write_group(*this, tx ? r.freq_tx : r.freq_rx, w);
-    carrier_written(tx, f, band);
-}
-
-double PatternMatchModel::get_carrier(bool tx)
-{
-    const ChipRegs& r = regs();
-    uint32_t w = read_group(*this, tx ? r.freq_tx : r.freq_rx);
-    if (profile.remap_carrier)
-        w = unmap_carrier_word(w, get_bits(*this, tx ? r.pllloop_tx : r.pllloop_rx, 0x60) >> 5);
-    return w * double(xtal_frequency) / 16777216.0;
-}
-
-void PatternMatchModel::carrier_written(bool, double, unsigned) {}
-
-void PatternMatchModel::set_rx_carrierfrequency(double hz)
-{
-    set_carrier(false, hz);
-}
-
-void PatternMatchModel::set_tx_carrierfrequency(double hz)
-{
-    set_carrier(true, hz);
-}
-
-double PatternMatchModel::get_rx_carrierfrequency()
-{
-    return get_carrier(false);
-}
-
-double PatternMatchModel::get_tx_carrierfrequency()
-{
-    return get_carrier(true);
-}
-
-void PatternMatchModel::set_xtal_frequency(unsigned hz)
-{
-    int adcmisc = regs().adcmisc;
-    reapply_crystal(*this, hz, [this, adcmisc](unsigned f) {
-        // above 11 MHz the ADC runs at half the crystal
-        if (adcmisc >= 0)
-            set_register_chipvalue(unsigned(adcmisc), f > 11000000 ? 1 : 0);
-    });
-}
-
 // ---------------------------------------------------------------- framing
 
 int PatternMatchModel::get_framingmode()
@@ -283,21 +196,6 @@ int PatternMatchModel::get_framingmode()
     if (id == FRAMING_BY_FEC)
         return get_bits(*this, regs().fec, 0x01) ? profile.hdlc_fec_id : profile.hdlc_id;
     return id;
-}
-
-bool PatternMatchModel::is_framingmode_wiremode()
-{
-    return get_bits(*this, regs().ifmode, 0x0E) == 2;
-}
-
-bool PatternMatchModel::is_framingmode_raw()
-{
-    return !is_framingmode_wiremode() && framing_f() == 0;
-}
-
-bool PatternMatchModel::is_framingmode_rawsoft()
-{
-    return !is_framingmode_wiremode() && framing_f() == 2;
 }
 
 bool PatternMatchModel::is_framingmode_rawpreamblematch()
@@ -318,21 +216,6 @@ bool PatternMatchModel::is_framingmode_hdlc_fec()
     return profile.hdlc_fec_id >= 0 && is_framingmode_hdlc() && get_bits(*this, regs().fec, 0x01);
 }
 
-bool PatternMatchModel::is_framingmode_zigbee_900()
-{
-    return !is_framingmode_wiremode() && framing_f() == 12;
-}
-
-bool PatternMatchModel::is_framingmode_zigbee_2g4()
-{
-    return !is_framingmode_wiremode() && framing_f() == 14;
-}
-
-bool PatternMatchModel::is_framingmode_crcsupported()
-{
-    return is_framingmode_hdlc();
-}
-
 void PatternMatchModel::set_framingmode(int id)
 {
     const ChipRegs& r = regs();
@@ -346,9 +229,7 @@ void PatternMatchModel::set_framingmode(int id)
     }
     set_bits(*this, r.ifmode, 0x0F, s.ifmode);
     set_bits(*this, r.framing, 0x0E, s.f);
-    // wire mode limits the bitrate
-    set_rx(get_rx_bandwidth(), get_rx_bitrate(), get_rx_modulation(), false, get_rx_btr());
-    set_tx(get_tx_deviation(), get_tx_bitrate(), get_tx_modulation(), false);
+    rerun_setups();
 }
 
 unsigned PatternMatchModel::get_postamble_length()
@@ -360,34 +241,12 @@ unsigned PatternMatchModel::get_postamble_length()
     return 0;
 }
 
-// ---------------------------------------------------------------- encoding and CRC
-
-void PatternMatchModel::set_enc_invert(bool on)
-{
-    set_encoding_bit(0x01, on);
-}
-
-void PatternMatchModel::set_enc_diff(bool on)
-{
-    set_encoding_bit(0x02, on);
-}
-
-void PatternMatchModel::set_enc_scrambler(bool on)
-{
-    set_encoding_bit(0x04, on);
-}
-
-void PatternMatchModel::set_enc_manchester(bool on)
-{
-    set_encoding_bit(0x08, on);
-}
+// ---------------------------------------------------------------- CRC
 
 void PatternMatchModel::set_crcmode(int mode)
 {
-    if (!profile.has_crc)
-        return;
-    unsigned m = unsigned(mode) & 3;
-    set_bits(*this, regs().framing, 0x30, (m == 3 ? 2 : m) << 4);
+    if (profile.has_crc)
+        ChipModelBase::set_crcmode(mode);
 }
 
 // ---------------------------------------------------------------- preamble match

@@ -44,49 +44,28 @@ public:
 
     PatternMatchModel(EvUSBBoard* board, const Profile& profile);
 
-    void idle_hook(unsigned) override {}
-    std::list<std::string> get_supported_rx_btr_settings() override;
     std::list<std::string> get_supported_modulations() override;
 
     int get_rx_modulation() override;
     int get_tx_modulation() override;
     bool is_modulation_4fsk(int m) override;
 
-    double get_rx_carrierfrequency() override;
-    double get_tx_carrierfrequency() override;
-    double get_tx_deviation() override;
-    double get_tx_bitrate() override;
-    double get_rx_maxfrequencyoffset() override;
     double convert_frequencyoffset(int offset) override;
 
     int get_framingmode() override;
-    bool is_framingmode_raw() override;
-    bool is_framingmode_rawsoft() override;
     bool is_framingmode_rawpreamblematch() override;
     bool is_framingmode_hdlc() override;
     bool is_framingmode_hdlc_fec() override;
-    bool is_framingmode_zigbee_900() override;
-    bool is_framingmode_zigbee_2g4() override;
-    bool is_framingmode_wiremode() override;
-    bool is_framingmode_crcsupported() override;
-
 
     unsigned get_txkeyup_length() override;
     unsigned get_preamble() override;
     unsigned get_preamble_length() override;
     unsigned get_postamble_length() override;
 
-    void set_xtal_frequency(unsigned hz) override;
     void set_rx(double bandwidth, double bitrate, int modulation, bool derive, int btr) override;
     void set_tx(double deviation, double bitrate, int modulation, bool derive) override;
 
-    void set_rx_carrierfrequency(double hz) override;
-    void set_tx_carrierfrequency(double hz) override;
     void set_framingmode(int f) override;
-    void set_enc_invert(bool on) override;
-    void set_enc_diff(bool on) override;
-    void set_enc_scrambler(bool on) override;
-    void set_enc_manchester(bool on) override;
     void set_crcmode(int mode) override;
     void set_preamble(unsigned preamble) override;
     void set_preamble_length(unsigned length) override;
@@ -114,7 +93,6 @@ protected:
 
     unsigned modulation_rx_code() const { return get_bits(*this, regs().modulation_rx, 0x7F); }
     unsigned modulation_tx_code() const { return get_bits(*this, regs().modulation_tx, 0x7F); }
-    unsigned framing_f() const { return get_bits(*this, regs().framing, 0x0E); }
     /// FRAMING bits 6:4: the pattern length in nibbles, less one.
     unsigned matchlen() const { return get_bits(*this, regs().framing, 0x70) >> 4; }
     int clamp_modulation(int m) const;
@@ -122,6 +100,8 @@ protected:
     /// FSK half speed doubles the receive factor.
     unsigned rx_factor() override;
     const double* power_table() const override { return profile.power_table; }
+    const CarrierBands& carrier_bands() const override { return profile.bands; }
+    bool remap_carrier() const override { return profile.remap_carrier; }
     /// MODULATION (Tx) bits 6:0 are 2, 3 or 5 (an FSK code with those low bits is not shaped).
     bool tx_shaped() const override;
     /// Pattern, 4-FSK and half-speed changes, which the shared commit does not watch.
@@ -132,18 +112,10 @@ protected:
     virtual void rx_code_written(int id);
     /// Last step of the receiver setup.
     virtual void rx_setup_done(double bw, double br);
-    /// Writes the transmit rate and deviation words.
-    virtual void write_tx_words(double dev, double br);
     /// Transmit register code for a modulation id (may touch FOURFSK).
     virtual unsigned tx_code(int id);
     /// Last step of the transmitter setup.
     virtual void tx_setup_done() {}
-    /// After a carrier word is written (VCO presets on RC1300).
-    virtual void carrier_written(bool tx, double f, unsigned band);
-
-
-    void set_carrier(bool tx, double hz);
-    double get_carrier(bool tx);
 
     const Profile& profile;
 };
