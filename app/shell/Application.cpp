@@ -8,6 +8,8 @@
 #include <vector>
 
 #include <QDebug>
+#include <QDomDocument>
+#include <QFile>
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QSplashScreen>
@@ -16,6 +18,7 @@
 
 #include "shell/EvUSBBoard.h"
 #include "shell/HexBytes.h"
+#include "shell/SettingsFile.h"
 #include "ui/MainWindow.h"
 
 Application::Application(int& argc, char** argv)
@@ -110,9 +113,45 @@ void Application::show_assistant_page(QString) {}
 
 void Application::simulate_board_from_file(QString fn)
 {
-    qDebug() << "simulate_board_from_file:" << fn << "(settings files are not supported yet)";
-    show_info_box(tr("Error simulating file"), tr("Cannot read chip settings file %1").arg(fn),
-                  QMessageBox::Warning);
+    try {
+        QFile file(fn);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            throw tr("Cannot open file %1 for reading").arg(fn);
+        QDomDocument document;
+        QString error;
+        int line = 0, column = 0;
+        if (!document.setContent(&file, false, &error, &line, &column))
+            throw tr("XML Parsing error: %1 (line %2, column %3)").arg(error).arg(line).arg(column);
+        file.close();
+        const QDomNodeList roots = document.elementsByTagName(QStringLiteral("evusb"));
+        if (roots.isEmpty())
+            throw tr("Root element not found");
+        const QDomElement root = roots.at(0).toElement();
+        const QDomNodeList chips = root.elementsByTagName(QStringLiteral("chip"));
+        if (chips.isEmpty())
+            throw tr("chip element not found");
+        const QDomElement chip = chips.at(0).toElement();
+        const QString model = chip.attribute(QStringLiteral("model"), QStringLiteral("RC1200"));
+        const QString ethmac = root.attribute(QStringLiteral("ethmac"), QStringLiteral("40:00:12:34:56:00"));
+        const QString serial = root.attribute(QStringLiteral("serial"), QStringLiteral("0123456"));
+        const QString display = serial + QStringLiteral(" (file ") + fn + QStringLiteral(")");
+        std::unique_ptr<KORVIK::USBDevice> dev(KORVIK::USBDevice::open_simulation(
+            serial.toLocal8Bit().toStdString(), display.toLocal8Bit().toStdString(),
+            model.toLocal8Bit().toStdString(), ethmac.toLocal8Bit().toStdString()));
+        if (!dev)
+            throw tr("Cannot open simulation for chip %1").arg(model);
+        const QString interface = QString::fromStdString(dev->get_interface());
+        EvUSBBoard* board = boards.find_by_interface(interface);
+        if (!board || !board->get_device())
+            throw tr("Cannot find board with serial %1 interface %2").arg(serial, interface);
+        apply_settings_document(*board, document);
+        board->get_device()->commit_registers();
+        board->get_device()->store_boarddefaults();
+    } catch (const QString& text) {
+        show_info_box(tr("Error reading XML file"), text, QMessageBox::Warning);
+    } catch (const std::exception& e) {
+        show_info_box(tr("Error reading XML file"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
+    }
 }
 
 void Application::simulate_board_from_chip(QString chip)

@@ -3,11 +3,14 @@
 #include <iostream>
 
 #include <QDebug>
+#include <QDomDocument>
+#include <QFile>
 
 #include <korvik/USBDevice.h>
 
 #include "shell/Application.h"
 #include "shell/BoardList.h"
+#include "shell/SettingsFile.h"
 
 EvUSBBoard::EvUSBBoard(Application* owner_, KORVIK::USBDevice* device_)
     : owner(owner_), device(device_), registermodel(this), bitfieldmodel(this)
@@ -211,22 +214,62 @@ void EvUSBBoard::message_box(QString caption, QString text)
 
 void EvUSBBoard::save_file()
 {
-    qDebug() << "save_file (not available yet)";
+    (new EvUSBFileDialog(this, true))->show();
 }
 
 void EvUSBBoard::load_file()
 {
-    qDebug() << "load_file (not available yet)";
+    (new EvUSBFileDialog(this, false))->show();
 }
 
 void EvUSBBoard::save_file(QString filename)
 {
-    qDebug() << "save_file" << filename << "(not available yet)";
+    try {
+        if (!device)
+            return;
+        QFile file(filename);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+            throw tr("Cannot open file %1 for writing").arg(filename);
+        const QByteArray text = build_settings_document(*device).toByteArray(1);
+        if (file.write(text) != text.size() || !file.flush())
+            throw tr("Cannot write file %1").arg(filename);
+        file.close();
+    } catch (const QString& text) {
+        qDebug().noquote() << "Error Saving File" << text;
+        message_box(tr("Error Saving File"), text, QMessageBox::Warning);
+    }
 }
 
 void EvUSBBoard::load_file(QString filename)
 {
-    qDebug() << "load_file" << filename << "(not available yet)";
+    try {
+        if (!device)
+            return;
+        QFile file(filename);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            throw tr("Cannot open file %1 for reading").arg(filename);
+        QDomDocument document;
+        QString error;
+        int line = 0, column = 0;
+        if (!document.setContent(&file, false, &error, &line, &column)) {
+            // not XML: perhaps the older line format
+            try {
+                if (!file.seek(0)) {
+                    file.close();
+                    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+                        throw QString();
+                }
+                document = convert_set_file(file);
+            } catch (const QString&) {
+                throw tr("XML Parsing error: %1 (line %2, column %3)").arg(error).arg(line).arg(column);
+            }
+        }
+        file.close();
+        apply_settings_document(*this, document);
+    } catch (const QString& text) {
+        qDebug().noquote() << "Error Loading File" << text;
+        message_box(tr("Error Loading File"), text, QMessageBox::Warning);
+    }
 }
 
 EvUSBInfoBox::EvUSBInfoBox(EvUSBBoard* board, const QString& caption, const QString& text, QMessageBox::Icon icon)
