@@ -136,6 +136,12 @@ void ChipModelBase::write_tx_words(double dev, double br)
     write_group(*this, regs().txrate, crystal_word(br, xtal_frequency, 24));
 }
 
+bool ChipModelBase::tx_shaped() const
+{
+    unsigned v = get_bits(*this, regs().modulation_tx, regs().modulation_bits);
+    return v == 2 || v == 3 || v == 5;
+}
+
 void ChipModelBase::reshape_tx_power()
 {
     set_bits(*this, regs().txpwr, 0x0F, power_index(get_bits(*this, regs().txpwr, 0x0F), tx_shaped()));
@@ -271,6 +277,15 @@ bool ChipModelBase::is_framingmode_zigbee_900()
 bool ChipModelBase::is_framingmode_zigbee_2g4()
 {
     return !is_framingmode_wiremode() && framing_f() == 14;
+}
+
+unsigned ChipModelBase::postamble_bits(unsigned matched, unsigned hdlc)
+{
+    if (is_framingmode_rawpreamblematch() || is_framingmode_zigbee())
+        return matched;
+    if (is_framingmode_hdlc())
+        return hdlc;
+    return 0;
 }
 
 // ---------------------------------------------------------------- encoding and CRC

@@ -89,8 +89,9 @@ protected:
     virtual unsigned rx_factor() { return rx_oversampling(); }
     /// Transmit power in dBm per TXRNG code (16 entries).
     virtual const double* power_table() const = 0;
-    /// True when the transmit modulation only uses the codes 0, 1, 3, 7, 15.
-    virtual bool tx_shaped() const = 0;
+    /// True when the transmit modulation only uses the codes 0, 1, 3, 7, 15:
+    /// MODULATION (Tx) is 2, 3 or 5 (an FSK code with those low bits is not shaped).
+    bool tx_shaped() const;
     /// The chip's two carrier bands.
     virtual const CarrierBands& carrier_bands() const = 0;
     /// True where the carrier word's bits are remapped by band.
@@ -117,6 +118,9 @@ protected:
     /// Last step of a transmitter setup: a shaped modulation only uses some
     /// power codes, so TXPWR moves to the one its power index names.
     void reshape_tx_power();
+    /// Postamble in bits: `matched` after a preamble-match or 802.15.4
+    /// frame, `hdlc` after HDLC, none after the others.
+    unsigned postamble_bits(unsigned matched, unsigned hdlc);
     /// Runs both setups again with the current parameters; a framing change
     /// needs it because wire mode limits the bitrate.
     void rerun_setups();

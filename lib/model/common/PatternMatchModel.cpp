@@ -69,12 +69,6 @@ unsigned PatternMatchModel::rx_factor()
     return k;
 }
 
-bool PatternMatchModel::tx_shaped() const
-{
-    unsigned v = modulation_tx_code();
-    return v == 2 || v == 3 || v == 5;
-}
-
 int PatternMatchModel::get_rx_modulation()
 {
     return decode_modulation(modulation_rx_code(), get_bits(*this, profile.fourfsk_rx, 0x01));
@@ -234,11 +228,7 @@ void PatternMatchModel::set_framingmode(int id)
 
 unsigned PatternMatchModel::get_postamble_length()
 {
-    if (is_framingmode_rawpreamblematch() || is_framingmode_zigbee())
-        return 48;
-    if (is_framingmode_hdlc())
-        return 56;
-    return 0;
+    return postamble_bits(48, 56);
 }
 
 // ---------------------------------------------------------------- CRC

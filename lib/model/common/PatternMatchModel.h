@@ -102,8 +102,6 @@ protected:
     const double* power_table() const override { return profile.power_table; }
     const CarrierBands& carrier_bands() const override { return profile.bands; }
     bool remap_carrier() const override { return profile.remap_carrier; }
-    /// MODULATION (Tx) bits 6:0 are 2, 3 or 5 (an FSK code with those low bits is not shaped).
-    bool tx_shaped() const override;
     /// Pattern, 4-FSK and half-speed changes, which the shared commit does not watch.
     void emit_extra_signals() override;
 

@@ -84,12 +84,6 @@ unsigned RC1200Model::rx_oversampling()
     return v < 8 ? 1 : (v & 3) + 1;
 }
 
-bool RC1200Model::tx_shaped() const
-{
-    unsigned v = get_bits(*this, MODULATION_TX, 0x0F);
-    return v == 2 || v == 3 || v == 5;
-}
-
 // ---------------------------------------------------------------- receiver
 
 void RC1200Model::set_rx(double bandwidth, double bitrate, int modulation, bool derive_bandwidth, int btr)
@@ -204,11 +198,7 @@ void RC1200Model::set_encoding_bit(uint8_t bit, bool on)
 
 unsigned RC1200Model::get_postamble_length()
 {
-    if (is_framingmode_rawpreamblematch() || is_framingmode_zigbee())
-        return 32;
-    if (is_framingmode_hdlc())
-        return 40;
-    return 0;
+    return postamble_bits(32, 40);
 }
 
 unsigned RC1200Model::get_txkeyup_length()

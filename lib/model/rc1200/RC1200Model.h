@@ -61,7 +61,6 @@ public:
 protected:
     /// FSK oversampling factor held in MODULATION (Rx).
     unsigned rx_oversampling() override;
-    bool tx_shaped() const override;
     const double* power_table() const override;
     const CarrierBands& carrier_bands() const override;
     /// HDLC FEC keeps the encoding off.
