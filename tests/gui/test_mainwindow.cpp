@@ -19,6 +19,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <korvik/USBDevice.h>
@@ -29,6 +30,7 @@
 #include "shell/Application.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
+#include "shell/SettingsFile.h"
 #include "ui/AboutDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/SpinBoxDelegate.h"
@@ -87,6 +89,7 @@ private Q_SLOTS:
     void menu_lists_every_chip();
     void simulating_a_chip_adds_a_configured_row();
     void unknown_chip_shows_a_warning_and_adds_nothing();
+    void simulated_board_from_a_settings_file();
     void list_is_sorted_and_shows_columns();
     void equal_serials_sort_by_interface();
     void selecting_switching_and_deselecting();
@@ -139,7 +142,7 @@ void MainWindowTest::cleanup()
 {
     remove_all_boards();
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w != window() && qobject_cast<QMessageBox*>(w))
+        if (w != window() && (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)))
             w->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -262,6 +265,50 @@ void MainWindowTest::unknown_chip_shows_a_warning_and_adds_nothing()
     QVERIFY2(box->text().contains(QStringLiteral("RC9999")), qPrintable(box->text()));
     QCOMPARE(box->icon(), QMessageBox::Warning);
     QVERIFY(!box->isModal());
+}
+
+void MainWindowTest::simulated_board_from_a_settings_file()
+{
+    EvUSBBoard* source = simulate(QStringLiteral("RC1300"));
+    KORVIK::USBDevice* s = source->get_device();
+    s->set_rx_carrierfrequency(869000000.0);
+    s->commit_registers();
+    QDomDocument doc = build_settings_document(*s);
+    doc.documentElement().setAttribute(QStringLiteral("serial"), QStringLiteral("7000001"));
+    QTemporaryDir dir;
+    const QString fn = dir.filePath(QStringLiteral("saved.xml"));
+    {
+        QFile file(fn);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(doc.toByteArray(1));
+    }
+    window()->simulate_board(fn);
+    EvUSBBoard* made = app->get_boards().find_by_serial(QStringLiteral("7000001"));
+    QVERIFY(made);
+    KORVIK::USBDevice* d = made->get_device();
+    QCOMPARE(QString::fromStdString(d->get_display_name()), QStringLiteral("7000001 (file %1)").arg(fn));
+    QCOMPARE(QString::fromStdString(d->get_chip_name()), QStringLiteral("RC1300"));
+    QCOMPARE(d->get_rx_carrierfrequency(), s->get_rx_carrierfrequency());
+    // the file became the board's stored defaults
+    for (unsigned r = 0; r < d->get_registers(); ++r)
+        QCOMPARE(d->get_register_nvvalue(r), d->get_register_chipvalue(r));
+
+    // a broken file adds nothing and says why
+    const int rows = app->get_boards().rowCount();
+    {
+        QFile file(fn);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("<evusb><chip></evusb>");
+    }
+    app->simulate_board_from_file(fn);
+    QCOMPARE(app->get_boards().rowCount(), rows);
+    ApplicationInfoBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<ApplicationInfoBox*>(w); b && b->isVisible())
+            box = b;
+    QVERIFY(box);
+    QCOMPARE(box->windowTitle(), QStringLiteral("Error reading XML file"));
+    QVERIFY(box->text().startsWith(QStringLiteral("XML Parsing error: ")));
 }
 
 void MainWindowTest::list_is_sorted_and_shows_columns()
@@ -399,7 +446,13 @@ void MainWindowTest::actions_trigger_once_after_switching()
     debug_lines.clear();
     widget<QAction>("actionSaveFile")->trigger();
     widget<QAction>("actionCodeSnippetsTable")->trigger();
-    QCOMPARE(count_lines(QStringLiteral("save_file")), 1);
+    int dialogs = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<EvUSBFileDialog*>(w); d && d->isVisible()) {
+            ++dialogs;
+            QCOMPARE(d->windowTitle(), QStringLiteral("Save File..."));
+        }
+    QCOMPARE(dialogs, 1);
     QCOMPARE(count_lines(QStringLiteral("open_code_snippet_window 2")), 1);
 }
 
@@ -794,6 +847,19 @@ void MainWindowTest::vanished_board_leaves_list_and_is_deleted_once()
     EvUSBBoard* other = simulate(QStringLiteral("RC1200"));
     select(board);
     QSignalSpy destroyed(board, &QObject::destroyed);
+    // the board's own windows go with it
+    board->message_box(QStringLiteral("caption"), QStringLiteral("text"));
+    board->load_file();
+    QPointer<QWidget> box, dialog;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* b = qobject_cast<EvUSBInfoBox*>(w); b && b->isVisible())
+            box = b;
+        if (auto* d = qobject_cast<EvUSBFileDialog*>(w); d && d->isVisible())
+            dialog = d;
+    }
+    QVERIFY(box && dialog);
+    QCOMPARE(box->windowTitle(), QStringLiteral("caption"));
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Load File..."));
     const int rows = app->get_boards().rowCount();
     QPointer<EvUSBBoard> watch(board);
     board->get_device()->get_board()->leave_registry();
@@ -808,6 +874,8 @@ void MainWindowTest::vanished_board_leaves_list_and_is_deleted_once()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!watch);
     QCOMPARE(destroyed.size(), 1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // they go one pass later
+    QVERIFY(!box && !dialog);
 
     // the last board going leaves the window without a board
     select(other);
