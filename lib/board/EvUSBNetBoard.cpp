@@ -112,11 +112,11 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 {
     std::vector<uint8_t> packet =
         get ? protocol::build_get_report(id) : protocol::build_set_report(id, data, dlen);
-    // one write per line: the stream is unbuffered and every insertion is a
-    // system call, which dominates a register access
-    std::cerr << protocol::format_report_line(id, get, dlen, packet) + "\n";
-
     int result = queue_vendor_packet(packet.data(), unsigned(packet.size()), nv_radio_ethernet_mac);
+    // written once the request is on its way, so that the board answers
+    // while we log; one write per line, as every insertion into the
+    // unbuffered stream is a system call
+    std::cerr << protocol::format_report_line(id, get, dlen, packet) + "\n";
     if (result != 0)
         return result;
     if (!get)
