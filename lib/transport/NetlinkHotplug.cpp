@@ -38,7 +38,7 @@ NetlinkHotplug::NetlinkHotplug()
     request.header.nlmsg_type = RTM_GETLINK;
     request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     request.header.nlmsg_seq = 1;
-    request.info.ifi_family = AF_UNSPEC;
+    request.info.ifi_family = 0; // links of every address family
     if (send(fd, &request, request.header.nlmsg_len, 0) < 0)
         return;
     std::vector<std::string> ignored;
