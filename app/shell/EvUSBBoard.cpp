@@ -10,6 +10,8 @@
 
 #include "shell/Application.h"
 #include "shell/BoardList.h"
+#include "shell/CodeSnippets.h"
+#include "ui/CodeWindow.h"
 #include "shell/SettingsFile.h"
 
 EvUSBBoard::EvUSBBoard(Application* owner_, KORVIK::USBDevice* device_)
@@ -177,29 +179,53 @@ void EvUSBBoard::set_preamble_length(uint32_t x) { WITH_DEVICE(set_preamble_leng
 
 #undef WITH_DEVICE
 
+CodeWindow* EvUSBBoard::code_window(std::map<unsigned int, CodeWindow*>& windows, unsigned int key, const QString& text)
+{
+    CodeWindow*& window = windows[key];
+    if (!window) {
+        window = new CodeWindow(this);
+        // the window deletes itself when the board goes; forget it then
+        connect(window, &QObject::destroyed, this, [&windows, key]() { windows.erase(key); });
+    }
+    window->set_text(text);
+    window->show();
+    window->raise();
+    return window;
+}
+
+CodeWindow* EvUSBBoard::find_code_window(bool rc800, unsigned int snippet) const
+{
+    const auto& windows = rc800 ? rc800_code_windows : code_windows;
+    const auto it = windows.find(snippet);
+    return it == windows.end() ? nullptr : it->second;
+}
+
 void EvUSBBoard::open_rc800_code_snippet_window(uint snippet)
 {
-    qDebug() << "open_rc800_code_snippet_window" << snippet << "(not available yet)";
+    if (device)
+        code_window(rc800_code_windows, snippet, rc800_code_snippet(snippet_chip(*device), snippet));
 }
 
 void EvUSBBoard::open_rc800_code_snippet_window() { open_rc800_code_snippet_window(7); }
 
 void EvUSBBoard::open_code_snippet_window(uint snippet)
 {
-    qDebug() << "open_code_snippet_window" << snippet << "(not available yet)";
+    if (device)
+        code_window(code_windows, snippet, spi_code_snippet(snippet_chip(*device), snippet));
 }
 
 void EvUSBBoard::open_code_snippet_window() { open_code_snippet_window(7); }
 
 void EvUSBBoard::open_evalboard_code_snippet_window()
 {
-    qDebug() << "open_evalboard_code_snippet_window (not available yet)";
+    if (device)
+        code_window(single_windows, 0, evalboard_code_snippet(snippet_chip(*device)));
 }
 
 void EvUSBBoard::debug_register_dump()
 {
     if (device)
-        std::cerr << device->debug_register_dump();
+        code_window(single_windows, 1, QString::fromStdString(device->debug_register_dump()));
 }
 
 void EvUSBBoard::message_box(QString caption, QString text, QMessageBox::Icon icon)

@@ -19,6 +19,7 @@ namespace KORVIK {
 class USBDevice;
 }
 class Application;
+class CodeWindow;
 
 typedef KORVIK::USBDeviceStatus EvUSBHIDStatus;
 Q_DECLARE_METATYPE(EvUSBHIDStatus)
@@ -36,6 +37,8 @@ public:
     GFRegisterModel* register_model() { return &registermodel; }
     GFBitfieldModel* bitfield_model() { return &bitfieldmodel; }
     bool is_removed() const { return removed; }
+    // The window of a snippet target and style, null before the first request.
+    CodeWindow* find_code_window(bool rc800, unsigned int snippet) const;
 
     // The library reported that the board has gone.
     void board_removed();
@@ -155,11 +158,11 @@ private:
     GFRegisterModel registermodel;
     GFBitfieldModel bitfieldmodel;
     bool removed = false;
-    // working data of the code snippet generator
-    std::map<unsigned int, unsigned char> snippet_registers;
-    std::map<unsigned int, unsigned char> snippet_operating_registers;
-    QObject* code_window = nullptr;
-    QObject* rc800_code_window = nullptr;
+    // code windows, created on first request and kept; keyed by style number
+    CodeWindow* code_window(std::map<unsigned int, CodeWindow*>& windows, unsigned int key, const QString& text);
+    std::map<unsigned int, CodeWindow*> rc800_code_windows;
+    std::map<unsigned int, CodeWindow*> code_windows;
+    std::map<unsigned int, CodeWindow*> single_windows; // 0 evaluation board, 1 register dump
     std::list<sigc::connection> subscriptions;
 };
 

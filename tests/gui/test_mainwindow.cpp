@@ -32,6 +32,7 @@
 #include "shell/EvUSBBoard.h"
 #include "shell/SettingsFile.h"
 #include "ui/AboutDialog.h"
+#include "ui/CodeWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SpinBoxDelegate.h"
 
@@ -443,9 +444,7 @@ void MainWindowTest::actions_trigger_once_after_switching()
     select(a);
     select(b);
     select(a);
-    debug_lines.clear();
     widget<QAction>("actionSaveFile")->trigger();
-    widget<QAction>("actionCodeSnippetsTable")->trigger();
     int dialogs = 0;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* d = qobject_cast<EvUSBFileDialog*>(w); d && d->isVisible()) {
@@ -453,7 +452,32 @@ void MainWindowTest::actions_trigger_once_after_switching()
             QCOMPARE(d->windowTitle(), QStringLiteral("Save File..."));
         }
     QCOMPARE(dialogs, 1);
-    QCOMPARE(count_lines(QStringLiteral("open_code_snippet_window 2")), 1);
+
+    // a snippet action opens the selected board's window, once, and reuses it
+    auto code_windows = []() {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            n += qobject_cast<CodeWindow*>(w) != nullptr;
+        return n;
+    };
+    const int before = code_windows();
+    widget<QAction>("actionCodeSnippetsTable")->trigger();
+    QCOMPARE(code_windows(), before + 1);
+    CodeWindow* window_a = a->find_code_window(false, 2);
+    QVERIFY(window_a && window_a->isVisible());
+    QVERIFY(!b->find_code_window(false, 2));
+    QVERIFY(window_a->text().contains(QStringLiteral("spi_write_table(transceiver_reg_init);")));
+    QVERIFY(window_a->windowTitle().endsWith(QString::fromStdString(a->get_device()->get_display_name())));
+    window_a->set_text(QString());
+    window_a->close();
+    widget<QAction>("actionCodeSnippetsTable")->trigger();
+    QCOMPARE(code_windows(), before + 1);
+    QCOMPARE(a->find_code_window(false, 2), window_a);
+    QVERIFY(window_a->isVisible());
+    QVERIFY(!window_a->text().isEmpty());
+    widget<QAction>("actionRC800CodeSnippetsBurstTable")->trigger();
+    QVERIFY(a->find_code_window(true, 4)->text().contains(QStringLiteral("reg_write_bursttable(transceiver_reg_burstinit);")));
+    QCOMPARE(code_windows(), before + 2);
 }
 
 void MainWindowTest::rx_carrier_typed_in_mhz_shows_achieved_frequency()

@@ -1,0 +1,126 @@
+#include "ui/CodeWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFont>
+#include <QIcon>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+#include <korvik/USBDevice.h>
+
+#include "shell/EvUSBBoard.h"
+
+namespace {
+
+QIcon icon(const char* theme, const char* file)
+{
+    return QIcon::fromTheme(QLatin1String(theme), QIcon(QLatin1String(file)));
+}
+
+} // namespace
+
+CodeWindow::CodeWindow(EvUSBBoard* board_, QWidget* parent, Qt::WindowFlags flags, bool delete_on_close_)
+    : QMainWindow(parent, flags), board(board_), delete_on_close(delete_on_close_)
+{
+    resize(800, 600);
+    setWindowTitle(tr("Code Snippets"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/CORVANE_Waves.png")));
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setSpacing(6);
+    layout->setContentsMargins(9, 9, 9, 9);
+    edit = new QTextEdit(central);
+    edit->setObjectName(QStringLiteral("text"));
+    edit->setLineWrapMode(QTextEdit::NoWrap);
+    layout->addWidget(edit);
+    setCentralWidget(central);
+
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->setObjectName(QStringLiteral("menuFile"));
+    QAction* close = file->addAction(icon("window-close", ":/images/fileclose.png"), tr("&Close"));
+    close->setObjectName(QStringLiteral("actionClose"));
+    close->setShortcut(QKeySequence(QStringLiteral("Ctrl+W")));
+    close->setToolTip(tr("Close"));
+    close->setIconText(tr("Close"));
+    connect(close, &QAction::triggered, this, &CodeWindow::quit);
+
+    QMenu* editmenu = menuBar()->addMenu(tr("&Edit"));
+    editmenu->setObjectName(QStringLiteral("menuEdit"));
+    struct Entry {
+        const char* name;
+        const char* text;
+        const char* shortcut;
+        const char* theme;
+        const char* file;
+        void (QTextEdit::*slot)();
+    };
+    const Entry entries[] = {
+        {"actionCut", "Cu&t", "Ctrl+X", "edit-cut", ":/images/editcut.png", &QTextEdit::cut},
+        {"actionCopy", "&Copy", "Ctrl+C", "edit-copy", ":/images/editcopy.png", &QTextEdit::copy},
+        {"actionPaste", "&Paste", "Ctrl+V", "edit-paste", ":/images/editpaste.png", &QTextEdit::paste},
+        {"actionDelete", "&Delete", "", "edit-delete", ":/images/editdelete.png", &QTextEdit::clear},
+        {"actionSelectAll", "Select &All", "Ctrl+A", "edit-select-all", ":/images/pencil.png", &QTextEdit::selectAll},
+    };
+    for (const Entry& e : entries) {
+        QAction* a = editmenu->addAction(icon(e.theme, e.file), tr(e.text));
+        a->setObjectName(QLatin1String(e.name));
+        if (*e.shortcut)
+            a->setShortcut(QKeySequence(QLatin1String(e.shortcut)));
+        connect(a, &QAction::triggered, edit, e.slot);
+    }
+    statusBar();
+
+    if (board) {
+        connect(board, &EvUSBBoard::delete_subwindows, this, &CodeWindow::delete_board);
+        if (board->get_device())
+            setWindowTitle(windowTitle() + QStringLiteral(" - ") + QString::fromStdString(board->get_device()->get_display_name()));
+    }
+    QTextCharFormat format;
+    QFont font(QStringLiteral("Courier"), 10);
+    font.setStyleHint(QFont::TypeWriter);
+    format.setFont(font);
+    edit->setCurrentCharFormat(format);
+    setAttribute(Qt::WA_DeleteOnClose, delete_on_close);
+}
+
+void CodeWindow::set_text(const QString& text)
+{
+    edit->setPlainText(text);
+}
+
+QString CodeWindow::text() const
+{
+    return edit->toPlainText();
+}
+
+void CodeWindow::quit()
+{
+    if (!delete_on_close) {
+        hide();
+        return;
+    }
+    if (board)
+        disconnect(board, &EvUSBBoard::delete_subwindows, this, &CodeWindow::delete_board);
+    board = nullptr;
+    deleteLater();
+}
+
+void CodeWindow::closeEvent(QCloseEvent* event)
+{
+    // the board keeps its windows; closing only hides one
+    if (!delete_on_close && board) {
+        hide();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void CodeWindow::delete_board()
+{
+    board = nullptr;
+    deleteLater();
+}
