@@ -33,7 +33,7 @@ public:
     // Library exceptions escaping a slot end up here and become a warning box.
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Introspection of the pump, for tests and benchmarks.
+    // The pump's state, for tests and benchmarks.
     const std::map<quintptr, QSocketNotifier*>& get_notifiers() const { return notifiers; }
     QTimer& get_pump_timer() { return pump_timer; }
     unsigned long get_pump_count() const { return pump_count; }

@@ -571,10 +571,26 @@ void MainWindow::set_silently(QSpinBox* w, int value)
 
 void MainWindow::set_silently(QLineEdit* w, const QString& text)
 {
-    if (w && w->text() != text) {
-        const QSignalBlocker block(w);
-        w->setText(text);
+    if (!w)
+        return;
+    // a masked field shows its separators itself: compare the digits only,
+    // so a refresh after each keystroke does not move the cursor
+    QString shown = w->text(), wanted = text;
+    if (!w->inputMask().isEmpty()) {
+        for (QString* t : {&shown, &wanted}) {
+            t->remove(QLatin1Char(' '));
+            t->remove(QLatin1Char(':'));
+        }
+        if (shown.compare(wanted, Qt::CaseInsensitive) == 0)
+            return;
+    } else if (shown == wanted) {
+        return;
     }
+    const QSignalBlocker block(w);
+    const int cursor = w->cursorPosition();
+    w->setText(text);
+    if (w->hasFocus())
+        w->setCursorPosition(cursor);
 }
 
 void MainWindow::set_silently_mask(QLineEdit* w, const QString& mask)

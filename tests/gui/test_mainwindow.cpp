@@ -41,7 +41,7 @@ namespace {
 QStringList debug_lines;
 QtMessageHandler test_handler = nullptr;
 
-// Keeps the program's debug lines for inspection; Qt Test still sees them.
+// Keeps the program's debug lines for the tests to read; Qt Test still sees warnings.
 void record_messages(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     debug_lines << text;
@@ -615,9 +615,21 @@ void MainWindowTest::crc_init_text()
     QVERIFY2(err.text().contains(QStringLiteral("valchanged_framing_crcinit: invalid text: \"    \"")), qPrintable(err.text()));
     QCOMPARE(field->text().remove(QLatin1Char(' ')), QStringLiteral("00001234"));
 
-    // typing into the masked field goes the same way
+    // typing into the masked field goes the same way, key by key
     field->setText(QStringLiteral("ABCD0001"));
     QCOMPARE(dev()->get_crcinit(), 0xABCD0001u);
+    auto* mode = widget<QComboBox>("framing_mode");
+    for (int m = 0; m < mode->count() && !dev()->is_framingmode_hdlc(); ++m)
+        Q_EMIT mode->activated(m);
+    QVERIFY(field->isEnabled());
+    widget<QTabWidget>("edittabs")->setCurrentIndex(1);
+    window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window()));
+    field->setFocus();
+    field->setCursorPosition(0);
+    QTest::keyClicks(field, QStringLiteral("12345678"));
+    QCOMPARE(dev()->get_crcinit(), 0x12345678u);
+    QCOMPARE(field->text(), QStringLiteral("1234 5678"));
 }
 
 void MainWindowTest::sync_word_mask_follows_length()
