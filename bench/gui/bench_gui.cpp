@@ -25,6 +25,7 @@
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "ui/MainWindow.h"
+#include <QApplication>
 
 namespace {
 
@@ -87,6 +88,25 @@ int screenshots(Application& app, const QString& dir)
             std::printf("%s\n", qPrintable(file));
         }
     }
+    // the framing warning and a code window, on the first board
+    for (int row = 0; row < app.get_boards().rowCount(); ++row)
+        if (app.get_boards().board_at(row)->get_device()->get_chip_name() == "RC1200")
+            select_row(window, row);
+    EvUSBBoard* board = window->get_current_board();
+    for (int m = 0; m < 8; ++m) {
+        board->get_device()->set_framingmode(m);
+        board->get_device()->commit_registers();
+        if (board->get_device()->is_framingmode_hdlc_fec())
+            break;
+    }
+    tabs->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    window->grab().save(dir + QStringLiteral("/framing-warning.png"));
+    board->open_code_snippet_window(2);
+    QCoreApplication::processEvents();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("CodeWindow") && w->isVisible())
+            w->grab().save(dir + QStringLiteral("/code-window.png"));
     tabs->setCurrentIndex(0);
     return 0;
 }
