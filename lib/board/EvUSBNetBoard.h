@@ -21,6 +21,8 @@ public:
                   const std::string& display_name, const std::string& mac);
     ~EvUSBNetBoard() override;
 
+    /// As the base, except that a board losing its last reference while it
+    /// still handles a frame or an exchange is deleted when that returns.
     void unreference() override;
 
     /// Pads and sends a network packet; -1 when it cannot be sent.
