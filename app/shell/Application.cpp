@@ -42,6 +42,8 @@ Application::Application(int& argc, char** argv)
     window->show();
 
     connect(this, &QApplication::lastWindowClosed, this, &QApplication::quit);
+    // the main window takes every other window with it: its end is the program's end
+    connect(window, &QObject::destroyed, this, &QApplication::quit);
 
     // The first call creates the library, which scans and replays every board.
     connect_connection = KORVIK::USBDevice::notify_device_connect(
@@ -79,6 +81,10 @@ int Application::run()
         delete splash;
         splash = nullptr;
     }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // closed before the loop began: nothing would ever end the loop
+    if (!window)
+        return 0;
     return QApplication::exec();
 }
 

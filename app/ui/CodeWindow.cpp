@@ -1,7 +1,6 @@
 #include "ui/CodeWindow.h"
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QFont>
 #include <QIcon>
 #include <QMenuBar>
@@ -106,17 +105,6 @@ void CodeWindow::quit()
         disconnect(board, &EvUSBBoard::delete_subwindows, this, &CodeWindow::delete_board);
     board = nullptr;
     deleteLater();
-}
-
-void CodeWindow::closeEvent(QCloseEvent* event)
-{
-    // the board keeps its windows; closing only hides one
-    if (!delete_on_close && board) {
-        hide();
-        event->ignore();
-        return;
-    }
-    QMainWindow::closeEvent(event);
 }
 
 void CodeWindow::delete_board()

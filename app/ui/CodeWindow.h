@@ -18,9 +18,6 @@ public:
 public Q_SLOTS:
     void quit();
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private Q_SLOTS:
     void delete_board();
 
