@@ -1046,10 +1046,13 @@ void MainWindow::changed_radio_framingmode()
     for (QWidget* w : std::initializer_list<QWidget*>{ui->framing_preamblelabel, ui->framing_preamblelength,
                                                       ui->framing_preamblepattern})
         set_silently_visible(w, rawmatch);
+    // FEC framing fixes the encoding; otherwise only what the chip supports is offered
     const bool fec = dev->is_framingmode_hdlc_fec();
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->framing_invert, ui->framing_diff, ui->framing_scrambler,
-                                                      ui->framing_manchester})
-        set_silently_enabled(w, !fec);
+    const unsigned int enc = dev->get_supported_encodingmodes();
+    set_silently_enabled(ui->framing_invert, !fec && (enc & 1));
+    set_silently_enabled(ui->framing_diff, !fec && (enc & 2));
+    set_silently_enabled(ui->framing_scrambler, !fec && (enc & 4));
+    set_silently_enabled(ui->framing_manchester, !fec && (enc & 8));
 }
 
 void MainWindow::valchanged_framing_mode(int index)

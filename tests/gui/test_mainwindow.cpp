@@ -699,8 +699,10 @@ void MainWindowTest::framing_mode_controls_and_warning()
         const bool warn = dev()->is_framingmode_hdlc_fec();
         QCOMPARE(!widget<QWidget>("framing_messagetext")->isHidden(), warn);
         QCOMPARE(!widget<QWidget>("framing_messageicon")->isHidden(), warn);
-        QCOMPARE(widget<QWidget>("framing_invert")->testAttribute(Qt::WA_ForceDisabled),
-                 warn || !(dev()->get_supported_encodingmodes() & 1));
+        const char* encodings[] = {"framing_invert", "framing_diff", "framing_scrambler", "framing_manchester"};
+        for (int bit = 0; bit < 4; ++bit)
+            QCOMPARE(widget<QWidget>(encodings[bit])->testAttribute(Qt::WA_ForceDisabled),
+                     warn || !(dev()->get_supported_encodingmodes() & (1u << bit)));
         saw_hidden_crc |= !hdlc;
         saw_warning |= warn;
         if (warn) {
