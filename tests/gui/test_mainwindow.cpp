@@ -594,10 +594,12 @@ void MainWindowTest::four_fsk_bandwidth_from_modulation_factor()
     auto* h = widget<QDoubleSpinBox>("radio_rxh");
     h->setValue(0.0);
     h->setValue(0.5);
-    QVERIFY2(std::fabs(dev()->get_rx_bandwidth() - 25000.0) < 2500.0, qPrintable(QString::number(dev()->get_rx_bandwidth())));
+    // 10 kbit/s x (1 + 3 x 0.5)
+    QVERIFY2(std::fabs(dev()->get_rx_bandwidth() - 25000.0) < 1.0, qPrintable(QString::number(dev()->get_rx_bandwidth())));
     Q_EMIT h->editingFinished();
     const double w = dev()->get_rx_bandwidth(), b = dev()->get_rx_bitrate();
     QCOMPARE(h->value(), std::round((w / b - 1.0) / 3.0 * 100.0) / 100.0);
+    QCOMPARE(h->value(), 0.5);
     QCOMPARE(widget<QDoubleSpinBox>("radio_rxbandwidth")->value(), std::round(w) / 1000.0);
 }
 
