@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "api/Library.h"
+#include "board/NvSector.h"
 #include "model/GreyfinModel.h"
 
 namespace KORVIK {
@@ -17,16 +18,6 @@ namespace {
 
 const uint8_t BROADCAST[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 /// Twelve hex digits, two per byte; anything else gives the broadcast MAC.
 void parse_mac_string(const std::string& text, uint8_t mac[6])
@@ -36,8 +27,8 @@ void parse_mac_string(const std::string& text, uint8_t mac[6])
         return;
     uint8_t out[6];
     for (unsigned i = 0; i < 6; ++i) {
-        int hi = hex_value(text[2 * i]);
-        int lo = hex_value(text[2 * i + 1]);
+        int hi = hex_digit_value((unsigned char)text[2 * i]);
+        int lo = hex_digit_value((unsigned char)text[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return;
         out[i] = uint8_t(hi << 4 | lo);

@@ -11,17 +11,6 @@ namespace KORVIK {
 
 namespace {
 
-int hex_digit(uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 void check_layout(const NvLayout& layout)
 {
     if (!nv_layout_valid(layout))
@@ -36,6 +25,17 @@ bool nv_layout_valid(const NvLayout& layout)
         && layout.chacc <= NV_SECTOR_BYTES - ChannelAccessParams::BLOCK_SIZE
         && layout.addresses <= NV_SECTOR_BYTES - ChannelAccessParams::ADDRESSES_SIZE
         && layout.area <= NV_SECTOR_BYTES - NV_AREA_BYTES;
+}
+
+int hex_digit_value(int c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 void nv_put_u32(uint8_t* p, uint32_t v)
@@ -115,8 +115,8 @@ bool nv_get_mac_text(const uint8_t* sector, unsigned offset, uint8_t mac[6])
         return false;
     std::memset(mac, 0xFF, 6);
     for (unsigned i = 0; i < 6; ++i) {
-        int hi = hex_digit(p[2 + 4 * i]);
-        int lo = hex_digit(p[4 + 4 * i]);
+        int hi = hex_digit_value(p[2 + 4 * i]);
+        int lo = hex_digit_value(p[4 + 4 * i]);
         if (hi < 0) {
             mac[i] = 0;
             break;

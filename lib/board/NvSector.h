@@ -54,6 +54,9 @@ struct NvContents {
     NvDefaults defaults;
 };
 
+/// Value of one hexadecimal digit (either case), -1 for anything else.
+int hex_digit_value(int c);
+
 void nv_put_u32(uint8_t* p, uint32_t v);
 uint32_t nv_get_u32(const uint8_t* p);
 

@@ -1,5 +1,7 @@
 #include "board/SimBoard.h"
 
+#include "board/FlashUnlock.h"
+
 #include <cstring>
 #include <stdexcept>
 
@@ -76,23 +78,11 @@ uint16_t SimBoard::evusb_read16(uint16_t address)
 
 void SimBoard::set_flashctl(uint8_t v)
 {
-    switch (flash_state) {
-    case 0:
-        flash_state = v == 0xF0 ? 1 : 0;
-        break;
-    case 1:
-        if (v == 0xAA)
-            flash_state = 2;
-        break;
-    default:
-        if (v == 0x93) {
-            for (uint16_t& w : flash)
-                w = 0xFFFF;
-        } else if (v != 0x35) {
-            flash_state = 0;
-        }
-        break;
-    }
+    const FlashStep step = flash_unlock_step(flash_state, v);
+    if (step.erase)
+        for (uint16_t& w : flash)
+            w = 0xFFFF;
+    flash_state = step.state;
 }
 
 int SimBoard::get_flashctl()

@@ -1,5 +1,7 @@
 #include "board/SpiFirmware.h"
 
+#include "board/FlashUnlock.h"
+
 #include <cstring>
 
 #include "board/Protocol.h"
@@ -30,26 +32,17 @@ void SpiFirmware::save_if_dirty()
 
 void SpiFirmware::set_flash_control(uint8_t value)
 {
-    switch (flash_state) {
-    case 0:
-        flash_state = value == 0xF0 ? 1 : 0;
-        break;
-    case 1:
-        if (value == 0xAA)
-            flash_state = 2;
-        break;
-    default:
-        if (value == 0x93) {
-            std::memset(flash, 0xFF, sizeof flash);
-            // the erased sector must reach the file even when nothing is written after it
-            flash_dirty = true;
-        } else if (value != 0x35) {
-            // the end of a write sequence: keep what was written
-            save_if_dirty();
-            flash_state = 0;
-        }
-        break;
+    const FlashStep step = flash_unlock_step(flash_state, value);
+    if (step.erase) {
+        std::memset(flash, 0xFF, sizeof flash);
+        // the erased sector must reach the file even when nothing is written after it
+        flash_dirty = true;
     }
+    if (step.relock) {
+        // the end of a write sequence: keep what was written
+        save_if_dirty();
+    }
+    flash_state = step.state;
 }
 
 bool SpiFirmware::answer(const uint8_t* p, size_t len, std::vector<uint8_t>& reply)
