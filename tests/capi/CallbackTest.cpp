@@ -11,6 +11,7 @@
 
 #include "api/flat/FlatCommon.h"
 #include "board/EvUSBBoard.h"
+#include "board/SimBoard.h"
 #include "model/GreyfinModel.h"
 
 namespace {
@@ -228,6 +229,42 @@ TEST_F(FlatCallbacks, StringResultsAreOwnedCopies)
         names.emplace_back(*p);
     libkorvik_free_stringlist(list);
     EXPECT_EQ(names, (std::vector<std::string>{"RC1200", "RC1400", "RC1100", "RC1300"}));
+}
+
+// A simulated board whose packets go somewhere: records each destination.
+class SendingBoard : public KORVIK::SimBoard {
+public:
+    SendingBoard() : SimBoard("4242", "send-test", "sender", "020000000010", nullptr) {}
+    int queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* mac) override
+    {
+        sent.emplace_back(data, data + len);
+        destinations.emplace_back(mac, mac + 6);
+        return 0;
+    }
+    std::vector<std::vector<uint8_t>> sent;
+    std::vector<std::vector<uint8_t>> destinations;
+};
+
+TEST(FlatPackets, NullDestinationMeansTheNvRadioMac)
+{
+    auto* board = new SendingBoard;
+    auto* dev = new korvik_device(board); // the handle holds the only reference
+    const unsigned char data[3] = {7, 8, 9};
+    const unsigned char to[6] = {1, 2, 3, 4, 5, 6};
+    const std::vector<uint8_t> nv_radio(board->get_nv_radio_ethernet_mac(), board->get_nv_radio_ethernet_mac() + 6);
+
+    libkorvik_send_packet(dev, data, 3, nullptr);
+    libkorvik_send_bpq_packet(dev, data, 3, nullptr);
+    libkorvik_send_packet(dev, data, 3, to);
+    libkorvik_send_packet(dev, nullptr, 3, to); // no data for a length: nothing
+
+    ASSERT_EQ(board->destinations.size(), 3u);
+    EXPECT_EQ(board->destinations[0], nv_radio);
+    EXPECT_EQ(board->destinations[1], nv_radio);
+    EXPECT_EQ(board->destinations[2], std::vector<uint8_t>(to, to + 6));
+    EXPECT_EQ(board->sent[1], (std::vector<uint8_t>{8, 0, 7, 8, 9}));
+    EXPECT_EQ(libkorvik_get_tx_pkt_count(dev), 3u);
+    libkorvik_close(dev);
 }
 
 } // namespace

@@ -111,7 +111,8 @@ FLAT_ACTION(store_boarddefaults)
 KORVIK_API void KORVIK_CALL libkorvik_send_packet(korvik_device* dev, const unsigned char* data, unsigned length,
                                                   const unsigned char* address)
 {
-    if (!address || (!data && length))
+    // a null address sends to the board's NV radio MAC, as in the class interface
+    if (!data && length)
         return;
     with_device_void(dev, [&](USBDevice& d) { d.send_packet(data, length, address); });
 }
@@ -119,7 +120,7 @@ KORVIK_API void KORVIK_CALL libkorvik_send_packet(korvik_device* dev, const unsi
 KORVIK_API void KORVIK_CALL libkorvik_send_bpq_packet(korvik_device* dev, const unsigned char* data, unsigned length,
                                                       const unsigned char* address)
 {
-    if (!address || (!data && length))
+    if (!data && length)
         return;
     with_device_void(dev, [&](USBDevice& d) { d.send_bpq_packet(data, length, address); });
 }

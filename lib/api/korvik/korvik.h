@@ -31,7 +31,9 @@
  * and none of its callbacks is called again.
  *
  * Null handles and null pointer arguments are answered with the function's
- * error value (for functions without a result: nothing happens).
+ * error value (for functions without a result: nothing happens); the one
+ * exception is the destination of the send functions, where null means the
+ * board's NV radio MAC.
  *
  * Units: Hz, bit/s, seconds, ppm and dBm. Booleans are int 0 or 1.
  */
@@ -175,10 +177,11 @@ KORVIK_API void KORVIK_CALL libkorvik_store_boarddefaults(korvik_device* dev);
 
 /* ---- Packets and carrier ---- */
 
-/** Sends a packet to a 6-byte address; error, null address or null data with length: nothing. */
+/** Sends a packet to a 6-byte address (null: the board's NV radio MAC); error or null data with length: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_send_packet(korvik_device* dev, const unsigned char* data, unsigned length,
                                                   const unsigned char* address);
-/** Sends a length-framed packet to a 6-byte address; error, null address or null data with length: nothing. */
+/** Sends a length-framed packet to a 6-byte address (null: the board's NV radio MAC); error or null data with
+ *  length: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_send_bpq_packet(korvik_device* dev, const unsigned char* data, unsigned length,
                                                       const unsigned char* address);
 /** Switches continuous-wave transmission; error: nothing. */
