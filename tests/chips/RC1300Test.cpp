@@ -285,6 +285,61 @@ TEST_F(RC1300, CommitSignalsAndReprogrammingFlags)
     EXPECT_EQ(m.reprogramming.back(), 6u);
 }
 
+
+// Fast timing recovery reads from TMGGAIN x 20 against DATARATE x k on this chip.
+TEST_F(RC1300, BtrThresholdOnHandSetTiming)
+{
+    struct Case {
+        uint8_t modulation;
+        unsigned tmggain, datarate;
+        int btr;
+    } cases[] = {
+        {0x00, 60, 1000, 1},   // 1200 > 1000
+        {0x00, 50, 1000, 0},   // 1000 is not above 1000
+        {0x43, 201, 1000, 1},  // k = 4: 4020 > 4000
+        {0x43, 200, 1000, 0},
+        {0x09, 101, 1000, 1},  // FSK code 9, k = 2: 2020 > 2000
+        {0x09, 100, 1000, 0},
+    };
+    for (const Case& c : cases) {
+        m.set_register_chipvalue(R::MODULATION_RX, c.modulation);
+        m.set_register_chipvalue(39, uint8_t(c.datarate >> 8));
+        m.set_register_chipvalue(40, uint8_t(c.datarate));
+        m.set_register_chipvalue(41, uint8_t(c.tmggain >> 8));
+        m.set_register_chipvalue(42, uint8_t(c.tmggain));
+        EXPECT_EQ(m.get_rx_btr(), c.btr) << c.tmggain << "/" << c.datarate;
+        EXPECT_EQ(m.get_rx_btr_preamble(), c.btr ? 100 : 400);
+    }
+    // setups still read back as they were made
+    for (int btr : {0, 1}) {
+        for (int mod : {MOD_ASK, MOD_PSK, MOD_FSK, MOD_GFSK}) {
+            m.set_rx(30000, 10000, mod, false, btr);
+            EXPECT_EQ(m.get_rx_btr(), btr) << mod;
+        }
+    }
+}
+
+// Key-up time: MSK and GFSK count as FSK, OQPSK and shaped PSK as PSK.
+TEST_F(RC1300, KeyupLengthByModulationClass)
+{
+    // defaults: scrambler off (s = -17), FREQGAIN = FREQGAIN2 = 10,
+    // TMGGAIN 213, DATARATE 6827: timing term floor(6827 * 3 / 213) = 96
+    const unsigned fsk = unsigned(-17 + 19 + (75 * 1024 + 3) / 4 + 96);
+    const unsigned psk = unsigned(-17 + 185 + 96);
+    const unsigned other = unsigned(-17 + 51 + 96);
+    struct Case {
+        uint8_t modulation;
+        unsigned length;
+    } cases[] = {
+        {0x00, other}, {0x02, other}, {0x04, psk}, {0x05, psk}, {0x06, psk},
+        {0x07, fsk},   {0x40, fsk},   {0x60, fsk},
+    };
+    for (const Case& c : cases) {
+        m.set_register_chipvalue(R::MODULATION_RX, c.modulation);
+        EXPECT_EQ(m.get_txkeyup_length(), c.length) << int(c.modulation);
+    }
+}
+
 } // namespace
 } // namespace chips_test
 } // namespace KORVIK

@@ -144,8 +144,9 @@ double PatternMatchModel::convert_frequencyoffset(int offset)
 unsigned PatternMatchModel::get_txkeyup_length()
 {
     int m = get_rx_modulation();
-    return txkeyup_length(*this, regs(), m == MOD_FSK || m == MOD_4FSK, m == MOD_PSK, get_enc_scrambler(),
-                          rx_factor());
+    // by modulation family, as on RC1200: MSK and GFSK lock like FSK, OQPSK like PSK
+    return txkeyup_length(*this, regs(), is_modulation_fsk(m) || is_modulation_4fsk(m), is_modulation_psk(m),
+                          get_enc_scrambler(), rx_factor());
 }
 
 // ---------------------------------------------------------------- transmitter

@@ -63,6 +63,13 @@ void RC1300Model::carrier_written(bool tx, double f, unsigned band)
     set_bits(*this, PLLVCOI, 0x07, 1);
 }
 
+int RC1300Model::get_rx_btr()
+{
+    uint64_t tmggain = read_group(*this, regs().tmggain);
+    uint64_t datarate = read_group(*this, regs().datarate);
+    return tmggain * 20 > datarate * rx_factor() ? 1 : 0;
+}
+
 void RC1300Model::rx_setup_done(double, double)
 {
     set_iffrequency(1024000);

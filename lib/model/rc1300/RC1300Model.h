@@ -24,6 +24,8 @@ public:
     std::list<std::string> get_supported_framingmodes() override;
     std::list<std::string> get_supported_crcmodes() override;
     USBDeviceCurrents get_currents() override;
+    /// Fast when TMGGAIN x 20 exceeds DATARATE x k (this chip's threshold).
+    int get_rx_btr() override;
 
     /// VCO range preset for a VCO frequency: 15 at the bottom of the range
     /// down to 0 at the top.
