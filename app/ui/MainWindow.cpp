@@ -97,7 +97,8 @@ MainWindow::MainWindow(Application* application_, QWidget* parent)
     ui->actionSimulateFile->setEnabled(true);
 
     QAction* whatsthis = QWhatsThis::createAction(this);
-    whatsthis->setIcon(QIcon::fromTheme(QStringLiteral("help-whatsthis"), QIcon(QStringLiteral(":/images/contexthelp.png"))));
+    // our own picture: a desktop theme's would look foreign beside the other menu icons
+    whatsthis->setIcon(QIcon(QStringLiteral(":/images/contexthelp.png")));
     const QList<QAction*> helpentries = ui->menuHelp->actions();
     if (helpentries.size() >= 2)
         ui->menuHelp->insertAction(helpentries.at(1), whatsthis);
@@ -830,7 +831,8 @@ void MainWindow::valchanged_radio_xtal_frequency(double mhz)
         return;
     {
         UpdatingGuard guard(this);
-        dev->set_xtal_frequency(static_cast<unsigned int>(mhz * 1000000.0));
+        // round, not truncate: 16.000002 MHz times a million lands just below 16000002
+        dev->set_xtal_frequency(static_cast<unsigned int>(std::llround(mhz * 1000000.0)));
     }
     // the carrier words depend on the crystal: apply the shown carriers again
     valchanged_radio_rxfreq(ui->radio_rxfreq->value());

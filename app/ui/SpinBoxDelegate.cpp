@@ -1,5 +1,6 @@
 #include "ui/SpinBoxDelegate.h"
 
+#include <algorithm>
 #include <climits>
 
 HexSpinBox::HexSpinBox(QWidget* parent, unsigned int n) : QSpinBox(parent)
@@ -12,7 +13,9 @@ void HexSpinBox::setNrbits(uint n)
 {
     bits = n < 32 ? n : 32;
     const quint64 mask = maximum_unsigned();
-    const uint masked = uint(value()) & uint(mask);
+    // held to the new range first, then masked; compared unsigned, as a
+    // 32-bit editor keeps its value's bit pattern in a signed int
+    const uint masked = uint(std::min<quint64>(uint(value()), mask) & mask);
     if (bits >= 32)
         setRange(INT_MIN, INT_MAX);
     else

@@ -9,7 +9,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDoubleSpinBox>
+#include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -97,6 +101,8 @@ private Q_SLOTS:
     void actions_trigger_once_after_switching();
     void rx_carrier_typed_in_mhz_shows_achieved_frequency();
     void tx_power_steps_through_the_device();
+    void crystal_edit_keeps_every_hz_and_reapplies_carriers();
+    void copy_buttons_carry_settings_across();
     void extreme_values_settle_on_what_the_chip_took();
     void exception_in_a_handler_shows_a_warning();
     void four_fsk_bandwidth_from_modulation_factor();
@@ -111,6 +117,8 @@ private Q_SLOTS:
     void vanished_board_leaves_list_and_is_deleted_once();
     void pump_keeps_notifiers_and_timer();
     void about_text_lists_chips();
+    void file_dialog_opens_without_a_board();
+    void whats_this_entry_uses_the_program_icon();
 
 private:
     MainWindow* window() const { return app->get_window(); }
@@ -860,6 +868,11 @@ void MainWindowTest::hex_editor_ranges()
     // narrowing keeps only the bits that fit
     four.setNrbits(2);
     QCOMPARE(four.value(), 3);
+    // a value above the narrower range is held at its top, not cut to its low bits
+    HexSpinBox narrowing(nullptr, 4);
+    narrowing.setValue(0xAu);
+    narrowing.setNrbits(2);
+    QCOMPARE(narrowing.value(), 3);
 
     // a 32-bit field covers the whole unsigned range and wraps like one
     HexSpinBox wide(nullptr, 32);
@@ -875,6 +888,12 @@ void MainWindowTest::hex_editor_ranges()
     wide.setValue(0x7FFFFFFFu);
     wide.stepBy(1);
     QCOMPARE(wide.unsignedValue(), 0x80000000u);
+
+    // leaving 32 bits, the unsigned value is what gets held to the new range
+    wide.setValue(0xFFFFFFFFu);
+    wide.setNrbits(8);
+    QCOMPARE(wide.value(), 0xFF);
+    QCOMPARE(wide.text(), QStringLiteral("FF"));
 
     HexSpinBox none(nullptr, 0);
     text = QStringLiteral("1");
@@ -945,6 +964,131 @@ void MainWindowTest::about_text_lists_chips()
     QVERIFY2(text.contains(QStringLiteral("Supported Chips: ") + chips.join(QStringLiteral(", ")) + QStringLiteral("</p>")), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("Version V1.7")));
     QVERIFY(text.contains(QString::fromStdString(KORVIK::USBDevice::get_version())));
+}
+
+void MainWindowTest::crystal_edit_keeps_every_hz_and_reapplies_carriers()
+{
+    select(simulate(QStringLiteral("RC1200")));
+    auto* xtal = widget<QDoubleSpinBox>("radio_xtalfreq");
+    auto* rxfreq = widget<QDoubleSpinBox>("radio_rxfreq");
+    auto* txfreq = widget<QDoubleSpinBox>("radio_txfreq");
+    // six decimals of MHz are whole Hz; the product in floating point may fall just short
+    for (unsigned hz : {16000002u, 16000006u, 16000009u, 15999977u, 16000000u}) {
+        xtal->setValue(hz / 1000000.0);
+        QCOMPARE(dev()->get_xtal_frequency(), hz);
+        QCOMPARE(xtal->value(), hz / 1000000.0);
+    }
+    // the carriers shown before the change are sent again against the new crystal
+    const double rx_shown = rxfreq->value(), tx_shown = txfreq->value();
+    xtal->setValue(15.9);
+    QCOMPARE(dev()->get_xtal_frequency(), 15900000u);
+    QVERIFY2(std::fabs(dev()->get_rx_carrierfrequency() - rx_shown * 1e6) < 1000.0,
+             qPrintable(QString::number(dev()->get_rx_carrierfrequency())));
+    QVERIFY(std::fabs(dev()->get_tx_carrierfrequency() - tx_shown * 1e6) < 1000.0);
+    QCOMPARE(rxfreq->value(), in_mhz(dev()->get_rx_carrierfrequency()));
+    QCOMPARE(txfreq->value(), in_mhz(dev()->get_tx_carrierfrequency()));
+    // the tolerance is kept as typed, in ppm, and needs no commit
+    widget<QDoubleSpinBox>("radio_xtaltol")->setValue(25.0);
+    QCOMPARE(dev()->get_xtal_tolerance(), 25.0);
+}
+
+void MainWindowTest::copy_buttons_carry_settings_across()
+{
+    select(simulate(QStringLiteral("RC1200")));
+    KORVIK::USBDevice* d = dev();
+    auto* rxmod = widget<QComboBox>("radio_rxmodulation");
+    int fsk = -1;
+    for (int m = 0; m < rxmod->count(); ++m)
+        if (rxmod->itemText(m) == QStringLiteral("FSK"))
+            fsk = m;
+    if (fsk < 0)
+        QSKIP("no FSK modulation");
+
+    d->set_tx(20000.0, 10000.0, fsk);
+    d->set_tx_carrierfrequency(434000000.0);
+    d->commit_registers();
+    QTest::mouseClick(widget<QPushButton>("radio_copytxtorx"), Qt::LeftButton);
+    QCOMPARE(d->get_rx_modulation(), fsk);
+    QVERIFY(std::fabs(d->get_rx_carrierfrequency() - d->get_tx_carrierfrequency()) < 1000.0);
+    QVERIFY(std::fabs(d->get_rx_bitrate() - d->get_tx_bitrate()) < 0.02 * d->get_tx_bitrate());
+    // bandwidth = bitrate x (1 + deviation / bitrate)
+    const double want_bw = d->get_tx_bitrate() + d->get_tx_deviation();
+    QVERIFY2(std::fabs(d->get_rx_bandwidth() - want_bw) < 0.25 * want_bw, qPrintable(QString::number(d->get_rx_bandwidth())));
+    QCOMPARE(rxmod->currentIndex(), fsk);
+    QCOMPARE(widget<QDoubleSpinBox>("radio_rxfreq")->value(), in_mhz(d->get_rx_carrierfrequency()));
+
+    // a receiver narrower than its bitrate gives a negative factor: the copy sends no deviation
+    d->set_rx(5000.0, 10000.0, fsk, d->get_rx_btr());
+    d->set_rx_carrierfrequency(868000000.0);
+    d->commit_registers();
+    const bool narrow = d->get_rx_bandwidth() < d->get_rx_bitrate();
+    QTest::mouseClick(widget<QPushButton>("radio_copyrxtotx"), Qt::LeftButton);
+    QCOMPARE(d->get_tx_modulation(), fsk);
+    QVERIFY(std::fabs(d->get_tx_carrierfrequency() - d->get_rx_carrierfrequency()) < 1000.0);
+    if (narrow) {
+        QCOMPARE(d->get_tx_deviation(), 0.0);
+        QCOMPARE(widget<QDoubleSpinBox>("radio_txh")->value(), 0.0);
+    }
+    QCOMPARE(widget<QDoubleSpinBox>("radio_txfreq")->value(), in_mhz(d->get_tx_carrierfrequency()));
+}
+
+void MainWindowTest::file_dialog_opens_without_a_board()
+{
+    select(nullptr);
+    QVERIFY(!widget<QTabWidget>("edittabs")->isEnabled());
+    QAction* open = window()->findChild<QAction*>(QStringLiteral("actionSimulateFile"));
+    QVERIFY(open && open->isEnabled());
+    QVERIFY(!window()->findChild<QAction*>(QStringLiteral("actionLoadFile"))->isEnabled());
+    open->trigger();
+    MainWindowFileDialog* dialog = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<MainWindowFileDialog*>(w))
+            dialog = d;
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->isModal());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("Simulate File..."));
+    QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("XML Files (*.xml)")});
+    QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+    QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+    QCOMPARE(dialog->defaultSuffix(), QStringLiteral("xml"));
+    QVERIFY(!widget<QTabWidget>("edittabs")->isEnabled());
+}
+
+void MainWindowTest::whats_this_entry_uses_the_program_icon()
+{
+    // a desktop icon theme with a what's-this picture of its own
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("mock/16x16/actions")));
+    QFile index(dir.path() + QStringLiteral("/mock/index.theme"));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=mock\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
+    index.close();
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(dir.path() + QStringLiteral("/mock/16x16/actions/help-whatsthis.png")));
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({dir.path()});
+    QIcon::setThemeName(QStringLiteral("mock"));
+    QVERIFY(QIcon::hasThemeIcon(QStringLiteral("help-whatsthis")));
+
+    auto* other = new MainWindow(app);
+    const QList<QAction*> help = other->findChild<QMenu*>(QStringLiteral("menuHelp"))->actions();
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
+    QCOMPARE(help.size(), 4);
+    QVERIFY(!help.at(0)->isVisible());
+    QVERIFY(help.at(2)->isSeparator());
+    const QImage shown = help.at(1)->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+    const QImage wanted = QIcon(QStringLiteral(":/images/contexthelp.png")).pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!wanted.isNull());
+    QCOMPARE(shown, wanted);
+
+    // a main window closes the others when it goes: keep the program's own out of reach
+    window()->hide();
+    delete other;
+    window()->show();
 }
 
 int main(int argc, char** argv)
