@@ -56,7 +56,10 @@ EvUSBNetBoard::EvUSBNetBoard(Library* library, const std::string& serial, const 
 {
 }
 
-EvUSBNetBoard::~EvUSBNetBoard() = default;
+EvUSBNetBoard::~EvUSBNetBoard()
+{
+    flush_log();
+}
 
 void EvUSBNetBoard::unreference()
 {
@@ -80,12 +83,16 @@ unsigned EvUSBNetBoard::get_max_payload() const
 
 int EvUSBNetBoard::queue_vendor_packet(const uint8_t* data, unsigned len, const uint8_t* mac)
 {
-    std::vector<uint8_t> padded = protocol::pad_payload(data, len);
-    if (padded.size() > get_max_payload()) {
-        std::cerr << "EvUSBNetBoard::queue_vendor_packet: payload of " << padded.size()
+    const unsigned size = protocol::padded_length(len);
+    if (size > get_max_payload()) {
+        std::cerr << "EvUSBNetBoard::queue_vendor_packet: payload of " << size
                   << " bytes does not fit into a frame (at most " << get_max_payload() << ")" << std::endl;
         return -1;
     }
+    // most packets need no padding: no copy then
+    if (size == len)
+        return queue_vendor_packet_lowlevel(data, len, mac);
+    std::vector<uint8_t> padded = protocol::pad_payload(data, len);
     return queue_vendor_packet_lowlevel(padded.data(), unsigned(padded.size()), mac);
 }
 
@@ -114,9 +121,16 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
         get ? protocol::build_get_report(id) : protocol::build_set_report(id, data, dlen);
     int result = queue_vendor_packet(packet.data(), unsigned(packet.size()), nv_radio_ethernet_mac);
     // written once the request is on its way, so that the board answers
-    // while we log; one write per line, as every insertion into the
+    // while we log; whole lines only, as every insertion into the
     // unbuffered stream is a system call
-    std::cerr << protocol::format_report_line(id, get, dlen, packet) + "\n";
+    held_log += protocol::format_report_line(id, get, dlen, packet);
+    held_log += '\n';
+    if (result == 0 && !get && hold_set_log) {
+        // the get of a register read follows at once: its request line
+        // goes out with this one, in the same write
+        return 0;
+    }
+    flush_log();
     if (result != 0)
         return result;
     if (!get)
@@ -190,11 +204,24 @@ void EvUSBNetBoard::evusb_write(uint16_t address, uint8_t value)
     report_op(protocol::REPORT_REGISTER, false, 4, d);
 }
 
+void EvUSBNetBoard::flush_log()
+{
+    if (held_log.empty())
+        return;
+    std::cerr << held_log;
+    held_log.clear();
+}
+
 uint16_t EvUSBNetBoard::evusb_read16(uint16_t address)
 {
     uint8_t req[4] = {uint8_t(address), uint8_t(address >> 8), 0, 0};
-    if (report_op(protocol::REPORT_REGISTER, false, 4, req))
+    hold_set_log = true;
+    int r = report_op(protocol::REPORT_REGISTER, false, 4, req);
+    hold_set_log = false;
+    if (r) {
+        flush_log();
         return 0xFFFF;
+    }
     uint8_t reply[5] = {0, 0, 0, 0, 0};
     if (report_op(protocol::REPORT_REGISTER, true, 5, reply))
         return 0xFFFF;

@@ -107,6 +107,14 @@ protected:
 private:
     /// A report operation: one exchange, leaving the registry on failure.
     int report_op(uint8_t id, bool get, unsigned dlen, uint8_t* data);
+    /// Writes the diagnostic lines held back, if any.
+    void flush_log();
+
+    /// Diagnostic lines of report_io not written yet: the request line of a
+    /// register read's set waits for the get that follows, so both lines
+    /// cost one system call.
+    std::string held_log;
+    bool hold_set_log = false;
 
     unsigned busy = 0;
     bool delete_pending = false;

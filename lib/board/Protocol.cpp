@@ -32,14 +32,21 @@ std::vector<uint8_t> pad_payload(const uint8_t* data, unsigned len)
 std::vector<uint8_t> build_frame(const uint8_t destination[6], const uint8_t source[6],
                                  uint16_t ethertype, const uint8_t* payload, unsigned len)
 {
-    std::vector<uint8_t> frame(HEADER_SIZE + len);
+    std::vector<uint8_t> frame;
+    build_frame_into(frame, destination, source, ethertype, payload, len);
+    return frame;
+}
+
+void build_frame_into(std::vector<uint8_t>& frame, const uint8_t destination[6], const uint8_t source[6],
+                      uint16_t ethertype, const uint8_t* payload, unsigned len)
+{
+    frame.resize(HEADER_SIZE + len);
     std::memcpy(frame.data(), destination, 6);
     std::memcpy(frame.data() + 6, source, 6);
     frame[12] = uint8_t(ethertype >> 8);
     frame[13] = uint8_t(ethertype);
     if (len)
         std::memcpy(frame.data() + HEADER_SIZE, payload, len);
-    return frame;
 }
 
 std::vector<uint8_t> build_set_report(uint8_t id, const uint8_t* data, unsigned dlen)

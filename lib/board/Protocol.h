@@ -52,6 +52,9 @@ std::vector<uint8_t> pad_payload(const uint8_t* data, unsigned len);
 /// Header plus payload, exactly as given (no padding added here).
 std::vector<uint8_t> build_frame(const uint8_t destination[6], const uint8_t source[6],
                                  uint16_t ethertype, const uint8_t* payload, unsigned len);
+/// The same into `frame`, whose storage is reused.
+void build_frame_into(std::vector<uint8_t>& frame, const uint8_t destination[6], const uint8_t source[6],
+                      uint16_t ethertype, const uint8_t* payload, unsigned len);
 
 /// Host-to-board set request: L (big-endian), 0x09, id, data.
 std::vector<uint8_t> build_set_report(uint8_t id, const uint8_t* data, unsigned dlen);

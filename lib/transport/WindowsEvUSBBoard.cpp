@@ -61,9 +61,16 @@ void WindowsEvUSBBoard::read_frames(bool drain)
         if (r == 1) {
             ++frames;
             // the capture buffer is reused by the next read, which a report
-            // exchange inside the handlers may perform
-            std::vector<uint8_t> frame(data, data + len);
-            handle_frame(frame.data(), unsigned(frame.size()));
+            // exchange inside the handlers may perform; captured frames fit
+            // on the stack
+            uint8_t copy[AdapterParams::CAPTURE_LENGTH];
+            if (len <= sizeof copy) {
+                std::memcpy(copy, data, len);
+                handle_frame(copy, len);
+            } else {
+                std::vector<uint8_t> frame(data, data + len);
+                handle_frame(frame.data(), unsigned(frame.size()));
+            }
             if (!drain)
                 break;
             continue;
@@ -89,16 +96,18 @@ void WindowsEvUSBBoard::wait_input()
     read_frames(false);
 }
 
-int WindowsEvUSBBoard::send_frame(const std::vector<uint8_t>& frame, const char* who)
+int WindowsEvUSBBoard::send_frame(const uint8_t* destination, const uint8_t* source, uint16_t ethertype,
+                                  const uint8_t* payload, unsigned len, const char* who)
 {
     if (!adapter)
         return -1;
-    if (frame.size() > protocol::HEADER_SIZE + get_max_payload()) {
-        std::cerr << "WindowsEvUSBBoard::" << who << ": frame of " << frame.size() << " bytes is too large"
-                  << std::endl;
+    if (len > get_max_payload()) {
+        std::cerr << "WindowsEvUSBBoard::" << who << ": frame of " << protocol::HEADER_SIZE + len
+                  << " bytes is too large" << std::endl;
         return -1;
     }
-    if (adapter->send(frame.data(), unsigned(frame.size())) != 0) {
+    protocol::build_frame_into(tx_frame, destination, source, ethertype, payload, len);
+    if (adapter->send(tx_frame.data(), unsigned(tx_frame.size())) != 0) {
         std::cerr << "WindowsEvUSBBoard::" << who << ": error sending packet" << std::endl;
         BusyGuard guard(this);
         leave_registry();
@@ -109,12 +118,14 @@ int WindowsEvUSBBoard::send_frame(const std::vector<uint8_t>& frame, const char*
 
 int WindowsEvUSBBoard::queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t*)
 {
-    return send_frame(build_vendor_frame(data, len), "queue_vendor_packet_lowlevel");
+    return send_frame(protocol::BROADCAST_MAC, protocol::BROADCAST_MAC, protocol::ETHERTYPE_VENDOR, data, len,
+                      "queue_vendor_packet_lowlevel");
 }
 
 int WindowsEvUSBBoard::queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac)
 {
-    return send_frame(build_net_frame(data, len, mac), "queue_net_packet_lowlevel");
+    return send_frame(mac ? mac : nv_radio_ethernet_mac, ethernet_mac, protocol::ETHERTYPE_NET, data, len,
+                      "queue_net_packet_lowlevel");
 }
 
 void WindowsEvUSBBoard::leave_registry()

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <glibmm/main.h>
 
@@ -43,11 +44,16 @@ private:
     void close_adapter();
     /// Reads and dispatches one frame, or all waiting frames.
     void read_frames(bool drain);
-    int send_frame(const std::vector<uint8_t>& frame, const char* who);
+    /// Builds the frame in tx_frame and sends it; -1 (with the board leaving
+    /// the registry when the adapter fails) when it cannot be sent.
+    int send_frame(const uint8_t* destination, const uint8_t* source, uint16_t ethertype, const uint8_t* payload,
+                   unsigned len, const char* who);
 
     sigc::connection io_connection;
     std::unique_ptr<Adapter> adapter;
     uint8_t adapter_mac[6];
+    /// Storage of the frame being sent, kept between sends.
+    std::vector<uint8_t> tx_frame;
 };
 
 } // namespace KORVIK

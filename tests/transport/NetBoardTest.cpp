@@ -116,6 +116,35 @@ TEST_F(NetBoard, RegistersAndSmallReportsRoundTrip)
     EXPECT_EQ(0, memcmp(addresses, a2, 12));
 }
 
+TEST_F(NetBoard, RegisterReadLogsItsTwoExchangesInOrder)
+{
+    fw().registers[0x1234] = 0xAB;
+    fw().registers[0x1235] = 0xCD;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(0xCDAB, board->evusb_read16(0x1234));
+    EXPECT_EQ("report_io: reportid 0xf0 dir out dlen 4 out: 00 06 09 f0 34 12 00 00\n"
+              "report_io: reportid 0xf0 dir in dlen 5 out: 00 02 01 f0\n"
+              "report_io: in: 01 f0 34 12 00 ab cd\n",
+              testing::internal::GetCapturedStderr());
+
+    // a read whose request cannot be sent still tells about it, and stops there
+    link->fail_send = true;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(0xFFFF, board->evusb_read16(0x0001));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(0u, log.find("WindowsEvUSBBoard::queue_vendor_packet_lowlevel: error sending packet\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("report_io: reportid 0xf0 dir out dlen 4 out: 00 06 09 f0 01 00 00 00\n"))
+        << log;
+    EXPECT_EQ(std::string::npos, log.find("dir in")) << log;
+    EXPECT_TRUE(board->is_dead());
+
+    // and the next exchange does not repeat it
+    testing::internal::CaptureStderr();
+    board->evusb_write(2, 3);
+    log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string::npos, log.find("00 06 09 f0 01 00")) << log;
+}
+
 TEST_F(NetBoard, WrongAndShortRepliesAreSkipped)
 {
     fw().flash[0] = 0x1122;
