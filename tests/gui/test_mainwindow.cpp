@@ -16,6 +16,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -114,6 +115,7 @@ private Q_SLOTS:
     void register_edit_in_hex_reaches_device();
     void bitfield_edit_in_hex_reaches_device();
     void hex_editor_ranges();
+    void table_headers_alignment_and_wide_fields();
     void vanished_board_leaves_list_and_is_deleted_once();
     void pump_keeps_notifiers_and_timer();
     void about_text_lists_chips();
@@ -898,6 +900,74 @@ void MainWindowTest::hex_editor_ranges()
     HexSpinBox none(nullptr, 0);
     text = QStringLiteral("1");
     QCOMPARE(none.validate(text, pos), QValidator::Invalid);
+}
+
+void MainWindowTest::table_headers_alignment_and_wide_fields()
+{
+    EvUSBBoard* board = simulate(QStringLiteral("RC1200"));
+    select(board);
+    KORVIK::USBDevice* d = dev();
+    GFRegisterModel* registers = board->register_model();
+    GFBitfieldModel* bitfields = board->bitfield_model();
+    const Qt::Alignment left = Qt::AlignLeft | Qt::AlignVCenter, right = Qt::AlignRight | Qt::AlignVCenter;
+    const QStringList register_headers = {"Register", "Address", "Value", "Flash", "Chip", "Mask"};
+    QCOMPARE(registers->columnCount(), 6);
+    for (int c = 0; c < 6; ++c) {
+        QCOMPARE(registers->headerData(c, Qt::Horizontal).toString(), register_headers.at(c));
+        QCOMPARE(registers->headerData(c, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(), left);
+        QCOMPARE(registers->data(registers->index(0, c), Qt::TextAlignmentRole).value<Qt::Alignment>(), c == 0 ? left : right);
+        QCOMPARE(registers->data(registers->index(0, c), Qt::UserRole).isValid(), c == 2);
+        QVERIFY(!registers->data(registers->index(0, c), Qt::ToolTipRole).isValid());
+        QVERIFY(!(registers->flags(registers->index(0, c)) & Qt::ItemIsSelectable) || c == 2);
+    }
+    QVERIFY(!registers->headerData(0, Qt::Vertical).isValid());
+    QVERIFY(!registers->data(registers->index(0, 6)).isValid());
+    const QStringList bitfield_headers = {"Bitfield", "Value", "Flash", "Chip", "Description"};
+    QCOMPARE(bitfields->columnCount(), 5);
+    for (int c = 0; c < 5; ++c) {
+        QCOMPARE(bitfields->headerData(c, Qt::Horizontal).toString(), bitfield_headers.at(c));
+        const bool number = c >= 1 && c <= 3;
+        QCOMPARE(bitfields->data(bitfields->index(0, c), Qt::TextAlignmentRole).value<Qt::Alignment>(), number ? right : left);
+        QCOMPARE(bitfields->data(bitfields->index(0, c), Qt::EditRole).isValid(), c == 1);
+        QCOMPARE(bool(bitfields->flags(bitfields->index(0, c)) & Qt::ItemIsEditable), c == 1);
+    }
+
+    // every shared register is listed once for each direction under one address
+    QMap<QString, QStringList> shared;
+    for (unsigned r = 0; r < d->get_registers(); ++r)
+        if (d->is_register_shared(r))
+            shared[QString::fromStdString(d->get_register_name(r))] << registers->data(registers->index(int(r), 0)).toString();
+    for (auto it = shared.cbegin(); it != shared.cend(); ++it) {
+        QStringList names = it.value();
+        names.sort();
+        QCOMPARE(names, QStringList({it.key() + QStringLiteral(" (Rx)"), it.key() + QStringLiteral(" (Tx)")}));
+    }
+
+    // a 32-bit field takes its whole unsigned range through the table's editor
+    int row = -1;
+    for (unsigned r = 0; r < d->get_bitfields() && row < 0; ++r)
+        if (d->get_bitfield_bitlength(r) == 32)
+            row = int(r);
+    if (row < 0)
+        QSKIP("no 32-bit bitfield");
+    auto* table = widget<QTableView>("bitfieldtable");
+    widget<QTabWidget>("edittabs")->setCurrentIndex(3);
+    const QModelIndex cell = bitfields->index(row, GFBitfieldModel::ColValue);
+    for (unsigned target : {0x89ABCDEFu, 0xFFFFFFFFu, 0x00000001u}) {
+        table->setCurrentIndex(cell);
+        table->edit(cell);
+        auto* editor = table->findChild<HexSpinBox*>();
+        QVERIFY(editor);
+        QCOMPARE(editor->nrbits(), 32u);
+        editor->selectAll();
+        QTest::keyClicks(editor, QString::asprintf("%X", target));
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCOMPARE(d->get_bitfield_chipvalue(unsigned(row)), target);
+        QCOMPARE(bitfields->data(cell).toString(), QString::asprintf("%08X", target));
+        QCOMPARE(bitfields->data(cell, Qt::EditRole).toUInt(), target);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the closed editor
+    }
 }
 
 void MainWindowTest::vanished_board_leaves_list_and_is_deleted_once()
