@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -72,6 +73,12 @@ MainWindow::MainWindow(Application* application_, QWidget* parent)
         table->verticalHeader()->setDefaultSectionSize(row_height);
     ui->bitfieldtable->horizontalHeader()->setStretchLastSection(true);
     ui->radio_txpower->mainwindow = this;
+    // the CRC and sync word rows come and go with the framing mode; keep the
+    // caption column as wide as its widest caption so the mode box stays put
+    int caption_width = 0;
+    for (QWidget* caption : std::initializer_list<QWidget*>{ui->framing_modelabel, ui->framing_crclabel, ui->framing_preamblelabel})
+        caption_width = std::max(caption_width, caption->sizeHint().width());
+    ui->framingparamslayout->setColumnMinimumWidth(0, caption_width);
     ui->splitter->setStretchFactor(1, 1);
     ui->splitter->setSizes({335, 600});
 

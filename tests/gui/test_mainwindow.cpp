@@ -698,9 +698,13 @@ void MainWindowTest::framing_mode_controls_and_warning()
     bool saw_hidden_crc = false, saw_warning = false;
     dev()->set_chacc_addrmatch1(false);
     dev()->set_chacc_addrmatch2(false);
+    widget<QTabWidget>("edittabs")->setCurrentIndex(1);
+    std::set<int> mode_x; // where the mode box sits, whichever rows are shown
     for (int m = 0; m < mode->count(); ++m) {
         mode->setCurrentIndex(m);
         Q_EMIT mode->activated(m);
+        QCoreApplication::processEvents();
+        mode_x.insert(mode->mapTo(window(), QPoint()).x());
         QCOMPARE(dev()->get_framingmode(), m);
         const bool hdlc = dev()->is_framingmode_hdlc();
         const bool match = dev()->is_framingmode_rawpreamblematch();
@@ -727,6 +731,7 @@ void MainWindowTest::framing_mode_controls_and_warning()
     }
     QVERIFY(saw_hidden_crc);
     QVERIFY(saw_warning);
+    QCOMPARE(mode_x.size(), size_t(1));
     select(nullptr);
     QVERIFY(widget<QWidget>("framing_messagetext")->isHidden());
 }
