@@ -272,6 +272,9 @@ void MainWindow::set_board(EvUSBBoard* board)
     connect(b, &EvUSBBoard::changed_chacc_addr1, this, &MainWindow::changed_chacc_addr1);
     connect(b, &EvUSBBoard::changed_chacc_addr2, this, &MainWindow::changed_chacc_addr2);
     connect(b, &EvUSBBoard::changed_xtal_frequency, this, &MainWindow::changed_radio_xtal_frequency);
+    // the tolerance field would otherwise keep the last board's or the last
+    // file's value: it follows the device like every other field
+    connect(b, &EvUSBBoard::changed_xtal_tolerance, this, &MainWindow::changed_radio_xtal_tolerance);
     connect(b, &EvUSBBoard::changed_rx_modulation, this, &MainWindow::changed_radio_rx_modulation);
     connect(b, &EvUSBBoard::changed_tx_modulation, this, &MainWindow::changed_radio_tx_modulation);
     connect(b, &EvUSBBoard::changed_rx_carrierfrequency, this, &MainWindow::changed_radio_rx_carrierfrequency);
@@ -354,6 +357,7 @@ void MainWindow::refresh_all()
     changed_chacc_addrmatch2();
     changed_chacc_addrlength();
     changed_radio_xtal_frequency();
+    changed_radio_xtal_tolerance();
     changed_radio_rx_modulation();
     changed_radio_tx_modulation();
     changed_radio_rx_carrierfrequency();

@@ -1063,8 +1063,19 @@ void MainWindowTest::crystal_edit_keeps_every_hz_and_reapplies_carriers()
     QCOMPARE(rxfreq->value(), in_mhz(dev()->get_rx_carrierfrequency()));
     QCOMPARE(txfreq->value(), in_mhz(dev()->get_tx_carrierfrequency()));
     // the tolerance is kept as typed, in ppm, and needs no commit
-    widget<QDoubleSpinBox>("radio_xtaltol")->setValue(25.0);
+    auto* tolerance = widget<QDoubleSpinBox>("radio_xtaltol");
+    tolerance->setValue(25.0);
     QCOMPARE(dev()->get_xtal_tolerance(), 25.0);
+    // and shows what the device holds: after a change elsewhere, and for each board selected
+    EvUSBBoard* first = window()->get_current_board();
+    dev()->set_xtal_tolerance(40.0);
+    QCOMPARE(tolerance->value(), 40.0);
+    EvUSBBoard* second = simulate(QStringLiteral("RC1200"));
+    second->get_device()->set_xtal_tolerance(12.0);
+    select(second);
+    QCOMPARE(tolerance->value(), 12.0);
+    select(first);
+    QCOMPARE(tolerance->value(), 40.0);
 }
 
 void MainWindowTest::copy_buttons_carry_settings_across()
