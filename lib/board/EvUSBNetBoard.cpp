@@ -115,6 +115,11 @@ bool EvUSBNetBoard::is_input_closed()
     return false;
 }
 
+int EvUSBNetBoard::queue_vendor_packet_pair_lowlevel(const uint8_t*, unsigned, const uint8_t*, unsigned)
+{
+    return 0;
+}
+
 int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 {
     std::vector<uint8_t> packet =
@@ -125,17 +130,50 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
     // unbuffered stream is a system call
     held_log += protocol::format_report_line(id, get, dlen, packet);
     held_log += '\n';
-    if (result == 0 && !get && hold_set_log) {
-        // the get of a register read follows at once: its request line
-        // goes out with this one, in the same write
-        return 0;
-    }
     flush_log();
     if (result != 0)
         return result;
     if (!get)
         return 0;
+    return wait_reply(id, dlen, data);
+}
 
+int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id,
+                                  unsigned get_dlen, uint8_t* get_data)
+{
+    std::vector<uint8_t> set = protocol::build_set_report(set_id, set_data, set_dlen);
+    std::vector<uint8_t> get = protocol::build_get_report(get_id);
+    // both requests in one go where the transport can; what it did not send
+    // takes the one-by-one way, which reports and handles a failure
+    int sent = 0;
+    const unsigned set_size = protocol::padded_length(unsigned(set.size()));
+    const unsigned get_size = protocol::padded_length(unsigned(get.size()));
+    if (set_size == set.size() && get_size == get.size() && std::max(set_size, get_size) <= get_max_payload())
+        sent = queue_vendor_packet_pair_lowlevel(set.data(), set_size, get.data(), get_size);
+    int result = 0;
+    if (sent < 1)
+        result = queue_vendor_packet(set.data(), unsigned(set.size()), nv_radio_ethernet_mac);
+    held_log += protocol::format_report_line(set_id, false, set_dlen, set);
+    held_log += '\n';
+    if (result != 0) {
+        flush_log();
+        return result;
+    }
+    if (sent < 2) {
+        flush_log();
+        result = queue_vendor_packet(get.data(), unsigned(get.size()), nv_radio_ethernet_mac);
+    }
+    // both request lines in one write, made while the board answers
+    held_log += protocol::format_report_line(get_id, true, get_dlen, get);
+    held_log += '\n';
+    flush_log();
+    if (result != 0)
+        return result;
+    return wait_reply(get_id, get_dlen, get_data);
+}
+
+int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data)
+{
     // monotonic, so that a wall-clock step cannot stretch or cut the wait
     const gint64 deadline = g_get_monotonic_time() + gint64(REPORT_TIMEOUT_MS) * 1000;
     for (;;) {
@@ -214,18 +252,14 @@ void EvUSBNetBoard::flush_log()
 
 uint16_t EvUSBNetBoard::evusb_read16(uint16_t address)
 {
-    uint8_t req[4] = {uint8_t(address), uint8_t(address >> 8), 0, 0};
-    hold_set_log = true;
-    int r = report_op(protocol::REPORT_REGISTER, false, 4, req);
-    hold_set_log = false;
-    if (r) {
-        flush_log();
-        return 0xFFFF;
-    }
+    const uint8_t req[4] = {uint8_t(address), uint8_t(address >> 8), 0, 0};
     uint8_t reply[5] = {0, 0, 0, 0, 0};
-    if (report_op(protocol::REPORT_REGISTER, true, 5, reply))
-        return 0xFFFF;
-    return uint16_t(reply[3] | reply[4] << 8);
+    BusyGuard guard(this);
+    // the read request needs no answer, so the get can follow at once
+    if (report_io_pair(protocol::REPORT_REGISTER, 4, req, protocol::REPORT_REGISTER, 5, reply) == 0)
+        return uint16_t(reply[3] | reply[4] << 8);
+    leave_registry();
+    return 0xFFFF;
 }
 
 void EvUSBNetBoard::set_flashctl(uint8_t v)

@@ -52,11 +52,22 @@ public:
     /// the payload does not fit into a frame, or sending failed.
     virtual int queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) = 0;
     virtual int queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) = 0;
+    /// Sends two vendor packets (padded, within the size limit) back to back
+    /// if the transport can do that cheaply; the number sent, counted from
+    /// the first. Nothing is reported or changed on a failure: the caller
+    /// sends the rest one by one. The base sends nothing.
+    virtual int queue_vendor_packet_pair_lowlevel(const uint8_t* first, unsigned first_len, const uint8_t* second,
+                                                  unsigned second_len);
 
     /// One report exchange: a set sends dlen bytes of data; a get receives
     /// dlen bytes into data. 0 on success, -1 on timeout, or the failed send's
     /// result.
     int report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data);
+    /// A set exchange and then a get exchange, as two report_io calls would
+    /// do them (same frames, same diagnostics), with the two requests sent
+    /// back to back. 0 on success, otherwise the first failure's result.
+    int report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id,
+                       unsigned get_dlen, uint8_t* get_data);
 
     /// Dispatches one received frame (header included).
     void handle_frame(const uint8_t* frame, unsigned len);
@@ -107,14 +118,14 @@ protected:
 private:
     /// A report operation: one exchange, leaving the registry on failure.
     int report_op(uint8_t id, bool get, unsigned dlen, uint8_t* data);
+    /// The get half of report_io: waits for the reply and copies its data.
+    int wait_reply(uint8_t id, unsigned dlen, uint8_t* data);
     /// Writes the diagnostic lines held back, if any.
     void flush_log();
 
-    /// Diagnostic lines of report_io not written yet: the request line of a
-    /// register read's set waits for the get that follows, so both lines
-    /// cost one system call.
+    /// Diagnostic lines of report_io not written yet: a set followed by a
+    /// get writes both request lines at once.
     std::string held_log;
-    bool hold_set_log = false;
 
     unsigned busy = 0;
     bool delete_pending = false;

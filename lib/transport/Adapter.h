@@ -21,6 +21,15 @@ public:
 
     /// Sends one complete frame; 0 on success.
     virtual int send(const uint8_t* frame, unsigned len) = 0;
+    /// Sends frames in order, back to back; the number sent before the
+    /// first failure.
+    virtual unsigned send_all(const uint8_t* const* frames, const unsigned* lens, unsigned count)
+    {
+        for (unsigned i = 0; i < count; ++i)
+            if (send(frames[i], lens[i]) != 0)
+                return i;
+        return count;
+    }
     /// Reads one frame without blocking: 1 = frame (valid until the next
     /// call), 0 = nothing waiting, -1 = error (see get_error()).
     virtual int next(const uint8_t** frame, unsigned* len) = 0;

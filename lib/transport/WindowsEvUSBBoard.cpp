@@ -128,6 +128,20 @@ int WindowsEvUSBBoard::queue_net_packet_lowlevel(const uint8_t* data, unsigned l
                       "queue_net_packet_lowlevel");
 }
 
+int WindowsEvUSBBoard::queue_vendor_packet_pair_lowlevel(const uint8_t* first, unsigned first_len,
+                                                         const uint8_t* second, unsigned second_len)
+{
+    if (!adapter || first_len > get_max_payload() || second_len > get_max_payload())
+        return 0;
+    protocol::build_frame_into(tx_frame, protocol::BROADCAST_MAC, protocol::BROADCAST_MAC,
+                               protocol::ETHERTYPE_VENDOR, first, first_len);
+    protocol::build_frame_into(tx_frame2, protocol::BROADCAST_MAC, protocol::BROADCAST_MAC,
+                               protocol::ETHERTYPE_VENDOR, second, second_len);
+    const uint8_t* frames[2] = {tx_frame.data(), tx_frame2.data()};
+    const unsigned lens[2] = {unsigned(tx_frame.size()), unsigned(tx_frame2.size())};
+    return int(adapter->send_all(frames, lens, 2));
+}
+
 void WindowsEvUSBBoard::leave_registry()
 {
     // once is enough: the board is out and its adapter closed

@@ -30,6 +30,8 @@ public:
     void wait_input() override;
     int queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) override;
     int queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) override;
+    int queue_vendor_packet_pair_lowlevel(const uint8_t* first, unsigned first_len, const uint8_t* second,
+                                          unsigned second_len) override;
     void leave_registry() override;
     bool is_dead() override;
     bool is_net_up() override;
@@ -54,6 +56,7 @@ private:
     uint8_t adapter_mac[6];
     /// Storage of the frame being sent, kept between sends.
     std::vector<uint8_t> tx_frame;
+    std::vector<uint8_t> tx_frame2;
 };
 
 } // namespace KORVIK

@@ -145,6 +145,27 @@ TEST_F(NetBoard, RegisterReadLogsItsTwoExchangesInOrder)
     EXPECT_EQ(std::string::npos, log.find("00 06 09 f0 01 00")) << log;
 }
 
+TEST_F(NetBoard, RegisterReadWhoseGetCannotBeSentFailsAfterItsRequest)
+{
+    link->sends_until_failure = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(0xFFFF, board->evusb_read16(0x0102));
+    std::string log = testing::internal::GetCapturedStderr();
+    // the lines come as the frames went: request sent, get failed, get line
+    size_t set = log.find("report_io: reportid 0xf0 dir out dlen 4 out: 00 06 09 f0 02 01 00 00\n");
+    size_t error = log.find("WindowsEvUSBBoard::queue_vendor_packet_lowlevel: error sending packet\n");
+    size_t get = log.find("report_io: reportid 0xf0 dir in dlen 5 out: 00 02 01 f0\n");
+    ASSERT_NE(std::string::npos, set) << log;
+    ASSERT_NE(std::string::npos, error) << log;
+    ASSERT_NE(std::string::npos, get) << log;
+    EXPECT_LT(set, error);
+    EXPECT_LT(error, get);
+    EXPECT_EQ(std::string::npos, log.find("report_io: in:")) << log;
+    EXPECT_EQ(0x0102, fw().read_address); // the read request did reach the board
+    EXPECT_TRUE(board->is_dead());
+    EXPECT_EQ(1, events->disconnects);
+}
+
 TEST_F(NetBoard, WrongAndShortRepliesAreSkipped)
 {
     fw().flash[0] = 0x1122;

@@ -40,8 +40,10 @@ FakeAdapter::~FakeAdapter()
 
 int FakeAdapter::send(const uint8_t* frame, unsigned len)
 {
-    if (link->fail_send)
+    if (link->fail_send || link->sends_until_failure == 0)
         return -1;
+    if (link->sends_until_failure > 0)
+        --link->sends_until_failure;
     link->sent.emplace_back(frame, frame + len);
     if (link->firmware) {
         std::vector<Frame> out;

@@ -25,6 +25,7 @@ struct FakeLink {
     std::vector<Frame> sent;
     int event_fd = -1;
     bool fail_send = false;
+    int sends_until_failure = -1; ///< sends that still succeed before every later one fails; -1: no limit
     bool fail_read = false;
     bool open = false;
     unsigned opens = 0;
