@@ -131,6 +131,24 @@ int screenshots(Application& app, const QString& dir)
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->inherits("CodeWindow") && w->isVisible())
             w->grab().save(dir + QStringLiteral("/code-window.png"));
+    // the about box, and a register being edited in hexadecimal
+    window->findChild<QAction*>(QStringLiteral("actionAbout"))->trigger();
+    QCoreApplication::processEvents();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("AboutDialog") && w->isVisible())
+            w->grab().save(dir + QStringLiteral("/about.png"));
+    tabs->setCurrentIndex(2);
+    auto* table = window->findChild<QTableView*>(QStringLiteral("registertable"));
+    for (int row = 0; row < table->model()->rowCount(); ++row) {
+        const QModelIndex cell = table->model()->index(row, 2);
+        if (table->model()->flags(cell) & Qt::ItemIsEditable) {
+            table->setCurrentIndex(cell);
+            table->edit(cell);
+            break;
+        }
+    }
+    QCoreApplication::processEvents();
+    window->grab().save(dir + QStringLiteral("/register-editor.png"));
     tabs->setCurrentIndex(0);
     return 0;
 }
