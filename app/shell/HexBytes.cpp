@@ -1,5 +1,7 @@
 #include "shell/HexBytes.h"
 
+#include <algorithm>
+
 #include <QStringList>
 
 QString format_hex_bytes(const unsigned char* bytes, unsigned int count, const QString& separator)
@@ -21,7 +23,7 @@ unsigned int parse_hex_bytes(const QString& text, unsigned char* buffer, unsigne
         return 0;
     for (unsigned int i = 0; i < count; ++i)
         buffer[i] = 0xFF;
-    QStringList parts = text.split(QLatin1Char(':'), Qt::KeepEmptyParts);
+    QStringList parts = text.trimmed().split(QLatin1Char(':'), Qt::KeepEmptyParts);
     if (parts.size() == 1 && parts.front().size() > 2) {
         const QString run = parts.front();
         parts.clear();
@@ -32,8 +34,13 @@ unsigned int parse_hex_bytes(const QString& text, unsigned char* buffer, unsigne
     for (const QString& part : parts) {
         if (converted >= count)
             break;
-        bool ok = false;
-        const uint value = part.toUInt(&ok, 16);
+        // digits only: the number parser would also take blanks, a sign or
+        // "0x", and "40 00 12 ..." cut in pairs would then pass as a whole,
+        // wrong address
+        bool ok = !part.isEmpty() && std::all_of(part.cbegin(), part.cend(), [](QChar c) {
+            return c.isDigit() || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'));
+        });
+        const uint value = ok ? part.toUInt(&ok, 16) : 0;
         if (!ok) {
             buffer[converted] = 0xFF;
             break;

@@ -38,6 +38,12 @@ void HexBytesTest::parse_data()
     QTest::newRow("short text") << "12:34" << 2u << QByteArray("\x12\x34\xff\xff\xff\xff", 6);
     QTest::newRow("empty") << "" << 0u << QByteArray(6, '\xff');
     QTest::newRow("wide group keeps low byte") << "123:45" << 2u << QByteArray("\x23\x45\xff\xff\xff\xff", 6);
+    // spaces inside the digits must not shift the bytes into a wrong but whole address
+    QTest::newRow("spaced digits") << "40 00 12 34 56 00" << 1u << QByteArray("\x40\xff\xff\xff\xff\xff", 6);
+    QTest::newRow("space in a group") << "40:0 :12:34:56:00" << 1u << QByteArray("\x40\xff\xff\xff\xff\xff", 6);
+    QTest::newRow("signed group") << "+4:00:12:34:56:00" << 0u << QByteArray(6, '\xff');
+    QTest::newRow("prefixed group") << "0x40:00" << 0u << QByteArray(6, '\xff');
+    QTest::newRow("surrounding blanks") << " 40:00:12:34:56:00\n" << 6u << mac;
 }
 
 void HexBytesTest::parse()
