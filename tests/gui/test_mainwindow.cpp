@@ -98,6 +98,7 @@ private Q_SLOTS:
     void simulated_board_from_a_settings_file();
     void list_is_sorted_and_shows_columns();
     void equal_serials_sort_by_interface();
+    void packets_refresh_only_their_row();
     void selecting_switching_and_deselecting();
     void actions_trigger_once_after_switching();
     void rx_carrier_typed_in_mhz_shows_achieved_frequency();
@@ -363,6 +364,34 @@ void MainWindowTest::list_is_sorted_and_shows_columns()
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), boards.index(1, 3));
     QCOMPARE(changed.at(0).at(1).toModelIndex(), boards.index(1, 4));
+}
+
+void MainWindowTest::packets_refresh_only_their_row()
+{
+    EvUSBBoard* a = simulate_with_serial("0000001", QStringLiteral("RC1200"));
+    EvUSBBoard* b = simulate_with_serial("0000002", QStringLiteral("RC1200"));
+    QVERIFY(a && b);
+    BoardList& boards = app->get_boards();
+    const int row = boards.row_of(b);
+    QSignalSpy changed(&boards, &QAbstractItemModel::dataChanged);
+    QSignalSpy received(b, &EvUSBBoard::new_packet);
+    QSignalSpy sent(b, &EvUSBBoard::new_transmit_packet);
+    QSignalSpy other(a, &EvUSBBoard::new_packet);
+    const uint8_t packet[3] = {1, 2, 3};
+    const uint8_t mac[6] = {0x40, 0, 0, 0, 0, 1};
+    b->get_device()->get_board()->signal_receive.emit(packet, 3, mac, -70, 1200);
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), boards.index(row, 3));
+    QCOMPARE(changed.at(0).at(1).toModelIndex(), boards.index(row, 4));
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.at(0).at(1).toUInt(), 3u);
+    QCOMPARE(received.at(0).at(3).value<int16_t>(), int16_t(-70));
+    QCOMPARE(received.at(0).at(4).value<int32_t>(), 1200);
+    QCOMPARE(other.size(), 0);
+    b->get_device()->get_board()->signal_transmit.emit(packet, 3, mac);
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed.at(1).at(0).toModelIndex(), boards.index(row, 3));
+    QCOMPARE(sent.size(), 1);
 }
 
 void MainWindowTest::equal_serials_sort_by_interface()
