@@ -108,6 +108,7 @@ private Q_SLOTS:
     void extreme_values_settle_on_what_the_chip_took();
     void exception_in_a_handler_shows_a_warning();
     void four_fsk_bandwidth_from_modulation_factor();
+    void transmitter_units_and_modulation_factor();
     void crc_init_text();
     void sync_word_mask_follows_length();
     void channel_access_preamble_bits_to_bytes();
@@ -640,6 +641,45 @@ void MainWindowTest::four_fsk_bandwidth_from_modulation_factor()
     QCOMPARE(h->value(), std::round((w / b - 1.0) / 3.0 * 100.0) / 100.0);
     QCOMPARE(h->value(), 0.5);
     QCOMPARE(widget<QDoubleSpinBox>("radio_rxbandwidth")->value(), std::round(w) / 1000.0);
+}
+
+void MainWindowTest::transmitter_units_and_modulation_factor()
+{
+    select(simulate(QStringLiteral("RC1200")));
+    KORVIK::USBDevice* d = dev();
+    auto* modulation = widget<QComboBox>("radio_txmodulation");
+    for (int m = 0; m < modulation->count(); ++m)
+        if (modulation->itemText(m) == QStringLiteral("FSK")) {
+            modulation->setCurrentIndex(m);
+            Q_EMIT modulation->activated(m);
+        }
+    auto* bitrate = widget<QDoubleSpinBox>("radio_txbitrate");
+    auto* h = widget<QDoubleSpinBox>("radio_txh");
+    auto* halfdev = widget<QDoubleSpinBox>("radio_txhalfdev");
+    auto near = [](double got, double want) { return std::fabs(got - want) <= 0.03 * want; };
+
+    // kbit/s in, bit/s out; the factor carries the deviation along
+    h->setValue(1.0);
+    bitrate->setValue(20.0);
+    QVERIFY2(near(d->get_tx_bitrate(), 20000.0), qPrintable(QString::number(d->get_tx_bitrate())));
+    QVERIFY2(near(d->get_tx_deviation(), d->get_tx_bitrate()), qPrintable(QString::number(d->get_tx_deviation())));
+    // half the deviation in kHz is the full deviation in Hz over two thousand
+    halfdev->setValue(5.0);
+    QVERIFY2(near(d->get_tx_deviation(), 10000.0), qPrintable(QString::number(d->get_tx_deviation())));
+    Q_EMIT halfdev->editingFinished();
+    QCOMPARE(halfdev->value(), std::round(d->get_tx_deviation() * 0.5) / 1000.0);
+    QCOMPARE(h->value(), std::round(d->get_tx_deviation() / d->get_tx_bitrate() * 100.0) / 100.0);
+    // the factor times the bitrate is the deviation
+    h->setValue(2.0);
+    QVERIFY2(near(d->get_tx_deviation(), 2.0 * d->get_tx_bitrate()), qPrintable(QString::number(d->get_tx_deviation())));
+    QCOMPARE(halfdev->value(), std::round(d->get_tx_deviation() * 0.5) / 1000.0);
+
+    // the receiver: kHz of bandwidth, and the factor derived from it
+    auto* bandwidth = widget<QDoubleSpinBox>("radio_rxbandwidth");
+    bandwidth->setValue(100.0);
+    QVERIFY2(near(d->get_rx_bandwidth(), 100000.0), qPrintable(QString::number(d->get_rx_bandwidth())));
+    QCOMPARE(widget<QDoubleSpinBox>("radio_rxh")->value(),
+             std::round((d->get_rx_bandwidth() / d->get_rx_bitrate() - 1.0) * 100.0) / 100.0);
 }
 
 void MainWindowTest::crc_init_text()
