@@ -62,7 +62,7 @@ AboutDialog::AboutDialog(Application* application_, QWidget* parent, Qt::WindowF
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* close = new QPushButton(QIcon::fromTheme(QStringLiteral("window-close"), QIcon(QStringLiteral(":/images/fileclose.png"))),
+    auto* close = new QPushButton(QIcon(QStringLiteral(":/images/fileclose.png")),
                                   tr("Close"), this);
     close->setObjectName(QStringLiteral("buttonclose"));
     buttons->addWidget(close);

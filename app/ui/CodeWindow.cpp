@@ -14,9 +14,11 @@
 
 namespace {
 
-QIcon icon(const char* theme, const char* file)
+// our own pictures: a desktop theme's would look foreign beside them, and a
+// theme icon follows later theme changes, even to nothing
+QIcon icon(const char* file)
 {
-    return QIcon::fromTheme(QLatin1String(theme), QIcon(QLatin1String(file)));
+    return QIcon(QLatin1String(file));
 }
 
 } // namespace
@@ -39,7 +41,7 @@ CodeWindow::CodeWindow(EvUSBBoard* board_, QWidget* parent, Qt::WindowFlags flag
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("menuFile"));
-    QAction* close = file->addAction(icon("window-close", ":/images/fileclose.png"), tr("&Close"));
+    QAction* close = file->addAction(icon(":/images/fileclose.png"), tr("&Close"));
     close->setObjectName(QStringLiteral("actionClose"));
     close->setShortcut(QKeySequence(QStringLiteral("Ctrl+W")));
     close->setToolTip(tr("Close"));
@@ -52,19 +54,18 @@ CodeWindow::CodeWindow(EvUSBBoard* board_, QWidget* parent, Qt::WindowFlags flag
         const char* name;
         const char* text;
         const char* shortcut;
-        const char* theme;
         const char* file;
         void (QTextEdit::*slot)();
     };
     const Entry entries[] = {
-        {"actionCut", "Cu&t", "Ctrl+X", "edit-cut", ":/images/editcut.png", &QTextEdit::cut},
-        {"actionCopy", "&Copy", "Ctrl+C", "edit-copy", ":/images/editcopy.png", &QTextEdit::copy},
-        {"actionPaste", "&Paste", "Ctrl+V", "edit-paste", ":/images/editpaste.png", &QTextEdit::paste},
-        {"actionDelete", "&Delete", "", "edit-delete", ":/images/editdelete.png", &QTextEdit::clear},
-        {"actionSelectAll", "Select &All", "Ctrl+A", "edit-select-all", ":/images/pencil.png", &QTextEdit::selectAll},
+        {"actionCut", "Cu&t", "Ctrl+X", ":/images/editcut.png", &QTextEdit::cut},
+        {"actionCopy", "&Copy", "Ctrl+C", ":/images/editcopy.png", &QTextEdit::copy},
+        {"actionPaste", "&Paste", "Ctrl+V", ":/images/editpaste.png", &QTextEdit::paste},
+        {"actionDelete", "&Delete", "", ":/images/editdelete.png", &QTextEdit::clear},
+        {"actionSelectAll", "Select &All", "Ctrl+A", ":/images/pencil.png", &QTextEdit::selectAll},
     };
     for (const Entry& e : entries) {
-        QAction* a = editmenu->addAction(icon(e.theme, e.file), tr(e.text));
+        QAction* a = editmenu->addAction(icon(e.file), tr(e.text));
         a->setObjectName(QLatin1String(e.name));
         if (*e.shortcut)
             a->setShortcut(QKeySequence(QLatin1String(e.shortcut)));

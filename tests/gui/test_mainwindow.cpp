@@ -122,7 +122,7 @@ private Q_SLOTS:
     void pump_keeps_notifiers_and_timer();
     void about_text_lists_chips();
     void file_dialog_opens_without_a_board();
-    void whats_this_entry_uses_the_program_icon();
+    void menus_and_buttons_use_the_programs_own_icons();
 
 private:
     MainWindow* window() const { return app->get_window(); }
@@ -1210,9 +1210,9 @@ void MainWindowTest::file_dialog_opens_without_a_board()
     QVERIFY(!widget<QTabWidget>("edittabs")->isEnabled());
 }
 
-void MainWindowTest::whats_this_entry_uses_the_program_icon()
+void MainWindowTest::menus_and_buttons_use_the_programs_own_icons()
 {
-    // a desktop icon theme with a what's-this picture of its own
+    // a desktop icon theme with pictures of its own for the same entries
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("mock/16x16/actions")));
     QFile index(dir.path() + QStringLiteral("/mock/index.theme"));
@@ -1221,7 +1221,8 @@ void MainWindowTest::whats_this_entry_uses_the_program_icon()
     index.close();
     QImage red(16, 16, QImage::Format_ARGB32);
     red.fill(Qt::red);
-    QVERIFY(red.save(dir.path() + QStringLiteral("/mock/16x16/actions/help-whatsthis.png")));
+    for (const char* name : {"help-whatsthis", "window-close", "edit-cut", "edit-copy", "edit-paste", "edit-delete", "edit-select-all"})
+        QVERIFY(red.save(dir.path() + QStringLiteral("/mock/16x16/actions/%1.png").arg(QLatin1String(name))));
     const QStringList paths = QIcon::themeSearchPaths();
     const QString theme = QIcon::themeName();
     QIcon::setThemeSearchPaths({dir.path()});
@@ -1230,16 +1231,35 @@ void MainWindowTest::whats_this_entry_uses_the_program_icon()
 
     auto* other = new MainWindow(app);
     const QList<QAction*> help = other->findChild<QMenu*>(QStringLiteral("menuHelp"))->actions();
+    auto* code = new CodeWindow(nullptr);
+    auto* about = new AboutDialog(app);
+    auto image = [](const QIcon& icon) {
+        return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+    };
+    auto resource = [&image](const char* file) {
+        return image(QIcon(QStringLiteral(":/images/%1").arg(QLatin1String(file))));
+    };
+    const QList<std::pair<QIcon, const char*>> shown = {
+        {help.value(1) ? help.value(1)->icon() : QIcon(), "contexthelp.png"},
+        {code->findChild<QAction*>(QStringLiteral("actionClose"))->icon(), "fileclose.png"},
+        {code->findChild<QAction*>(QStringLiteral("actionCut"))->icon(), "editcut.png"},
+        {code->findChild<QAction*>(QStringLiteral("actionCopy"))->icon(), "editcopy.png"},
+        {code->findChild<QAction*>(QStringLiteral("actionPaste"))->icon(), "editpaste.png"},
+        {code->findChild<QAction*>(QStringLiteral("actionDelete"))->icon(), "editdelete.png"},
+        {code->findChild<QAction*>(QStringLiteral("actionSelectAll"))->icon(), "pencil.png"},
+        {about->findChild<QPushButton*>(QStringLiteral("buttonclose"))->icon(), "fileclose.png"},
+    };
     QIcon::setThemeSearchPaths(paths);
     QIcon::setThemeName(theme);
     QCOMPARE(help.size(), 4);
     QVERIFY(!help.at(0)->isVisible());
     QVERIFY(help.at(2)->isSeparator());
-    const QImage shown = help.at(1)->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
-    const QImage wanted = QIcon(QStringLiteral(":/images/contexthelp.png")).pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
-    QVERIFY(!wanted.isNull());
-    QCOMPARE(shown, wanted);
-
+    for (const auto& entry : shown) {
+        QVERIFY2(!resource(entry.second).isNull(), entry.second);
+        QVERIFY2(image(entry.first) == resource(entry.second), entry.second);
+    }
+    delete code;
+    delete about;
     // a main window closes the others when it goes: keep the program's own out of reach
     window()->hide();
     delete other;
