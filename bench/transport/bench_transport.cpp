@@ -1,6 +1,7 @@
 // Transport figures inside a private network namespace:
 //  - floor: raw AF_PACKET request/reply between the two ends of a veth pair
 //  - evusb_read16 through the library against the emulator
+//  - the same register read from a raw socket against the same emulator
 //  - time to open one board (scan, identification, NV sector, registers)
 //  - CPU used by an idle main loop with one open board
 // The library's diagnostic lines go to /dev/null while measuring.
@@ -110,6 +111,50 @@ double floor_round_trip(int rounds)
     return median_us(t);
 }
 
+// What any register read must do, without the library: the two request
+// frames (sent together) to the same emulator, then wait for and read the
+// reply. The plain floor above is one frame each way with a bare echo.
+double register_read_floor(int rounds)
+{
+    add_pair("bp0", "");
+    uint8_t mac[6];
+    korvik_emu::read_interface_mac("bp0", mac);
+    korvik_emu::VethEmulator emu("bp0p", "7654321", mac);
+    int index;
+    int fd = packet_socket("bp0", index);
+    uint8_t set[22] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                       0xFF, 0x09, 0x00, 0x00, 0x06, 0x09, 0xF0, 0x00, 0x00, 0x00, 0x00};
+    uint8_t get[18] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                       0xFF, 0xFF, 0xFF, 0x09, 0x00, 0x00, 0x02, 0x01, 0xF0};
+    struct iovec parts[2] = {{set, sizeof set}, {get, sizeof get}};
+    struct mmsghdr messages[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    uint8_t buf[2048];
+    std::vector<double> t;
+    for (int i = 0; i < rounds + 50; ++i) {
+        set[18] = uint8_t(i);
+        auto start = clock_type::now();
+        sendmmsg(fd, messages, 2, 0);
+        for (;;) {
+            struct pollfd p = {fd, POLLIN, 0};
+            if (poll(&p, 1, 1000) <= 0)
+                break;
+            ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n >= 18 && buf[17] == 0xF0)
+                break;
+        }
+        if (i >= 50)
+            t.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - start).count());
+    }
+    close(fd);
+    emu.stop();
+    sh("ip link del bp0");
+    return median_us(t);
+}
+
 double thread_cpu_seconds()
 {
     struct rusage u;
@@ -129,6 +174,7 @@ int main(int argc, char** argv)
     int rounds = argc > 1 ? std::atoi(argv[1]) : 2000;
 
     double floor = floor_round_trip(rounds);
+    double read_floor = register_read_floor(rounds);
 
     add_pair("bl0", "Zelvane Inc. RC1200 Evaluation Board");
     uint8_t mac[6];
@@ -188,8 +234,10 @@ int main(int argc, char** argv)
     double read16 = median_us(t);
     std::printf("floor: raw AF_PACKET round trip median %.1f us (%d rounds)\n", floor, rounds);
     std::printf("evusb_read16 through the library: median %.1f us = %.2f x floor\n", read16, read16 / floor);
-    std::printf("  of which: one get exchange %.1f us, one set exchange %.1f us\n", median_us(t_get),
+    std::printf("  single exchanges: one get %.1f us, one set %.1f us\n", median_us(t_get),
                 median_us(t_set));
+    std::printf("register read floor: raw set + get frames against the emulator, median %.1f us;"
+                " evusb_read16 = %.2f x that\n", read_floor, read16 / read_floor);
     std::printf("open one board (scan, identification, NV sector, registers): %.1f ms\n", open_ms);
     std::printf("idle main loop with one open board: %.3f ms CPU in %.2f s, %u wake-ups\n", idle_cpu * 1000,
                 idle_wall, iterations);
