@@ -224,6 +224,21 @@ TEST_F(RC1100, CrystalClampsAndReappliesTheTransmitter)
     EXPECT_NEAR(m.get_tx_bitrate(), 10000, 2);
 }
 
+
+// The 4-FSK bit is part of the transmit modulation: its signal comes first.
+TEST_F(RC1100, FourFskBitSignalsBeforeCrcInit)
+{
+    SignalLog log(m);
+    m.set_register_chipvalue(R::MODULATION, 0x40);
+    m.commit_registers();
+    log.names.clear();
+    m.frob_register_chipvalue(R::FOURFSK, 0x01, 0);
+    m.set_crcinit(0x01020304);
+    m.commit_registers();
+    EXPECT_EQ(log.names, (std::vector<std::string>{"tx_modulation", "crcinit"}));
+    EXPECT_EQ(m.get_tx_modulation(), MOD_4FSK);
+}
+
 } // namespace
 } // namespace chips_test
 } // namespace KORVIK

@@ -335,6 +335,28 @@ TEST_F(RC1400, CrystalChangeReappliesAndSelectsTheAdcClock)
     EXPECT_EQ(field(m, "ADCCLK"), 1u);
 }
 
+
+// FOURFSK bits belong to the modulation and the receive rate: their signals
+// come in the place of those parameters, before framing, encoding and CRC ones.
+TEST_F(RC1400, FourFskBitsSignalInTheirPlace)
+{
+    SignalLog log(m);
+    m.frob_register_chipvalue(R::FOURFSK_RX, 0x01, 0);
+    m.frob_register_chipvalue(R::FOURFSK_TX, 0x01, 0);
+    m.frob_register_chipvalue(4, 0x01, 0); // ENC INV
+    m.commit_registers();
+    EXPECT_EQ(log.names, (std::vector<std::string>{"rx_modulation", "tx_modulation", "enc_invert"}));
+
+    log.names.clear();
+    m.set_register_chipvalue(R::MODULATION_RX, 0x43);
+    m.commit_registers();
+    log.names.clear();
+    m.frob_register_chipvalue(R::FOURFSK_RX, 0x04, 0); // half speed halves the rate
+    m.set_crcinit(0x12345678);
+    m.commit_registers();
+    EXPECT_EQ(log.names, (std::vector<std::string>{"rx_bitrate", "crcinit"}));
+}
+
 } // namespace
 } // namespace chips_test
 } // namespace KORVIK

@@ -481,9 +481,11 @@ unsigned reprogramming_flags(const GreyfinModel& m, const ChipRegs& r)
 
 void commit_chip(GreyfinModel& m, const ChipRegs& r, const std::function<void()>& extra_signals)
 {
-    if (changed_bits(m, r.modulation_rx, r.modulation_bits))
+    // a 4-FSK switch may touch FOURFSK alone: still a modulation change, in its place
+    bool rx_modulation = changed_bits(m, r.modulation_rx, r.modulation_bits) || changed_bits(m, r.fourfsk_rx, 0x01);
+    if (rx_modulation)
         m.signal_changed_rx_modulation.emit();
-    if (changed_bits(m, r.modulation_tx, r.modulation_bits))
+    if (changed_bits(m, r.modulation_tx, r.modulation_bits) || changed_bits(m, r.fourfsk_tx, 0x01))
         m.signal_changed_tx_modulation.emit();
     if (group_changemask(m, r.freq_rx))
         m.signal_changed_rx_carrierfrequency.emit();
@@ -505,7 +507,8 @@ void commit_chip(GreyfinModel& m, const ChipRegs& r, const std::function<void()>
         if (group_changemask(m, r.cicdec)) {
             m.signal_changed_rx_bandwidth.emit();
             m.signal_changed_rx_bitrate.emit();
-        } else if (datarate_changed || changed_bits(m, r.modulation_rx, r.modulation_bits)) {
+        } else if (datarate_changed || changed_bits(m, r.modulation_rx, r.modulation_bits) ||
+                   changed_bits(m, r.fourfsk_rx, 0x04)) {
             m.signal_changed_rx_bitrate.emit();
         }
     }

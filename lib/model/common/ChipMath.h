@@ -78,6 +78,10 @@ struct ChipRegs {
     int freqgain = NO_REG;
     int freqgain2 = NO_REG;
     int amplgain = NO_REG;
+    /// FOURFSK copies where the chip has them: bit 0 (4-FSK) belongs to the
+    /// modulation, receive bit 2 (half speed) to the receive bitrate.
+    int fourfsk_rx = NO_REG;
+    int fourfsk_tx = NO_REG;
 };
 
 /// Unsigned big-endian value of a register group (chip values).

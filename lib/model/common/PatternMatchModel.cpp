@@ -272,14 +272,6 @@ void PatternMatchModel::set_preamble_length(unsigned length)
 void PatternMatchModel::emit_extra_signals()
 {
     const ChipRegs& r = regs();
-    if (changed_bits(*this, profile.fourfsk_rx, 0x01) && !changed_bits(*this, r.modulation_rx, 0x7F))
-        signal_changed_rx_modulation.emit();
-    if (changed_bits(*this, profile.fourfsk_rx, 0x04) && !changed_bits(*this, r.modulation_rx, 0x7F) &&
-        !changed_bits(*this, r.adcmisc, 0x03) && !group_changemask(*this, r.cicdec) &&
-        !group_changemask(*this, r.datarate))
-        signal_changed_rx_bitrate.emit(); // half speed halves the rate
-    if (changed_bits(*this, profile.fourfsk_tx, 0x01) && !changed_bits(*this, r.modulation_tx, 0x7F))
-        signal_changed_tx_modulation.emit();
     if (group_changemask(*this, r.crcinit) || changed_bits(*this, r.framing, 0x70))
         signal_changed_preamble.emit();
     if (changed_bits(*this, r.framing, 0x70))

@@ -89,6 +89,8 @@ protected:
         build_chip_tables(registers, bitfields, register_rows, bitfield_rows);
         mark_shared_registers();
         chip_regs = find_chip_regs(*this, 0x7F);
+        chip_regs.fourfsk_rx = profile.fourfsk_rx;
+        chip_regs.fourfsk_tx = profile.fourfsk_tx;
     }
 
     unsigned modulation_rx_code() const { return get_bits(*this, regs().modulation_rx, 0x7F); }
@@ -102,7 +104,7 @@ protected:
     const double* power_table() const override { return profile.power_table; }
     const CarrierBands& carrier_bands() const override { return profile.bands; }
     bool remap_carrier() const override { return profile.remap_carrier; }
-    /// Pattern, 4-FSK and half-speed changes, which the shared commit does not watch.
+    /// Pattern changes, which the shared commit does not watch.
     void emit_extra_signals() override;
 
     // Hooks of the setups, in the order they run.
