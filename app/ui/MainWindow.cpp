@@ -167,6 +167,8 @@ void MainWindow::set_board_model(BoardList* model)
     connect(model, &QAbstractItemModel::rowsRemoved, this, [this]() {
         if (current_board && boardlist && boardlist->row_of(current_board) < 0)
             set_board(nullptr);
+        // a long name that left must not keep its column wide
+        resize_devicelist();
     });
     ui->devicelist->resizeColumnsToContents();
 }

@@ -355,6 +355,18 @@ void MainWindowTest::list_is_sorted_and_shows_columns()
     QCOMPARE(boards.data(boards.index(1, 0), Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignLeft | Qt::AlignVCenter);
     QVERIFY(!boards.data(boards.index(7, 0)).isValid());
 
+    // the name column fits its longest name, also once that board has gone
+    auto* list = widget<QTableView>("devicelist");
+    const int narrow = list->columnWidth(0);
+    std::unique_ptr<KORVIK::USBDevice> wide(KORVIK::USBDevice::open_simulation(
+        "2000000", "2000000 a board with a much longer display name (sim)", "RC1200", "40:00:00:00:00:00"));
+    QVERIFY(wide);
+    QVERIFY(list->columnWidth(0) > narrow);
+    wide->get_board()->leave_registry();
+    wide.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(list->columnWidth(0), narrow);
+
     QCOMPARE(boards.find_by_serial(QStringLiteral("1000000")), last);
     QCOMPARE(boards.row_of_serial(QStringLiteral("nope")), -1);
     QCOMPARE(boards.row_of_interface(QString::fromStdString(d->get_interface())), 1);
