@@ -103,6 +103,7 @@ private Q_SLOTS:
     void actions_trigger_once_after_switching();
     void rx_carrier_typed_in_mhz_shows_achieved_frequency();
     void tx_power_steps_through_the_device();
+    void typed_bitrate_keeps_its_text_while_others_follow();
     void crystal_edit_keeps_every_hz_and_reapplies_carriers();
     void copy_buttons_carry_settings_across();
     void extreme_values_settle_on_what_the_chip_took();
@@ -569,6 +570,29 @@ void MainWindowTest::tx_power_steps_through_the_device()
     power->setValue(-3.0);
     Q_EMIT power->editingFinished();
     QCOMPARE(power->value(), dev()->get_tx_power());
+}
+
+void MainWindowTest::typed_bitrate_keeps_its_text_while_others_follow()
+{
+    select(simulate(QStringLiteral("RC1200")));
+    auto* bitrate = widget<QDoubleSpinBox>("radio_rxbitrate");
+    auto* bandwidth = widget<QDoubleSpinBox>("radio_rxbandwidth");
+    auto* h = widget<QDoubleSpinBox>("radio_rxh");
+    widget<QTabWidget>("edittabs")->setCurrentIndex(0);
+    window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window()));
+    bitrate->setFocus();
+    bitrate->selectAll();
+    QTest::keyClicks(bitrate, QStringLiteral("37.5"));
+    // what the user typed stays in the field while the chip's value differs
+    QCOMPARE(bitrate->value(), 37.5);
+    QVERIFY(std::fabs(dev()->get_rx_bitrate() - 37500.0) < 0.05 * 37500.0);
+    // the fields the edit moved along show the device already
+    QCOMPARE(bandwidth->value(), std::round(dev()->get_rx_bandwidth()) / 1000.0);
+    QCOMPARE(h->value(), std::round((dev()->get_rx_bandwidth() / dev()->get_rx_bitrate() - 1.0) * 100.0) / 100.0);
+    QTest::keyClick(bitrate, Qt::Key_Return);
+    Q_EMIT bitrate->editingFinished();
+    QCOMPARE(bitrate->value(), std::round(dev()->get_rx_bitrate()) / 1000.0);
 }
 
 void MainWindowTest::extreme_values_settle_on_what_the_chip_took()
