@@ -6,6 +6,7 @@
 
 #include <glib.h>
 
+#include "board/NvSector.h"
 #include "board/Protocol.h"
 #include "model/GreyfinModel.h"
 
@@ -25,19 +26,6 @@ constexpr unsigned NV_TOLERANCE = 0x028;
 constexpr unsigned NV_CHACC = 0x02C;
 constexpr unsigned NV_ADDRESSES = 0x035;
 constexpr unsigned NV_AREA = 0x041;
-
-void put_le32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
-uint32_t get_le32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 } // namespace
 
@@ -417,50 +405,23 @@ EvUSBBoard::NvLayout EvUSBNetBoard::nv_layout() const
 void EvUSBNetBoard::build_nvsector(uint8_t b[NV_SECTOR_SIZE])
 {
     std::memset(b, 0xFF, NV_SECTOR_SIZE);
-    b[0] = 0x10;
-    b[1] = 0x03;
-    for (unsigned i = 0; i < 7; ++i) {
-        b[2 + 2 * i] = uint8_t(i < nv_serial.size() ? nv_serial[i] : '0');
-        b[3 + 2 * i] = 0;
-    }
+    nv_put_serial(b, nv_serial);
     std::memcpy(b + NV_ETHMAC, nv_ethernet_mac, 6);
     std::memcpy(b + NV_RADIO_ETHMAC, nv_radio_ethernet_mac, 6);
     b[NV_RX_ETHERTYPE] = rx_radio_records ? 0x09 : 0x08;
     b[NV_RX_ETHERTYPE + 1] = rx_radio_records ? 0x01 : 0xFF;
-    if (model) {
-        put_le32(b + NV_XTAL, model->get_xtal_frequency());
-        put_le32(b + NV_TOLERANCE, uint32_t(int32_t(model->get_xtal_tolerance() * 256.0)));
-        std::vector<uint8_t> area = model->get_nvarea();
-        area.resize(NV_AREA_SIZE, 0xFF);
-        std::memcpy(b + NV_AREA, area.data(), NV_AREA_SIZE);
-    }
-    chacc.get_block(b + NV_CHACC);
-    chacc.get_addresses(b + NV_ADDRESSES);
+    nv_put_defaults(nv_layout(), current_nv_defaults(), b);
 }
 
 void EvUSBNetBoard::parse_nvsector(const uint8_t b[NV_SECTOR_SIZE])
 {
-    if (b[0] == 0x10 && b[1] == 0x03) {
-        std::string s;
-        for (unsigned i = 2; i < 16; i += 2)
-            if (b[i] >= '0' && b[i] <= '9')
-                s.push_back(char(b[i]));
-        nv_serial = s;
-        signal_changed_nv_serial.emit();
-    }
+    take_nv_serial(b);
     std::memcpy(nv_ethernet_mac, b + NV_ETHMAC, 6);
     signal_changed_nv_ethmac.emit();
     std::memcpy(nv_radio_ethernet_mac, b + NV_RADIO_ETHMAC, 6);
     signal_changed_nv_radio_ethmac.emit();
     rx_radio_records = !(b[NV_RX_ETHERTYPE] == 0x08 && b[NV_RX_ETHERTYPE + 1] == 0xFF);
-    nv_chacc.set_block(b + NV_CHACC);
-    nv_chacc.set_addresses(b + NV_ADDRESSES);
-    emit_all_chacc_signals();
-    if (model) {
-        model->set_xtal_frequency(get_le32(b + NV_XTAL));
-        model->set_xtal_tolerance(int32_t(get_le32(b + NV_TOLERANCE)) / 256.0);
-        model->set_nvarea(std::vector<uint8_t>(b + NV_AREA, b + NV_AREA + NV_AREA_SIZE));
-    }
+    take_nv_defaults(nv_get_defaults(nv_layout(), b));
 }
 
 } // namespace KORVIK
