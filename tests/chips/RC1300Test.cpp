@@ -340,6 +340,39 @@ TEST_F(RC1300, KeyupLengthByModulationClass)
     }
 }
 
+
+// Of the hand-written 4-bit codes only FSK 8 to 11 carry a factor for rate,
+// timing recovery and transmit code; GFSK 12 to 15 count once, except in the key-up time.
+TEST_F(RC1300, HandWrittenFourBitCodes)
+{
+    m.set_register_chipvalue(R::CICDECLO, 25);
+    m.set_register_chipvalue(39, 0x03); // DATARATE 1000
+    m.set_register_chipvalue(40, 0xE8);
+    m.set_register_chipvalue(41, 0x00); // TMGGAIN 60
+    m.set_register_chipvalue(42, 60);
+    struct Case {
+        uint8_t code;
+        unsigned k, keyup_k;
+        uint8_t tx_fsk;
+    } cases[] = {
+        {0x09, 2, 2, 0x41},
+        {0x0B, 4, 4, 0x43},
+        {0x0D, 1, 2, 0x40},
+        {0x45, 6, 6, 0x45},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.code));
+        m.set_register_chipvalue(R::MODULATION_RX, c.code);
+        EXPECT_NEAR(m.get_rx_bitrate(), 8e6 * 2048 / (1000.0 * c.k * 25), 1e-9);
+        EXPECT_EQ(m.get_rx_btr(), 60 * 20 > 1000 * c.k ? 1 : 0);
+        EXPECT_NEAR(m.convert_frequencyoffset(100), m.get_rx_bitrate() * c.k * 100 / 65536.0, 1e-9);
+        // FREQGAIN 10, scrambler off
+        EXPECT_EQ(m.get_txkeyup_length(), unsigned(-17 + 19 + (75 * 1024 + 3) / 4 + 1000 * 3 * c.keyup_k / 60));
+        m.set_tx(5000, 10000, MOD_FSK, false);
+        EXPECT_EQ(reg(R::MODULATION_TX), c.tx_fsk);
+    }
+}
+
 } // namespace
 } // namespace chips_test
 } // namespace KORVIK

@@ -357,6 +357,21 @@ TEST_F(RC1400, FourFskBitsSignalInTheirPlace)
     EXPECT_EQ(log.names, (std::vector<std::string>{"rx_bitrate", "crcinit"}));
 }
 
+
+// A 4-bit FSK code written by hand (8 to 15) holds the factor less one in bits 4:0.
+TEST_F(RC1400, HandWrittenFourBitFskCodeReadsBitsFourToZero)
+{
+    m.set_register_chipvalue(R::MODULATION_RX, 0x09);
+    m.set_register_chipvalue(33, 25); // CICDECLO (Rx)
+    m.set_register_chipvalue(34, 0x03); // DATARATE (Rx) 1000
+    m.set_register_chipvalue(35, 0xE8);
+    EXPECT_EQ(m.get_rx_modulation(), MOD_FSK);
+    EXPECT_NEAR(m.get_rx_bitrate(), 8e6 * 2048 / (1000.0 * 10 * 25), 1e-9);
+    EXPECT_NEAR(m.convert_frequencyoffset(100), m.get_rx_bitrate() * 10 * 100 / 65536.0, 1e-9);
+    m.set_tx(5000, 10000, MOD_FSK, false);
+    EXPECT_EQ(reg(R::MODULATION_TX), 0x49);
+}
+
 } // namespace
 } // namespace chips_test
 } // namespace KORVIK

@@ -63,7 +63,7 @@ int PatternMatchModel::clamp_modulation(int m) const
 
 unsigned PatternMatchModel::rx_factor()
 {
-    unsigned k = oversampling(modulation_rx_code());
+    unsigned k = code_oversampling(modulation_rx_code());
     if (is_fsk_code(modulation_rx_code()) && get_bits(*this, profile.fourfsk_rx, 0x04))
         k *= 2; // FSK half speed
     return k;
@@ -146,7 +146,7 @@ unsigned PatternMatchModel::get_txkeyup_length()
     int m = get_rx_modulation();
     // by modulation family, as on RC1200: MSK and GFSK lock like FSK, OQPSK like PSK
     return txkeyup_length(*this, regs(), is_modulation_fsk(m) || is_modulation_4fsk(m), is_modulation_psk(m),
-                          get_enc_scrambler(), rx_factor());
+                          get_enc_scrambler(), keyup_factor());
 }
 
 // ---------------------------------------------------------------- transmitter
@@ -170,12 +170,18 @@ unsigned PatternMatchModel::tx_code(int id)
         return unsigned(id);
     unsigned c = id == MOD_GFSK ? 0x60 : 0x40;
     // the transmitter keeps the receiver's oversampling
-    unsigned rx = modulation_rx_code();
-    if (regs().modulation_rx >= 0 && (rx & 0x40))
-        c |= rx & 0x1F;
-    else if (regs().modulation_rx >= 0 && (rx & 0x78) == 8)
-        c |= rx & 0x03;
+    if (regs().modulation_rx >= 0)
+        c |= tx_oversampling_bits(modulation_rx_code());
     return c;
+}
+
+unsigned PatternMatchModel::tx_oversampling_bits(unsigned rx)
+{
+    if (rx & 0x40)
+        return rx & 0x1F;
+    if ((rx & 0x78) == 8)
+        return rx & 0x03;
+    return 0;
 }
 
 // ---------------------------------------------------------------- framing

@@ -98,7 +98,13 @@ protected:
     /// FRAMING bits 6:4: the pattern length in nibbles, less one.
     unsigned matchlen() const { return get_bits(*this, regs().framing, 0x70) >> 4; }
     int clamp_modulation(int m) const;
-    unsigned rx_oversampling() override { return oversampling(modulation_rx_code()); }
+    unsigned rx_oversampling() override { return code_oversampling(modulation_rx_code()); }
+    /// Oversampling factor this chip reads from a 7-bit receive code.
+    virtual unsigned code_oversampling(unsigned v) { return oversampling(v); }
+    /// Low bits of the receive code an FSK transmit code takes over (0 when none).
+    virtual unsigned tx_oversampling_bits(unsigned rx);
+    /// Factor k of the key-up time's timing term.
+    virtual unsigned keyup_factor() { return rx_factor(); }
     /// FSK half speed doubles the receive factor.
     unsigned rx_factor() override;
     const double* power_table() const override { return profile.power_table; }

@@ -70,6 +70,24 @@ int RC1300Model::get_rx_btr()
     return tmggain * 20 > datarate * rx_factor() ? 1 : 0;
 }
 
+unsigned RC1300Model::code_oversampling(unsigned v)
+{
+    if (v & 0x40)
+        return (v & 0x1F) + 1;
+    if ((v & 0x7C) == 8)
+        return (v & 3) + 1;
+    return 1;
+}
+
+unsigned RC1300Model::tx_oversampling_bits(unsigned rx)
+{
+    if (rx & 0x40)
+        return rx & 0x1F;
+    if ((rx & 0x7C) == 8)
+        return rx & 0x03;
+    return 0;
+}
+
 void RC1300Model::rx_setup_done(double, double)
 {
     set_iffrequency(1024000);

@@ -34,6 +34,11 @@ public:
 protected:
     void rx_setup_done(double bw, double br) override;
     void carrier_written(bool tx, double f, unsigned band) override;
+    /// Of the 4-bit FSK codes only 8 to 11 carry an oversampling factor here;
+    /// the key-up time still reads it from 8 to 15.
+    unsigned code_oversampling(unsigned v) override;
+    unsigned tx_oversampling_bits(unsigned rx) override;
+    unsigned keyup_factor() override { return oversampling(modulation_rx_code()); }
 
     /// The chip's tables, one row per register and per bitfield (RC1300Tables.cpp).
     static const RegisterRow register_rows[50];

@@ -36,6 +36,10 @@ protected:
     void write_tx_words(double dev, double br) override;
     unsigned tx_code(int id) override;
     void tx_setup_done() override;
+    /// Every FSK code holds its factor less one in bits 4:0 on this chip,
+    /// the 4-bit codes 8 to 15 included.
+    unsigned code_oversampling(unsigned v) override { return is_fsk_code(v) ? (v & 0x1F) + 1 : 1; }
+    unsigned tx_oversampling_bits(unsigned rx) override { return is_fsk_code(rx) ? rx & 0x1F : 0; }
 
     RegGroup fskdmax;
     RegGroup fskdmin;
