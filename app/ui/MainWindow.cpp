@@ -659,24 +659,25 @@ void MainWindow::settle(QAbstractSpinBox* field, Refresh refresh)
     editing_field = nullptr;
 }
 
-void MainWindow::valchanged_radio_rxmodulation(int index)
+template <typename Write>
+void MainWindow::write_device(Write&& write, void (MainWindow::*refresh)())
 {
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    dev->set_rx_modulation(index);
+    write(*dev);
     dev->commit_registers();
-    changed_radio_rx_modulation();
+    (this->*refresh)();
+}
+
+void MainWindow::valchanged_radio_rxmodulation(int index)
+{
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_rx_modulation(index); }, &MainWindow::changed_radio_rx_modulation);
 }
 
 void MainWindow::valchanged_radio_txmodulation(int index)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->set_tx_modulation(index);
-    dev->commit_registers();
-    changed_radio_tx_modulation();
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_tx_modulation(index); }, &MainWindow::changed_radio_tx_modulation);
 }
 
 void MainWindow::valchanged_radio_rxfreq(double mhz)
@@ -816,12 +817,7 @@ void MainWindow::valchanged_radio_txpower(double dbm)
 
 void MainWindow::valchanged_radio_txpower_stepby(int step)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->step_tx_power(step);
-    dev->commit_registers();
-    changed_radio_tx_power();
+    write_device([&](KORVIK::USBDevice& dev) { dev.step_tx_power(step); }, &MainWindow::changed_radio_tx_power);
 }
 
 void MainWindow::valchanged_radio_iffreq(double mhz)
@@ -1072,62 +1068,32 @@ void MainWindow::changed_radio_framingmode()
 
 void MainWindow::valchanged_framing_mode(int index)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->set_framingmode(index);
-    dev->commit_registers();
-    changed_radio_framingmode();
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_framingmode(index); }, &MainWindow::changed_radio_framingmode);
 }
 
 void MainWindow::valchanged_framing_invert(int state)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->set_enc_invert(state == Qt::Checked);
-    dev->commit_registers();
-    changed_radio_enc_invert();
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_enc_invert(state == Qt::Checked); }, &MainWindow::changed_radio_enc_invert);
 }
 
 void MainWindow::valchanged_framing_diff(int state)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->set_enc_diff(state == Qt::Checked);
-    dev->commit_registers();
-    changed_radio_enc_diff();
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_enc_diff(state == Qt::Checked); }, &MainWindow::changed_radio_enc_diff);
 }
 
 void MainWindow::valchanged_framing_scrambler(int state)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->set_enc_scrambler(state == Qt::Checked);
-    dev->commit_registers();
-    changed_radio_enc_scrambler();
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_enc_scrambler(state == Qt::Checked); }, &MainWindow::changed_radio_enc_scrambler);
 }
 
 void MainWindow::valchanged_framing_manchester(int state)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->set_enc_manchester(state == Qt::Checked);
-    dev->commit_registers();
-    changed_radio_enc_manchester();
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_enc_manchester(state == Qt::Checked); }, &MainWindow::changed_radio_enc_manchester);
 }
 
 void MainWindow::valchanged_framing_crcmode(int index)
 {
-    KORVIK::USBDevice* dev = device();
-    if (!dev)
-        return;
-    dev->set_crcmode(index);
-    dev->commit_registers();
-    changed_radio_crcmode();
+    write_device([&](KORVIK::USBDevice& dev) { dev.set_crcmode(index); }, &MainWindow::changed_radio_crcmode);
 }
 
 void MainWindow::valchanged_framing_crcinit(QString text)

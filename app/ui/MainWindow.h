@@ -149,6 +149,11 @@ private Q_SLOTS:
     void open_code_snippet_bursttable_window();
 
 private:
+    /// Writes one setting through the device, commits, and refreshes the
+    /// field from what the chip now holds.
+    template <typename Write>
+    void write_device(Write&& write, void (MainWindow::*refresh)());
+
     KORVIK::USBDevice* device() const;
     void connect_edits();
     void refresh_all();
