@@ -3,6 +3,7 @@
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
+#include "shell/TableHeader.h"
 
 namespace {
 
@@ -56,20 +57,8 @@ int BoardList::columnCount(const QModelIndex& parent) const
 
 QVariant BoardList::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
-        return QVariant();
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    switch (section) {
-    case ColName: return tr("USB Eval Boards");
-    case ColChip: return tr("Chip");
-    case ColInterface: return tr("Interface");
-    case ColRxPackets: return tr("Rx Pkt");
-    case ColTxPackets: return tr("Tx Pkt");
-    }
-    return QVariant();
+    // column order of the Column enum
+    return table_header({tr("USB Eval Boards"), tr("Chip"), tr("Interface"), tr("Rx Pkt"), tr("Tx Pkt")}, section, orientation, role);
 }
 
 QVariant BoardList::data(const QModelIndex& index, int role) const

@@ -3,6 +3,7 @@
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
+#include "shell/TableHeader.h"
 
 namespace {
 
@@ -71,20 +72,8 @@ QVariant GFBitfieldModel::data(const QModelIndex& index, int role) const
 
 QVariant GFBitfieldModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
-        return QVariant();
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    switch (section) {
-    case ColName: return tr("Bitfield");
-    case ColValue: return tr("Value");
-    case ColFlash: return tr("Flash");
-    case ColChip: return tr("Chip");
-    case ColDescription: return tr("Description");
-    }
-    return QVariant();
+    // column order of the Column enum
+    return table_header({tr("Bitfield"), tr("Value"), tr("Flash"), tr("Chip"), tr("Description")}, section, orientation, role);
 }
 
 Qt::ItemFlags GFBitfieldModel::flags(const QModelIndex& index) const

@@ -3,6 +3,7 @@
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
+#include "shell/TableHeader.h"
 
 namespace {
 
@@ -75,21 +76,8 @@ QVariant GFRegisterModel::data(const QModelIndex& index, int role) const
 
 QVariant GFRegisterModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
-        return QVariant();
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role != Qt::DisplayRole)
-        return QVariant();
-    switch (section) {
-    case ColName: return tr("Register");
-    case ColAddress: return tr("Address");
-    case ColValue: return tr("Value");
-    case ColFlash: return tr("Flash");
-    case ColChip: return tr("Chip");
-    case ColMask: return tr("Mask");
-    }
-    return QVariant();
+    // column order of the Column enum
+    return table_header({tr("Register"), tr("Address"), tr("Value"), tr("Flash"), tr("Chip"), tr("Mask")}, section, orientation, role);
 }
 
 Qt::ItemFlags GFRegisterModel::flags(const QModelIndex& index) const
