@@ -17,6 +17,7 @@
 #include <korvik/USBDevice.h>
 
 #include "TestSupport.h"
+#include "NamespaceGuard.h"
 #include "VethEmulator.h"
 
 using namespace KORVIK;
@@ -28,26 +29,11 @@ namespace {
 
 const char* const RC1200_ALIAS = "Zelvane Inc. RC1200 Evaluation Board";
 
-bool in_private_namespace()
-{
-    const char* flag = std::getenv("KORVIK_TEST_NETNS");
-    return flag && std::string(flag) == "1";
-}
-
 class Namespace : public testing::Test {
 protected:
     void SetUp() override
     {
-        // frames must never go out on a real network
-        ASSERT_TRUE(in_private_namespace()) << "run these tests through run_ns_tests.sh";
-        DIR* d = opendir("/sys/class/net");
-        ASSERT_NE(nullptr, d);
-        while (struct dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != ".." && n != "lo")
-                ADD_FAILURE() << "unexpected interface " << n << " in the test namespace";
-        }
-        closedir(d);
+        assert_private_test_namespace();
     }
 
     void TearDown() override

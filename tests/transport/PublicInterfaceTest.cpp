@@ -27,6 +27,7 @@
 #include <korvik/USBDevice.h>
 #include <korvik/korvik.h>
 
+#include "NamespaceGuard.h"
 #include "VethEmulator.h"
 
 using namespace KORVIK;
@@ -43,12 +44,6 @@ using PacketSlot = sigc::slot<void(const unsigned char*, unsigned int, const uns
 namespace {
 
 const char* const RC1200_ALIAS = "Zelvane Inc. RC1200 Evaluation Board";
-
-bool in_private_namespace()
-{
-    const char* flag = std::getenv("KORVIK_TEST_NETNS");
-    return flag && std::string(flag) == "1";
-}
 
 /// Waits on the library's poll handles and dispatches, like an application
 /// main loop, until pred() holds or the time is up.
@@ -82,16 +77,7 @@ class PublicInterface : public testing::Test {
 protected:
     void SetUp() override
     {
-        // frames must never go out on a real network
-        ASSERT_TRUE(in_private_namespace()) << "run these tests through run_ns_tests.sh";
-        DIR* d = opendir("/sys/class/net");
-        ASSERT_NE(nullptr, d);
-        while (struct dirent* e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n != "." && n != ".." && n != "lo")
-                ADD_FAILURE() << "unexpected interface " << n << " in the test namespace";
-        }
-        closedir(d);
+        assert_private_test_namespace();
     }
 
     void TearDown() override
