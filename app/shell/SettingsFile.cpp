@@ -262,6 +262,19 @@ QDomDocument convert_set_file(QIODevice& device)
     return doc;
 }
 
+void setup_settings_file_dialog(QFileDialog& dialog, bool save)
+{
+    dialog.setModal(false);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setDefaultSuffix(QStringLiteral("xml"));
+    dialog.setViewMode(QFileDialog::Detail);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.setAttribute(Qt::WA_DeleteOnClose);
+    dialog.setAttribute(Qt::WA_QuitOnClose);
+}
+
 EvUSBFileDialog::EvUSBFileDialog(EvUSBBoard* owner_, bool save_) : QFileDialog(nullptr), owner(owner_), save(save_)
 {
     setWindowTitle(save ? tr("Save File...") : tr("Load File..."));
@@ -270,15 +283,7 @@ EvUSBFileDialog::EvUSBFileDialog(EvUSBBoard* owner_, bool save_) : QFileDialog(n
     if (!save)
         filters << tr("SET Files (*.set)") << tr("Any file (*)");
     setNameFilters(filters);
-    setModal(false);
-    setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    setOption(QFileDialog::ReadOnly, false);
-    setDefaultSuffix(QStringLiteral("xml"));
-    setViewMode(QFileDialog::Detail);
-    setOption(QFileDialog::DontConfirmOverwrite, false);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_QuitOnClose);
+    setup_settings_file_dialog(*this, save);
     if (owner)
         connect(owner, &EvUSBBoard::delete_subwindows, this, &EvUSBFileDialog::quit);
     connect(this, &QDialog::accepted, this, &EvUSBFileDialog::filedialog_ok);

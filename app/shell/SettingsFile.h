@@ -24,6 +24,11 @@ void apply_settings_document(EvUSBBoard& board, const QDomDocument& document);
 // when it is not one.
 QDomDocument convert_set_file(QIODevice& device);
 
+// Common set-up of the program's settings file choosers: non-modal, detail
+// view, "xml" as default suffix, asks before overwriting, deletes itself on
+// close; `save` chooses a new file, otherwise an existing one.
+void setup_settings_file_dialog(QFileDialog& dialog, bool save);
+
 // File chooser of a board's "Load File..." and "Save File..." entries.
 class EvUSBFileDialog : public QFileDialog {
     Q_OBJECT

@@ -21,6 +21,7 @@
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "shell/HexBytes.h"
+#include "shell/SettingsFile.h"
 #include "ui/AboutDialog.h"
 #include "ui/StepNotifySpinBox.h"
 #include "ui/TxPowerSpinBox.h"
@@ -1518,15 +1519,7 @@ MainWindowFileDialog::MainWindowFileDialog(Application* application_, bool new_f
 {
     setWindowTitle(new_file ? tr("Simulate New File...") : tr("Simulate File..."));
     setNameFilters(QStringList() << tr("XML Files (*.xml)"));
-    setModal(false);
-    setAcceptMode(new_file ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    setFileMode(new_file ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    setOption(QFileDialog::ReadOnly, false);
-    setDefaultSuffix(QStringLiteral("xml"));
-    setViewMode(QFileDialog::Detail);
-    setOption(QFileDialog::DontConfirmOverwrite, false);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_QuitOnClose);
+    setup_settings_file_dialog(*this, new_file);
     connect(this, &QDialog::accepted, this, &MainWindowFileDialog::filedialog_ok);
 }
 
