@@ -74,7 +74,8 @@ def supported_chips() -> List[str]:
 
 _present: Dict[str, str] = {}
 _tracker: List[Any] = []
-_device_fanouts = {k: _dispatch.Fanout(k, lambda f: f, lambda t: None, lambda i, s: (i, s))
+_device_entries: Dict[str, Any] = {}
+_device_fanouts = {k: _dispatch.Fanout(k, lambda f: f, lambda t: None, lambda i, s: (i, s), _device_entries)
                    for k in DEVICE_CALLBACK_KINDS}
 
 

@@ -10,7 +10,8 @@ from __future__ import annotations
 
 import sys
 import types
-from typing import Any, Callable, List, Optional
+import weakref
+from typing import Any, Callable, Dict, List, Optional
 
 __all__ = ["Connection", "Fanout", "report", "retire", "reap", "depth"]
 
@@ -43,6 +44,9 @@ def _unraisable_args_type() -> Optional[type]:
             sys.unraisablehook = saved
         if caught:
             _hook_args_type = type(caught[0])
+        # the record is invisible to the cycle collector, and its traceback
+        # reaches this frame and every caller's (a Board among them)
+        caught.clear()
     return _hook_args_type
 
 
@@ -110,14 +114,16 @@ class Fanout:
     the Python ones (or None to drop the call)."""
 
     def __init__(self, kind: str, ctype: Any, install: Callable[[Any], None],
-                 convert: Callable[..., Optional[tuple]]) -> None:
+                 convert: Callable[..., Optional[tuple]], keep: Dict[str, Any]) -> None:
         self.kind = kind
         self.fns: List[Callable[..., Any]] = []
         self.closed = False
         self._ctype = ctype
         self._install = install
         self._convert = convert
-        self._trampoline: Any = None
+        # the trampolines live here, apart from the subscribers: whoever keeps
+        # them alive until the handle is closed must not keep the Board alive
+        self._keep = keep
 
     def _call(self, *c_args: Any) -> None:
         global _depth
@@ -142,13 +148,20 @@ class Fanout:
         if not callable(fn):
             raise TypeError(f"callback must be callable, not {type(fn).__name__}")
         self.fns.append(fn)
-        if self._trampoline is None:
-            self._trampoline = self._ctype(self._call)
+        if self.kind not in self._keep:
+            ref = weakref.ref(self)
+
+            def entry(*c_args: Any) -> None:
+                f = ref()
+                if f is not None:
+                    f._call(*c_args)
+
+            t = self._keep[self.kind] = self._ctype(entry)
             try:
-                self._install(self._trampoline)
+                self._install(t)
             except BaseException:
                 self.fns.remove(fn)
-                self._trampoline = None
+                del self._keep[self.kind]
                 raise
         return Connection(self, fn)
 
@@ -157,15 +170,11 @@ class Fanout:
             self.fns.remove(fn)
         except ValueError:
             return
-        if not self.fns and self._trampoline is not None and not self.closed:
+        if not self.fns and self.kind in self._keep and not self.closed:
             self._install(None)
-            retire([self._trampoline])
-            self._trampoline = None
+            retire([self._keep.pop(self.kind)])
 
-    def close(self) -> List[Any]:
-        """Forgets the subscribers (the library already dropped the callback);
-        returns the trampoline, to be retired by the caller."""
+    def close(self) -> None:
+        """Forgets the subscribers; the library already dropped the callback."""
         self.closed = True
         self.fns.clear()
-        t, self._trampoline = self._trampoline, None
-        return [t] if t is not None else []

@@ -6,7 +6,7 @@ import asyncio
 import ctypes
 import weakref
 from dataclasses import dataclass
-from typing import (Any, AsyncIterator, Callable, Dict, Iterator, List, Optional, Sequence,
+from typing import (Any, Callable, Dict, Iterator, List, Optional, Sequence,
                     Tuple, Union, overload)
 
 from . import _dispatch
@@ -15,7 +15,7 @@ from ._values import Choice, MacLike, choose, flag, mac_bytes, mac_text, real, s
 from .errors import BoardClosed, BoardDead, KorvikError, NotSent
 
 __all__ = ["Board", "Receiver", "Transmitter", "ChannelAccess", "Encoding", "Register",
-           "Bitfield", "Registers", "Bitfields", "Packet", "Status", "CALLBACK_KINDS"]
+           "Bitfield", "Registers", "Bitfields", "Packet", "PacketStream", "Status", "CALLBACK_KINDS"]
 
 #: Every kind that ``Board.on`` accepts.
 CALLBACK_KINDS: Tuple[str, ...] = tuple(DEVICE_CALLBACK_KINDS)
@@ -538,13 +538,12 @@ def _converters(ref: "weakref.ReferenceType[Board]") -> Dict[str, Callable[..., 
     }
 
 
-def _release(handle: int, fanouts: Dict[str, _dispatch.Fanout]) -> None:
-    """Closes a handle; also run when a Board is garbage-collected unclosed."""
+def _release(handle: int, trampolines: Dict[str, Any]) -> None:
+    """Closes a handle; also run when a Board is garbage-collected unclosed.
+    The library drops its callbacks here, so their trampolines may go."""
     lib.close(handle)
-    dead: List[Any] = []
-    for f in fanouts.values():
-        dead.extend(f.close())
-    _dispatch.retire(dead)
+    _dispatch.retire(list(trampolines.values()))
+    trampolines.clear()
 
 
 class Board:
@@ -589,14 +588,15 @@ class Board:
         self._serial = take_string(lib.get_serial(handle)) or "?"
         ref = weakref.ref(self)
         conv = _converters(ref)
+        trampolines: Dict[str, Any] = {}
         self._fanouts: Dict[str, _dispatch.Fanout] = {}
         for kind, (suffix, ctype_name) in DEVICE_CALLBACK_KINDS.items():
             setter = getattr(lib, "set_callback_" + suffix)
-            # the handle, not the Board: the finalizer keeps these alive
-            install = (lambda s: lambda t: s(handle, t, None))(setter)
+            null = CALLBACK_TYPES[ctype_name]()  # a null function removes the callback
+            install = (lambda s, n: lambda t: s(handle, n if t is None else t, None))(setter, null)
             self._fanouts[kind] = _dispatch.Fanout(kind, CALLBACK_TYPES[ctype_name], install,
-                                                   conv[ctype_name])
-        self._finalizer = weakref.finalize(self, _release, handle, self._fanouts)
+                                                   conv[ctype_name], trampolines)
+        self._finalizer = weakref.finalize(self, _release, handle, trampolines)
         self._closers: List[Callable[[], None]] = []
         # these lists are fixed per chip: read once
         self.modulations: Tuple[str, ...] = tuple(take_list(lib.get_supported_modulations(handle)))
@@ -622,6 +622,8 @@ class Board:
             return
         self._h = None
         self._finalizer()
+        for f in self._fanouts.values():
+            f.close()
         from . import _loop
         _loop.kick()
         closers, self._closers = self._closers, []
@@ -831,34 +833,19 @@ class Board:
         _handle(self)
         return fanout.add(fn)
 
-    async def packets(self, direction: str = "rx") -> AsyncIterator[Packet]:
-        """Yields packets as they arrive: ``async for pkt in board.packets():``.
+    def packets(self, direction: str = "rx") -> "PacketStream":
+        """Packets as they arrive: ``async for pkt in board.packets():``.
 
         ``direction`` is "rx" (received), "tx" (sent by this board) or
-        "both". Attaches the library to the running event loop if needed.
-        The iteration ends when the board is closed; packets that arrive
-        while the loop body runs are queued, none is dropped."""
+        "both". Call it from a coroutine: it attaches the library to the
+        running event loop if needed, and collects packets from the moment
+        it is called, so a packet sent right after is not missed. Packets
+        that arrive while the loop body runs are queued; none is dropped.
+        The iteration ends when the board is closed or the stream's
+        ``aclose()`` is called (also as ``async with board.packets() as s``)."""
         if direction not in ("rx", "tx", "both"):
             raise ValueError(f"direction must be 'rx', 'tx' or 'both', not {direction!r}")
-        from . import _loop
-        _loop.ensure_attached()
-        queue: "asyncio.Queue[Optional[Packet]]" = asyncio.Queue()
-        kinds = {"rx": ("receive_packet",), "tx": ("transmit_packet",),
-                 "both": ("receive_packet", "transmit_packet")}[direction]
-        conns = [self.on(k, queue.put_nowait) for k in kinds]
-        end = lambda: queue.put_nowait(None)  # noqa: E731
-        self._closers.append(end)
-        try:
-            while True:
-                pkt = await queue.get()
-                if pkt is None:
-                    return
-                yield pkt
-        finally:
-            for c in conns:
-                c.disconnect()
-            if end in self._closers:
-                self._closers.remove(end)
+        return PacketStream(self, direction)
 
     async def wait_status(self, timeout: Optional[float] = None) -> Status:
         """Waits for the board's next status report and returns it. Raises
@@ -886,6 +873,51 @@ class Board:
             conn.disconnect()
             if closed in self._closers:
                 self._closers.remove(closed)
+
+
+class PacketStream:
+    """The asynchronous iterator of Board.packets()."""
+
+    def __init__(self, board: Board, direction: str) -> None:
+        from . import _loop
+        _loop.ensure_attached()
+        self._queue: "asyncio.Queue[Optional[Packet]]" = asyncio.Queue()
+        kinds = {"rx": ("receive_packet",), "tx": ("transmit_packet",),
+                 "both": ("receive_packet", "transmit_packet")}[direction]
+        self._conns = [board.on(k, self._queue.put_nowait) for k in kinds]
+        self._board: Optional[Board] = board
+        board._closers.append(self._end)
+
+    def _end(self) -> None:
+        self._queue.put_nowait(None)
+
+    def __aiter__(self) -> "PacketStream":
+        return self
+
+    async def __anext__(self) -> Packet:
+        if self._board is None and self._queue.empty():
+            raise StopAsyncIteration
+        pkt = await self._queue.get()
+        if pkt is None:
+            await self.aclose()
+            raise StopAsyncIteration
+        return pkt
+
+    async def aclose(self) -> None:
+        """Stops collecting packets; the iteration ends."""
+        for c in self._conns:
+            c.disconnect()
+        b, self._board = self._board, None
+        if b is not None:
+            if self._end in b._closers:
+                b._closers.remove(self._end)
+            self._queue.put_nowait(None)
+
+    async def __aenter__(self) -> "PacketStream":
+        return self
+
+    async def __aexit__(self, *exc: object) -> None:
+        await self.aclose()
 
 
 def _nv_serial(v: object) -> bytes:
