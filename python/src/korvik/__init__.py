@@ -28,7 +28,7 @@ import hashlib
 import itertools
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
-from . import _dispatch, _loop
+from . import _dispatch, _loop, _values
 from ._native import CALLBACK_TYPES, lib, library_path
 from ._values import Choice, MacLike, mac_bytes
 from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, Encoding, Packet,
@@ -41,7 +41,8 @@ __version__ = "0.1.0"
 
 __all__ = [
     "version", "supported_chips", "boards", "open", "open_interface", "open_simulation", "rescan",
-    "periodic", "poll_handles", "on", "attach", "detach", "library_path",
+    "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
+    "virtual_air", "set_path_loss", "set_diagnostic_sink",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
@@ -191,6 +192,74 @@ def rescan() -> None:
     """Looks for boards now (boards also arrive on their own while the library runs)."""
     lib.rescan_devices()
     _loop.kick()
+
+
+# ---- library-wide switches ----
+
+def _require(name: str, what: str) -> Any:
+    if not lib.has(name):
+        raise KorvikError(f"this libkorvik-0 ({library_path}) has no {what}")
+    return getattr(lib, name)
+
+
+def set_virtual_air(on: bool, *, seed: Optional[int] = None, path_loss: Optional[float] = None) -> None:
+    """Turns the virtual air between simulated boards on or off. While it is
+    on, a packet one simulated board sends reaches every other simulated
+    board whose receiver would hear it (carrier, modulation, bitrate,
+    framing, CRC and addresses), after its air time, with a signal strength
+    from the link model. ``seed`` restarts the link model's random stream;
+    ``path_loss`` (dB) applies between every pair of boards. Raises
+    KorvikError when the loaded library has no virtual air."""
+    flag_value = 1 if _values.flag(on, "on") else 0
+    setter = _require("set_virtual_air", "virtual air")
+    if seed is not None:
+        lib.set_virtual_air_seed(_values.unsigned(seed, "seed"))
+    if path_loss is not None:
+        lib.set_virtual_air_path_loss(_values.real(path_loss, "path_loss"))
+    setter(flag_value)
+    _loop.kick()
+
+
+def virtual_air() -> bool:
+    """True while the virtual air between simulated boards is on."""
+    return bool(_require("is_virtual_air", "virtual air")())
+
+
+def set_path_loss(a: "Board | str", b: "Board | str", db: float) -> None:
+    """Path loss in dB between two simulated boards (Boards or interface names) on the virtual air."""
+    names = [x.interface if isinstance(x, Board) else x for x in (a, b)]
+    _require("set_virtual_air_pair_path_loss", "virtual air")(
+        _text(names[0], "board"), _text(names[1], "board"), _values.real(db, "db"))
+
+
+_sink: List[Any] = []
+
+
+def set_diagnostic_sink(fn: Optional[Callable[[str], Any]]) -> None:
+    """Sends the library's diagnostic lines (one str each, without the
+    newline) to ``fn`` instead of standard error; None restores standard
+    error. ``set_diagnostic_sink(logging.getLogger("korvik").info)`` puts
+    them into logging. ``fn`` may be called from a thread of the library
+    (direct SPI boards) and must not call set_diagnostic_sink. Exceptions it
+    raises go to sys.unraisablehook. Raises KorvikError when the loaded
+    library cannot route its lines."""
+    setter = _require("set_diagnostic_sink", "diagnostic sink")
+    if fn is None:
+        setter(CALLBACK_TYPES["diagnostic"](), None)
+        return
+    if not callable(fn):
+        raise TypeError(f"sink must be callable or None, not {type(fn).__name__}")
+
+    def line(text: bytes, _u: Any) -> None:
+        try:
+            fn(text.decode("utf-8", "replace"))
+        except BaseException as e:
+            _dispatch.report(e, fn, "diagnostic")
+
+    t = CALLBACK_TYPES["diagnostic"](line)
+    setter(t, None)
+    # the previous trampoline may be running on another thread: keep them all
+    _sink.append(t)
 
 
 # ---- driving the library ----

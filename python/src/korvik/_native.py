@@ -247,14 +247,35 @@ for _kind, (_suffix, _type) in DEVICE_CALLBACK_KINDS.items():
     _PROTOTYPES["set_callback_" + _suffix] = (None, (H, CALLBACK_TYPES[_type], c_void_p))
 
 
+CALLBACK_TYPES["diagnostic"] = CFUNCTYPE(None, c_char_p, c_void_p)
+
+# newer functions: declared when the loaded library has them
+_OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
+    "set_virtual_air": (None, (I,)),
+    "is_virtual_air": (I, ()),
+    "set_virtual_air_seed": (None, (U,)),
+    "set_virtual_air_path_loss": (None, (D,)),
+    "set_virtual_air_pair_path_loss": (None, (c_char_p, c_char_p, D)),
+    "set_diagnostic_sink": (None, (CALLBACK_TYPES["diagnostic"], c_void_p)),
+}
+
+
 class _Functions:
     """The library's functions without their common prefix: lib.get_rx_bitrate(handle)."""
+
+    def has(self, name: str) -> bool:
+        return name in self.__dict__
 
 
 def _declare(dll: ctypes.CDLL) -> _Functions:
     funcs = _Functions()
-    for name, (restype, argtypes) in _PROTOTYPES.items():
-        f = getattr(dll, "libkorvik_" + name)
+    for name, (restype, argtypes) in list(_PROTOTYPES.items()) + list(_OPTIONAL.items()):
+        try:
+            f = getattr(dll, "libkorvik_" + name)
+        except AttributeError:
+            if name in _OPTIONAL:
+                continue
+            raise ImportError(f"korvik: {library_path} lacks libkorvik_{name}; it is older than this package")
         f.restype = restype
         f.argtypes = list(argtypes)
         setattr(funcs, name, f)
