@@ -235,7 +235,10 @@ def test_asyncio_waits_end_with_timeout_or_close():
             await waiter
         korvik.detach()
         assert not attachment.active and got == []
-    asyncio.run(main())
+        return attachment
+    first = asyncio.run(main())
+    # the next loop attaches anew: the closed one is forgotten
+    assert asyncio.run(korvik.attach()) is not first
 
 
 def test_missing_library_gives_import_error_naming_the_paths_tried():
@@ -243,3 +246,86 @@ def test_missing_library_gives_import_error_naming_the_paths_tried():
     r = subprocess.run([sys.executable, "-c", "import korvik"], env=env, capture_output=True, text=True)
     assert r.returncode != 0
     assert "ImportError" in r.stderr and "/nonexistent/libkorvik-0.so (no such file)" in r.stderr
+
+
+def test_nv_values_and_stored_defaults():
+    with korvik.open_simulation("RC1200") as b:
+        b.nv_serial = "PY-NV-7"
+        b.nv_ethernet_mac = b"\x02\x11\x22\x33\x44\x55"
+        b.nv_radio_ethernet_mac = "02:11:22:33:44:56"
+        b.channel_access.address2 = "0A-0B-0C-0D-0E-0F"
+        assert (b.nv_serial, b.nv_ethernet_mac, b.nv_radio_ethernet_mac, b.channel_access.address2) == (
+            "PY-NV-7", "02:11:22:33:44:55", "02:11:22:33:44:56", "0A:0B:0C:0D:0E:0F")
+        b.tx.carrier = 915e6
+        b.commit()
+        b.store_board_defaults()
+        b.tx.carrier = 868e6
+        b.load_board_defaults()
+        assert b.tx.carrier == pytest.approx(915e6)
+
+
+def test_callbacks_may_disconnect_themselves_and_close_the_board():
+    with korvik.open_simulation("RC1200") as b:
+        calls = []
+
+        def once():
+            calls.append("once")
+            conn.disconnect()  # the last subscriber of its kind: the library callback goes
+
+        conn = b.on("changed_tx_carrierfrequency", once)
+        for f in (868e6, 915e6):
+            b.tx.carrier = f
+            b.commit()
+        assert calls == ["once"]
+
+        b.on("changed_register", lambda r, v: (calls.append(r.name), b.close()))
+        b.tx.carrier = 868e6
+        b.commit()  # several registers change; the first callback closes the board
+        assert b.closed and len(calls) == 2
+    korvik.periodic()  # the library releases the handle closed from inside its callback
+
+
+def test_driving_the_library_by_hand():
+    with korvik.open_simulation("RC1400"):
+        fds, timeout = korvik.poll_handles()
+        assert fds and all(isinstance(fd, int) and fd >= 0 for fd in fds)
+        assert timeout is None or timeout >= 0
+        korvik.rescan()
+        korvik.periodic()
+
+
+def test_diagnostic_lines_reach_a_python_sink():
+    if not korvik._native.lib.has("set_diagnostic_sink"):
+        pytest.skip("this library has no diagnostic sink")
+    lines = []
+    korvik.set_diagnostic_sink(lines.append)
+    try:
+        with korvik.open_simulation("RC1200") as b:
+            b.tx.carrier = 915e6
+            b.commit()
+    finally:
+        korvik.set_diagnostic_sink(None)
+    assert any(line.startswith("FREQ") for line in lines) and not any("\n" in line for line in lines)
+
+
+def test_packets_cross_the_virtual_air():
+    if not korvik._native.lib.has("set_virtual_air"):
+        pytest.skip("this library has no virtual air")
+
+    async def main():
+        korvik.set_virtual_air(True, seed=1, path_loss=40.0)
+        try:
+            with korvik.open_simulation("RC1200") as tx, korvik.open_simulation("RC1200") as rx:
+                for board in (tx, rx):
+                    board.tx.carrier = board.rx.carrier = 868.3e6
+                    board.set_tx(0, 38400, "FSK")
+                    board.set_rx(0, 38400, "FSK")
+                    board.commit()
+                async with rx.packets() as received, tx.packets("tx") as sent:
+                    tx.send(b"over the air")
+                    assert (await asyncio.wait_for(sent.__anext__(), 5)).data == b"over the air"
+                    pkt = await asyncio.wait_for(received.__anext__(), 5)
+                    assert pkt.data.endswith(b"over the air") and pkt.rssi is not None
+        finally:
+            korvik.set_virtual_air(False)
+    asyncio.run(main())

@@ -207,7 +207,8 @@ def _checked(board: "Board", what: str) -> None:
     leaves the board dead, which is the only sign the library gives."""
     from . import _loop
     _loop.kick()
-    if lib.is_dead(board._h):
+    # closed by one of its own callbacks meanwhile: nothing left to check
+    if board._h is not None and lib.is_dead(board._h):
         raise BoardDead(f"{what}: board {board._serial} has failed or was removed")
 
 
@@ -566,7 +567,9 @@ class Board:
 
     Settings chosen from a list (modulation, framing, CRC mode, btr,
     channel-access mode) read as ``Choice``, an int id with a ``.name``,
-    and are set by id or by name.
+    and are set by id or by name. The names each chip offers, in id order,
+    are ``modulations``, ``framings``, ``crc_modes``, ``btr_settings`` and
+    ``channel_access_modes``.
 
     Operations that reach the hardware (commit, the defaults, send,
     continuous wave) raise ``BoardDead`` when the board has failed or was
