@@ -69,6 +69,13 @@ public:
     /// Consumes the news. Names of adapters that went away are appended to
     /// `removed`; the result says whether a rescan may find something new.
     virtual bool read_changes(std::vector<std::string>& removed) = 0;
+    /// Appends the names of the links that the last read_changes() found
+    /// new, renamed or come up; false when this source cannot tell names.
+    virtual bool take_changed_links(std::vector<std::string>& names)
+    {
+        (void)names;
+        return false;
+    }
 };
 
 } // namespace KORVIK
