@@ -256,6 +256,8 @@ int main(int argc, char** argv)
     delete library;
     library = nullptr;
     emu.stop();
+    // a board that no longer answers would hold every scan to its deadline
+    sh("ip link del bl0");
     const int counts[] = {8, 16, 32};
     double scan_ms[3];
     int scan_opened[3];
