@@ -55,7 +55,8 @@ public:
 
     /// All adapters with their descriptions; false with an error text on failure.
     virtual bool list(std::vector<AdapterInfo>& adapters, std::string& error) = 0;
-    /// Opens one adapter with AdapterParams; null with an error text on failure.
+    /// Opens one adapter with AdapterParams; null with an error text on
+    /// failure. Called from several threads at once for different adapters.
     virtual std::unique_ptr<Adapter> open(const std::string& name, std::string& error) = 0;
 };
 

@@ -5,6 +5,8 @@
 #include <list>
 #include <stdexcept>
 
+#include <thread>
+
 #include <poll.h>
 
 #include "board/MainLoop.h"
@@ -112,33 +114,58 @@ void WindowsLibrary::start_probes()
         std::cerr << "pcap_findalldevs: " << error << std::endl;
         list.clear();
     }
-    for (const AdapterInfo& info : list)
-        start_probe(info);
+    std::vector<const AdapterInfo*> candidates;
+    for (const AdapterInfo& info : list) {
+        if (!protocol::description_names_maker(info.description))
+            continue;
+        std::cerr << info.name << " (" << info.description << ")" << std::endl;
+        if (find_adapter_board(info.name)) {
+            std::cerr << "already registered, skipping..." << std::endl;
+            continue;
+        }
+        if (probes.count(info.name))
+            continue; // identification under way
+        if (held_back.count(info.name)) {
+            std::cerr << info.name << ": held back until its link changes" << std::endl;
+            continue;
+        }
+        candidates.push_back(&info);
+    }
+
+    // opening an adapter waits some milliseconds for the kernel to set up
+    // its capture: with many boards, open them side by side
+    std::vector<std::unique_ptr<Adapter>> opened(candidates.size());
+    std::vector<std::string> errors(candidates.size());
+    auto open_one = [&](size_t i) {
+        try {
+            opened[i] = adapters->open(candidates[i]->name, errors[i]);
+        } catch (const std::exception& e) {
+            errors[i] = e.what();
+        }
+    };
+    if (candidates.size() == 1) {
+        open_one(0);
+    } else {
+        std::vector<std::thread> openers;
+        for (size_t i = 0; i < candidates.size(); ++i)
+            openers.emplace_back(open_one, i);
+        for (std::thread& t : openers)
+            t.join();
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (opened[i])
+            start_probe(*candidates[i], std::move(opened[i]));
+        else
+            std::cerr << "pcap_open: unable to open adapter " << candidates[i]->name << ": " << errors[i]
+                      << std::endl;
+    }
 }
 
-void WindowsLibrary::start_probe(const AdapterInfo& info)
+void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapter> adapter)
 {
-    if (!protocol::description_names_maker(info.description))
-        return;
-    std::cerr << info.name << " (" << info.description << ")" << std::endl;
-    if (find_adapter_board(info.name)) {
-        std::cerr << "already registered, skipping..." << std::endl;
-        return;
-    }
-    if (probes.count(info.name))
-        return; // identification under way
-    if (held_back.count(info.name)) {
-        std::cerr << info.name << ": held back until its link changes" << std::endl;
-        return;
-    }
     std::unique_ptr<Probe> probe(new Probe);
     probe->info = info;
-    std::string error;
-    probe->adapter = adapters->open(info.name, error);
-    if (!probe->adapter) {
-        std::cerr << "pcap_open: unable to open adapter " << info.name << ": " << error << std::endl;
-        return;
-    }
+    probe->adapter = std::move(adapter);
     std::vector<uint8_t> request = protocol::build_ident_request();
     if (probe->adapter->send(request.data(), unsigned(request.size())) != 0) {
         std::cerr << "pcap_sendpacket: error sending a packet" << std::endl;

@@ -67,7 +67,7 @@ private:
     bool rescan_now();
     /// Sends the identification request to each new candidate adapter.
     void start_probes();
-    void start_probe(const AdapterInfo& info);
+    void start_probe(const AdapterInfo& info, std::unique_ptr<Adapter> adapter);
     /// Runs the identifications under way to their end, without the main loop.
     void wait_probes();
     bool on_probe_input(Glib::IOCondition condition, std::string name);
