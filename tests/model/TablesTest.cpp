@@ -1,7 +1,7 @@
 #include <memory>
 #include <set>
 
-#include "chips/ChipSupport.h"
+#include "ChipSupport.h"
 
 namespace KORVIK {
 namespace chips_test {

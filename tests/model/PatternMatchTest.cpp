@@ -1,7 +1,7 @@
 #include <climits>
 #include <memory>
 
-#include "chips/ChipSupport.h"
+#include "ChipSupport.h"
 
 namespace KORVIK {
 namespace chips_test {

@@ -1,4 +1,4 @@
-#include "chips/ChipSupport.h"
+#include "ChipSupport.h"
 
 namespace KORVIK {
 namespace chips_test {

@@ -1,6 +1,6 @@
 #include <climits>
 
-#include "chips/ChipSupport.h"
+#include "ChipSupport.h"
 
 namespace KORVIK {
 namespace chips_test {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "chips/ChipSupport.h"
-#include "chips/TableRows.h"
+#include "ChipSupport.h"
+#include "TableRows.h"
 #include "model/rc1200/RC1200Model.h"
 
 namespace KORVIK {

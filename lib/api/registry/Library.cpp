@@ -1,15 +1,11 @@
-#include "api/Library.h"
+#include "api/registry/Library.h"
 
 #include <iostream>
 #include <stdexcept>
 
 #include "board/EvUSBBoard.h"
 #include "board/RC1300SPIBoard.h"
-#include "model/rc1100/RC1100Model.h"
-#include "model/rc1200/RC1200Model.h"
-#include "model/rc1300/RC1300Model.h"
-#include "model/rc1400/RC1400Model.h"
-#include "transport/WindowsLibrary.h"
+#include "model/ChipModels.h"
 
 namespace KORVIK {
 
@@ -75,6 +71,11 @@ Library::BoardMap::iterator Library::find_board(EvUSBBoard* board)
     return entry;
 }
 
+void Library::release_board(EvUSBBoard* board)
+{
+    remove_board(find_board(board));
+}
+
 Library::BoardMap::iterator Library::find_interface(const std::string& interface)
 {
     return boards.find(interface);
@@ -111,53 +112,24 @@ sigc::connection Library::notify_device_disconnect(const DeviceSlot& slot)
     return signal_device_disconnect.connect(slot);
 }
 
-Library* Library::instance()
-{
-    static Library* library = nullptr;
-    static bool creating = false;
-    if (library || creating)
-        return library;
-    creating = true;
-    try {
-        library = new WindowsLibrary();
-    } catch (const std::exception& e) {
-        // the next static call tries again
-        std::cerr << "Library::instance: " << e.what() << std::endl;
-    }
-    creating = false;
-    return library;
-}
-
 const std::list<ChipTableEntry>& chip_table()
 {
-    // one row per chip; a row without a model factory gives boards without model
-    static const std::list<ChipTableEntry> table = {
-        {"RC1200", create_rc1200_model, nullptr},
-        {"RC1400", create_rc1400_model, nullptr},
-        {"RC1100", create_rc1100_model, nullptr},
-        {"RC1300", create_rc1300_model, RC1300SPIBoard::create},
-    };
+    // the chip models in their order; only the RC1300 also comes as a direct SPI board
+    static const std::list<ChipTableEntry> table = [] {
+        std::list<ChipTableEntry> rows;
+        for (const ChipModelEntry& chip : chip_models())
+            rows.push_back({chip.name, chip.model_factory,
+                            std::string(chip.name) == "RC1300" ? RC1300SPIBoard::create : nullptr});
+        return rows;
+    }();
     return table;
 }
 
 void create_chip_model(EvUSBBoard* board, const std::string& chip)
 {
-    std::string name = chip;
-    for (;;) {
-        for (const ChipTableEntry& row : chip_table()) {
-            if (name != row.name)
-                continue;
-            if (board && row.model_factory)
-                board->set_model(row.model_factory(board));
-            return;
-        }
-        // boards name their chip "EV...", the table "RC..."
-        if (name.compare(0, 2, "EV") == 0) {
-            name.replace(0, 2, "RC");
-            continue;
-        }
-        throw std::runtime_error("invalid Chip Model Name: " + name);
-    }
+    const ChipModelEntry& row = find_chip_model(chip);
+    if (board && row.model_factory)
+        board->set_model(row.model_factory(board));
 }
 
 } // namespace KORVIK
