@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <QEvent>
+#include <QTimer>
 #include <QUndoCommand>
 #include <QUndoStack>
 
@@ -302,8 +303,15 @@ QString FieldBindings::tooltip(const QWidget* widget)
 
 bool FieldBindings::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::ToolTip)
-        if (auto* w = qobject_cast<QWidget*>(watched))
-            w->setToolTip(tooltip(w));
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w && event->type() == QEvent::ToolTip)
+        w->setToolTip(tooltip(w));
+    // a text the field would not take as finished stays until focus leaves;
+    // then the field shows the device again
+    if (w && event->type() == QEvent::FocusOut && qobject_cast<QLineEdit*>(w))
+        QTimer::singleShot(0, this, [this, guard = QPointer<QWidget>(w)]() {
+            if (guard)
+                refresh(guard, false);
+        });
     return QObject::eventFilter(watched, event);
 }
