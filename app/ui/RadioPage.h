@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+
+class FieldBindings;
+
+namespace KORVIK {
+class USBDevice;
+}
+namespace Ui {
+class MainWindow;
+}
+
+// The "Radio" page: carriers, modulations and factors, bandwidth and
+// deviation, bitrates, bit-timing recovery, power, crystal and IF.
+class RadioPage : public QObject {
+    Q_OBJECT
+public:
+    RadioPage(Ui::MainWindow* ui, FieldBindings& bindings, QObject* parent = nullptr);
+
+    // Lists and enabling for the selected board's chip.
+    void set_device(KORVIK::USBDevice* device);
+
+    // The receiver's modulation factor from its bandwidth and bitrate.
+    static double rx_modulation_factor(KORVIK::USBDevice& device);
+
+    void step_tx_power(int steps);
+    void copy_tx_to_rx();
+    void copy_rx_to_tx();
+
+private:
+    Ui::MainWindow* ui;
+    FieldBindings& bindings;
+};
