@@ -1,7 +1,8 @@
 #!/bin/sh
 # usage: check_exports.sh LIBRARY EXPECTED_FLAT_NAMES
 # The shared library exports exactly the flat functions, the device class and
-# its status records; nothing of the boards or chip models may leak out.
+# its status records: every expected flat function is there, and nothing else
+# is (no board, chip model or standard-library instantiation).
 set -e
 lib=$1
 expected=$2
@@ -15,12 +16,12 @@ if ! diff -u "$expected" "$tmp/flat"; then
 fi
 
 nm -D --defined-only -C "$lib" | sed 's/^[0-9a-f]* [A-Za-z] //' >"$tmp/all"
-grep 'KORVIK' "$tmp/all" |
+grep -v '^libkorvik_' "$tmp/all" |
   grep -v -E '^KORVIK::(USBDevice|USBDeviceStatus|USBDeviceCurrents)::' |
   grep -v -E '^(typeinfo|typeinfo name|vtable) for KORVIK::(USBDevice|USBDeviceStatus|USBDeviceCurrents)$' \
     >"$tmp/leaks" || true
 if [ -s "$tmp/leaks" ]; then
-  echo "internal symbols exported:" >&2
+  echo "symbols exported beyond the documented interface:" >&2
   cat "$tmp/leaks" >&2
   exit 1
 fi
