@@ -22,6 +22,9 @@ GreyfinModel* model_of(const EvUSBBoard* board)
 
 } // namespace
 
+// Every operation that may emit a signal keeps the board busy: a slot may
+// delete the last handle, and the board must outlive the operation.
+
 USBDevice::USBDevice(EvUSBBoard* board_) : board(board_)
 {
     std::cerr << "USBDevice::USBDevice start" << std::endl;
@@ -201,27 +204,67 @@ unsigned int USBDevice::get_boardflags() const { return board->get_boardflags();
 
 // ---- NV memory and defaults ----
 
-void USBDevice::set_nv_ethmac(const unsigned char* mac) { board->set_nv_ethmac(mac); }
-void USBDevice::set_nv_radio_ethmac(const unsigned char* mac) { board->set_nv_radio_ethmac(mac); }
-void USBDevice::set_nv_serial(const std::string& serial) { board->set_nv_serial(serial); }
-void USBDevice::load_chipoperating() { board->load_chipoperating(); }
-void USBDevice::load_chipdefaults() { board->load_chipdefaults(); }
-void USBDevice::load_boarddefaults() { board->load_boarddefaults(); }
-void USBDevice::store_boarddefaults() { board->store_boarddefaults(); }
+void USBDevice::set_nv_ethmac(const unsigned char* mac)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_nv_ethmac(mac);
+}
+
+void USBDevice::set_nv_radio_ethmac(const unsigned char* mac)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_nv_radio_ethmac(mac);
+}
+
+void USBDevice::set_nv_serial(const std::string& serial)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_nv_serial(serial);
+}
+
+void USBDevice::load_chipoperating()
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->load_chipoperating();
+}
+
+void USBDevice::load_chipdefaults()
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->load_chipdefaults();
+}
+
+void USBDevice::load_boarddefaults()
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->load_boarddefaults();
+}
+
+void USBDevice::store_boarddefaults()
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->store_boarddefaults();
+}
 
 // ---- Packets and carrier ----
 
 void USBDevice::send_packet(const unsigned char* data, unsigned int length, const unsigned char* address)
 {
+    EvUSBBoard::BusyGuard busy(board);
     board->send_packet(data, length, address);
 }
 
 void USBDevice::send_bpq_packet(const unsigned char* data, unsigned int length, const unsigned char* address)
 {
+    EvUSBBoard::BusyGuard busy(board);
     board->send_bpq_packet(data, length, address);
 }
 
-void USBDevice::set_transmit_cw(bool on) { board->set_transmit_cw(on); }
+void USBDevice::set_transmit_cw(bool on)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_transmit_cw(on);
+}
 
 // ---- Channel access ----
 
@@ -241,17 +284,71 @@ bool USBDevice::get_chacc_addrmatch1() const { return board->get_chacc_addrmatch
 bool USBDevice::get_chacc_addrmatch2() const { return board->get_chacc_addrmatch2(); }
 void USBDevice::get_chacc_addr1(unsigned char* out6) const { board->get_chacc_addr1(out6); }
 void USBDevice::get_chacc_addr2(unsigned char* out6) const { board->get_chacc_addr2(out6); }
-void USBDevice::set_chacc_channelaccessmode(int mode) { board->set_chacc_channelaccessmode(mode); }
-void USBDevice::set_chacc_ppersistence(double p) { board->set_chacc_ppersistence(p); }
-void USBDevice::set_chacc_slottime(double seconds) { board->set_chacc_slottime(seconds); }
-void USBDevice::set_chacc_rssithreshold(double dbm) { board->set_chacc_rssithreshold(dbm); }
-void USBDevice::set_chacc_bgndthreshold(double v) { board->set_chacc_bgndthreshold(v); }
-void USBDevice::set_chacc_preamble(unsigned char bytes) { board->set_chacc_preamble(bytes); }
-void USBDevice::set_chacc_addrlength(unsigned char n) { board->set_chacc_addrlength(n); }
-void USBDevice::set_chacc_addrmatch1(bool on) { board->set_chacc_addrmatch1(on); }
-void USBDevice::set_chacc_addrmatch2(bool on) { board->set_chacc_addrmatch2(on); }
-void USBDevice::set_chacc_addr1(const unsigned char* addr6) { board->set_chacc_addr1(addr6); }
-void USBDevice::set_chacc_addr2(const unsigned char* addr6) { board->set_chacc_addr2(addr6); }
+void USBDevice::set_chacc_channelaccessmode(int mode)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_channelaccessmode(mode);
+}
+
+void USBDevice::set_chacc_ppersistence(double p)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_ppersistence(p);
+}
+
+void USBDevice::set_chacc_slottime(double seconds)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_slottime(seconds);
+}
+
+void USBDevice::set_chacc_rssithreshold(double dbm)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_rssithreshold(dbm);
+}
+
+void USBDevice::set_chacc_bgndthreshold(double v)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_bgndthreshold(v);
+}
+
+void USBDevice::set_chacc_preamble(unsigned char bytes)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_preamble(bytes);
+}
+
+void USBDevice::set_chacc_addrlength(unsigned char n)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_addrlength(n);
+}
+
+void USBDevice::set_chacc_addrmatch1(bool on)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_addrmatch1(on);
+}
+
+void USBDevice::set_chacc_addrmatch2(bool on)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_addrmatch2(on);
+}
+
+void USBDevice::set_chacc_addr1(const unsigned char* addr6)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_addr1(addr6);
+}
+
+void USBDevice::set_chacc_addr2(const unsigned char* addr6)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    board->set_chacc_addr2(addr6);
+}
 
 // ---- Board notifications ----
 
@@ -306,6 +403,7 @@ KORVIK_BOARD_CHANGES(KORVIK_BOARD_NOTIFY)
 #define KORVIK_MODEL_SET(name, arg_type)                          \
     void USBDevice::name(arg_type arg)                            \
     {                                                             \
+        EvUSBBoard::BusyGuard busy(board);                        \
         if (GreyfinModel* model = model_of(board))                \
             model->name(arg);                                     \
     }
@@ -334,24 +432,28 @@ KORVIK_MODEL_GET_AT(std::string, get_register_name, unsigned int, "")
 
 void USBDevice::set_register_chipvalue(unsigned int i, unsigned char v)
 {
+    EvUSBBoard::BusyGuard busy(board);
     if (GreyfinModel* model = model_of(board))
         model->set_register_chipvalue(i, v);
 }
 
 void USBDevice::frob_register_chipvalue(unsigned int i, unsigned char x, unsigned char clear)
 {
+    EvUSBBoard::BusyGuard busy(board);
     if (GreyfinModel* model = model_of(board))
         model->frob_register_chipvalue(i, x, clear);
 }
 
 void USBDevice::commit_registers()
 {
+    EvUSBBoard::BusyGuard busy(board);
     if (GreyfinModel* model = model_of(board))
         model->commit_registers();
 }
 
 void USBDevice::commit_all_registers()
 {
+    EvUSBBoard::BusyGuard busy(board);
     if (GreyfinModel* model = model_of(board))
         model->commit_all_registers();
 }
@@ -376,6 +478,7 @@ KORVIK_MODEL_GET_AT(std::string, get_bitfield_tooltip, unsigned int, "")
 
 void USBDevice::set_bitfield_chipvalue(unsigned int i, unsigned int value)
 {
+    EvUSBBoard::BusyGuard busy(board);
     if (GreyfinModel* model = model_of(board))
         model->set_bitfield_chipvalue(i, value);
 }
@@ -453,6 +556,7 @@ KORVIK_MODEL_SET(set_xtal_tolerance, double)
 
 void USBDevice::set_rx(double bandwidth, double bitrate, int modulation, int btr)
 {
+    EvUSBBoard::BusyGuard busy(board);
     // the facade always derives the bandwidth from the bitrate
     if (GreyfinModel* model = model_of(board))
         model->set_rx(bandwidth, bitrate, modulation, true, btr);
@@ -460,6 +564,7 @@ void USBDevice::set_rx(double bandwidth, double bitrate, int modulation, int btr
 
 void USBDevice::set_tx(double deviation, double bitrate, int modulation)
 {
+    EvUSBBoard::BusyGuard busy(board);
     // the facade always derives the deviation from the bitrate
     if (GreyfinModel* model = model_of(board))
         model->set_tx(deviation, bitrate, modulation, true);

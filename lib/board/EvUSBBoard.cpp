@@ -101,8 +101,22 @@ void EvUSBBoard::unreference()
     --refcount;
     std::cerr << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex << reinterpret_cast<uintptr_t>(this)
               << std::dec << ' ' << serial << ' ' << display_name << std::endl;
-    if (refcount == 0)
+    if (refcount != 0)
+        return;
+    if (busy)
+        delete_pending = true;
+    else
         delete this;
+}
+
+EvUSBBoard::BusyGuard::~BusyGuard()
+{
+    if (--board->busy == 0 && board->delete_pending) {
+        board->delete_pending = false;
+        // a reference may have been taken again meanwhile
+        if (board->refcount == 0)
+            delete board;
+    }
 }
 
 unsigned EvUSBBoard::get_boardflags()

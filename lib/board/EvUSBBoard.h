@@ -23,7 +23,8 @@ class GreyfinModel;
 /// Abstract board: identity, channel access, counters, NV sector, chip model.
 class EvUSBBoard : public sigc::trackable, public ChipBus {
 public:
-    enum { NV_SECTOR_SIZE = 512, NV_WORDS = 256, NV_AREA_SIZE = 384 };
+    // the sector's sizes, in the names the board code uses
+    enum { NV_SECTOR_SIZE = NV_SECTOR_BYTES, NV_WORDS = NV_SECTOR_BYTES / 2, NV_AREA_SIZE = NV_AREA_BYTES };
 
     EvUSBBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                const std::string& display_name, const std::string& mac);
@@ -33,7 +34,24 @@ public:
     EvUSBBoard& operator=(const EvUSBBoard&) = delete;
 
     virtual void reference();
+    /// Drops a reference; the last one deletes the board, or, while an
+    /// operation of it is running (BusyGuard), marks it for deletion when
+    /// the outermost operation returns.
     virtual void unreference();
+
+    /// Keeps the board alive while one of its operations runs: a slot of a
+    /// signal it emits may close the last handle, or an exchange may make the
+    /// board leave the registry and drop what may be its last reference.
+    class BusyGuard {
+    public:
+        explicit BusyGuard(EvUSBBoard* b) : board(b) { ++board->busy; }
+        ~BusyGuard();
+        BusyGuard(const BusyGuard&) = delete;
+        BusyGuard& operator=(const BusyGuard&) = delete;
+
+    private:
+        EvUSBBoard* board;
+    };
     virtual unsigned get_boardflags();
     virtual int queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* destination_mac) = 0;
     virtual void leave_registry();
@@ -171,6 +189,8 @@ protected:
     bool reprogram_timer_expired() const;
 
     int refcount = 0;
+    unsigned busy = 0;
+    bool delete_pending = false;
     BoardRegistry* registry;
     std::string serial;
     std::string interface;
@@ -188,8 +208,6 @@ protected:
     uint32_t pending_reprogram = 0;
     int reprogram_state = 0;
     bool transmit_cw = false;
-    uint8_t last_status_code = 0xFF;
-    uint8_t last_status_detail = 0xFF;
     ClockEstimator clock;
     uint64_t extended_ticks = 0;
     sigc::connection reprogram_timer;

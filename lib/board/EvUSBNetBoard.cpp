@@ -17,26 +17,7 @@ namespace {
 // A board that keeps answering nobody should not grow the queue without end.
 constexpr size_t MAX_QUEUED_REPLIES = 256;
 
-// Second NV layout.
-constexpr unsigned NV_ETHMAC = 0x010;
-constexpr unsigned NV_RADIO_ETHMAC = 0x01C;
-constexpr unsigned NV_RX_ETHERTYPE = 0x022;
-constexpr unsigned NV_XTAL = 0x024;
-constexpr unsigned NV_TOLERANCE = 0x028;
-constexpr unsigned NV_CHACC = 0x02C;
-constexpr unsigned NV_ADDRESSES = 0x035;
-constexpr unsigned NV_AREA = 0x041;
-
 } // namespace
-
-EvUSBNetBoard::BusyGuard::~BusyGuard()
-{
-    if (--board->busy == 0 && board->delete_pending) {
-        board->delete_pending = false;
-        if (board->refcount == 0)
-            delete board;
-    }
-}
 
 EvUSBNetBoard::EvUSBNetBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                              const std::string& display_name, const std::string& mac)
@@ -47,21 +28,6 @@ EvUSBNetBoard::EvUSBNetBoard(BoardRegistry* registry, const std::string& serial,
 EvUSBNetBoard::~EvUSBNetBoard()
 {
     flush_log();
-}
-
-void EvUSBNetBoard::unreference()
-{
-    if (busy == 0 || refcount != 1) {
-        EvUSBBoard::unreference();
-        return;
-    }
-    // the last reference went while this board is still handling a frame or
-    // an exchange further up the stack: delete it once that has returned
-    --refcount;
-    std::cerr << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex
-              << reinterpret_cast<uintptr_t>(this) << std::dec << " " << serial << " " << display_name
-              << std::endl;
-    delete_pending = true;
 }
 
 unsigned EvUSBNetBoard::get_max_payload() const
@@ -425,28 +391,28 @@ std::vector<uint8_t> EvUSBNetBoard::build_net_frame(const uint8_t* payload, unsi
 
 EvUSBBoard::NvLayout EvUSBNetBoard::nv_layout() const
 {
-    return NvLayout{NV_XTAL, NV_TOLERANCE, NV_CHACC, NV_ADDRESSES, NV_AREA};
+    return NV_LAYOUT_SECOND;
 }
 
 void EvUSBNetBoard::build_nvsector(uint8_t b[NV_SECTOR_SIZE])
 {
     std::memset(b, 0xFF, NV_SECTOR_SIZE);
     nv_put_serial(b, nv_serial);
-    std::memcpy(b + NV_ETHMAC, nv_ethernet_mac, 6);
-    std::memcpy(b + NV_RADIO_ETHMAC, nv_radio_ethernet_mac, 6);
-    b[NV_RX_ETHERTYPE] = rx_radio_records ? 0x09 : 0x08;
-    b[NV_RX_ETHERTYPE + 1] = rx_radio_records ? 0x01 : 0xFF;
+    std::memcpy(b + NV_SECOND_ETHMAC, nv_ethernet_mac, 6);
+    std::memcpy(b + NV_SECOND_RADIO_ETHMAC, nv_radio_ethernet_mac, 6);
+    b[NV_SECOND_RX_ETHERTYPE] = rx_radio_records ? 0x09 : 0x08;
+    b[NV_SECOND_RX_ETHERTYPE + 1] = rx_radio_records ? 0x01 : 0xFF;
     nv_put_defaults(nv_layout(), current_nv_defaults(), b);
 }
 
 void EvUSBNetBoard::parse_nvsector(const uint8_t b[NV_SECTOR_SIZE])
 {
     take_nv_serial(b);
-    std::memcpy(nv_ethernet_mac, b + NV_ETHMAC, 6);
+    std::memcpy(nv_ethernet_mac, b + NV_SECOND_ETHMAC, 6);
     signal_changed_nv_ethmac.emit();
-    std::memcpy(nv_radio_ethernet_mac, b + NV_RADIO_ETHMAC, 6);
+    std::memcpy(nv_radio_ethernet_mac, b + NV_SECOND_RADIO_ETHMAC, 6);
     signal_changed_nv_radio_ethmac.emit();
-    rx_radio_records = !(b[NV_RX_ETHERTYPE] == 0x08 && b[NV_RX_ETHERTYPE + 1] == 0xFF);
+    rx_radio_records = !(b[NV_SECOND_RX_ETHERTYPE] == 0x08 && b[NV_SECOND_RX_ETHERTYPE + 1] == 0xFF);
     take_nv_defaults(nv_get_defaults(nv_layout(), b));
 }
 

@@ -23,7 +23,6 @@ public:
 
     /// As the base, except that a board losing its last reference while it
     /// still handles a frame or an exchange is deleted when that returns.
-    void unreference() override;
 
     /// Pads and sends a network packet; -1 when it cannot be sent.
     int queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* destination_mac) override;
@@ -105,19 +104,6 @@ protected:
     void deliver_packet(const uint8_t* data, unsigned len, const uint8_t* source_mac, int16_t rssi,
                         int32_t frequency_offset);
 
-    /// Keeps the board alive while a frame is being handled: a report
-    /// exchange inside the handler may make the board leave the registry
-    /// and drop what may be its last reference.
-    class BusyGuard {
-    public:
-        explicit BusyGuard(EvUSBNetBoard* b) : board(b) { ++board->busy; }
-        ~BusyGuard();
-        BusyGuard(const BusyGuard&) = delete;
-        BusyGuard& operator=(const BusyGuard&) = delete;
-    private:
-        EvUSBNetBoard* board;
-    };
-
     std::deque<std::vector<uint8_t>> reply_queue;
     bool rx_radio_records = true;
 
@@ -136,9 +122,6 @@ private:
     /// Diagnostic lines of report_io not written yet: a set followed by a
     /// get writes both request lines at once.
     std::string held_log;
-
-    unsigned busy = 0;
-    bool delete_pending = false;
 };
 
 } // namespace KORVIK

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "board/NvSector.h"
+
 namespace KORVIK {
 namespace nvfile {
 
-enum { SIZE = 512 };
+enum { SIZE = NV_SECTOR_BYTES };
 
 /// "korvik_" + serial + ".nvr" in the user data directory. Characters of the
 /// serial that could leave that directory are replaced by '_'.

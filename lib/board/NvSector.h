@@ -31,6 +31,13 @@ inline constexpr NvLayout NV_LAYOUT_FIRST{0x38, 0x3C, 0x40, 0x49, 0x55};
 inline constexpr unsigned NV_FIRST_MAC_TEXT = 0x10;
 inline constexpr unsigned NV_FIRST_RADIO_MAC = 0x30;
 
+/// The layout of the net board: the MACs as raw bytes, and the receive
+/// record ethertype (0x0109 radio records, 0xFF08 plain frames).
+inline constexpr NvLayout NV_LAYOUT_SECOND{0x024, 0x028, 0x02C, 0x035, 0x041};
+inline constexpr unsigned NV_SECOND_ETHMAC = 0x010;
+inline constexpr unsigned NV_SECOND_RADIO_ETHMAC = 0x01C;
+inline constexpr unsigned NV_SECOND_RX_ETHERTYPE = 0x022;
+
 /// True when every field of the layout fits into the sector.
 bool nv_layout_valid(const NvLayout& layout);
 

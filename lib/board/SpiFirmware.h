@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "board/ChannelAccessParams.h"
+#include "board/NvSector.h"
+
 namespace KORVIK {
 
 /// What the firmware needs from the board around it (worker thread only).
@@ -28,7 +31,11 @@ protected:
 
 class SpiFirmware {
 public:
-    enum { FLASH_SIZE = 512, FLASH_WORDS = 256, CHACC_SIZE = 21 };
+    enum {
+        FLASH_SIZE = NV_SECTOR_BYTES,
+        FLASH_WORDS = NV_SECTOR_BYTES / 2,
+        CHACC_SIZE = ChannelAccessParams::BLOCK_SIZE + ChannelAccessParams::ADDRESSES_SIZE,
+    };
 
     explicit SpiFirmware(SpiFirmwareHooks& hooks);
 

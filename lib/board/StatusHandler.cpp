@@ -61,11 +61,10 @@ void EvUSBBoard::handle_status(USBDeviceStatus s)
                   << std::setprecision(6) << " jiff " << ticks << std::endl;
     }
 
-    step_reprogramming(s.progstate);
-
-    last_status_code = s.progstate;
-    last_status_detail = s.progdetail;
+    // listeners get this status before the exchanges its handling starts: a
+    // status that arrives during those is handled, and emitted, inside them
     signal_status.emit(s);
+    step_reprogramming(s.progstate);
 }
 
 bool EvUSBBoard::reprogram_timer_expired() const

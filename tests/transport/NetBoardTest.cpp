@@ -7,6 +7,8 @@
 #include <functional>
 #include <stdexcept>
 
+#include <korvik/USBDevice.h>
+
 #include "TestSupport.h"
 #include "board/Protocol.h"
 
@@ -458,6 +460,24 @@ protected:
     }
 };
 
+// Two statuses arrive together as a job ends; the second one is read during
+// the exchanges that handling the first starts, yet listeners get them in order.
+TEST_F(StatusThroughFrames, StatusesReachListenersInArrivalOrder)
+{
+    std::vector<uint16_t> ticks;
+    board->signal_status.connect([&](const USBDeviceStatus& s) { ticks.push_back(s.ticks); });
+    board->start_reprogramming(3);
+    for (int i = 0; i < 20 && (board->get_pending_reprogram() || board->get_reprogram_state() || i == 0); ++i) {
+        link->push(fw().status_frame());
+        link->push(fw().status_frame());
+        pump_until([this] { return link->incoming.empty(); }, std::chrono::milliseconds(500));
+    }
+    ASSERT_EQ(0u, board->get_pending_reprogram());
+    ASSERT_GE(ticks.size(), 4u);
+    for (size_t i = 1; i < ticks.size(); ++i)
+        EXPECT_LT(ticks[i - 1], ticks[i]) << "status " << i;
+}
+
 TEST_F(StatusThroughFrames, TickWrapIsLoggedOnce)
 {
     fw().ticks = 0xFFF0 - 0x20;
@@ -549,6 +569,84 @@ TEST_F(StatusThroughFrames, ContinuousWaveWaitsForTheRunningJob)
     for (int i = 0; i < 10 && fw().state_history.size() < 3; ++i)
         next_status();
     EXPECT_EQ((Bytes{0x04, 0x00, 0x30}), fw().state_history);
+}
+
+// The board is unplugged and the program closes its last handle inside one
+// of the board's own slots; the operation that emitted must finish on a live
+// board (AddressSanitizer reports any use after the free).
+TEST_F(NetBoard, LastHandleClosedInsideItsOwnSlotOutlivesTheEmission)
+{
+    using Closer = sigc::slot<void()>;
+    using Connect = std::function<sigc::connection(USBDevice&, const Closer&)>;
+    using Trigger = std::function<void(USBDevice*, const bool& closed)>;
+    const Trigger load_defaults = [](USBDevice* d, const bool&) { d->load_chipdefaults(); };
+    const Trigger status = [this](USBDevice*, const bool&) { arrive(fw().status_frame()); };
+    const struct {
+        const char* kind;
+        Connect connect;
+        Trigger trigger;
+    } cases[] = {
+        {"board change", [](USBDevice& d, const Closer& c) { return d.notify_changed_chacc_addr1(c); }, load_defaults},
+        {"chip change", [](USBDevice& d, const Closer& c) { return d.notify_changed_rx_bitrate(c); }, load_defaults},
+        {"register",
+         [](USBDevice& d, const Closer& c) {
+             return d.notify_changed_register(sigc::hide(sigc::hide(sigc::hide(c))));
+         },
+         load_defaults},
+        {"bitfield",
+         [](USBDevice& d, const Closer& c) { return d.notify_changed_bitfield(sigc::hide(sigc::hide(c))); },
+         load_defaults},
+        {"status", [](USBDevice& d, const Closer& c) { return d.notify_status(sigc::hide(c)); }, status},
+        {"receive",
+         [](USBDevice& d, const Closer& c) {
+             return d.notify_receive_packet(sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*)>(
+                 sigc::hide(sigc::hide(sigc::hide(c)))));
+         },
+         [this](USBDevice*, const bool&) { arrive(fw().net_frame(Bytes{1, 2, 3})); }},
+        {"receive with rssi",
+         [](USBDevice& d, const Closer& c) {
+             return d.notify_receive_packet(
+                 sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*, short, int)>(
+                     [c](const unsigned char*, unsigned int, const unsigned char*, short, int) { c(); }));
+         },
+         [this](USBDevice*, const bool&) { arrive(fw().radio_record_frame(-10, -60, Bytes{0xAA})); }},
+        {"transmit",
+         [](USBDevice& d, const Closer& c) {
+             return d.notify_transmit_packet(sigc::hide(sigc::hide(sigc::hide(c))));
+         },
+         [](USBDevice* d, const bool&) {
+             const unsigned char data[3] = {1, 2, 3};
+             d->send_packet(data, 3, nullptr);
+         }},
+        {"autoranging",
+         [](USBDevice& d, const Closer& c) { return d.notify_terminate_autoranging(sigc::hide(sigc::hide(c))); },
+         [this](USBDevice* d, const bool& closed) {
+             // a framing change starts both reprogramming jobs; statuses run them
+             d->set_framingmode(d->get_framingmode() == 0 ? 1 : 0);
+             for (int i = 0; i < 20 && !closed; ++i)
+                 arrive(fw().status_frame());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        SetUp();
+        USBDevice* device = new USBDevice(board);
+        ref.reset();
+        EvUSBBoard* unplugged = board;
+        bool closed = false;
+        c.connect(*device, Closer([&] {
+            if (closed)
+                return;
+            closed = true;
+            unplugged->leave_registry();
+            delete device;
+        }));
+        c.trigger(device, closed);
+        EXPECT_TRUE(closed);
+        if (!closed)
+            delete device;
+        library.reset();
+    }
 }
 
 } // namespace
