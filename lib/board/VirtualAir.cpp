@@ -216,7 +216,6 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
               [](SimBoard* a, SimBoard* b) { return a->get_interface() < b->get_interface(); });
 
     auto bytes = std::make_shared<const std::vector<uint8_t>>(data, data + len);
-    const uint64_t order = sent++;
     for (SimBoard* rx : receivers) {
         const air::Reception r = reception_of(rx);
         if (air::judge(tx, r, data, len) != air::Verdict::HEARD)
@@ -237,7 +236,8 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
         double unit = rx->get_model()->convert_frequencyoffset(4096) / 4096;
         double raw = unit > 0 ? (tx.carrier - r.carrier) / unit : 0;
         d.frequency_offset = int32_t(std::max(-32768.0, std::min(32767.0, std::round(raw))));
-        queue.emplace(Due(due, order), std::move(d));
+        // one entry per receiver, in send and then receiver order
+        queue.emplace(Due(due, deliveries++), std::move(d));
     }
     arm();
     return 0;
@@ -263,6 +263,11 @@ bool VirtualAir::on_timer()
 {
     // this source ends when we return; arm() must not take it for a live one
     timer = sigc::connection();
+    // re-armed also when a receive slot throws, so later packets still arrive
+    struct Rearm {
+        VirtualAir& air;
+        ~Rearm() { air.arm(); }
+    } rearm{*this};
     for (;;) {
         if (queue.empty() || queue.begin()->first.first > g_get_monotonic_time() + DUE_SLACK_US)
             break;
@@ -271,7 +276,6 @@ bool VirtualAir::on_timer()
         // receive slots may send, retune or close boards: the queue is re-read each time
         d.to->receive_from_air(d.data->data(), unsigned(d.data->size()), d.source, d.rssi, d.frequency_offset);
     }
-    arm();
     return false;
 }
 

@@ -64,7 +64,7 @@ private:
         int16_t rssi;
         int32_t frequency_offset;
     };
-    using Due = std::pair<int64_t, uint64_t>; // monotonic us, send order
+    using Due = std::pair<int64_t, uint64_t>; // monotonic us, delivery number
 
     void arm();
     bool on_timer();
@@ -81,7 +81,7 @@ private:
     std::vector<SimBoard*> boards;
     std::map<SimBoard*, int64_t> busy_until;
     std::map<Due, Delivery> queue;
-    uint64_t sent = 0;
+    uint64_t deliveries = 0;
     sigc::connection timer;
     int64_t timer_due = 0;
     sigc::connection cw_timer;

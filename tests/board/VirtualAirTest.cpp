@@ -128,6 +128,8 @@ TEST_F(VirtualAirTest, DeliveryRules)
          true},
         {"receiver sends a continuous wave", [](SimBoard& b) { b.set_transmit_cw(true); }, false},
     };
+    // a second listener that always hears: every receiver gets its own copy
+    auto bystander = make("RX-2", "sim-e", "RC1200");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         rx = make("RX-1", "sim-b", "RC1200");
@@ -143,6 +145,7 @@ TEST_F(VirtualAirTest, DeliveryRules)
             EXPECT_NEAR(h.rssi, tx->get_model()->get_tx_power() - 60, 4 * air::RSSI_SIGMA_DB + 0.5);
             EXPECT_EQ(rx->get_rx_pkt_count(), 1u);
         }
+        EXPECT_EQ(heard[bystander.get()].size(), 1u);
         // the sender never hears itself
         EXPECT_TRUE(heard[tx.get()].empty());
         EXPECT_EQ(tx->get_tx_pkt_count(), 1u);
