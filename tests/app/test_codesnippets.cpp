@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include "shell/CodeSnippets.h"
+#include "core/CodeSnippets.h"
 
 namespace {
 

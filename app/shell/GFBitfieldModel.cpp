@@ -1,16 +1,10 @@
-#include "ui/GFBitfieldModel.h"
+#include "shell/GFBitfieldModel.h"
 
 #include <korvik/USBDevice.h>
 
-#include "shell/EvUSBBoard.h"
 #include "shell/TableHeader.h"
 
 namespace {
-
-KORVIK::USBDevice* device_of(EvUSBBoard* board)
-{
-    return board ? board->get_device() : nullptr;
-}
 
 QString hex_digits(unsigned int v, unsigned int bits)
 {
@@ -19,11 +13,18 @@ QString hex_digits(unsigned int v, unsigned int bits)
 
 } // namespace
 
-GFBitfieldModel::GFBitfieldModel(EvUSBBoard* board_) : board(board_) {}
+GFBitfieldModel::GFBitfieldModel(KORVIK::USBDevice* device_) : device(device_) {}
+
+void GFBitfieldModel::detach()
+{
+    beginResetModel();
+    device = nullptr;
+    endResetModel();
+}
 
 int GFBitfieldModel::rowCount(const QModelIndex& parent) const
 {
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     return parent.isValid() || !dev ? 0 : int(dev->get_bitfields());
 }
 
@@ -34,7 +35,7 @@ int GFBitfieldModel::columnCount(const QModelIndex& parent) const
 
 QVariant GFBitfieldModel::data(const QModelIndex& index, int role) const
 {
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     if (!dev || !index.isValid() || index.row() < 0 || index.column() < 0 || index.column() >= ColumnCount
         || unsigned(index.row()) >= dev->get_bitfields())
         return QVariant();
@@ -79,7 +80,7 @@ QVariant GFBitfieldModel::headerData(int section, Qt::Orientation orientation, i
 Qt::ItemFlags GFBitfieldModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = QAbstractListModel::flags(index) & ~Qt::ItemIsSelectable;
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     if (dev && index.isValid() && index.column() == ColValue && index.row() >= 0
         && unsigned(index.row()) < dev->get_bitfields())
         f |= Qt::ItemIsSelectable | Qt::ItemIsEditable;
@@ -88,7 +89,7 @@ Qt::ItemFlags GFBitfieldModel::flags(const QModelIndex& index) const
 
 bool GFBitfieldModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     if (role != Qt::EditRole || !dev || !(flags(index) & Qt::ItemIsEditable))
         return false;
     bool ok = false;

@@ -32,11 +32,13 @@
 #include "api/Library.h"
 #include "board/EvUSBBoard.h"
 #include "board/SimBoard.h"
-#include "shell/Application.h"
+#include "Application.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
-#include "shell/SettingsFile.h"
+#include "core/SettingsFile.h"
 #include "ui/AboutDialog.h"
+#include "ui/BoardWindows.h"
+#include "ui/SettingsFileDialog.h"
 #include "ui/CodeWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SpinBoxDelegate.h"
@@ -516,20 +518,20 @@ void MainWindowTest::actions_trigger_once_after_switching()
     const int before = code_windows();
     widget<QAction>("actionCodeSnippetsTable")->trigger();
     QCOMPARE(code_windows(), before + 1);
-    CodeWindow* window_a = a->find_code_window(false, 2);
+    CodeWindow* window_a = BoardWindows::of(a)->find_code_window(EvUSBBoard::TargetSPI, 2);
     QVERIFY(window_a && window_a->isVisible());
-    QVERIFY(!b->find_code_window(false, 2));
+    QVERIFY(!BoardWindows::of(b)->find_code_window(EvUSBBoard::TargetSPI, 2));
     QVERIFY(window_a->text().contains(QStringLiteral("spi_write_table(transceiver_reg_init);")));
     QVERIFY(window_a->windowTitle().endsWith(QString::fromStdString(a->get_device()->get_display_name())));
     window_a->set_text(QString());
     window_a->close();
     widget<QAction>("actionCodeSnippetsTable")->trigger();
     QCOMPARE(code_windows(), before + 1);
-    QCOMPARE(a->find_code_window(false, 2), window_a);
+    QCOMPARE(BoardWindows::of(a)->find_code_window(EvUSBBoard::TargetSPI, 2), window_a);
     QVERIFY(window_a->isVisible());
     QVERIFY(!window_a->text().isEmpty());
     widget<QAction>("actionRC800CodeSnippetsBurstTable")->trigger();
-    QVERIFY(a->find_code_window(true, 4)->text().contains(QStringLiteral("reg_write_bursttable(transceiver_reg_burstinit);")));
+    QVERIFY(BoardWindows::of(a)->find_code_window(EvUSBBoard::TargetRC800, 4)->text().contains(QStringLiteral("reg_write_bursttable(transceiver_reg_burstinit);")));
     QCOMPARE(code_windows(), before + 2);
 }
 

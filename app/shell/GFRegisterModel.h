@@ -2,7 +2,9 @@
 
 #include <QAbstractListModel>
 
-class EvUSBBoard;
+namespace KORVIK {
+class USBDevice;
+}
 
 // The chip registers of one board, one row per register index. Caches
 // nothing: every cell is read from the device when asked.
@@ -11,7 +13,10 @@ class GFRegisterModel : public QAbstractListModel {
 public:
     enum Column { ColName, ColAddress, ColValue, ColFlash, ColChip, ColMask, ColumnCount };
 
-    explicit GFRegisterModel(EvUSBBoard* board);
+    explicit GFRegisterModel(KORVIK::USBDevice* device);
+
+    // The board's handle is going away: show nothing from now on.
+    void detach();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -24,5 +29,5 @@ public:
     void register_changed(unsigned int row);
 
 private:
-    EvUSBBoard* board;
+    KORVIK::USBDevice* device;
 };

@@ -2,7 +2,9 @@
 
 #include <QAbstractListModel>
 
-class EvUSBBoard;
+namespace KORVIK {
+class USBDevice;
+}
 
 // The chip bitfields of one board, one row per bitfield index.
 class GFBitfieldModel : public QAbstractListModel {
@@ -10,7 +12,10 @@ class GFBitfieldModel : public QAbstractListModel {
 public:
     enum Column { ColName, ColValue, ColFlash, ColChip, ColDescription, ColumnCount };
 
-    explicit GFBitfieldModel(EvUSBBoard* board);
+    explicit GFBitfieldModel(KORVIK::USBDevice* device);
+
+    // The board's handle is going away: show nothing from now on.
+    void detach();
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -22,5 +27,5 @@ public:
     void bitfield_changed(unsigned int row);
 
 private:
-    EvUSBBoard* board;
+    KORVIK::USBDevice* device;
 };

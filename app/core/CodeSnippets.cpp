@@ -1,4 +1,4 @@
-#include "shell/CodeSnippets.h"
+#include "core/CodeSnippets.h"
 
 #include <algorithm>
 #include <iostream>

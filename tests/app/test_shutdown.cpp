@@ -13,7 +13,7 @@
 #include <korvik/USBDevice.h>
 
 #include "board/EvUSBBoard.h"
-#include "shell/Application.h"
+#include "Application.h"
 #include "shell/EvUSBBoard.h"
 #include "ui/MainWindow.h"
 

@@ -1,4 +1,4 @@
-#include "shell/HexBytes.h"
+#include "core/HexBytes.h"
 
 #include <algorithm>
 

@@ -1,8 +1,7 @@
-#include "ui/GFRegisterModel.h"
+#include "shell/GFRegisterModel.h"
 
 #include <korvik/USBDevice.h>
 
-#include "shell/EvUSBBoard.h"
 #include "shell/TableHeader.h"
 
 namespace {
@@ -12,18 +11,20 @@ QString hex2(unsigned int v)
     return QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
 }
 
-KORVIK::USBDevice* device_of(EvUSBBoard* board)
-{
-    return board ? board->get_device() : nullptr;
-}
-
 } // namespace
 
-GFRegisterModel::GFRegisterModel(EvUSBBoard* board_) : board(board_) {}
+GFRegisterModel::GFRegisterModel(KORVIK::USBDevice* device_) : device(device_) {}
+
+void GFRegisterModel::detach()
+{
+    beginResetModel();
+    device = nullptr;
+    endResetModel();
+}
 
 int GFRegisterModel::rowCount(const QModelIndex& parent) const
 {
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     return parent.isValid() || !dev ? 0 : int(dev->get_registers());
 }
 
@@ -34,7 +35,7 @@ int GFRegisterModel::columnCount(const QModelIndex& parent) const
 
 QVariant GFRegisterModel::data(const QModelIndex& index, int role) const
 {
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     if (!dev || !index.isValid() || index.row() < 0 || index.column() < 0 || index.column() >= ColumnCount
         || unsigned(index.row()) >= dev->get_registers())
         return QVariant();
@@ -83,7 +84,7 @@ QVariant GFRegisterModel::headerData(int section, Qt::Orientation orientation, i
 Qt::ItemFlags GFRegisterModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = QAbstractListModel::flags(index) & ~Qt::ItemIsSelectable;
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     if (dev && index.isValid() && index.column() == ColValue && index.row() >= 0
         && unsigned(index.row()) < dev->get_registers() && (dev->get_register_mask(unsigned(index.row())) & 0xFF))
         f |= Qt::ItemIsSelectable | Qt::ItemIsEditable;
@@ -92,7 +93,7 @@ Qt::ItemFlags GFRegisterModel::flags(const QModelIndex& index) const
 
 bool GFRegisterModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
-    KORVIK::USBDevice* dev = device_of(board);
+    KORVIK::USBDevice* dev = device;
     if (role != Qt::EditRole || !dev || !(flags(index) & Qt::ItemIsEditable))
         return false;
     bool ok = false;

@@ -1,6 +1,6 @@
 #include <QTest>
 
-#include "shell/HexBytes.h"
+#include "core/HexBytes.h"
 
 class HexBytesTest : public QObject {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "shell/Application.h"
+#include "Application.h"
 
 #include <cstdlib>
 #include <exception>
@@ -8,8 +8,6 @@
 #include <vector>
 
 #include <QDebug>
-#include <QDomDocument>
-#include <QFile>
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QSplashScreen>
@@ -17,8 +15,9 @@
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
-#include "shell/HexBytes.h"
-#include "shell/SettingsFile.h"
+#include "core/HexBytes.h"
+#include "core/SettingsFile.h"
+#include "ui/BoardWindows.h"
 #include "ui/MainWindow.h"
 
 Application::Application(int& argc, char** argv)
@@ -39,6 +38,10 @@ Application::Application(int& argc, char** argv)
 
     window = new MainWindow(this);
     window->set_board_model(&boards);
+    connect(window, &MainWindow::rescan_requested, this, &Application::rescan);
+    connect(window, &MainWindow::simulate_file_requested, this, &Application::simulate_board_from_file);
+    connect(window, &MainWindow::simulate_chip_requested, this, &Application::simulate_board_from_chip);
+    connect(window, &MainWindow::assistant_requested, this, &Application::open_assistant);
     window->show();
 
     connect(this, &QApplication::lastWindowClosed, this, &QApplication::quit);
@@ -120,26 +123,11 @@ void Application::show_assistant_page(QString) {}
 void Application::simulate_board_from_file(QString fn)
 {
     try {
-        QFile file(fn);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            throw tr("Cannot open file %1 for reading").arg(fn);
-        QDomDocument document;
-        QString error;
-        int line = 0, column = 0;
-        if (!document.setContent(&file, false, &error, &line, &column))
-            throw tr("XML Parsing error: %1 (line %2, column %3)").arg(error).arg(line).arg(column);
-        file.close();
-        const QDomNodeList roots = document.elementsByTagName(QStringLiteral("evusb"));
-        if (roots.isEmpty())
-            throw tr("Root element not found");
-        const QDomElement root = roots.at(0).toElement();
-        const QDomNodeList chips = root.elementsByTagName(QStringLiteral("chip"));
-        if (chips.isEmpty())
-            throw tr("chip element not found");
-        const QDomElement chip = chips.at(0).toElement();
-        const QString model = chip.attribute(QStringLiteral("model"), QStringLiteral("RC1200"));
-        const QString ethmac = root.attribute(QStringLiteral("ethmac"), QStringLiteral("40:00:12:34:56:00"));
-        const QString serial = root.attribute(QStringLiteral("serial"), QStringLiteral("0123456"));
+        const QDomDocument document = read_settings_file(fn, false);
+        const SettingsIdentity id = settings_identity(document);
+        const QString model = id.model.isEmpty() ? QStringLiteral("RC1200") : id.model;
+        const QString ethmac = id.ethmac.isEmpty() ? QStringLiteral("40:00:12:34:56:00") : id.ethmac;
+        const QString serial = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
         const QString display = serial + QStringLiteral(" (file ") + fn + QStringLiteral(")");
         std::unique_ptr<KORVIK::USBDevice> dev(KORVIK::USBDevice::open_simulation(
             serial.toLocal8Bit().toStdString(), display.toLocal8Bit().toStdString(),
@@ -150,7 +138,7 @@ void Application::simulate_board_from_file(QString fn)
         EvUSBBoard* board = boards.find_by_interface(interface);
         if (!board || !board->get_device())
             throw tr("Cannot find board with serial %1 interface %2").arg(serial, interface);
-        apply_settings_document(*board, document);
+        board->apply_settings(document);
         board->get_device()->commit_registers();
         board->get_device()->store_boarddefaults();
     } catch (const QString& text) {
@@ -241,6 +229,7 @@ void Application::device_connected(const std::string& interface, const std::stri
     if (!dev)
         return;
     auto* board = new EvUSBBoard(this, dev);
+    new BoardWindows(board);
     if (boards.add_board(board) < 0) {
         delete board;
         return;
