@@ -22,6 +22,7 @@
 #include "core/HexBytes.h"
 #include "ui/SettingsFileDialog.h"
 #include "ui/AboutDialog.h"
+#include "ui/PacketTestWindow.h"
 #include "ui/StepNotifySpinBox.h"
 #include "ui/TxPowerSpinBox.h"
 #include "ui_MainWindow.h"
@@ -87,6 +88,9 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     connect(ui->actionSimulateFile, &QAction::triggered, this, qOverload<>(&MainWindow::simulate_board));
     connect(ui->actionHandbook, &QAction::triggered, this, &MainWindow::assistant_requested);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::action_about);
+    QAction* packettest = ui->menuWindows->addAction(tr("Packet Test"));
+    packettest->setObjectName("actionPacketTest");
+    connect(packettest, &QAction::triggered, this, &MainWindow::open_packet_test);
     connect(ui->loadchipdefaults, &QPushButton::clicked, this, &MainWindow::click_loadchipdefaults);
     connect(ui->loadboarddefaults, &QPushButton::clicked, this, &MainWindow::click_loadboarddefaults);
     connect(ui->saveboarddefaults, &QPushButton::clicked, this, &MainWindow::click_saveboarddefaults);
@@ -496,6 +500,18 @@ void MainWindow::click_saveboarddefaults(bool)
 {
     if (KORVIK::USBDevice* dev = device())
         dev->store_boarddefaults();
+}
+
+void MainWindow::open_packet_test()
+{
+    // one window, kept while open; closing deletes it and so ends its test
+    if (!packet_test) {
+        packet_test = new PacketTestWindow(boardlist, this);
+        packet_test->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    packet_test->show();
+    packet_test->raise();
+    packet_test->activateWindow();
 }
 
 void MainWindow::action_about()

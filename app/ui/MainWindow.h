@@ -11,6 +11,7 @@
 
 class BoardList;
 class EvUSBBoard;
+class PacketTestWindow;
 class QAbstractSpinBox;
 class QCheckBox;
 class QComboBox;
@@ -148,6 +149,7 @@ public Q_SLOTS:
 
 private Q_SLOTS:
     void action_about();
+    void open_packet_test();
     void open_rc800_code_snippet_straight_window();
     void open_rc800_code_snippet_table_window();
     void open_rc800_code_snippet_bursttable_window();
@@ -185,6 +187,7 @@ private:
     QObject* application;
     Ui::MainWindow* ui;
     QPointer<EvUSBBoard> current_board;
+    QPointer<PacketTestWindow> packet_test;
     BoardList* boardlist = nullptr;
     bool updating = false;
     std::vector<Refresh> deferred_refreshes; // refreshes held back while updating
