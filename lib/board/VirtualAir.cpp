@@ -93,6 +93,7 @@ void VirtualAir::set_enabled(bool on)
         report_channels();
         cw_timer = main_context()->signal_timeout().connect(sigc::mem_fun(*this, &VirtualAir::on_cw_timer),
                                                             CW_REPORT_MS);
+        main_context()->wakeup();
     }
 }
 
@@ -239,24 +240,28 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
         // one entry per receiver, in send and then receiver order
         queue.emplace(Due(due, deliveries++), std::move(d));
     }
-    arm();
+    // a caller with its own loop learns of a new timeout only when woken:
+    // it asked for the poll handles before this send
+    if (arm())
+        main_context()->wakeup();
     return 0;
 }
 
-void VirtualAir::arm()
+bool VirtualAir::arm()
 {
     if (queue.empty()) {
         timer.disconnect();
-        return;
+        return false;
     }
     const int64_t due = queue.begin()->first.first;
     if (timer.connected() && timer_due <= due)
-        return;
+        return false;
     timer.disconnect();
     const int64_t wait = std::max<int64_t>(0, due - g_get_monotonic_time());
     timer_due = due;
     timer = main_context()->signal_timeout().connect(sigc::mem_fun(*this, &VirtualAir::on_timer),
                                                      unsigned((wait + 999) / 1000));
+    return true;
 }
 
 bool VirtualAir::on_timer()
@@ -300,9 +305,11 @@ void VirtualAir::transmit_cw_changed(SimBoard*)
         return;
     report_channels();
     if (any_cw()) {
-        if (!cw_timer.connected())
+        if (!cw_timer.connected()) {
             cw_timer = main_context()->signal_timeout().connect(
                 sigc::mem_fun(*this, &VirtualAir::on_cw_timer), CW_REPORT_MS);
+            main_context()->wakeup();
+        }
     } else {
         cw_timer.disconnect();
     }

@@ -66,7 +66,8 @@ private:
     };
     using Due = std::pair<int64_t, uint64_t>; // monotonic us, delivery number
 
-    void arm();
+    /// Schedules the timeout of the next delivery; true when a new one was attached.
+    bool arm();
     bool on_timer();
     void drop_all();
     void report_channels();

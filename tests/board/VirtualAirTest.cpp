@@ -3,6 +3,9 @@
 // what its description says.
 #include <gtest/gtest.h>
 
+#include <glib.h>
+#include <poll.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -259,6 +262,30 @@ TEST_F(VirtualAirTest, FrequencyOffsetFollowsCarriersAndCrystals)
     EXPECT_NEAR(offset_hz(), tx->get_model()->get_tx_carrierfrequency() - rx->get_model()->get_rx_carrierfrequency(),
                 unit);
     EXPECT_NEAR(offset_hz(), 5000, 100);
+}
+
+TEST_F(VirtualAirTest, SendWakesALoopWaitingOnTheContext)
+{
+    // a program's loop asked what to wait on before the send: nothing timed
+    main_context_dispatch_pending();
+    GMainContext* context = main_context()->gobj();
+    ASSERT_TRUE(g_main_context_acquire(context));
+    gint priority = 0, timeout = 0;
+    g_main_context_prepare(context, &priority);
+    GPollFD fds[16];
+    const gint n = g_main_context_query(context, G_MAXINT, &timeout, fds, 16);
+    g_main_context_release(context);
+    ASSERT_EQ(timeout, -1);
+    ASSERT_LE(n, 16);
+    std::vector<pollfd> wait;
+    for (gint i = 0; i < n; ++i)
+        wait.push_back({fds[i].fd, short(fds[i].events), 0});
+
+    std::vector<uint8_t> p(8, 0);
+    tx->send_packet(p.data(), 8, nullptr);
+    // woken at once, so it asks again and learns of the delivery's timeout
+    EXPECT_GT(::poll(wait.data(), wait.size(), 1000), 0);
+    ASSERT_TRUE(pump_until([&] { return !heard[rx.get()].empty(); }, 2000));
 }
 
 TEST_F(VirtualAirTest, ContinuousWaveRaisesRssiInOthersStatus)
