@@ -1,5 +1,6 @@
 #include "ui/PacketTestWindow.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QChart>
@@ -79,6 +80,7 @@ PacketTestWindow::PacketTestWindow(BoardList* list, QWidget* parent) : QWidget(p
     summary = new QLabel;
     summary->setObjectName("summary");
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summary->setWordWrap(true);
 
     chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
@@ -153,7 +155,9 @@ void PacketTestWindow::fill_boards()
             if (!b || b->is_removed() || !(b->get_device()->get_chipflags() & flag))
                 continue;
             const QString iface = QString::fromStdString(b->get_device()->get_interface());
-            box->addItem(QString("%1 (%2)").arg(QString::fromStdString(b->get_device()->get_display_name()), iface),
+            box->addItem(QString("%1 (%2, %3)")
+                             .arg(QString::fromStdString(b->get_device()->get_display_name()), iface,
+                                  QString::fromStdString(b->get_device()->get_chip_name())),
                          iface);
         }
         const int keep = box->findData(current);
@@ -236,9 +240,9 @@ void PacketTestWindow::received(const PacketRecord& r)
     ++received_count;
     if (r.rssi != -32768)
         rssi_series->append(r.sequence, r.rssi);
-    const double sent = test ? double(test->sent()) : 0;
-    if (sent > 0)
-        per_series->append(r.sequence, 100.0 * (sent - received_count) / sent);
+    // packets arrive in order: every earlier one not here by now is lost
+    const double upto = r.sequence + 1.0;
+    per_series->append(r.sequence, 100.0 * (upto - received_count) / upto);
 }
 
 void PacketTestWindow::board_leaving(EvUSBBoard* board)
@@ -266,6 +270,9 @@ void PacketTestWindow::end_test(const QString& message)
         test->stop();
         finished_log = test->log();
         test.reset();
+        const PacketTestSummary s = finished_log->summary();
+        if (s.sent)
+            per_series->append(s.sent - 1, 100.0 * s.per);
     }
     show_summary();
     update_buttons();
@@ -299,8 +306,14 @@ void PacketTestWindow::show_summary()
                     .arg(s.rssi_stddev, 0, 'f', 1);
     if (!std::isnan(s.offset_mean))
         text += tr(", offset %1 kHz").arg(s.offset_mean / 1000, 0, 'f', 2);
-    if (!s.lost_ranges.empty())
-        text += tr("\nLost: %1").arg(QString::fromStdString(format_ranges(s.lost_ranges)));
+    if (!s.lost_ranges.empty()) {
+        // the full list is in the CSV; a window line holds the first few
+        const size_t shown = std::min<size_t>(s.lost_ranges.size(), 12);
+        QString ranges = QString::fromStdString(format_ranges({s.lost_ranges.begin(), s.lost_ranges.begin() + long(shown)}));
+        if (shown < s.lost_ranges.size())
+            ranges += QStringLiteral(", ...");
+        text += tr("\nLost: %1").arg(ranges);
+    }
     summary->setText(text);
 }
 
