@@ -7,8 +7,6 @@
 #include <map>
 #include <stdexcept>
 
-#include "board/EvUSBBoard.h"
-
 namespace KORVIK {
 
 Register::Register(const std::string& name_, uint16_t chipaddr_, uint16_t operatingaddr_,
@@ -19,7 +17,7 @@ Register::Register(const std::string& name_, uint16_t chipaddr_, uint16_t operat
 {
 }
 
-GreyfinModel::GreyfinModel(EvUSBBoard* board_) : board(board_) {}
+GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_) {}
 
 GreyfinModel::~GreyfinModel() = default;
 

@@ -3,16 +3,15 @@
 #include <cstring>
 #include <iostream>
 
-#include "api/Library.h"
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
 
 namespace KORVIK {
 
-WindowsEvUSBBoard::WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> a, const std::string& interface,
+WindowsEvUSBBoard::WindowsEvUSBBoard(BoardRegistry* registry, std::unique_ptr<Adapter> a, const std::string& interface,
                                      const std::string& serial, const std::string& display_name,
                                      const std::string& mac, const std::string& chip)
-    : EvUSBNetBoard(library, serial, interface, display_name, mac), adapter(std::move(a))
+    : EvUSBNetBoard(registry, serial, interface, display_name, mac), adapter(std::move(a))
 {
     // the base parsed the same string into ethernet_mac
     std::memcpy(adapter_mac, ethernet_mac, 6);
@@ -21,7 +20,7 @@ WindowsEvUSBBoard::WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> 
             sigc::mem_fun(*this, &WindowsEvUSBBoard::slot_device_read), adapter->get_fd(),
             Glib::IO_IN | Glib::IO_HUP | Glib::IO_ERR);
     try {
-        create_chip_model(this, chip);
+        attach_chip_model(chip);
         read_boardnv();
         load_chipoperating();
     } catch (...) {
@@ -50,7 +49,7 @@ bool WindowsEvUSBBoard::slot_device_read(Glib::IOCondition)
     return true;
 }
 
-void WindowsEvUSBBoard::read_frames(bool drain)
+void WindowsEvUSBBoard::read_frames(bool drain, bool quiet)
 {
     BusyGuard guard(this);
     unsigned frames = 0;
@@ -76,7 +75,7 @@ void WindowsEvUSBBoard::read_frames(bool drain)
             continue;
         }
         if (r == 0) {
-            if (frames == 0)
+            if (frames == 0 && !quiet)
                 std::cerr << "WindowsEvUSBBoard::slot_device_read: pcap_next_ex() TimeOut" << std::endl;
             break;
         }
@@ -167,6 +166,11 @@ bool WindowsEvUSBBoard::is_net_up()
 bool WindowsEvUSBBoard::is_input_closed()
 {
     return !adapter;
+}
+
+void WindowsEvUSBBoard::take_waiting_input()
+{
+    read_frames(true, true);
 }
 
 unsigned WindowsEvUSBBoard::get_max_payload() const
