@@ -491,9 +491,9 @@ TEST_F(PublicInterface, PacketsTravelBetweenEmulatedBoards)
             at_a.push_back({Bytes(d, d + n), rssi, offset});
         })));
 
-    // a BPQ frame arrives as the same frame; one of 64 - 2 data bytes is
-    // padded on its way to the board, and the padding stays there
-    for (unsigned len : {3u, 62u}) {
+    // a BPQ frame arrives as the same frame; one of 68 data bytes (70 in all)
+    // gets a padding byte on its way to the board, which stays there
+    for (unsigned len : {3u, 68u}) {
         Bytes data(len);
         for (unsigned i = 0; i < len; ++i)
             data[i] = uint8_t(i * 7 + 1);
