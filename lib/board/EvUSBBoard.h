@@ -7,6 +7,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include <korvik/ChangeList.h>
 #include <korvik/USBDeviceStatus.h>
 
 #include "board/BoardRegistry.h"
@@ -127,22 +128,10 @@ public:
     sigc::signal<void(const USBDeviceStatus&)> signal_status;
     sigc::signal<void(const uint8_t*, unsigned, const uint8_t*, int16_t, int32_t)> signal_receive;
     sigc::signal<void(const uint8_t*, unsigned, const uint8_t*)> signal_transmit;
-    sigc::signal<void()> signal_changed_nv_ethmac;
-    sigc::signal<void()> signal_changed_nv_radio_ethmac;
-    sigc::signal<void()> signal_changed_nv_serial;
-    sigc::signal<void()> signal_changed_chacc_channelaccessmode;
-    sigc::signal<void()> signal_changed_chacc_ppersistence;
-    sigc::signal<void()> signal_changed_chacc_slottime;
-    sigc::signal<void()> signal_changed_chacc_rssithreshold;
-    sigc::signal<void()> signal_changed_chacc_bgndthreshold;
-    sigc::signal<void()> signal_changed_chacc_preamble;
-    sigc::signal<void()> signal_changed_chacc_addrmatch1;
-    sigc::signal<void()> signal_changed_chacc_addrmatch2;
-    sigc::signal<void()> signal_changed_chacc_addrlength;
-    sigc::signal<void()> signal_changed_chacc_addr1;
-    sigc::signal<void()> signal_changed_chacc_addr2;
-    sigc::signal<void()> signal_changed_transmit_cw;
-    sigc::signal<void()> signal_changed_packetcounters;
+    // one signal_changed_<name> per entry of the board list
+#define KORVIK_BOARD_SIGNAL(name) sigc::signal<void()> signal_changed_##name;
+    KORVIK_BOARD_CHANGES(KORVIK_BOARD_SIGNAL)
+#undef KORVIK_BOARD_SIGNAL
 
 protected:
     /// Gives the board the register model of `chip` (see find_chip_model;
