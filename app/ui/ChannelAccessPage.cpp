@@ -7,37 +7,37 @@
 
 #include "core/HexBytes.h"
 #include "ui/FieldBindings.h"
-#include "ui_MainWindow.h"
+#include "ui/PageForms.h"
 
 unsigned char ChannelAccessPage::preamble_bytes(int bits)
 {
     return static_cast<unsigned char>(bits < 0 ? 0 : std::min(255, (bits + 7) / 8));
 }
 
-ChannelAccessPage::ChannelAccessPage(Ui::MainWindow* ui_, FieldBindings& bindings, QObject* parent)
+ChannelAccessPage::ChannelAccessPage(PageForms* ui_, FieldBindings& bindings, QObject* parent)
     : QObject(parent), ui(ui_)
 {
     using D = KORVIK::USBDevice;
     using V = QVariant;
     auto* u = ui;
-    auto preamble_ms = [u](D& d) { u->chacc_preamble_ms->setText(tr("%1 ms").arg(d.get_chacc_preamble_sec() * 1000.0, 0, 'f', 1)); };
+    auto preamble_ms = [u](D& d) { u->chacc.chacc_preamble_ms->setText(tr("%1 ms").arg(d.get_chacc_preamble_sec() * 1000.0, 0, 'f', 1)); };
     const std::vector<FieldBinding> table = {
-        {u->chacc_channelacc, tr("Channel access"), QString(), [](D& d) { return V(d.get_chacc_channelaccessmode()); },
+        {u->chacc.chacc_channelacc, tr("Channel access"), QString(), [](D& d) { return V(d.get_chacc_channelaccessmode()); },
          [](D& d, const V& v) { d.set_chacc_channelaccessmode(v.toInt()); return true; }, false,
          {&EvUSBBoard::changed_chacc_channelaccessmode}, {}, {}},
-        {u->chacc_ppersist, tr("p-persistence"), QString(), [](D& d) { return V(d.get_chacc_ppersistence()); },
+        {u->chacc.chacc_ppersist, tr("p-persistence"), QString(), [](D& d) { return V(d.get_chacc_ppersistence()); },
          [](D& d, const V& v) { d.set_chacc_ppersistence(v.toDouble()); return true; }, false,
          {&EvUSBBoard::changed_chacc_ppersistence}, {}, {}},
-        {u->chacc_slottime, tr("Slot time"), tr("ms"), [](D& d) { return V(int(d.get_chacc_slottime() * 1000.0 + 0.5)); },
+        {u->chacc.chacc_slottime, tr("Slot time"), tr("ms"), [](D& d) { return V(int(d.get_chacc_slottime() * 1000.0 + 0.5)); },
          [](D& d, const V& v) { d.set_chacc_slottime(v.toInt() * 0.001); return true; }, false,
          {&EvUSBBoard::changed_chacc_slottime}, {}, {}},
-        {u->chacc_rssithreshold, tr("RSSI threshold"), tr("dBm"), [](D& d) { return V(d.get_chacc_rssithreshold()); },
+        {u->chacc.chacc_rssithreshold, tr("RSSI threshold"), tr("dBm"), [](D& d) { return V(d.get_chacc_rssithreshold()); },
          [](D& d, const V& v) { d.set_chacc_rssithreshold(v.toDouble()); return true; }, false,
          {&EvUSBBoard::changed_chacc_rssithreshold}, {}, {}},
-        {u->chacc_bgndthreshold, tr("Background threshold"), tr("dB"), [](D& d) { return V(d.get_chacc_bgndthreshold()); },
+        {u->chacc.chacc_bgndthreshold, tr("Background threshold"), tr("dB"), [](D& d) { return V(d.get_chacc_bgndthreshold()); },
          [](D& d, const V& v) { d.set_chacc_bgndthreshold(v.toDouble()); return true; }, false,
          {&EvUSBBoard::changed_chacc_bgndthreshold}, {}, {}},
-        {u->chacc_preamble, tr("Preamble"), tr("bits"), [](D& d) { return V(int(d.get_chacc_preamble() * 8)); },
+        {u->chacc.chacc_preamble, tr("Preamble"), tr("bits"), [](D& d) { return V(int(d.get_chacc_preamble() * 8)); },
          [](D& d, const V& v) { d.set_chacc_preamble(preamble_bytes(v.toInt())); return true; }, false,
          {&EvUSBBoard::changed_chacc_preamble, &EvUSBBoard::changed_tx_bitrate}, {}, preamble_ms},
     };
@@ -47,14 +47,14 @@ ChannelAccessPage::ChannelAccessPage(Ui::MainWindow* ui_, FieldBindings& binding
 
 void ChannelAccessPage::set_device(KORVIK::USBDevice* dev)
 {
-    ui->chacc_channelacc->clear();
+    ui->chacc.chacc_channelacc->clear();
     if (!dev)
         return;
     for (const std::string& item : dev->get_chacc_supported_channelaccessmodes())
-        ui->chacc_channelacc->addItem(QString::fromStdString(item));
+        ui->chacc.chacc_channelacc->addItem(QString::fromStdString(item));
 }
 
-DevicePage::DevicePage(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject* parent)
+DevicePage::DevicePage(PageForms* ui_, FieldBindings& bindings_, QObject* parent)
     : QObject(parent), ui(ui_), bindings(bindings_)
 {
     using D = KORVIK::USBDevice;
@@ -73,7 +73,7 @@ DevicePage::DevicePage(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject* p
                             false, {signal}, {}, {}};
     };
     const std::vector<FieldBinding> table = {
-        {ui->device_usbserial, tr("Serial"), QString(), [](D& d) { return V(QString::fromStdString(d.get_nv_serial())); },
+        {ui->device.device_usbserial, tr("Serial"), QString(), [](D& d) { return V(QString::fromStdString(d.get_nv_serial())); },
          [](D& d, const V& v) {
              if (v.toString().size() < 7)
                  return false;
@@ -81,21 +81,21 @@ DevicePage::DevicePage(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject* p
              return true;
          },
          false, {&EvUSBBoard::changed_nv_serial}, {}, {}},
-        mac(ui->device_interfacemac, tr("Interface MAC"), &D::get_nv_ethernet_mac, &D::set_nv_ethmac, &EvUSBBoard::changed_nv_ethmac),
-        mac(ui->device_radiomac, tr("Radio MAC"), &D::get_nv_radio_ethernet_mac, &D::set_nv_radio_ethmac,
+        mac(ui->device.device_interfacemac, tr("Interface MAC"), &D::get_nv_ethernet_mac, &D::set_nv_ethmac, &EvUSBBoard::changed_nv_ethmac),
+        mac(ui->device.device_radiomac, tr("Radio MAC"), &D::get_nv_radio_ethernet_mac, &D::set_nv_radio_ethmac,
             &EvUSBBoard::changed_nv_radio_ethmac),
     };
     for (const FieldBinding& b : table)
         bindings.add(b);
-    connect(ui->device_generateinterfacemac, &QPushButton::clicked, this, [this]() { generate_macs(true, false); });
-    connect(ui->device_generateradiomac, &QPushButton::clicked, this, [this]() { generate_macs(false, true); });
-    connect(ui->device_generatemacs, &QPushButton::clicked, this, [this]() { generate_macs(true, true); });
+    connect(ui->device.device_generateinterfacemac, &QPushButton::clicked, this, [this]() { generate_macs(true, false); });
+    connect(ui->device.device_generateradiomac, &QPushButton::clicked, this, [this]() { generate_macs(false, true); });
+    connect(ui->device.device_generatemacs, &QPushButton::clicked, this, [this]() { generate_macs(true, true); });
 }
 
 void DevicePage::generate_macs(bool interface_mac, bool radio_mac)
 {
     KORVIK::USBDevice* dev = bindings.device();
-    const QString serial = ui->device_usbserial->text();
+    const QString serial = ui->device.device_usbserial->text();
     if (!dev || serial.size() > 7)
         return;
     bool ok = false;

@@ -8,7 +8,7 @@
 #include "core/HexBytes.h"
 #include "ui/FieldBindings.h"
 #include "ui/Silently.h"
-#include "ui_MainWindow.h"
+#include "ui/PageForms.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ bool parse_hex_field(const QString& text, unsigned int& value)
     return ok && !digits.isEmpty();
 }
 
-FramingPage::FramingPage(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject* parent)
+FramingPage::FramingPage(PageForms* ui_, FieldBindings& bindings_, QObject* parent)
     : QObject(parent), ui(ui_), bindings(bindings_)
 {
     using D = KORVIK::USBDevice;
@@ -62,50 +62,50 @@ FramingPage::FramingPage(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject*
         };
     };
     const std::vector<FieldBinding> table = {
-        {u->framing_mode, tr("Framing mode"), QString(), [](D& d) { return V(d.get_framingmode()); },
+        {u->framing.framing_mode, tr("Framing mode"), QString(), [](D& d) { return V(d.get_framingmode()); },
          [](D& d, const V& v) { d.set_framingmode(v.toInt()); return true; }, true, {&EvUSBBoard::changed_framingmode},
          {}, [this](D& d) { update_mode_controls(d); }},
-        encoding(u->framing_invert, tr("Invert"), &D::get_enc_invert, &D::set_enc_invert, &EvUSBBoard::changed_enc_invert),
-        encoding(u->framing_diff, tr("Differential encoding"), &D::get_enc_diff, &D::set_enc_diff, &EvUSBBoard::changed_enc_diff),
-        encoding(u->framing_scrambler, tr("Scrambler"), &D::get_enc_scrambler, &D::set_enc_scrambler,
+        encoding(u->framing.framing_invert, tr("Invert"), &D::get_enc_invert, &D::set_enc_invert, &EvUSBBoard::changed_enc_invert),
+        encoding(u->framing.framing_diff, tr("Differential encoding"), &D::get_enc_diff, &D::set_enc_diff, &EvUSBBoard::changed_enc_diff),
+        encoding(u->framing.framing_scrambler, tr("Scrambler"), &D::get_enc_scrambler, &D::set_enc_scrambler,
                  &EvUSBBoard::changed_enc_scrambler),
-        encoding(u->framing_manchester, tr("Manchester encoding"), &D::get_enc_manchester, &D::set_enc_manchester,
+        encoding(u->framing.framing_manchester, tr("Manchester encoding"), &D::get_enc_manchester, &D::set_enc_manchester,
                  &EvUSBBoard::changed_enc_manchester),
-        {u->framing_crcmode, tr("CRC mode"), QString(), [](D& d) { return V(d.get_crcmode()); },
+        {u->framing.framing_crcmode, tr("CRC mode"), QString(), [](D& d) { return V(d.get_crcmode()); },
          [](D& d, const V& v) { d.set_crcmode(v.toInt()); return true; }, true, {&EvUSBBoard::changed_crcmode}, {}, {}},
-        {u->framing_crcinit, tr("CRC init"), QString(), [](D& d) { return V(hex_padded(d.get_crcinit(), 8)); },
+        {u->framing.framing_crcinit, tr("CRC init"), QString(), [](D& d) { return V(hex_padded(d.get_crcinit(), 8)); },
          hex_text("valchanged_framing_crcinit", &D::set_crcinit), true,
          {&EvUSBBoard::changed_crcinit}, {}, {}},
-        {u->framing_preamblelength, tr("Sync word length"), tr("bits"), [](D& d) { return V(int(d.get_preamble_length())); },
+        {u->framing.framing_preamblelength, tr("Sync word length"), tr("bits"), [](D& d) { return V(int(d.get_preamble_length())); },
          [](D& d, const V& v) { d.set_preamble_length(unsigned(std::max(0, v.toInt()))); return true; }, true,
-         {&EvUSBBoard::changed_preamble_length}, {u->framing_preamblepattern}, {}},
-        {u->framing_preamblepattern, tr("Sync word"), QString(),
+         {&EvUSBBoard::changed_preamble_length}, {u->framing.framing_preamblepattern}, {}},
+        {u->framing.framing_preamblepattern, tr("Sync word"), QString(),
          [u](D& d) {
              // as many digits as the length needs, shown through the mask
              const int n = int((d.get_preamble_length() + 3) / 4);
-             set_silently_mask(u->framing_preamblepattern, QString(n, QLatin1Char('h')) + QStringLiteral(";_"));
+             set_silently_mask(u->framing.framing_preamblepattern, QString(n, QLatin1Char('h')) + QStringLiteral(";_"));
              return V(hex_padded(d.get_preamble(), n));
          },
          hex_text("valchanged_framing_preamblepattern", &D::set_preamble), true,
          {&EvUSBBoard::changed_preamble, &EvUSBBoard::changed_preamble_length}, {}, {}},
-        {u->framing_addresslength, tr("Address length"), tr("bytes"), [](D& d) { return V(int(std::min(6u, d.get_chacc_addrlength()))); },
+        {u->device.framing_addresslength, tr("Address length"), tr("bytes"), [](D& d) { return V(int(std::min(6u, d.get_chacc_addrlength()))); },
          [](D& d, const V& v) { d.set_chacc_addrlength(static_cast<unsigned char>(std::clamp(v.toInt(), 0, 6))); return true; },
-         false, {&EvUSBBoard::changed_chacc_addrlength}, {u->framing_address1, u->framing_address2},
+         false, {&EvUSBBoard::changed_chacc_addrlength}, {u->device.framing_address1, u->device.framing_address2},
          [u](D& d) {
              QStringList groups;
              for (unsigned int i = 0; i < std::min(6u, d.get_chacc_addrlength()); ++i)
                  groups << QStringLiteral("HH");
              const QString mask = groups.join(QLatin1Char(':')) + QStringLiteral(";_");
-             set_silently_mask(u->framing_address1, mask);
-             set_silently_mask(u->framing_address2, mask);
+             set_silently_mask(u->device.framing_address1, mask);
+             set_silently_mask(u->device.framing_address2, mask);
          }},
-        {u->framing_addressmatch1, tr("Address match 1"), QString(), [](D& d) { return V(d.get_chacc_addrmatch1()); },
+        {u->device.framing_addressmatch1, tr("Address match 1"), QString(), [](D& d) { return V(d.get_chacc_addrmatch1()); },
          [](D& d, const V& v) { d.set_chacc_addrmatch1(v.toBool()); return true; }, false,
          {&EvUSBBoard::changed_chacc_addrmatch1}, {}, [this](D& d) { update_addressmatch(d); }},
-        {u->framing_addressmatch2, tr("Address match 2"), QString(), [](D& d) { return V(d.get_chacc_addrmatch2()); },
+        {u->device.framing_addressmatch2, tr("Address match 2"), QString(), [](D& d) { return V(d.get_chacc_addrmatch2()); },
          [](D& d, const V& v) { d.set_chacc_addrmatch2(v.toBool()); return true; }, false,
          {&EvUSBBoard::changed_chacc_addrmatch2}, {}, [this](D& d) { update_addressmatch(d); }},
-        {u->framing_address1, tr("Address 1"), QString(), [](D& d) { return V(address_text(d, false)); },
+        {u->device.framing_address1, tr("Address 1"), QString(), [](D& d) { return V(address_text(d, false)); },
          [](D& d, const V& v) {
              unsigned char mac[6];
              parse_hex_bytes(v.toString(), mac, 6);
@@ -113,7 +113,7 @@ FramingPage::FramingPage(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject*
              return true;
          },
          false, {&EvUSBBoard::changed_chacc_addr1, &EvUSBBoard::changed_chacc_addrlength}, {}, {}},
-        {u->framing_address2, tr("Address 2"), QString(), [](D& d) { return V(address_text(d, true)); },
+        {u->device.framing_address2, tr("Address 2"), QString(), [](D& d) { return V(address_text(d, true)); },
          [](D& d, const V& v) {
              unsigned char mac[6];
              parse_hex_bytes(v.toString(), mac, 6);
@@ -134,29 +134,29 @@ FramingPage::FramingPage(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject*
             d->set_chacc_addrlength(6);
         }
     };
-    connect(ui->framing_address1radiomac, &QPushButton::clicked, this, [radio_mac]() { radio_mac(false); });
-    connect(ui->framing_address2radiomac, &QPushButton::clicked, this, [radio_mac]() { radio_mac(true); });
+    connect(ui->device.framing_address1radiomac, &QPushButton::clicked, this, [radio_mac]() { radio_mac(false); });
+    connect(ui->device.framing_address2radiomac, &QPushButton::clicked, this, [radio_mac]() { radio_mac(true); });
 }
 
 void FramingPage::set_device(KORVIK::USBDevice* dev)
 {
-    for (QComboBox* c : {ui->framing_mode, ui->framing_crcmode})
+    for (QComboBox* c : {ui->framing.framing_mode, ui->framing.framing_crcmode})
         c->clear();
     if (!dev) {
         update_warning(nullptr);
         return;
     }
     for (const std::string& item : dev->get_supported_framingmodes())
-        ui->framing_mode->addItem(QString::fromStdString(item));
+        ui->framing.framing_mode->addItem(QString::fromStdString(item));
     for (const std::string& item : dev->get_supported_crcmodes())
-        ui->framing_crcmode->addItem(QString::fromStdString(item));
+        ui->framing.framing_crcmode->addItem(QString::fromStdString(item));
 }
 
 void FramingPage::update_warning(KORVIK::USBDevice* dev)
 {
     const bool show = dev && dev->is_framingmode_hdlc_fec() && !dev->get_chacc_addrmatch1() && !dev->get_chacc_addrmatch2();
-    set_silently_visible(ui->framing_messageicon, show);
-    set_silently_visible(ui->framing_messagetext, show);
+    set_silently_visible(ui->framing.framing_messageicon, show);
+    set_silently_visible(ui->framing.framing_messagetext, show);
 }
 
 void FramingPage::update_mode_controls(KORVIK::USBDevice& d)
@@ -164,22 +164,22 @@ void FramingPage::update_mode_controls(KORVIK::USBDevice& d)
     update_warning(&d);
     const bool hdlc = d.is_framingmode_hdlc();
     const bool rawmatch = d.is_framingmode_rawpreamblematch();
-    set_silently_enabled(ui->framing_crcmode, hdlc);
-    set_silently_enabled(ui->framing_crcinit, hdlc);
-    set_silently_enabled(ui->framing_preamblelength, rawmatch);
-    set_silently_enabled(ui->framing_preamblepattern, rawmatch);
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->framing_crclabel, ui->framing_crcmode, ui->framing_crcinit})
+    set_silently_enabled(ui->framing.framing_crcmode, hdlc);
+    set_silently_enabled(ui->framing.framing_crcinit, hdlc);
+    set_silently_enabled(ui->framing.framing_preamblelength, rawmatch);
+    set_silently_enabled(ui->framing.framing_preamblepattern, rawmatch);
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->framing.framing_crclabel, ui->framing.framing_crcmode, ui->framing.framing_crcinit})
         set_silently_visible(w, hdlc);
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->framing_preamblelabel, ui->framing_preamblelength,
-                                                      ui->framing_preamblepattern})
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->framing.framing_preamblelabel, ui->framing.framing_preamblelength,
+                                                      ui->framing.framing_preamblepattern})
         set_silently_visible(w, rawmatch);
     // FEC framing fixes the encoding; otherwise only what the chip supports is offered
     const bool fec = d.is_framingmode_hdlc_fec();
     const unsigned int enc = d.get_supported_encodingmodes();
-    set_silently_enabled(ui->framing_invert, !fec && (enc & 1));
-    set_silently_enabled(ui->framing_diff, !fec && (enc & 2));
-    set_silently_enabled(ui->framing_scrambler, !fec && (enc & 4));
-    set_silently_enabled(ui->framing_manchester, !fec && (enc & 8));
+    set_silently_enabled(ui->framing.framing_invert, !fec && (enc & 1));
+    set_silently_enabled(ui->framing.framing_diff, !fec && (enc & 2));
+    set_silently_enabled(ui->framing.framing_scrambler, !fec && (enc & 4));
+    set_silently_enabled(ui->framing.framing_manchester, !fec && (enc & 8));
     update_addressmatch(d);
 }
 
@@ -189,11 +189,11 @@ void FramingPage::update_addressmatch(KORVIK::USBDevice& d)
     const bool hdlc = d.is_framingmode_hdlc();
     const bool m1 = d.get_chacc_addrmatch1();
     const bool m2 = d.get_chacc_addrmatch2();
-    set_silently_enabled(ui->framing_addresslength, hdlc);
-    set_silently_enabled(ui->framing_addressmatch1, hdlc);
-    set_silently_enabled(ui->framing_addressmatch2, hdlc);
-    set_silently_enabled(ui->framing_address1, hdlc && m1);
-    set_silently_enabled(ui->framing_address1radiomac, hdlc && m1);
-    set_silently_enabled(ui->framing_address2, hdlc && m2);
-    set_silently_enabled(ui->framing_address2radiomac, hdlc && m2);
+    set_silently_enabled(ui->device.framing_addresslength, hdlc);
+    set_silently_enabled(ui->device.framing_addressmatch1, hdlc);
+    set_silently_enabled(ui->device.framing_addressmatch2, hdlc);
+    set_silently_enabled(ui->device.framing_address1, hdlc && m1);
+    set_silently_enabled(ui->device.framing_address1radiomac, hdlc && m1);
+    set_silently_enabled(ui->device.framing_address2, hdlc && m2);
+    set_silently_enabled(ui->device.framing_address2radiomac, hdlc && m2);
 }

@@ -7,16 +7,14 @@ class FieldBindings;
 namespace KORVIK {
 class USBDevice;
 }
-namespace Ui {
-class MainWindow;
-}
+struct PageForms;
 
 // The "Framing" page: framing mode, encoding, CRC, sync word, and the
 // address matching of the channel access that HDLC framing uses.
 class FramingPage : public QObject {
     Q_OBJECT
 public:
-    FramingPage(Ui::MainWindow* ui, FieldBindings& bindings, QObject* parent = nullptr);
+    FramingPage(PageForms* ui, FieldBindings& bindings, QObject* parent = nullptr);
 
     void set_device(KORVIK::USBDevice* device);
     // The warning about FEC framing without address matching.
@@ -26,7 +24,7 @@ private:
     void update_mode_controls(KORVIK::USBDevice& device);
     void update_addressmatch(KORVIK::USBDevice& device);
 
-    Ui::MainWindow* ui;
+    PageForms* ui;
     FieldBindings& bindings;
 };
 

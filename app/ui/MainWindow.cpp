@@ -24,6 +24,7 @@
 #include "ui/Confirm.h"
 #include "ui/FieldBindings.h"
 #include "ui/FramingPage.h"
+#include "ui/PageForms.h"
 #include "ui/ProgramSettings.h"
 #include "ui/RadioPage.h"
 #include "ui/RegisterPages.h"
@@ -34,12 +35,22 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     : QMainWindow(parent), application(application_), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    forms = new PageForms(ui->edittabs);
+    // Radio and Framing lead; Channel Access and Device are shown on request
+    ui->edittabs->insertTab(0, forms->radio_page, forms->radio_page->windowTitle());
+    ui->edittabs->insertTab(1, forms->framing_page, forms->framing_page->windowTitle());
+    ui->edittabs->setCurrentIndex(0);
+    for (QWidget* page : {forms->chacc_page, forms->device_page}) {
+        advanced_pages.emplace_back(page, page->windowTitle());
+        page->setEnabled(false);
+        page->hide();
+    }
     bindings = new FieldBindings(this);
     // table order is refresh order: identity, channel access, radio, framing
-    device_page = new DevicePage(ui, *bindings, this);
-    chacc_page = new ChannelAccessPage(ui, *bindings, this);
-    radio_page = new RadioPage(ui, *bindings, this);
-    framing_page = new FramingPage(ui, *bindings, this);
+    device_page = new DevicePage(forms, *bindings, this);
+    chacc_page = new ChannelAccessPage(forms, *bindings, this);
+    radio_page = new RadioPage(forms, *bindings, this);
+    framing_page = new FramingPage(forms, *bindings, this);
     register_pages = new RegisterPages(ui, *bindings, this);
     undo_group = new QUndoGroup(this);
     connect(bindings, &FieldBindings::status_message, this, [this](const QString& text) { statusBar()->showMessage(text, 15000); });
@@ -54,9 +65,9 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     // the CRC and sync word rows come and go with the framing mode; keep the
     // caption column as wide as its widest caption so the mode box stays put
     int caption_width = 0;
-    for (QWidget* caption : std::initializer_list<QWidget*>{ui->framing_modelabel, ui->framing_crclabel, ui->framing_preamblelabel})
+    for (QWidget* caption : std::initializer_list<QWidget*>{forms->framing.framing_modelabel, forms->framing.framing_crclabel, forms->framing.framing_preamblelabel})
         caption_width = std::max(caption_width, caption->sizeHint().width());
-    ui->framingparamslayout->setColumnMinimumWidth(0, caption_width);
+    forms->framing.framingparamslayout->setColumnMinimumWidth(0, caption_width);
     ui->splitter->setStretchFactor(1, 1);
     ui->splitter->setSizes({335, 600});
 
@@ -72,15 +83,6 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     connect(ui->loadboarddefaults, &QPushButton::clicked, this, &MainWindow::click_loadboarddefaults);
     connect(ui->saveboarddefaults, &QPushButton::clicked, this, &MainWindow::click_saveboarddefaults);
     build_menus();
-
-    // the channel-access and device pages stay built and bound, shown on request
-    for (int page : {3, 2}) {
-        QWidget* w = ui->edittabs->widget(page);
-        advanced_pages.insert(advanced_pages.begin(), {w, ui->edittabs->tabText(page)});
-        w->setEnabled(false);
-        w->hide();
-        ui->edittabs->removeTab(page);
-    }
 
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose);
@@ -98,6 +100,8 @@ MainWindow::~MainWindow()
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w != this && w->isVisible())
             w->close();
+    // the pages not shown are no tab's, but still the tab widget's children
+    delete forms;
     delete ui;
 }
 
@@ -420,17 +424,17 @@ void MainWindow::click_saveboarddefaults(bool)
 
 void MainWindow::valchanged_framing_crcinit(QString text)
 {
-    bindings->write(ui->framing_crcinit, text);
+    bindings->write(forms->framing.framing_crcinit, text);
 }
 
 void MainWindow::valchanged_chacc_preamble(int bits)
 {
-    bindings->write(ui->chacc_preamble, bits);
+    bindings->write(forms->chacc.chacc_preamble, bits);
 }
 
 void MainWindow::changed_chacc_preamble()
 {
-    bindings->refresh(ui->chacc_preamble, true);
+    bindings->refresh(forms->chacc.chacc_preamble, true);
 }
 
 void MainWindow::action_about()

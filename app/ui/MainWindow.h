@@ -14,6 +14,7 @@ class DevicePage;
 class EvUSBBoard;
 class FieldBindings;
 class FramingPage;
+struct PageForms;
 class QAction;
 class QLabel;
 class QMenu;
@@ -99,6 +100,7 @@ private:
 
     QObject* application;
     Ui::MainWindow* ui;
+    PageForms* forms;
     QPointer<EvUSBBoard> current_board;
     BoardList* boardlist = nullptr;
     FieldBindings* bindings;

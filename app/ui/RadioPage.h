@@ -7,16 +7,14 @@ class FieldBindings;
 namespace KORVIK {
 class USBDevice;
 }
-namespace Ui {
-class MainWindow;
-}
+struct PageForms;
 
 // The "Radio" page: carriers, modulations and factors, bandwidth and
 // deviation, bitrates, bit-timing recovery, power, crystal and IF.
 class RadioPage : public QObject {
     Q_OBJECT
 public:
-    RadioPage(Ui::MainWindow* ui, FieldBindings& bindings, QObject* parent = nullptr);
+    RadioPage(PageForms* ui, FieldBindings& bindings, QObject* parent = nullptr);
 
     // Lists and enabling for the selected board's chip.
     void set_device(KORVIK::USBDevice* device);
@@ -29,6 +27,6 @@ public:
     void copy_rx_to_tx();
 
 private:
-    Ui::MainWindow* ui;
+    PageForms* ui;
     FieldBindings& bindings;
 };
