@@ -59,16 +59,16 @@ public:
     virtual bool is_net_up();
     virtual int get_report11() = 0;
     virtual void set_report10(bool a, bool b) = 0;
-    virtual void evusb_write(uint16_t address, uint8_t value) = 0;
-    virtual uint16_t evusb_read16(uint16_t address) = 0;
+    void evusb_write(uint16_t address, uint8_t value) override = 0;
+    uint16_t evusb_read16(uint16_t address) override = 0;
     virtual void set_flashctl(uint8_t v) = 0;
     virtual int get_flashctl() = 0;
     virtual void set_flashaddr(uint8_t a) = 0;
     virtual int get_flashaddr() = 0;
     virtual void set_flashdata(uint16_t w) = 0;
     virtual int get_flashdata() = 0;
-    virtual void evusb_set_ethstate(uint8_t state) = 0;
-    virtual int evusb_get_ethstate() = 0;
+    void evusb_set_ethstate(uint8_t state) override = 0;
+    int evusb_get_ethstate() override = 0;
     virtual void set_chacc(const uint8_t block[9], const uint8_t addresses[12]) = 0;
     virtual void get_chacc(uint8_t block[9], uint8_t addresses[12]) = 0;
     virtual std::list<std::string> get_chacc_supported_channelaccessmodes();
@@ -160,6 +160,9 @@ protected:
     /// layout, the net board the second.
     virtual void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]);
     virtual void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// The flash words of load_nv, each address checked (throws
+    /// std::runtime_error "EvUSBBoard::load_nv flash address error").
+    virtual void read_nv_words(uint8_t buffer[NV_SECTOR_SIZE]);
     /// Offsets of crystal frequency, tolerance, channel-access block and NV area.
     using NvLayout = KORVIK::NvLayout;
     virtual NvLayout nv_layout() const;
