@@ -9,6 +9,7 @@
 #include "board/NvSector.h"
 #include "board/Protocol.h"
 #include "model/GreyfinModel.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -58,7 +59,7 @@ void EvUSBNetBoard::unreference()
     // the last reference went while this board is still handling a frame or
     // an exchange further up the stack: delete it once that has returned
     --refcount;
-    std::cerr << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex
+    diag() << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex
               << reinterpret_cast<uintptr_t>(this) << std::dec << " " << serial << " " << display_name
               << std::endl;
     delete_pending = true;
@@ -73,7 +74,7 @@ int EvUSBNetBoard::queue_vendor_packet(const uint8_t* data, unsigned len, const 
 {
     const unsigned size = protocol::padded_length(len);
     if (size > get_max_payload()) {
-        std::cerr << "EvUSBNetBoard::queue_vendor_packet: payload of " << size
+        diag() << "EvUSBNetBoard::queue_vendor_packet: payload of " << size
                   << " bytes does not fit into a frame (at most " << get_max_payload() << ")" << std::endl;
         return -1;
     }
@@ -91,7 +92,7 @@ int EvUSBNetBoard::queue_net_packet(const uint8_t* data, unsigned len, const uin
     std::vector<uint8_t> padded = protocol::pad_payload(data, len);
     if (padded.size() > get_max_payload()) {
         // refused whole; the board itself is fine, so it stays registered
-        std::cerr << "EvUSBNetBoard::queue_net_packet: payload of " << padded.size()
+        diag() << "EvUSBNetBoard::queue_net_packet: payload of " << padded.size()
                   << " bytes does not fit into a frame (at most " << get_max_payload() << ")" << std::endl;
         return -1;
     }
@@ -167,11 +168,11 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data)
     for (;;) {
         if (reply_queue.empty()) {
             if (g_get_monotonic_time() > deadline) {
-                std::cerr << "report_io: timeout" << std::endl;
+                diag() << "report_io: timeout" << std::endl;
                 return -1;
             }
             if (is_input_closed()) {
-                std::cerr << "report_io: adapter closed" << std::endl;
+                diag() << "report_io: adapter closed" << std::endl;
                 return -1;
             }
             wait_input();
@@ -179,19 +180,19 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data)
         }
         std::vector<uint8_t> entry = std::move(reply_queue.front());
         reply_queue.pop_front();
-        std::cerr << "report_io: in:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) + "\n";
+        diag() << "report_io: in:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) + "\n";
         if (entry.size() < 2) {
-            std::cerr << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
+            diag() << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;
             continue;
         }
         if (entry[0] != protocol::DIRECTION_TO_HOST || entry[1] != id) {
-            std::cerr << "report_io: unexpected reportid: received " << unsigned(entry[1]) << " expected "
+            diag() << "report_io: unexpected reportid: received " << unsigned(entry[1]) << " expected "
                       << unsigned(id) << " direction " << unsigned(entry[0]) << std::endl;
             continue;
         }
         if (entry.size() < dlen + 2) {
-            std::cerr << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
+            diag() << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;
             continue;
         }
@@ -234,7 +235,7 @@ void EvUSBNetBoard::flush_log()
 {
     if (held_log.empty())
         return;
-    std::cerr << held_log;
+    diag() << held_log;
     held_log.clear();
 }
 

@@ -7,6 +7,8 @@
 #include <glib/gstdio.h>
 #include <glibmm/miscutils.h>
 
+#include "model/common/Diagnostics.h"
+
 namespace KORVIK {
 namespace nvfile {
 
@@ -36,7 +38,7 @@ void read(const std::string& path, uint8_t sector[SIZE])
     }
     if (error) {
         if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_NOT_FOUND))
-            std::cerr << "nvfile::read: " << path << ": " << error->message << std::endl;
+            diag() << "nvfile::read: " << path << ": " << error->message << std::endl;
         g_error_free(error);
     }
     g_object_unref(file);
@@ -52,7 +54,7 @@ bool write(const std::string& path, const uint8_t sector[SIZE])
     gboolean ok = g_file_replace_contents(file, reinterpret_cast<const char*>(sector), SIZE, nullptr, FALSE,
                                           G_FILE_CREATE_NONE, nullptr, nullptr, &error);
     if (!ok) {
-        std::cerr << "nvfile::write: " << path << ": " << (error ? error->message : "failed") << std::endl;
+        diag() << "nvfile::write: " << path << ": " << (error ? error->message : "failed") << std::endl;
         if (error)
             g_error_free(error);
     }

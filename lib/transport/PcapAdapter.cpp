@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <pcap/pcap.h>
 
+#include "model/common/Diagnostics.h"
+
 namespace KORVIK {
 
 namespace {
@@ -67,7 +69,7 @@ public:
         while (r == 1 && header->caplen < header->len) {
             // cut at the capture length: handing on the rest as a whole
             // packet would deliver corrupted data
-            std::cerr << "PcapAdapter::next: frame of " << header->len << " bytes exceeds the capture length "
+            diag() << "PcapAdapter::next: frame of " << header->len << " bytes exceeds the capture length "
                       << AdapterParams::CAPTURE_LENGTH << ", dropped" << std::endl;
             r = pcap_next_ex(pcap, &header, &data);
         }

@@ -6,6 +6,7 @@
 
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
+#include "model/common/Diagnostics.h"
 #include "transport/NetlinkHotplug.h"
 #include "transport/PcapAdapter.h"
 #include "transport/WindowsEvUSBBoard.h"
@@ -20,7 +21,7 @@ std::unique_ptr<HotplugSource> make_netlink_hotplug()
         return std::unique_ptr<HotplugSource>(new NetlinkHotplug());
     } catch (const std::exception& e) {
         // without it, new boards are only found by an explicit rescan
-        std::cerr << "WindowsLibrary: no device-change notification: " << e.what() << std::endl;
+        diag() << "WindowsLibrary: no device-change notification: " << e.what() << std::endl;
         return nullptr;
     }
 }
@@ -54,7 +55,7 @@ void WindowsLibrary::init()
     try {
         scan();
     } catch (const std::exception& e) {
-        std::cerr << "WindowsLibrary: scan failed: " << e.what() << std::endl;
+        diag() << "WindowsLibrary: scan failed: " << e.what() << std::endl;
     }
 }
 
@@ -87,7 +88,7 @@ void WindowsLibrary::scan()
     std::vector<AdapterInfo> list;
     std::string error;
     if (!adapters->list(list, error)) {
-        std::cerr << "pcap_findalldevs: " << error << std::endl;
+        diag() << "pcap_findalldevs: " << error << std::endl;
         list.clear();
     }
     for (const AdapterInfo& info : list)
@@ -98,20 +99,20 @@ void WindowsLibrary::probe(const AdapterInfo& info)
 {
     if (!protocol::description_names_maker(info.description))
         return;
-    std::cerr << info.name << " (" << info.description << ")" << std::endl;
+    diag() << info.name << " (" << info.description << ")" << std::endl;
     if (find_adapter_board(info.name)) {
-        std::cerr << "already registered, skipping..." << std::endl;
+        diag() << "already registered, skipping..." << std::endl;
         return;
     }
     std::string error;
     std::unique_ptr<Adapter> adapter = adapters->open(info.name, error);
     if (!adapter) {
-        std::cerr << "pcap_open: unable to open adapter " << info.name << ": " << error << std::endl;
+        diag() << "pcap_open: unable to open adapter " << info.name << ": " << error << std::endl;
         return;
     }
     std::vector<uint8_t> request = protocol::build_ident_request();
     if (adapter->send(request.data(), unsigned(request.size())) != 0) {
-        std::cerr << "pcap_sendpacket: error sending a packet" << std::endl;
+        diag() << "pcap_sendpacket: error sending a packet" << std::endl;
         return;
     }
     std::string serial;
@@ -122,32 +123,32 @@ void WindowsLibrary::probe(const AdapterInfo& info)
         unsigned len = 0;
         int r = adapter->wait(AdapterParams::READ_TIMEOUT_MS) ? adapter->next(&frame, &len) : 0;
         if (r == 0)
-            std::cerr << "pcap_next_ex: timeout" << std::endl;
+            diag() << "pcap_next_ex: timeout" << std::endl;
         else if (r < 0)
-            std::cerr << "pcap_next_ex: error reading the packets: " << adapter->get_error() << std::endl;
+            diag() << "pcap_next_ex: error reading the packets: " << adapter->get_error() << std::endl;
         else
             found = protocol::parse_ident_answer(frame, len, serial, mac);
     }
     if (!found)
         return;
     std::string mac_string = protocol::format_mac_string(mac);
-    std::cerr << "USB serial number is: " << serial << std::endl;
+    diag() << "USB serial number is: " << serial << std::endl;
 
     std::list<std::string> names;
     for (const ChipTableEntry& row : chip_table())
         names.push_back(row.name);
     std::string chip = protocol::select_chip(info.description, names);
     if (chip.empty()) {
-        std::cerr << "Description: " << info.description << std::endl << "No matching chip found:";
+        std::string known;
         for (const std::string& n : names)
-            std::cerr << " " << n;
-        std::cerr << std::endl;
+            known += " " + n;
+        diag() << "Description: " << info.description << std::endl << "No matching chip found:" << known << std::endl;
         return;
     }
     const std::string display_name = serial;
-    std::cerr << "Dispname " << display_name << std::endl;
+    diag() << "Dispname " << display_name << std::endl;
     if (find_adapter_board_by_display_name(display_name)) {
-        std::cerr << "Dispname " << display_name << " already found" << std::endl;
+        diag() << "Dispname " << display_name << " already found" << std::endl;
         return;
     }
     auto* board = new WindowsEvUSBBoard(this, std::move(adapter), info.name, serial, display_name, mac_string, chip);
@@ -159,7 +160,7 @@ void WindowsLibrary::probe(const AdapterInfo& info)
 
 bool WindowsLibrary::new_device_handler(Glib::IOCondition)
 {
-    std::cerr << "new_device_handler" << std::endl;
+    diag() << "new_device_handler" << std::endl;
     std::vector<std::string> removed;
     bool changed = hotplug ? hotplug->read_changes(removed) : false;
     for (const std::string& name : removed) {
@@ -184,7 +185,7 @@ bool WindowsLibrary::rescan_now()
         scan_end();
     } catch (const std::exception& e) {
         // must not reach the main loop
-        std::cerr << "new_device_handler: scan failed: " << e.what() << std::endl;
+        diag() << "new_device_handler: scan failed: " << e.what() << std::endl;
     }
     return false;
 }
