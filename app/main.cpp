@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "shell/Application.h"
+#include "Application.h"
 
 namespace {
 

@@ -96,6 +96,9 @@ int BoardList::add_board(EvUSBBoard* board)
     beginInsertRows(QModelIndex(), row, row);
     boards.insert(row, board);
     endInsertRows();
+    // the board tells the list about its counters and its end; it knows no list
+    connect(board, &EvUSBBoard::packet_counts_changed, this, [this, board]() { packets_changed(row_of(board)); });
+    connect(board, &EvUSBBoard::leaving, this, [this, board]() { remove_row(row_of(board)); });
     return row;
 }
 
@@ -104,6 +107,7 @@ void BoardList::remove_row(int row)
     if (row < 0 || row >= boards.size())
         return;
     beginRemoveRows(QModelIndex(), row, row);
+    disconnect(boards.at(row), nullptr, this, nullptr);
     boards.removeAt(row);
     endRemoveRows();
 }

@@ -4,18 +4,14 @@
 
 #include <QDebug>
 #include <QDomDocument>
-#include <QFile>
 
 #include <korvik/USBDevice.h>
 
-#include "shell/Application.h"
-#include "shell/BoardList.h"
-#include "shell/CodeSnippets.h"
-#include "ui/CodeWindow.h"
-#include "shell/SettingsFile.h"
+#include "core/CodeSnippets.h"
+#include "core/SettingsFile.h"
 
-EvUSBBoard::EvUSBBoard(Application* owner_, KORVIK::USBDevice* device_)
-    : owner(owner_), device(device_), registermodel(this), bitfieldmodel(this)
+EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
+    : owner(owner_), device(device_), registermodel(device_), bitfieldmodel(device_)
 {
     if (!device)
         return;
@@ -24,11 +20,11 @@ EvUSBBoard::EvUSBBoard(Application* owner_, KORVIK::USBDevice* device_)
     subs.push_back(d.notify_status([this](const KORVIK::USBDeviceStatus& s) { Q_EMIT update_hid_status(s); }));
     subs.push_back(d.notify_receive_packet(sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*, short, int)>(
         [this](const unsigned char* pkt, unsigned int len, const unsigned char* mac, short rssi, int offset) {
-            packets_changed();
+            Q_EMIT packet_counts_changed();
             Q_EMIT new_packet(pkt, len, mac, rssi, offset);
         })));
     subs.push_back(d.notify_transmit_packet([this](const unsigned char* pkt, unsigned int len, const unsigned char* mac) {
-        packets_changed();
+        Q_EMIT packet_counts_changed();
         Q_EMIT new_transmit_packet(pkt, len, mac);
     }));
 
@@ -94,16 +90,16 @@ EvUSBBoard::~EvUSBBoard()
         c.disconnect();
     subscriptions.clear();
     Q_EMIT delete_subwindows();
-    if (owner)
-        owner->get_boards().remove_row(owner->get_boards().row_of(this));
+    Q_EMIT leaving();
+    registermodel.detach();
+    bitfieldmodel.detach();
     delete device;
     device = nullptr;
 }
 
 void EvUSBBoard::board_removed()
 {
-    if (owner)
-        owner->get_boards().remove_row(owner->get_boards().row_of(this));
+    Q_EMIT leaving();
     if (!removed) {
         // the application deletes what the event loop did not get to before the end
         if (owner)
@@ -111,12 +107,6 @@ void EvUSBBoard::board_removed()
         deleteLater();
     }
     removed = true;
-}
-
-void EvUSBBoard::packets_changed()
-{
-    if (owner)
-        owner->get_boards().packets_changed(owner->get_boards().row_of(this));
 }
 
 // Every slot forwards to the handle; a board object always has one, but a
@@ -179,31 +169,10 @@ void EvUSBBoard::set_preamble_length(uint32_t x) { WITH_DEVICE(set_preamble_leng
 
 #undef WITH_DEVICE
 
-CodeWindow* EvUSBBoard::code_window(std::map<unsigned int, CodeWindow*>& windows, unsigned int key, const QString& text)
-{
-    CodeWindow*& window = windows[key];
-    if (!window) {
-        window = new CodeWindow(this);
-        // the window deletes itself when the board goes; forget it then
-        connect(window, &QObject::destroyed, this, [&windows, key]() { windows.erase(key); });
-    }
-    window->set_text(text);
-    window->show();
-    window->raise();
-    return window;
-}
-
-CodeWindow* EvUSBBoard::find_code_window(bool rc800, unsigned int snippet) const
-{
-    const auto& windows = rc800 ? rc800_code_windows : code_windows;
-    const auto it = windows.find(snippet);
-    return it == windows.end() ? nullptr : it->second;
-}
-
 void EvUSBBoard::open_rc800_code_snippet_window(uint snippet)
 {
     if (device)
-        code_window(rc800_code_windows, snippet, rc800_code_snippet(snippet_chip(*device), snippet));
+        Q_EMIT code_window_requested(TargetRC800, snippet, rc800_code_snippet(snippet_chip(*device), snippet));
 }
 
 void EvUSBBoard::open_rc800_code_snippet_window() { open_rc800_code_snippet_window(7); }
@@ -211,7 +180,7 @@ void EvUSBBoard::open_rc800_code_snippet_window() { open_rc800_code_snippet_wind
 void EvUSBBoard::open_code_snippet_window(uint snippet)
 {
     if (device)
-        code_window(code_windows, snippet, spi_code_snippet(snippet_chip(*device), snippet));
+        Q_EMIT code_window_requested(TargetSPI, snippet, spi_code_snippet(snippet_chip(*device), snippet));
 }
 
 void EvUSBBoard::open_code_snippet_window() { open_code_snippet_window(7); }
@@ -219,50 +188,38 @@ void EvUSBBoard::open_code_snippet_window() { open_code_snippet_window(7); }
 void EvUSBBoard::open_evalboard_code_snippet_window()
 {
     if (device)
-        code_window(single_windows, 0, evalboard_code_snippet(snippet_chip(*device)));
+        Q_EMIT code_window_requested(TargetEvalboard, 0, evalboard_code_snippet(snippet_chip(*device)));
 }
 
 void EvUSBBoard::debug_register_dump()
 {
     if (device)
-        code_window(single_windows, 1, QString::fromStdString(device->debug_register_dump()));
-}
-
-void EvUSBBoard::message_box(QString caption, QString text, QMessageBox::Icon icon)
-{
-    (new EvUSBInfoBox(this, caption, text, icon))->show();
+        Q_EMIT code_window_requested(TargetRegisterDump, 0, QString::fromStdString(device->debug_register_dump()));
 }
 
 void EvUSBBoard::message_box(QString caption, QString text)
 {
-    message_box(caption, text, QMessageBox::Warning);
+    Q_EMIT message_requested(caption, text);
 }
 
 void EvUSBBoard::save_file()
 {
-    (new EvUSBFileDialog(this, true))->show();
+    Q_EMIT file_dialog_requested(true);
 }
 
 void EvUSBBoard::load_file()
 {
-    (new EvUSBFileDialog(this, false))->show();
+    Q_EMIT file_dialog_requested(false);
 }
 
 void EvUSBBoard::save_file(QString filename)
 {
     try {
-        if (!device)
-            return;
-        QFile file(filename);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-            throw tr("Cannot open file %1 for writing").arg(filename);
-        const QByteArray text = build_settings_document(*device).toByteArray(1);
-        if (file.write(text) != text.size() || !file.flush())
-            throw tr("Cannot write file %1").arg(filename);
-        file.close();
+        if (device)
+            save_settings_file(*device, filename);
     } catch (const QString& text) {
         qDebug().noquote() << "Error Saving File" << text;
-        message_box(tr("Error Saving File"), text, QMessageBox::Warning);
+        message_box(tr("Error Saving File"), text);
     }
 }
 
@@ -271,45 +228,41 @@ void EvUSBBoard::load_file(QString filename)
     try {
         if (!device)
             return;
-        QFile file(filename);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            throw tr("Cannot open file %1 for reading").arg(filename);
-        QDomDocument document;
-        QString error;
-        int line = 0, column = 0;
-        if (!document.setContent(&file, false, &error, &line, &column)) {
-            // not XML: perhaps the older line format
-            try {
-                if (!file.seek(0)) {
-                    file.close();
-                    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-                        throw QString();
-                }
-                document = convert_set_file(file);
-            } catch (const QString&) {
-                throw tr("XML Parsing error: %1 (line %2, column %3)").arg(error).arg(line).arg(column);
-            }
-        }
-        file.close();
-        apply_settings_document(*this, document);
+        bool was_set = false;
+        const QDomDocument document = read_settings_file(filename, true, &was_set);
+        const SettingsReport report = apply_settings(document, !was_set);
+        if (!report.notes.isEmpty())
+            message_box(tr("Settings Partly Applied"),
+                        tr("%1 was loaded, but these entries were not applied:\n%2").arg(filename, report.text()));
     } catch (const QString& text) {
         qDebug().noquote() << "Error Loading File" << text;
-        message_box(tr("Error Loading File"), text, QMessageBox::Warning);
+        message_box(tr("Error Loading File"), text);
     }
 }
 
-EvUSBInfoBox::EvUSBInfoBox(EvUSBBoard* board, const QString& caption, const QString& text, QMessageBox::Icon icon)
-    : QMessageBox(icon, caption, text, QMessageBox::Ok, nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+SettingsReport EvUSBBoard::apply_settings(const QDomDocument& document, bool exact_registers)
 {
-    setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_QuitOnClose);
-    setModal(false);
-    connect(this, &QMessageBox::finished, this, &EvUSBInfoBox::quit);
-    if (board)
-        connect(board, &EvUSBBoard::delete_subwindows, this, &EvUSBInfoBox::quit);
+    if (!device)
+        return SettingsReport();
+    const SettingsReport report = apply_settings_document(*device, document, exact_registers);
+    Q_EMIT changed_nv_ethmac();
+    Q_EMIT changed_nv_radio_ethmac();
+    Q_EMIT changed_nv_serial();
+    Q_EMIT changed_chacc_channelaccessmode();
+    Q_EMIT changed_chacc_ppersistence();
+    Q_EMIT changed_chacc_slottime();
+    Q_EMIT changed_chacc_rssithreshold();
+    Q_EMIT changed_chacc_bgndthreshold();
+    Q_EMIT changed_chacc_preamble();
+    Q_EMIT changed_chacc_addrmatch1();
+    Q_EMIT changed_chacc_addrmatch2();
+    Q_EMIT changed_chacc_addrlength();
+    Q_EMIT changed_chacc_addr1();
+    Q_EMIT changed_chacc_addr2();
+    return report;
 }
 
-void EvUSBInfoBox::quit()
+SettingsReport apply_settings_document(EvUSBBoard& board, const QDomDocument& document)
 {
-    deleteLater();
+    return board.apply_settings(document);
 }

@@ -2,49 +2,62 @@
 
 #include <cstdint>
 #include <list>
-#include <map>
 
-#include <QMessageBox>
 #include <QObject>
 #include <QString>
+
+#include <QDomDocument>
 
 #include <sigc++/connection.h>
 
 #include <korvik/USBDeviceStatus.h>
 
-#include "ui/GFBitfieldModel.h"
-#include "ui/GFRegisterModel.h"
+#include "shell/GFBitfieldModel.h"
+#include "shell/GFRegisterModel.h"
 
 namespace KORVIK {
 class USBDevice;
 }
-class Application;
-class CodeWindow;
+struct SettingsReport;
 
 typedef KORVIK::USBDeviceStatus EvUSBHIDStatus;
 Q_DECLARE_METATYPE(EvUSBHIDStatus)
 
 // The program's side of one listed board: owns the library handle, relays the
-// library's notifications as Qt signals and owns the board's table models.
+// library's notifications as Qt signals and owns the board's table models. It
+// builds no window: it asks for them with the *_requested signals, which the
+// program's window layer answers.
 class EvUSBBoard : public QObject {
     Q_OBJECT
 public:
-    EvUSBBoard(Application* owner, KORVIK::USBDevice* device);
+    // What a code window shows.
+    enum CodeTarget { TargetRC800, TargetSPI, TargetEvalboard, TargetRegisterDump };
+
+    // `owner` takes over a removed board whose deferred deletion the event
+    // loop never reached; it is not the parent.
+    EvUSBBoard(QObject* owner, KORVIK::USBDevice* device);
     ~EvUSBBoard() override;
 
     KORVIK::USBDevice* get_device() const { return device; }
-    Application* get_owner() const { return owner; }
     GFRegisterModel* register_model() { return &registermodel; }
     GFBitfieldModel* bitfield_model() { return &bitfieldmodel; }
     bool is_removed() const { return removed; }
-    // The window of a snippet target and style, null before the first request.
-    CodeWindow* find_code_window(bool rc800, unsigned int snippet) const;
 
     // The library reported that the board has gone.
     void board_removed();
 
+    // Applies a settings document and refreshes the views of the values it
+    // may have set (identity and channel access have no change notification).
+    SettingsReport apply_settings(const QDomDocument& document, bool exact_registers = false);
+
 Q_SIGNALS:
     void delete_subwindows();
+    // the board leaves the list (removed or deleted)
+    void leaving();
+    void packet_counts_changed();
+    void code_window_requested(int target, uint snippet, QString text);
+    void file_dialog_requested(bool save);
+    void message_requested(QString caption, QString text);
     void update_hid_status(EvUSBHIDStatus status);
     void new_packet(const uint8_t* pkt, uint pktlen, const uint8_t* macaddr, int16_t rssi, int32_t freqoffset);
     void new_transmit_packet(const uint8_t* pkt, uint pktlen, const uint8_t* macaddr);
@@ -143,7 +156,6 @@ public Q_SLOTS:
     void open_code_snippet_window();
     void open_evalboard_code_snippet_window();
     void debug_register_dump();
-    void message_box(QString caption, QString text, QMessageBox::Icon icon);
     void message_box(QString caption, QString text);
     void save_file();
     void load_file();
@@ -151,27 +163,13 @@ public Q_SLOTS:
     void load_file(QString filename);
 
 private:
-    void packets_changed();
-
-    Application* owner;
+    QObject* owner;
     KORVIK::USBDevice* device;
     GFRegisterModel registermodel;
     GFBitfieldModel bitfieldmodel;
     bool removed = false;
-    // code windows, created on first request and kept; keyed by style number
-    CodeWindow* code_window(std::map<unsigned int, CodeWindow*>& windows, unsigned int key, const QString& text);
-    std::map<unsigned int, CodeWindow*> rc800_code_windows;
-    std::map<unsigned int, CodeWindow*> code_windows;
-    std::map<unsigned int, CodeWindow*> single_windows; // 0 evaluation board, 1 register dump
     std::list<sigc::connection> subscriptions;
 };
 
-// The board's non-modal message box; closes with its board.
-class EvUSBInfoBox : public QMessageBox {
-    Q_OBJECT
-public:
-    EvUSBInfoBox(EvUSBBoard* board, const QString& caption, const QString& text, QMessageBox::Icon icon);
-
-private Q_SLOTS:
-    void quit();
-};
+// Tests and older callers apply documents through this name.
+SettingsReport apply_settings_document(EvUSBBoard& board, const QDomDocument& document);

@@ -11,7 +11,7 @@
 
 #include <korvik/USBDevice.h>
 
-AboutDialog::AboutDialog(Application* application_, QWidget* parent, Qt::WindowFlags flags)
+AboutDialog::AboutDialog(QObject* application_, QWidget* parent, Qt::WindowFlags flags)
     : QDialog(parent, flags), application(application_)
 {
     resize(515, 342);

@@ -2,14 +2,13 @@
 
 #include <QDialog>
 
-class Application;
 class QLabel;
 
 // Program and library versions and the supported chips.
 class AboutDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit AboutDialog(Application* application, QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    explicit AboutDialog(QObject* application, QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
 
     // The text of the "About" page.
     static QString about_text();
@@ -18,5 +17,5 @@ public Q_SLOTS:
     void quit();
 
 private:
-    Application* application;
+    QObject* application;
 };

@@ -17,11 +17,10 @@
 
 #include <korvik/USBDevice.h>
 
-#include "shell/Application.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
-#include "shell/HexBytes.h"
-#include "shell/SettingsFile.h"
+#include "core/HexBytes.h"
+#include "ui/SettingsFileDialog.h"
 #include "ui/AboutDialog.h"
 #include "ui/StepNotifySpinBox.h"
 #include "ui/TxPowerSpinBox.h"
@@ -56,7 +55,7 @@ QString hex_padded(unsigned int value, int digits)
 
 } // namespace
 
-MainWindow::MainWindow(Application* application_, QWidget* parent)
+MainWindow::MainWindow(QObject* application_, QWidget* parent)
     : QMainWindow(parent), application(application_), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
@@ -73,7 +72,7 @@ MainWindow::MainWindow(Application* application_, QWidget* parent)
     for (QTableView* table : {ui->devicelist, ui->registertable, ui->bitfieldtable})
         table->verticalHeader()->setDefaultSectionSize(row_height);
     ui->bitfieldtable->horizontalHeader()->setStretchLastSection(true);
-    ui->radio_txpower->mainwindow = this;
+    ui->radio_txpower->step_handler = [this](int steps) { valchanged_radio_txpower_stepby(steps); };
     // the CRC and sync word rows come and go with the framing mode; keep the
     // caption column as wide as its widest caption so the mode box stays put
     int caption_width = 0;
@@ -86,7 +85,7 @@ MainWindow::MainWindow(Application* application_, QWidget* parent)
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quit);
     connect(ui->actionRefresh, &QAction::triggered, this, &MainWindow::refresh);
     connect(ui->actionSimulateFile, &QAction::triggered, this, qOverload<>(&MainWindow::simulate_board));
-    connect(ui->actionHandbook, &QAction::triggered, application, &Application::open_assistant);
+    connect(ui->actionHandbook, &QAction::triggered, this, &MainWindow::assistant_requested);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::action_about);
     connect(ui->loadchipdefaults, &QPushButton::clicked, this, &MainWindow::click_loadchipdefaults);
     connect(ui->loadboarddefaults, &QPushButton::clicked, this, &MainWindow::click_loadboarddefaults);
@@ -461,27 +460,24 @@ void MainWindow::quit()
 
 void MainWindow::refresh()
 {
-    if (application)
-        application->rescan();
+    Q_EMIT rescan_requested();
 }
 
 void MainWindow::simulate_board()
 {
-    auto* dialog = new MainWindowFileDialog(application, false);
+    auto* dialog = new MainWindowFileDialog(this, false);
     connect(this, &QObject::destroyed, dialog, &MainWindowFileDialog::quit);
     dialog->show();
 }
 
 void MainWindow::simulate_board(QString filename)
 {
-    if (application)
-        application->simulate_board_from_file(filename);
+    Q_EMIT simulate_file_requested(filename);
 }
 
 void MainWindow::simulate_new_board(QString chip)
 {
-    if (application)
-        application->simulate_board_from_chip(chip);
+    Q_EMIT simulate_chip_requested(chip);
 }
 
 void MainWindow::click_loadchipdefaults(bool)
@@ -1514,8 +1510,8 @@ void MainWindowSimNewDeviceBind::simulate_new_board()
     window->simulate_new_board(chip);
 }
 
-MainWindowFileDialog::MainWindowFileDialog(Application* application_, bool new_file)
-    : QFileDialog(nullptr), application(application_)
+MainWindowFileDialog::MainWindowFileDialog(MainWindow* window_, bool new_file)
+    : QFileDialog(nullptr), window(window_)
 {
     setWindowTitle(new_file ? tr("Simulate New File...") : tr("Simulate File..."));
     setNameFilters(QStringList() << tr("XML Files (*.xml)"));
@@ -1531,6 +1527,6 @@ void MainWindowFileDialog::quit()
 void MainWindowFileDialog::filedialog_ok()
 {
     const QStringList files = selectedFiles();
-    if (files.size() == 1 && application)
-        application->simulate_board_from_file(files.front());
+    if (files.size() == 1 && window)
+        window->simulate_board(files.front());
 }

@@ -9,7 +9,6 @@
 
 #include "ui/SpinBoxDelegate.h"
 
-class Application;
 class BoardList;
 class EvUSBBoard;
 class QAbstractSpinBox;
@@ -34,13 +33,21 @@ class MainWindow;
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(Application* application, QWidget* parent = nullptr);
+    explicit MainWindow(QObject* application = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     void set_board_model(BoardList* model);
     void resize_devicelist();
     EvUSBBoard* get_current_board() const;
     void set_board(EvUSBBoard* board);
+
+Q_SIGNALS:
+    // what the program does for the window: rescan the boards, simulate a
+    // board from a settings file or of a chip type, open the handbook
+    void rescan_requested();
+    void simulate_file_requested(QString filename);
+    void simulate_chip_requested(QString chip);
+    void assistant_requested();
 
 public Q_SLOTS:
     virtual void devicelist_selection_changed(const QItemSelection& selected, const QItemSelection& deselected);
@@ -175,7 +182,7 @@ private:
     static void set_silently_enabled(QWidget* w, bool enabled);
     static void set_silently_visible(QWidget* w, bool visible);
 
-    Application* application;
+    QObject* application;
     Ui::MainWindow* ui;
     QPointer<EvUSBBoard> current_board;
     BoardList* boardlist = nullptr;
@@ -207,7 +214,7 @@ private:
 class MainWindowFileDialog : public QFileDialog {
     Q_OBJECT
 public:
-    MainWindowFileDialog(Application* application, bool new_file);
+    MainWindowFileDialog(MainWindow* window, bool new_file);
 
 public Q_SLOTS:
     void quit();
@@ -216,5 +223,5 @@ private Q_SLOTS:
     void filedialog_ok();
 
 private:
-    Application* application;
+    QPointer<MainWindow> window;
 };

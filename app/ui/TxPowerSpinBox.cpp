@@ -1,11 +1,9 @@
 #include "ui/TxPowerSpinBox.h"
 
-#include "ui/MainWindow.h"
-
 void TxPowerSpinBox::stepBy(int steps)
 {
-    if (mainwindow)
-        mainwindow->valchanged_radio_txpower_stepby(steps);
+    if (step_handler)
+        step_handler(steps);
     else
         QDoubleSpinBox::stepBy(steps);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QDoubleSpinBox>
+#include <functional>
 
-class MainWindow;
+#include <QDoubleSpinBox>
 
 // Transmit power field: arrows, keys and wheel move in the chip's own power
 // steps instead of the field's decimal step.
@@ -13,5 +13,6 @@ public:
 
     void stepBy(int steps) override;
 
-    MainWindow* mainwindow = nullptr;
+    // takes the steps instead of the field, when set
+    std::function<void(int)> step_handler;
 };

@@ -25,7 +25,7 @@
 
 #include <korvik/USBDevice.h>
 
-#include "shell/Application.h"
+#include "Application.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "ui/MainWindow.h"

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <iostream>
 
-#include "api/Library.h"
 #include "board/MainLoop.h"
 #include "board/NvFile.h"
 #include "model/common/Diagnostics.h"
@@ -22,16 +21,16 @@ int dispatch_depth = 0;
 
 } // namespace
 
-DirectSPIBoard::DirectSPIBoard(Library* library, const std::string& serial, const std::string& interface,
+DirectSPIBoard::DirectSPIBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                                const std::string& display_name, const std::string& chip, const std::string& mac,
                                std::unique_ptr<DirectSPI> adapter_)
-    : EvUSBNetBoard(library, serial, interface, display_name, mac),
+    : EvUSBNetBoard(registry, serial, interface, display_name, mac),
       adapter(std::move(adapter_)),
       nv_path(nvfile::path_for_serial(serial)),
       dispatcher(new Glib::Dispatcher(main_context())),
       firmware(*this)
 {
-    create_chip_model(this, chip);
+    attach_chip_model(chip);
     dispatcher->connect(sigc::mem_fun(*this, &DirectSPIBoard::on_dispatch));
 }
 

@@ -37,7 +37,7 @@ public:
     /// Creates the chip model (throws std::runtime_error for an unknown chip
     /// name). The board owns the adapter, which may be null. The worker is
     /// not running yet: call start().
-    DirectSPIBoard(Library* library, const std::string& serial, const std::string& interface,
+    DirectSPIBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                    const std::string& display_name, const std::string& chip, const std::string& mac,
                    std::unique_ptr<DirectSPI> adapter);
     ~DirectSPIBoard() override;

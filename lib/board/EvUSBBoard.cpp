@@ -8,8 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "api/Library.h"
 #include "board/NvSector.h"
+#include "model/ChipModels.h"
 #include "model/GreyfinModel.h"
 #include "model/common/Diagnostics.h"
 
@@ -57,9 +57,9 @@ ChannelAccessParams factory_chacc(const uint8_t addr1[6])
 
 } // namespace
 
-EvUSBBoard::EvUSBBoard(Library* library_, const std::string& serial_, const std::string& interface_,
+EvUSBBoard::EvUSBBoard(BoardRegistry* registry_, const std::string& serial_, const std::string& interface_,
                        const std::string& display_name_, const std::string& mac)
-    : library(library_), serial(serial_), interface(interface_), display_name(display_name_), nv_serial(serial_)
+    : registry(registry_), serial(serial_), interface(interface_), display_name(display_name_), nv_serial(serial_)
 {
     parse_mac_string(mac, ethernet_mac);
     std::memcpy(radio_ethernet_mac, ethernet_mac, 6);
@@ -106,8 +106,8 @@ unsigned EvUSBBoard::get_boardflags()
 
 void EvUSBBoard::leave_registry()
 {
-    if (library)
-        library->remove_board(library->find_board(this));
+    if (registry)
+        registry->release_board(this);
 }
 
 bool EvUSBBoard::is_dead()
@@ -346,6 +346,13 @@ void EvUSBBoard::set_chacc_addr2(const uint8_t* addr6)
 }
 
 // ---- Model ----
+
+void EvUSBBoard::attach_chip_model(const std::string& chip)
+{
+    const ChipModelEntry& row = find_chip_model(chip);
+    if (row.model_factory)
+        set_model(row.model_factory(this));
+}
 
 void EvUSBBoard::set_model(GreyfinModel* m)
 {

@@ -9,21 +9,22 @@
 
 #include <korvik/USBDeviceStatus.h>
 
+#include "board/BoardRegistry.h"
 #include "board/ChannelAccessParams.h"
 #include "board/ClockEstimator.h"
 #include "board/NvSector.h"
+#include "model/ChipBus.h"
 
 namespace KORVIK {
 
 class GreyfinModel;
-class Library;
 
 /// Abstract board: identity, channel access, counters, NV sector, chip model.
-class EvUSBBoard : public sigc::trackable {
+class EvUSBBoard : public sigc::trackable, public ChipBus {
 public:
     enum { NV_SECTOR_SIZE = 512, NV_WORDS = 256, NV_AREA_SIZE = 384 };
 
-    EvUSBBoard(Library* library, const std::string& serial, const std::string& interface,
+    EvUSBBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                const std::string& display_name, const std::string& mac);
     virtual ~EvUSBBoard();
 
@@ -99,13 +100,12 @@ public:
     /// Status handling: clock estimate, reprogramming state machine, status signal.
     void handle_status(USBDeviceStatus s);
     /// Requests chip reprogramming jobs: bit 0 job 1, bit 1 job 2.
-    void start_reprogramming(unsigned mask);
+    void start_reprogramming(unsigned mask) override;
     int get_reprogram_state() const { return reprogram_state; }
     unsigned get_pending_reprogram() const { return pending_reprogram; }
     const ClockEstimator& get_clock_estimator() const { return clock; }
     uint64_t get_extended_ticks() const { return extended_ticks; }
 
-    Library* get_library() const { return library; }
     const std::string& get_serial() const { return serial; }
     const std::string& get_interface() const { return interface; }
     const std::string& get_display_name() const { return display_name; }
@@ -145,6 +145,10 @@ public:
     sigc::signal<void()> signal_changed_packetcounters;
 
 protected:
+    /// Gives the board the register model of `chip` (see find_chip_model;
+    /// throws for an unknown name); a chip without a model leaves it without.
+    void attach_chip_model(const std::string& chip);
+
     /// Layout hooks of the NV sector: the base writes and reads the first
     /// layout, the net board the second.
     virtual void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]);
@@ -178,7 +182,7 @@ protected:
     bool reprogram_timer_expired() const;
 
     int refcount = 0;
-    Library* library;
+    BoardRegistry* registry;
     std::string serial;
     std::string interface;
     std::string display_name;

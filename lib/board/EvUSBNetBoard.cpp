@@ -39,9 +39,9 @@ EvUSBNetBoard::BusyGuard::~BusyGuard()
     }
 }
 
-EvUSBNetBoard::EvUSBNetBoard(Library* library, const std::string& serial, const std::string& interface,
+EvUSBNetBoard::EvUSBNetBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                              const std::string& display_name, const std::string& mac)
-    : EvUSBBoard(library, serial, interface, display_name, mac)
+    : EvUSBBoard(registry, serial, interface, display_name, mac)
 {
 }
 

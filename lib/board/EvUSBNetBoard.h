@@ -17,7 +17,7 @@ public:
     /// A report get waits this long for its reply (monotonic clock).
     static constexpr int REPORT_TIMEOUT_MS = 4000;
 
-    EvUSBNetBoard(Library* library, const std::string& serial, const std::string& interface,
+    EvUSBNetBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                   const std::string& display_name, const std::string& mac);
     ~EvUSBNetBoard() override;
 

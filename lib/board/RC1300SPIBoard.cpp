@@ -2,10 +2,10 @@
 
 namespace KORVIK {
 
-RC1300SPIBoard::RC1300SPIBoard(Library* library, const std::string& serial, const std::string& interface,
+RC1300SPIBoard::RC1300SPIBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                                const std::string& display_name, const std::string& mac,
                                std::unique_ptr<DirectSPI> adapter)
-    : DirectSPIBoard(library, serial, interface, display_name, "RC1300", mac, std::move(adapter))
+    : DirectSPIBoard(registry, serial, interface, display_name, "RC1300", mac, std::move(adapter))
 {
 }
 
@@ -15,12 +15,12 @@ RC1300SPIBoard::~RC1300SPIBoard()
     stop_worker();
 }
 
-EvUSBBoard* RC1300SPIBoard::create(Library* library, const std::string& serial, const std::string& interface,
+EvUSBBoard* RC1300SPIBoard::create(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                                    const std::string& display_name, const std::string& mac, DirectSPI* adapter)
 {
     std::unique_ptr<DirectSPI> owned(adapter);
     std::unique_ptr<RC1300SPIBoard> board(
-        new RC1300SPIBoard(library, serial, interface, display_name, mac, std::move(owned)));
+        new RC1300SPIBoard(registry, serial, interface, display_name, mac, std::move(owned)));
     board->start();
     return board.release();
 }

@@ -7,20 +7,20 @@
 
 namespace KORVIK {
 
-class Library;
+class BoardRegistry;
 
 /// An RC1300 on a direct SPI adapter. Its chip access is a placeholder:
 /// register writes and state changes do nothing, reads answer 0; radio
 /// packets are clocked out to the adapter as they are.
 class RC1300SPIBoard : public DirectSPIBoard {
 public:
-    RC1300SPIBoard(Library* library, const std::string& serial, const std::string& interface,
+    RC1300SPIBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                    const std::string& display_name, const std::string& mac, std::unique_ptr<DirectSPI> adapter);
     ~RC1300SPIBoard() override;
 
     /// The chip table's SPI-board factory: a started board that owns
     /// `adapter`; throws when the board does not answer.
-    static EvUSBBoard* create(Library* library, const std::string& serial, const std::string& interface,
+    static EvUSBBoard* create(BoardRegistry* registry, const std::string& serial, const std::string& interface,
                               const std::string& display_name, const std::string& mac, DirectSPI* adapter);
 
 protected:

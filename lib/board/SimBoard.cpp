@@ -5,13 +5,12 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "api/Library.h"
 
 namespace KORVIK {
 
 SimBoard::SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
-                   const std::string& mac, Library* library)
-    : EvUSBBoard(library, serial, interface, display_name, mac)
+                   const std::string& mac, BoardRegistry* registry)
+    : EvUSBBoard(registry, serial, interface, display_name, mac)
 {
     for (uint16_t& w : flash)
         w = 0xFFFF;
@@ -21,10 +20,10 @@ SimBoard::SimBoard(const std::string& serial, const std::string& interface, cons
 }
 
 SimBoard::SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
-                   const std::string& chip, const std::string& mac, Library* library)
-    : SimBoard(serial, interface, display_name, mac, library)
+                   const std::string& chip, const std::string& mac, BoardRegistry* registry)
+    : SimBoard(serial, interface, display_name, mac, registry)
 {
-    create_chip_model(this, chip);
+    attach_chip_model(chip);
 }
 
 unsigned SimBoard::get_boardflags()

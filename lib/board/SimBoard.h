@@ -17,10 +17,10 @@ public:
     /// Creates the chip model for `chip` (throws std::runtime_error for an
     /// unknown chip name); reads neither NV nor chip values.
     SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
-             const std::string& chip, const std::string& mac, Library* library);
+             const std::string& chip, const std::string& mac, BoardRegistry* registry);
     /// A simulated board without chip model.
     SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
-             const std::string& mac, Library* library);
+             const std::string& mac, BoardRegistry* registry);
 
     unsigned get_boardflags() override;
     /// Simulated boards have no packet transport: throws "no packet io".

@@ -6,7 +6,6 @@
 #include <map>
 #include <stdexcept>
 
-#include "board/EvUSBBoard.h"
 #include "model/common/Diagnostics.h"
 
 namespace KORVIK {
@@ -19,7 +18,7 @@ Register::Register(const std::string& name_, uint16_t chipaddr_, uint16_t operat
 {
 }
 
-GreyfinModel::GreyfinModel(EvUSBBoard* board_) : board(board_) {}
+GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_) {}
 
 GreyfinModel::~GreyfinModel() = default;
 

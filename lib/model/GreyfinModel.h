@@ -9,9 +9,9 @@
 
 #include <korvik/USBDeviceStatus.h>
 
-namespace KORVIK {
+#include "model/ChipBus.h"
 
-class EvUSBBoard;
+namespace KORVIK {
 
 /// Register record flags.
 enum RegisterFlags : uint32_t {
@@ -85,7 +85,7 @@ struct Bitfield {
 /// registers, named bitfields, commit to the board and change signals.
 class GreyfinModel {
 public:
-    explicit GreyfinModel(EvUSBBoard* board);
+    explicit GreyfinModel(ChipBus* board);
     virtual ~GreyfinModel();
 
     GreyfinModel(const GreyfinModel&) = delete;
@@ -240,8 +240,6 @@ public:
 
     std::string debug_register_dump();
 
-    EvUSBBoard* get_board() const { return board; }
-
     sigc::signal<void()> signal_changed_xtal_frequency;
     sigc::signal<void()> signal_changed_xtal_tolerance;
     sigc::signal<void()> signal_changed_rx_modulation;
@@ -276,7 +274,7 @@ protected:
     std::vector<Bitfield> bitfields;
     unsigned xtal_frequency = 16000000;
     double xtal_tolerance = 10.0;
-    EvUSBBoard* board;
+    ChipBus* board;
 };
 
 /// Variant of the base with the 12-bit run-length NV area encoding.
@@ -288,6 +286,6 @@ public:
 };
 
 /// Factory signature of the chip table.
-using ModelFactory = GreyfinModel* (*)(EvUSBBoard* board);
+using ModelFactory = GreyfinModel* (*)(ChipBus* board);
 
 } // namespace KORVIK

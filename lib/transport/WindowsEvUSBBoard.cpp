@@ -3,17 +3,16 @@
 #include <cstring>
 #include <iostream>
 
-#include "api/Library.h"
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
 #include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
-WindowsEvUSBBoard::WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> a, const std::string& interface,
+WindowsEvUSBBoard::WindowsEvUSBBoard(BoardRegistry* registry, std::unique_ptr<Adapter> a, const std::string& interface,
                                      const std::string& serial, const std::string& display_name,
                                      const std::string& mac, const std::string& chip)
-    : EvUSBNetBoard(library, serial, interface, display_name, mac), adapter(std::move(a))
+    : EvUSBNetBoard(registry, serial, interface, display_name, mac), adapter(std::move(a))
 {
     // the base parsed the same string into ethernet_mac
     std::memcpy(adapter_mac, ethernet_mac, 6);
@@ -22,7 +21,7 @@ WindowsEvUSBBoard::WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> 
             sigc::mem_fun(*this, &WindowsEvUSBBoard::slot_device_read), adapter->get_fd(),
             Glib::IO_IN | Glib::IO_HUP | Glib::IO_ERR);
     try {
-        create_chip_model(this, chip);
+        attach_chip_model(chip);
         read_boardnv();
         load_chipoperating();
     } catch (...) {

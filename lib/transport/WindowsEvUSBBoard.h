@@ -18,7 +18,7 @@ public:
     /// Takes the open adapter, creates the chip model, then reads the NV
     /// sector and the chip's operating registers. Throws what the chip
     /// lookup and the NV reading throw.
-    WindowsEvUSBBoard(Library* library, std::unique_ptr<Adapter> adapter, const std::string& interface,
+    WindowsEvUSBBoard(BoardRegistry* registry, std::unique_ptr<Adapter> adapter, const std::string& interface,
                       const std::string& serial, const std::string& display_name, const std::string& mac,
                       const std::string& chip);
     ~WindowsEvUSBBoard() override;

@@ -5,7 +5,7 @@
 
 #include <glibmm/main.h>
 
-#include "api/Library.h"
+#include "api/registry/Library.h"
 #include "transport/Adapter.h"
 
 namespace KORVIK {

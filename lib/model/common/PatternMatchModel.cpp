@@ -5,7 +5,7 @@
 
 namespace KORVIK {
 
-PatternMatchModel::PatternMatchModel(EvUSBBoard* board, const Profile& p)
+PatternMatchModel::PatternMatchModel(ChipBus* board, const Profile& p)
     : ChipModelBase(board), profile(p)
 {
 }

@@ -42,7 +42,7 @@ public:
         bool has_crc;                 ///< false: FRAMING bits 5:4 belong to MATCHLEN only
     };
 
-    PatternMatchModel(EvUSBBoard* board, const Profile& profile);
+    PatternMatchModel(ChipBus* board, const Profile& profile);
 
     std::list<std::string> get_supported_modulations() override;
 

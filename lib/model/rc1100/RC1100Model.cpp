@@ -25,7 +25,7 @@ const PatternMatchModel::Profile chip_profile = {
 
 } // namespace
 
-RC1100Model::RC1100Model(EvUSBBoard* board)
+RC1100Model::RC1100Model(ChipBus* board)
     : PatternMatchModel(board, chip_profile)
 {
     init_tables(register_rows, bitfield_rows);
@@ -79,7 +79,7 @@ unsigned RC1100Model::tx_code(int id)
     return unsigned(id);
 }
 
-GreyfinModel* create_rc1100_model(EvUSBBoard* board)
+GreyfinModel* create_rc1100_model(ChipBus* board)
 {
     return new RC1100Model(board);
 }

@@ -15,7 +15,7 @@ public:
         MODULATION = 2, ENCODING = 3, FRAMING = 4, FEC = 9, PLLLOOP_TX = 22, TXPWR = 26, FOURFSK = 32,
     };
 
-    explicit RC1100Model(EvUSBBoard* board);
+    explicit RC1100Model(ChipBus* board);
 
     std::string get_chip_name() override { return "RC1100"; }
     unsigned get_chipflags() override { return CHIP_TRANSMIT; }
@@ -49,6 +49,6 @@ protected:
     static const BitfieldRow bitfield_rows[29];
 };
 
-GreyfinModel* create_rc1100_model(EvUSBBoard* board);
+GreyfinModel* create_rc1100_model(ChipBus* board);
 
 } // namespace KORVIK

@@ -46,14 +46,14 @@ int modulation_id(unsigned v)
 
 } // namespace
 
-RC1200Model::RC1200Model(EvUSBBoard* board_) : ChipModelBase(board_)
+RC1200Model::RC1200Model(ChipBus* board_) : ChipModelBase(board_)
 {
     build_chip_tables(registers, bitfields, rc1200_register_rows, rc1200_bitfield_rows);
     mark_shared_registers();
     chip_regs = find_chip_regs(*this, 0x0F);
 }
 
-GreyfinModel* create_rc1200_model(EvUSBBoard* board)
+GreyfinModel* create_rc1200_model(ChipBus* board)
 {
     return new RC1200Model(board);
 }

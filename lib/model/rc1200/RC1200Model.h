@@ -29,7 +29,7 @@ extern const BitfieldRow rc1200_bitfield_rows[RC1200_BITFIELD_COUNT];
 /// the current chip values. Its modulation codes are 4 bits wide.
 class RC1200Model : public ChipModelBase {
 public:
-    explicit RC1200Model(EvUSBBoard* board);
+    explicit RC1200Model(ChipBus* board);
 
     std::string get_chip_name() override { return "RC1200"; }
     unsigned get_chipflags() override { return CHIP_RECEIVE | CHIP_TRANSMIT; }
@@ -68,6 +68,6 @@ protected:
 };
 
 /// Factory of the chip table.
-GreyfinModel* create_rc1200_model(EvUSBBoard* board);
+GreyfinModel* create_rc1200_model(ChipBus* board);
 
 } // namespace KORVIK

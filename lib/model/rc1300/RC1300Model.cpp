@@ -32,7 +32,7 @@ const unsigned vco_edges_mhz[17] = {772, 787, 798, 810, 823, 838, 853, 870, 888,
 
 } // namespace
 
-RC1300Model::RC1300Model(EvUSBBoard* board)
+RC1300Model::RC1300Model(ChipBus* board)
     : PatternMatchModel(board, chip_profile)
 {
     init_tables(register_rows, bitfield_rows);
@@ -105,7 +105,7 @@ USBDeviceCurrents RC1300Model::get_currents()
     return c;
 }
 
-GreyfinModel* create_rc1300_model(EvUSBBoard* board)
+GreyfinModel* create_rc1300_model(ChipBus* board)
 {
     return new RC1300Model(board);
 }

@@ -17,7 +17,7 @@ public:
         CICDECLO = 38, PLLVCOI = 48, REF = 49,
     };
 
-    explicit RC1300Model(EvUSBBoard* board);
+    explicit RC1300Model(ChipBus* board);
 
     std::string get_chip_name() override { return "RC1300"; }
     unsigned get_chipflags() override { return CHIP_RECEIVE | CHIP_TRANSMIT; }
@@ -45,6 +45,6 @@ protected:
     static const BitfieldRow bitfield_rows[54];
 };
 
-GreyfinModel* create_rc1300_model(EvUSBBoard* board);
+GreyfinModel* create_rc1300_model(ChipBus* board);
 
 } // namespace KORVIK

@@ -19,7 +19,7 @@ const PatternMatchModel::Profile chip_profile = {
 
 } // namespace
 
-RC1400Model::RC1400Model(EvUSBBoard* board)
+RC1400Model::RC1400Model(ChipBus* board)
     : PatternMatchModel(board, chip_profile)
 {
     init_tables(register_rows, bitfield_rows);
@@ -100,7 +100,7 @@ double RC1400Model::get_tx_bitrate()
     return read_group(*this, regs().txrate) * fadc() / (16384.0 * txcic);
 }
 
-GreyfinModel* create_rc1400_model(EvUSBBoard* board)
+GreyfinModel* create_rc1400_model(ChipBus* board)
 {
     return new RC1400Model(board);
 }

@@ -20,7 +20,7 @@ public:
         FOURFSK_RX = 49, FOURFSK_TX = 50, FSKDMAXHI = 51, FSKDMINHI = 53,
     };
 
-    explicit RC1400Model(EvUSBBoard* board);
+    explicit RC1400Model(ChipBus* board);
 
     std::string get_chip_name() override { return "RC1400"; }
     unsigned get_chipflags() override { return CHIP_RECEIVE; }
@@ -49,6 +49,6 @@ protected:
     static const BitfieldRow bitfield_rows[61];
 };
 
-GreyfinModel* create_rc1400_model(EvUSBBoard* board);
+GreyfinModel* create_rc1400_model(ChipBus* board);
 
 } // namespace KORVIK

@@ -1,0 +1,262 @@
+#include "Application.h"
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <iostream>
+#include <stdexcept>
+#include <vector>
+
+#include <QDebug>
+#include <QPixmap>
+#include <QSocketNotifier>
+#include <QSplashScreen>
+
+#include <korvik/USBDevice.h>
+
+#include "shell/EvUSBBoard.h"
+#include "core/HexBytes.h"
+#include "core/SettingsFile.h"
+#include "ui/BoardWindows.h"
+#include "ui/MainWindow.h"
+
+Application::Application(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("paramcalc"));
+    setApplicationDisplayName(tr("RC Parameter Calculator"));
+    qRegisterMetaType<EvUSBHIDStatus>("EvUSBHIDStatus");
+
+    // The library tells us when to pump again; one shot per pump, so a pump
+    // that reports no timeout never leaves a timer spinning.
+    pump_timer.setParent(this);
+    pump_timer.setSingleShot(true);
+    connect(&pump_timer, &QTimer::timeout, this, &Application::poll);
+
+    splash = new QSplashScreen(QPixmap(QStringLiteral(":/images/CORVANE_Splash.png")));
+    splash->show();
+
+    window = new MainWindow(this);
+    window->set_board_model(&boards);
+    connect(window, &MainWindow::rescan_requested, this, &Application::rescan);
+    connect(window, &MainWindow::simulate_file_requested, this, &Application::simulate_board_from_file);
+    connect(window, &MainWindow::simulate_chip_requested, this, &Application::simulate_board_from_chip);
+    connect(window, &MainWindow::assistant_requested, this, &Application::open_assistant);
+    window->show();
+
+    connect(this, &QApplication::lastWindowClosed, this, &QApplication::quit);
+    // the main window takes every other window with it: its end is the program's end
+    connect(window, &QObject::destroyed, this, &QApplication::quit);
+
+    // The first call creates the library, which scans and replays every board.
+    connect_connection = KORVIK::USBDevice::notify_device_connect(
+        sigc::slot<void(const std::string&, const std::string&)>(sigc::mem_fun(*this, &Application::device_connected)));
+    disconnect_connection = KORVIK::USBDevice::notify_device_disconnect(
+        sigc::slot<void(const std::string&, const std::string&)>(sigc::mem_fun(*this, &Application::device_disconnected)));
+
+    // Start pumping now rather than at the first manual refresh, so frames
+    // from boards present at start are not left waiting.
+    poll();
+}
+
+Application::~Application()
+{
+    connect_connection.disconnect();
+    disconnect_connection.disconnect();
+    pump_timer.stop();
+    for (auto& entry : notifiers)
+        delete entry.second;
+    notifiers.clear();
+    delete window.data();
+    delete splash;
+    splash = nullptr;
+    boards.clear();
+    // boards that left the list but whose deferred deletion never ran
+    qDeleteAll(findChildren<EvUSBBoard*>(Qt::FindDirectChildrenOnly));
+}
+
+int Application::run()
+{
+    QCoreApplication::processEvents();
+    if (splash) {
+        if (window)
+            splash->finish(window);
+        delete splash;
+        splash = nullptr;
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // closed before the loop began: nothing would ever end the loop
+    if (!window)
+        return 0;
+    return QApplication::exec();
+}
+
+void Application::rescan()
+{
+    KORVIK::USBDevice::rescan_devices();
+    poll();
+}
+
+void Application::show_info_box(const QString& caption, const QString& text, QMessageBox::Icon icon)
+{
+    auto* box = new ApplicationInfoBox(caption, text, icon);
+    box->show();
+}
+
+bool Application::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        qDebug() << "exception in event handler:" << e.what();
+        show_info_box(tr("Error"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
+    } catch (const QString& text) {
+        show_info_box(tr("Error"), text, QMessageBox::Warning);
+    }
+    return false;
+}
+
+void Application::open_assistant() {}
+
+void Application::show_assistant_page(QString) {}
+
+void Application::simulate_board_from_file(QString fn)
+{
+    try {
+        const QDomDocument document = read_settings_file(fn, false);
+        const SettingsIdentity id = settings_identity(document);
+        const QString model = id.model.isEmpty() ? QStringLiteral("RC1200") : id.model;
+        const QString ethmac = id.ethmac.isEmpty() ? QStringLiteral("40:00:12:34:56:00") : id.ethmac;
+        const QString serial = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
+        const QString display = serial + QStringLiteral(" (file ") + fn + QStringLiteral(")");
+        std::unique_ptr<KORVIK::USBDevice> dev(KORVIK::USBDevice::open_simulation(
+            serial.toLocal8Bit().toStdString(), display.toLocal8Bit().toStdString(),
+            model.toLocal8Bit().toStdString(), ethmac.toLocal8Bit().toStdString()));
+        if (!dev)
+            throw tr("Cannot open simulation for chip %1").arg(model);
+        const QString interface = QString::fromStdString(dev->get_interface());
+        EvUSBBoard* board = boards.find_by_interface(interface);
+        if (!board || !board->get_device())
+            throw tr("Cannot find board with serial %1 interface %2").arg(serial, interface);
+        board->apply_settings(document);
+        board->get_device()->commit_registers();
+        board->get_device()->store_boarddefaults();
+    } catch (const QString& text) {
+        show_info_box(tr("Error reading XML file"), text, QMessageBox::Warning);
+    } catch (const std::exception& e) {
+        show_info_box(tr("Error reading XML file"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
+    }
+}
+
+void Application::simulate_board_from_chip(QString chip)
+{
+    try {
+        char digits[7];
+        for (char& d : digits)
+            d = char('0' + std::rand() % 10);
+        const std::string serial(digits, 7);
+        std::string mac = "40:0";
+        for (int i = 0; i < 7; ++i) {
+            mac += digits[i];
+            if (i % 2 == 0)
+                mac += ':';
+        }
+        const std::string ethmac = mac + "00";
+        const std::string radiomac = mac + "01";
+        std::cerr << "MAC str: " << ethmac << std::endl;
+        const std::string display = serial + " (sim)";
+
+        KORVIK::USBDevice* dev = KORVIK::USBDevice::open_simulation(serial, display, chip.toStdString(), ethmac);
+        if (!dev)
+            throw tr("Cannot open simulation for chip %1").arg(chip);
+        // the handle from open_simulation is ours alone; the board object keeps its own
+        std::unique_ptr<KORVIK::USBDevice> guard(dev);
+        EvUSBBoard* board = boards.find_by_interface(QString::fromStdString(dev->get_interface()));
+        if (board && board->get_device()) {
+            KORVIK::USBDevice* d = board->get_device();
+            unsigned char bytes[6];
+            d->load_chipdefaults();
+            parse_hex_bytes(QString::fromStdString(ethmac), bytes, 6);
+            d->set_nv_ethmac(bytes);
+            parse_hex_bytes(QString::fromStdString(radiomac), bytes, 6);
+            d->set_nv_radio_ethmac(bytes);
+            d->commit_registers();
+            d->store_boarddefaults();
+        }
+    } catch (const QString& text) {
+        show_info_box(tr("Error simulating chip"), text, QMessageBox::Warning);
+    } catch (const std::exception& e) {
+        show_info_box(tr("Error simulating chip"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
+    }
+}
+
+void Application::poll()
+{
+    ++pump_count;
+    KORVIK::USBDevice::periodic();
+    std::map<quintptr, QSocketNotifier*> previous;
+    previous.swap(notifiers);
+    std::vector<void*> handles;
+    const int timeout = KORVIK::USBDevice::get_poll_handles(handles);
+    for (void* handle : handles) {
+        const quintptr key = reinterpret_cast<quintptr>(handle);
+        if (notifiers.count(key))
+            continue;
+        auto kept = previous.find(key);
+        if (kept != previous.end()) {
+            notifiers.insert(*kept);
+            previous.erase(kept);
+            continue;
+        }
+        auto* notifier = new QSocketNotifier(qintptr(key), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &Application::poll);
+        notifiers.emplace(key, notifier);
+    }
+    // this pump may run inside a notifier's own activated signal: never delete it here
+    for (auto& entry : previous) {
+        entry.second->setEnabled(false);
+        entry.second->deleteLater();
+    }
+    if (timeout >= 0)
+        pump_timer.start(timeout);
+}
+
+void Application::device_connected(const std::string& interface, const std::string& serial)
+{
+    qDebug().noquote() << "notify connect: " + QString::fromStdString(interface) + " / "
+            + QString::fromStdString(serial);
+    KORVIK::USBDevice* dev = KORVIK::USBDevice::open_iface(interface);
+    if (!dev)
+        return;
+    auto* board = new EvUSBBoard(this, dev);
+    new BoardWindows(board);
+    if (boards.add_board(board) < 0) {
+        delete board;
+        return;
+    }
+    if (window)
+        window->resize_devicelist();
+}
+
+void Application::device_disconnected(const std::string& interface, const std::string& serial)
+{
+    qDebug().noquote() << "notify disconnect: " + QString::fromStdString(interface) + " / "
+            + QString::fromStdString(serial);
+    if (EvUSBBoard* board = boards.find_by_interface(QString::fromStdString(interface)))
+        board->board_removed();
+}
+
+ApplicationInfoBox::ApplicationInfoBox(const QString& caption, const QString& text, QMessageBox::Icon icon)
+    : QMessageBox(icon, caption, text, QMessageBox::Ok, nullptr,
+                  Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_QuitOnClose);
+    setModal(false);
+    connect(this, &QMessageBox::finished, this, &ApplicationInfoBox::quit);
+}
+
+void ApplicationInfoBox::quit()
+{
+    deleteLater();
+}

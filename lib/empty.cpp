@@ -1,1 +1,0 @@
-// Placeholder translation unit for a layer that has no sources yet.
