@@ -13,11 +13,11 @@
 
 #include <korvik/USBDevice.h>
 
+#include "SettingsFiles.h"
+
 namespace korvik_cli {
 
 using KORVIK::USBDevice;
-
-std::function<Device(const std::string&, const std::string&)> simulate_from_file;
 
 namespace {
 
@@ -57,7 +57,8 @@ Device new_simulation(const std::string& serial, const std::string& chip)
     unsigned char mac[6] = {0x40, 0x00, 0x12, 0x34, 0x56, 0x00};
     d->set_nv_ethmac(mac);
     d->set_nv_radio_ethmac(SIM_RADIOMAC);
-    d->set_nv_serial(serial);
+    // scratch boards of a comparison must not differ by their names
+    d->set_nv_serial(SIM_SERIAL);
     d->commit_registers();
     d->store_boarddefaults();
     return d;
@@ -78,8 +79,6 @@ Device open_board(const std::string& board)
         const std::string file = rest.substr(colon + 1);
         if (file.empty())
             throw UsageError("'" + board + "': the settings file name is missing after sim:" + chip + ":");
-        if (!simulate_from_file)
-            throw Failure("'" + board + "': boards from settings files are not available in this build");
         return simulate_from_file(chip, file);
     }
     Device d(USBDevice::open_iface(board));
@@ -141,14 +140,38 @@ Progress::Progress(const Options& options, const std::string& text)
     : shown(!options.json && isatty(STDERR_FILENO))
 {
     if (shown)
-        std::cerr << text << "..." << std::flush;
+        messages() << text << "..." << std::flush;
 }
 
 Progress::~Progress()
 {
     // the line is wiped, so that what follows starts on a clean line
     if (shown)
-        std::cerr << "\r\033[K" << std::flush;
+        messages() << "\r\033[K" << std::flush;
+}
+
+std::ostream& messages()
+{
+    // bound to the standard error buffer before route_diagnostics can take it away
+    static std::ostream stream(std::cerr.rdbuf());
+    return stream;
+}
+
+void route_diagnostics(bool verbose)
+{
+    messages();
+    route_program_diagnostics(verbose);
+    if (verbose) {
+        KORVIK::USBDevice::set_diagnostic_sink([](const std::string& line) { messages() << line << '\n'; });
+        return;
+    }
+    KORVIK::USBDevice::set_diagnostic_sink([](const std::string&) {});
+    struct Discard : std::streambuf {
+        int overflow(int c) override { return traits_type::not_eof(c); }
+    };
+    // never destroyed: the standard streams are flushed after static objects are gone
+    static std::streambuf* const silent = new Discard;
+    std::cerr.rdbuf(silent);
 }
 
 void print_json(const Json& document)
@@ -206,7 +229,7 @@ CommitResult tracked_commit(USBDevice& device, const std::function<void()>& comm
         // two jobs of at most 2 s each, advanced by the board's status reports
         if (!run_loop(std::chrono::milliseconds(6000), [&] { return finished || device.is_dead(); }) &&
             !interrupted())
-            std::cerr << "korvik: warning: the board did not finish retuning within 6 s (no status reports?)"
+            messages() << "korvik: warning: the board did not finish retuning within 6 s (no status reports?)"
                       << std::endl;
     }
     for (sigc::connection& c : connections)

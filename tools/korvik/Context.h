@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -51,10 +52,6 @@ Device open_board(const std::string& board);
 /// defaults loaded (for dry runs and comparisons).
 Device open_scratch_board(const std::string& chip);
 
-/// Creates the simulated board for sim:CHIP:FILE; set by the settings-file
-/// code, so that opening boards does not depend on it.
-extern std::function<Device(const std::string& chip, const std::string& file)> simulate_from_file;
-
 /// Waits on the library's descriptors and dispatches its events until
 /// done() holds, the time is up or the user interrupts; true when done() held.
 bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done = nullptr);
@@ -74,6 +71,14 @@ public:
 private:
     bool shown;
 };
+
+/// Standard error for korvik's own messages. Without -v, std::cerr itself is
+/// silenced, because the program core writes its diagnostic lines there.
+std::ostream& messages();
+
+/// Hides (or with -v shows) the diagnostic lines of the library and of the
+/// program core; call before the library starts.
+void route_diagnostics(bool verbose);
 
 /// One JSON document on standard output.
 void print_json(const Json& document);

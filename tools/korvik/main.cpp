@@ -67,24 +67,21 @@ int main(int argc, char** argv)
     }
 
     // before the library starts, so that not even its first lines show unasked
-    if (options.verbose)
-        KORVIK::USBDevice::set_diagnostic_sink([](const std::string& line) { std::cerr << line << '\n'; });
-    else
-        KORVIK::USBDevice::set_diagnostic_sink([](const std::string&) {});
+    route_diagnostics(options.verbose);
 
     CLI::App* chosen = app.get_subcommands().front();
     Command* command = by_app.at(chosen);
     try {
         return command->run(options);
     } catch (const UsageError& e) {
-        std::cerr << "korvik " << command->name() << ": " << e.what() << "\n"
+        messages() << "korvik " << command->name() << ": " << e.what() << "\n"
                   << "Run with --help for more information." << std::endl;
         return EXIT_USAGE;
     } catch (const Failure& e) {
-        std::cerr << "korvik " << command->name() << ": " << e.what() << std::endl;
+        messages() << "korvik " << command->name() << ": " << e.what() << std::endl;
         return EXIT_FAILURE_;
     } catch (const std::exception& e) {
-        std::cerr << "korvik " << command->name() << ": " << e.what() << std::endl;
+        messages() << "korvik " << command->name() << ": " << e.what() << std::endl;
         return EXIT_FAILURE_;
     }
 }

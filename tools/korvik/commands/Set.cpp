@@ -174,7 +174,10 @@ private:
             if (p.kind == Kind::Quantity || p.kind == Kind::Integer || p.kind == Kind::Hex) {
                 const double diff = row["value"].get<double>() - asked.get<double>();
                 row["difference"] = diff;
-                row["ppm"] = asked.get<double>() != 0 ? Json(diff / std::fabs(asked.get<double>()) * 1e6) : Json();
+                // relative differences mean something on linear scales only, not for dBm or ppm
+                const bool linear = p.unit == Unit::Hz || p.unit == Unit::BitRate || p.unit == Unit::Seconds;
+                row["ppm"] = linear && asked.get<double>() != 0 ? Json(diff / std::fabs(asked.get<double>()) * 1e6)
+                                                                 : Json();
             } else {
                 row["difference"] = nullptr;
                 row["ppm"] = nullptr;
