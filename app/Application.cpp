@@ -42,6 +42,7 @@ Application::Application(int& argc, char** argv)
     connect(window, &MainWindow::simulate_file_requested, this, &Application::simulate_board_from_file);
     connect(window, &MainWindow::simulate_chip_requested, this, &Application::simulate_board_from_chip);
     connect(window, &MainWindow::assistant_requested, this, &Application::open_assistant);
+    connect(window, &MainWindow::remove_board_requested, this, &Application::remove_simulated_board);
     window->show();
 
     connect(this, &QApplication::lastWindowClosed, this, &QApplication::quit);
@@ -127,8 +128,18 @@ void Application::simulate_board_from_file(QString fn)
         const SettingsIdentity id = settings_identity(document);
         const QString model = id.model.isEmpty() ? QStringLiteral("RC1200") : id.model;
         const QString ethmac = id.ethmac.isEmpty() ? QStringLiteral("40:00:12:34:56:00") : id.ethmac;
-        const QString serial = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
-        const QString display = serial + QStringLiteral(" (file ") + fn + QStringLiteral(")");
+        QString serial = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
+        // refuse what would be refused after the board exists, so a bad file adds nothing
+        check_settings_document(document);
+        QString display = serial + QStringLiteral(" (file ") + fn + QStringLiteral(")");
+        // The library hands out the board it has under a serial: a listed
+        // board, or a real one, would get the file's settings and its stored
+        // defaults overwritten. The simulation gets a serial of its own.
+        if (serial_in_use(serial)) {
+            const QString taken = serial;
+            serial = free_serial();
+            display = tr("%1 (file %2, serial %3 in use)").arg(serial, fn, taken);
+        }
         std::unique_ptr<KORVIK::USBDevice> dev(KORVIK::USBDevice::open_simulation(
             serial.toLocal8Bit().toStdString(), display.toLocal8Bit().toStdString(),
             model.toLocal8Bit().toStdString(), ethmac.toLocal8Bit().toStdString()));
@@ -138,9 +149,19 @@ void Application::simulate_board_from_file(QString fn)
         EvUSBBoard* board = boards.find_by_interface(interface);
         if (!board || !board->get_device())
             throw tr("Cannot find board with serial %1 interface %2").arg(serial, interface);
-        board->apply_settings(document);
+        try {
+            board->apply_settings(document, true);
+        } catch (...) {
+            // nothing of a refused file stays in the list
+            board->board_removed();
+            throw;
+        }
         board->get_device()->commit_registers();
-        board->get_device()->store_boarddefaults();
+        board->store_boarddefaults();
+        if (window) {
+            window->add_recent_file(fn);
+            window->select_board(board);
+        }
     } catch (const QString& text) {
         show_info_box(tr("Error reading XML file"), text, QMessageBox::Warning);
     } catch (const std::exception& e) {
@@ -151,10 +172,10 @@ void Application::simulate_board_from_file(QString fn)
 void Application::simulate_board_from_chip(QString chip)
 {
     try {
-        char digits[7];
-        for (char& d : digits)
-            d = char('0' + std::rand() % 10);
-        const std::string serial(digits, 7);
+        // a serial that names a board already there would open that board
+        // and overwrite its defaults
+        const std::string serial = free_serial().toStdString();
+        const char* digits = serial.c_str();
         std::string mac = "40:0";
         for (int i = 0; i < 7; ++i) {
             mac += digits[i];
@@ -181,13 +202,41 @@ void Application::simulate_board_from_chip(QString chip)
             parse_hex_bytes(QString::fromStdString(radiomac), bytes, 6);
             d->set_nv_radio_ethmac(bytes);
             d->commit_registers();
-            d->store_boarddefaults();
+            board->store_boarddefaults();
+            if (window)
+                window->select_board(board);
         }
     } catch (const QString& text) {
         show_info_box(tr("Error simulating chip"), text, QMessageBox::Warning);
     } catch (const std::exception& e) {
         show_info_box(tr("Error simulating chip"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
     }
+}
+
+bool Application::serial_in_use(const QString& serial)
+{
+    std::unique_ptr<KORVIK::USBDevice> existing(KORVIK::USBDevice::open(serial.toLocal8Bit().toStdString()));
+    return existing != nullptr;
+}
+
+QString Application::free_serial()
+{
+    for (;;) {
+        QString serial;
+        for (int i = 0; i < 7; ++i)
+            serial += QChar('0' + std::rand() % 10);
+        if (!serial_in_use(serial))
+            return serial;
+    }
+}
+
+void Application::remove_simulated_board(EvUSBBoard* board)
+{
+    KORVIK::USBDevice* dev = board ? board->get_device() : nullptr;
+    // a real board leaves when it is unplugged, not on request; the library
+    // keeps the simulation's serial taken, so a file of it gets a new one
+    if (dev && (dev->get_boardflags() & 1))
+        board->board_removed();
 }
 
 void Application::poll()

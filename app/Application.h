@@ -43,11 +43,15 @@ public Q_SLOTS:
     void show_assistant_page(QString page);
     void simulate_board_from_file(QString fn);
     void simulate_board_from_chip(QString chip);
+    // Takes a simulated board out of the library and the list.
+    void remove_simulated_board(EvUSBBoard* board);
 
 private Q_SLOTS:
     void poll();
 
 private:
+    static bool serial_in_use(const QString& serial);
+    static QString free_serial();
     void device_connected(const std::string& interface, const std::string& serial);
     void device_disconnected(const std::string& interface, const std::string& serial);
 

@@ -15,7 +15,8 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
-#include "api/Library.h"
+#include <korvik/USBDevice.h>
+
 #include "board/Protocol.h"
 #include "transport/PcapAdapter.h"
 
@@ -73,9 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(description.find('\n') == std::string::npos, "description spans lines");
 
     KORVIK::protocol::description_names_maker(description);
-    std::list<std::string> names;
-    for (const KORVIK::ChipTableEntry& e : KORVIK::chip_table())
-        names.push_back(e.name);
+    static const std::list<std::string> names = KORVIK::USBDevice::get_supported_chips();
     const std::string chip = KORVIK::protocol::select_chip(description, names);
     require(chip.empty() || description.find(chip) != std::string::npos, "chip not named in the description");
     return 0;

@@ -36,10 +36,11 @@ public:
     void firmware_set_state(uint8_t s) override { state = s; }
     uint8_t firmware_get_state() override { return state; }
     void firmware_set_control(bool, bool) override {}
-    void firmware_save_flash(const uint8_t* flash, size_t len) override
+    bool firmware_save_flash(const uint8_t* flash, size_t len) override
     {
         require(len == KORVIK::SpiFirmware::FLASH_SIZE, "flash saved with a wrong size");
         saved.assign(flash, flash + len);
+        return true;
     }
 
     std::vector<uint8_t> registers = std::vector<uint8_t>(0x10000);

@@ -130,6 +130,24 @@ QString table_caption(unsigned int group)
 struct Target {
     bool spi;
     bool wide;
+    bool rx = true; // the chip receives
+    bool tx = true; // the chip transmits
+
+    // Registers whose receive and transmit copies differ come in two blocks
+    // that set the same chip registers: one block per direction the chip
+    // has, said to be alternatives when it has both.
+    QString split_blocks(const QString& txblock, const QString& rxblock, const QString& lead, bool comment = true) const
+    {
+        QString out;
+        if (rx && tx && comment)
+            out += lead + QStringLiteral("// The Transmit only and Receive only blocks set the same registers:\n"
+                                         "// they are alternatives, use the one for the direction in use.\n");
+        if (tx)
+            out += txblock;
+        if (rx)
+            out += rxblock;
+        return out;
+    }
 
     QString statement(const CodeReg& e, unsigned int value) const
     {
@@ -199,7 +217,7 @@ QString straight_section(const std::vector<CodeReg>& list, const Target& t)
         }
     }
     if (split)
-        out += tx + rx;
+        out += t.split_blocks(tx, rx, QStringLiteral("\n\n"));
     return out;
 }
 
@@ -230,11 +248,11 @@ QString table_section(const std::vector<CodeReg>& list, const Target& t)
     }
     out += END;
     if (split)
-        out += tx + END + rx + END;
+        out += t.split_blocks(tx + END, rx + END, QString());
     out += t.prefix() + QStringLiteral("_table(transceiver_reg_init);\n");
     if (split)
-        out += t.prefix() + QStringLiteral("_table(transceiver_tx_reg_init);\n") + t.prefix()
-            + QStringLiteral("_table(transceiver_rx_reg_init);\n");
+        out += t.split_blocks(t.prefix() + QStringLiteral("_table(transceiver_tx_reg_init);\n"),
+                              t.prefix() + QStringLiteral("_table(transceiver_rx_reg_init);\n"), QString(), false);
     return out;
 }
 
@@ -285,17 +303,17 @@ QString burst_section(const std::vector<CodeReg>& list, const Target& t)
     }
     out += END;
     if (split)
-        out += tx + END + rx + END;
+        out += t.split_blocks(tx + END, rx + END, QString());
     out += t.prefix() + QStringLiteral("_bursttable(transceiver_reg_burstinit);\n");
     if (split)
-        out += t.prefix() + QStringLiteral("_bursttable(transceiver_tx_reg_burstinit);\n") + t.prefix()
-            + QStringLiteral("_bursttable(transceiver_rx_reg_burstinit);\n");
+        out += t.split_blocks(t.prefix() + QStringLiteral("_bursttable(transceiver_tx_reg_burstinit);\n"),
+                              t.prefix() + QStringLiteral("_bursttable(transceiver_rx_reg_burstinit);\n"), QString(), false);
     return out;
 }
 
 QString sections(const SnippetChip& chip, unsigned int styles, bool spi)
 {
-    const Target target{spi, wide_addressing(chip)};
+    const Target target{spi, wide_addressing(chip), (chip.chipflags & 1) != 0, (chip.chipflags & 2) != 0};
     const std::vector<CodeReg> list = code_register_list(chip, spi ? "_REG_" : "_");
     QString out;
     if (styles & 1)
@@ -345,6 +363,7 @@ SnippetChip snippet_chip(const KORVIK::USBDevice& d)
 {
     SnippetChip chip;
     chip.chip = d.get_chip_name();
+    chip.chipflags = d.get_chipflags();
     for (unsigned int r = 0; r < d.get_registers(); ++r) {
         SnippetRegister reg;
         reg.name = d.get_register_name(r);

@@ -25,6 +25,8 @@ struct SnippetRegister {
 
 struct SnippetChip {
     std::string chip;
+    // 1 the chip receives, 2 it transmits: a direction it lacks gets no block
+    unsigned int chipflags = 3;
     std::vector<SnippetRegister> registers; // in register-index order
 };
 

@@ -279,6 +279,23 @@ void save_settings_file(KORVIK::USBDevice& device, const QString& filename)
         throw tr("Cannot write file %1: %2").arg(filename, file.errorString());
 }
 
+void check_settings_document(const QDomDocument& document)
+{
+    QStringList notes;
+    const QDomElement root = settings_root(document);
+    const QDomElement chip = settings_chip(root);
+    if (!chip.hasAttribute(QStringLiteral("model")))
+        throw tr("The file does not name its chip (no model attribute)");
+    const QDomElement chacc = first_below(root, QStringLiteral("channelaccess"));
+    unsigned char mac[6];
+    Reader(root, notes).mac("ethmac", mac);
+    Reader(root, notes).mac("radiomac", mac);
+    if (!chacc.isNull()) {
+        Reader(chacc, notes).mac("addr1", mac);
+        Reader(chacc, notes).mac("addr2", mac);
+    }
+}
+
 SettingsReport apply_settings_document(KORVIK::USBDevice& d, const QDomDocument& document, bool exact_registers)
 {
     SettingsReport report;

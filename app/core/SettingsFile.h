@@ -53,6 +53,10 @@ struct SettingsReport {
 SettingsReport apply_settings_document(KORVIK::USBDevice& device, const QDomDocument& document,
                                        bool exact_registers = false);
 
+// The checks of apply_settings_document that need no board: root, chip
+// element, its model, and every MAC text. Throws what apply would.
+void check_settings_document(const QDomDocument& document);
+
 // Reads the older line-based ".set" format from an open device; throws when it
 // is not one.
 QDomDocument convert_set_file(QIODevice& device);

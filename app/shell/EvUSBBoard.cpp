@@ -119,8 +119,19 @@ void EvUSBBoard::board_removed()
 
 void EvUSBBoard::load_chipoperating() { WITH_DEVICE(load_chipoperating()); }
 void EvUSBBoard::load_chipdefaults() { WITH_DEVICE(load_chipdefaults()); }
-void EvUSBBoard::load_boarddefaults() { WITH_DEVICE(load_boarddefaults()); }
-void EvUSBBoard::store_boarddefaults() { WITH_DEVICE(store_boarddefaults()); }
+void EvUSBBoard::load_boarddefaults()
+{
+    WITH_DEVICE(load_boarddefaults());
+    registermodel.nv_changed();
+    bitfieldmodel.nv_changed();
+}
+void EvUSBBoard::store_boarddefaults()
+{
+    WITH_DEVICE(store_boarddefaults());
+    // the Flash columns show what was just stored
+    registermodel.nv_changed();
+    bitfieldmodel.nv_changed();
+}
 void EvUSBBoard::set_nv_ethmac(const uint8_t* macaddr) { WITH_DEVICE(set_nv_ethmac(macaddr)); }
 void EvUSBBoard::set_nv_radio_ethmac(const uint8_t* macaddr) { WITH_DEVICE(set_nv_radio_ethmac(macaddr)); }
 void EvUSBBoard::set_nv_serial(QString ser) { WITH_DEVICE(set_nv_serial(ser.toLocal8Bit().toStdString())); }

@@ -1,5 +1,8 @@
 #include "shell/GFBitfieldModel.h"
 
+#include <QBrush>
+#include <QFont>
+
 #include <korvik/USBDevice.h>
 
 #include "shell/TableHeader.h"
@@ -59,6 +62,19 @@ QVariant GFBitfieldModel::data(const QModelIndex& index, int role) const
         break;
     case Qt::ToolTipRole:
         return QString::fromStdString(dev->get_bitfield_tooltip(r));
+    case Qt::FontRole:
+        // not yet stored: bold
+        if (dev->get_bitfield_chipvalue(r) != dev->get_bitfield_nvvalue(r)) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        break;
+    case Qt::BackgroundRole:
+        // away from the chip's reset value: tinted
+        if (dev->get_bitfield_chipvalue(r) != dev->get_bitfield_defaultvalue(r))
+            return QBrush(QColor(255, 244, 214));
+        break;
     case Qt::TextAlignmentRole: {
         const bool number = column == ColValue || column == ColFlash || column == ColChip;
         return QVariant::fromValue(Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
@@ -107,4 +123,12 @@ void GFBitfieldModel::bitfield_changed(unsigned int row)
         return;
     const QModelIndex cell = index(int(row), ColValue);
     Q_EMIT dataChanged(cell, cell);
+    // the name and the other columns carry the row's markers
+    Q_EMIT dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1), {Qt::FontRole, Qt::BackgroundRole});
+}
+
+void GFBitfieldModel::nv_changed()
+{
+    if (rowCount() > 0)
+        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
 }

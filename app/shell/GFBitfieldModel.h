@@ -25,6 +25,8 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
     void bitfield_changed(unsigned int row);
+    // The stored values changed (defaults saved or loaded).
+    void nv_changed();
 
 private:
     KORVIK::USBDevice* device;

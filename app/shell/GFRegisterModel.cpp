@@ -1,5 +1,8 @@
 #include "shell/GFRegisterModel.h"
 
+#include <QBrush>
+#include <QFont>
+
 #include <korvik/USBDevice.h>
 
 #include "shell/TableHeader.h"
@@ -65,6 +68,19 @@ QVariant GFRegisterModel::data(const QModelIndex& index, int role) const
         if (column == ColValue)
             return unsigned(dev->get_register_chipvalue(r) & 0xFF);
         break;
+    case Qt::FontRole:
+        // not yet stored: bold
+        if (dev->get_register_chipvalue(r) != dev->get_register_nvvalue(r)) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        break;
+    case Qt::BackgroundRole:
+        // away from the chip's reset value: tinted
+        if (dev->get_register_chipvalue(r) != dev->get_register_defaultvalue(r))
+            return QBrush(QColor(255, 244, 214));
+        break;
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment((column == ColName ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter));
     case Qt::UserRole:
@@ -111,4 +127,12 @@ void GFRegisterModel::register_changed(unsigned int row)
         return;
     const QModelIndex cell = index(int(row), ColValue);
     Q_EMIT dataChanged(cell, cell);
+    // the name and the other columns carry the row's markers
+    Q_EMIT dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1), {Qt::FontRole, Qt::BackgroundRole});
+}
+
+void GFRegisterModel::nv_changed()
+{
+    if (rowCount() > 0)
+        Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
 }

@@ -27,6 +27,8 @@ public:
 
     // The device reports a new value of register `row`.
     void register_changed(unsigned int row);
+    // The stored values changed (defaults saved or loaded).
+    void nv_changed();
 
 private:
     KORVIK::USBDevice* device;

@@ -35,6 +35,14 @@ void BoardWindows::open_code_window(int target, uint snippet, const QString& tex
         connect(window, &QObject::destroyed, this, [this, key]() { code_windows.erase(key); });
     }
     window->set_text(text);
+    static const char* const styles[] = {"", "Straight Code", "Table Driven", "", "Burst Table"};
+    const QString style = snippet < 5 && *styles[snippet] ? tr(styles[snippet]) : tr("All Styles");
+    switch (target) {
+    case EvUSBBoard::TargetRC800: window->set_subject(tr("RC800 Code Snippets: %1").arg(style), QStringLiteral("c")); break;
+    case EvUSBBoard::TargetSPI: window->set_subject(tr("Code Snippets: %1").arg(style), QStringLiteral("c")); break;
+    case EvUSBBoard::TargetEvalboard: window->set_subject(tr("Evalboard Code Snippets"), QStringLiteral("c")); break;
+    default: window->set_subject(tr("Register Dump"), QStringLiteral("txt")); break;
+    }
     window->show();
     window->raise();
 }

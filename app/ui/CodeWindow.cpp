@@ -3,7 +3,10 @@
 #include <QAction>
 #include <QFont>
 #include <QIcon>
+#include <QFileDialog>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QSaveFile>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -41,6 +44,10 @@ CodeWindow::CodeWindow(EvUSBBoard* board_, QWidget* parent, Qt::WindowFlags flag
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->setObjectName(QStringLiteral("menuFile"));
+    QAction* saveas = file->addAction(icon(":/images/filesaveas.png"), tr("Save &As..."));
+    saveas->setObjectName(QStringLiteral("actionSaveAs"));
+    saveas->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+S")));
+    connect(saveas, &QAction::triggered, this, &CodeWindow::save_as);
     QAction* close = file->addAction(icon(":/images/fileclose.png"), tr("&Close"));
     close->setObjectName(QStringLiteral("actionClose"));
     close->setShortcut(QKeySequence(QStringLiteral("Ctrl+W")));
@@ -94,6 +101,37 @@ void CodeWindow::set_text(const QString& text)
 QString CodeWindow::text() const
 {
     return edit->toPlainText();
+}
+
+void CodeWindow::set_subject(const QString& what, const QString& suffix_)
+{
+    suffix = suffix_;
+    QString title = what;
+    if (board && board->get_device())
+        title += QStringLiteral(" - ") + QString::fromStdString(board->get_device()->get_display_name());
+    setWindowTitle(title);
+}
+
+QString CodeWindow::save_to(const QString& filename) const
+{
+    QSaveFile file(filename);
+    const QByteArray bytes = text().toUtf8();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(bytes) != bytes.size() || !file.commit())
+        return tr("Cannot write file %1: %2").arg(filename, file.errorString());
+    return QString();
+}
+
+void CodeWindow::save_as()
+{
+    const QString filter = suffix == QLatin1String("c") ? tr("C Source (*.c *.h);;Any file (*)") : tr("Text Files (*.txt);;Any file (*)");
+    QFileDialog dialog(this, tr("Save As..."), QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().size() != 1)
+        return;
+    const QString error = save_to(dialog.selectedFiles().front());
+    if (!error.isEmpty())
+        QMessageBox::warning(this, tr("Error Saving File"), error);
 }
 
 void CodeWindow::quit()

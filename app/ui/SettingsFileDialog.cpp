@@ -1,6 +1,8 @@
 #include "ui/SettingsFileDialog.h"
 
 #include "shell/EvUSBBoard.h"
+#include "ui/Confirm.h"
+#include "ui/ProgramSettings.h"
 
 void setup_settings_file_dialog(QFileDialog& dialog, bool save)
 {
@@ -24,6 +26,7 @@ EvUSBFileDialog::EvUSBFileDialog(EvUSBBoard* owner_, bool save_) : QFileDialog(n
         filters << tr("SET Files (*.set)") << tr("Any file (*)");
     setNameFilters(filters);
     setup_settings_file_dialog(*this, save);
+    setDirectory(last_folder());
     if (owner)
         connect(owner, &EvUSBBoard::delete_subwindows, this, &EvUSBFileDialog::quit);
     connect(this, &QDialog::accepted, this, &EvUSBFileDialog::filedialog_ok);
@@ -41,8 +44,10 @@ void EvUSBFileDialog::filedialog_ok()
     const QStringList files = selectedFiles();
     if (files.size() != 1 || !owner)
         return;
+    remember_folder_of(files.front());
     if (save)
         owner->save_file(files.front());
-    else
+    else if (!owner->get_device() || !has_unsaved_changes(*owner->get_device())
+             || confirm_replace(this, tr("The board has settings that are not saved. Load %1 over them?").arg(files.front())))
         owner->load_file(files.front());
 }

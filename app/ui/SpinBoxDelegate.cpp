@@ -132,7 +132,12 @@ void SpinBoxDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, c
     if (!box || !model)
         return;
     box->interpretText();
-    model->setData(index, box->unsignedValue(), Qt::EditRole);
+    const uint value = box->unsignedValue();
+    auto write = [model, index, value]() { model->setData(index, value, Qt::EditRole); };
+    if (around_write)
+        around_write(index, write);
+    else
+        write();
 }
 
 void SpinBoxDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex&) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QItemDelegate>
 #include <QSpinBox>
 
@@ -45,4 +47,8 @@ public:
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // When set, every write of an edited cell runs through it (the window
+    // records it as one undoable step); it receives the cell and the write.
+    std::function<void(const QModelIndex&, const std::function<void()>&)> around_write;
 };

@@ -28,6 +28,7 @@
 #include "Application.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
+#include "ui/FieldBindings.h"
 #include "ui/MainWindow.h"
 #include <QApplication>
 
@@ -96,6 +97,10 @@ int screenshots(Application& app, const QString& dir)
     MainWindow* window = app.get_window();
     window->resize(937, 576);
     auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("edittabs"));
+    window->set_advanced_pages_shown(false);
+    // the first start: no board yet
+    QCoreApplication::processEvents();
+    window->grab().save(dir + QStringLiteral("/first-start.png"));
     for (const std::string& name : KORVIK::USBDevice::get_supported_chips()) {
         const QString chip = QString::fromStdString(name);
         simulate(window, chip);
@@ -126,6 +131,19 @@ int screenshots(Application& app, const QString& dir)
     tabs->setCurrentIndex(1);
     QCoreApplication::processEvents();
     window->grab().save(dir + QStringLiteral("/framing-warning.png"));
+    // a crystal the chip cannot take: the field shows what it holds, the status bar why
+    tabs->setCurrentIndex(1);
+    window->field_bindings().write(window->findChild<QDoubleSpinBox*>(QStringLiteral("radio_xtalfreq")), 1.0);
+    QCoreApplication::processEvents();
+    window->grab().save(dir + QStringLiteral("/clamped-value.png"));
+    // the advanced pages, shown from the View menu
+    window->set_advanced_pages_shown(true);
+    for (int page = 0; page < tabs->count(); ++page)
+        if (tabs->tabText(page) == QStringLiteral("Device"))
+            tabs->setCurrentIndex(page);
+    QCoreApplication::processEvents();
+    window->grab().save(dir + QStringLiteral("/advanced-pages.png"));
+    window->set_advanced_pages_shown(false);
     board->open_code_snippet_window(2);
     QCoreApplication::processEvents();
     for (QWidget* w : QApplication::topLevelWidgets())

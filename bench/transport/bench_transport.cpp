@@ -3,6 +3,7 @@
 //  - evusb_read16 through the library against the emulator
 //  - the same register read from a raw socket against the same emulator
 //  - time to open one board (scan, identification, NV sector, registers)
+//  - time for the first scan to find and open 8, 16 and 32 boards
 //  - CPU used by an idle main loop with one open board
 // The library's diagnostic lines go to /dev/null while measuring.
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -155,6 +157,31 @@ double register_read_floor(int rounds)
     return median_us(t);
 }
 
+// The library's first scan with `count` emulated boards plugged in: the
+// time until every one is found and opened, and how many were.
+double scan_figure(int count, int& opened)
+{
+    std::vector<std::unique_ptr<korvik_emu::VethEmulator>> emulators;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "bs" + std::to_string(i);
+        add_pair(name, "Zelvane Inc. RC1200 Evaluation Board");
+        uint8_t mac[6];
+        korvik_emu::read_interface_mac(name, mac);
+        char serial[8];
+        std::snprintf(serial, sizeof serial, "%07d", 3000000 + i);
+        emulators.push_back(std::make_unique<korvik_emu::VethEmulator>(name + "p", serial, mac));
+    }
+    auto start = clock_type::now();
+    auto* library = new KORVIK::WindowsLibrary();
+    double ms = std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+    opened = int(library->get_boards().size());
+    delete library;
+    emulators.clear();
+    for (int i = 0; i < count; ++i)
+        sh("ip link del bs" + std::to_string(i));
+    return ms;
+}
+
 double thread_cpu_seconds()
 {
     struct rusage u;
@@ -226,6 +253,17 @@ int main(int argc, char** argv)
     double idle_wall = std::chrono::duration<double>(clock_type::now() - idle_start).count();
     double idle_cpu = thread_cpu_seconds() - cpu0;
 
+    delete library;
+    library = nullptr;
+    emu.stop();
+    // a board that no longer answers would hold every scan to its deadline
+    sh("ip link del bl0");
+    const int counts[] = {8, 16, 32};
+    double scan_ms[3];
+    int scan_opened[3];
+    for (int i = 0; i < 3; ++i)
+        scan_ms[i] = scan_figure(counts[i], scan_opened[i]);
+
     dup2(saved, 2);
     if (!board) {
         std::fprintf(stderr, "no board opened\n");
@@ -241,7 +279,8 @@ int main(int argc, char** argv)
     std::printf("open one board (scan, identification, NV sector, registers): %.1f ms\n", open_ms);
     std::printf("idle main loop with one open board: %.3f ms CPU in %.2f s, %u wake-ups\n", idle_cpu * 1000,
                 idle_wall, iterations);
-    delete library;
-    emu.stop();
+    for (int i = 0; i < 3; ++i)
+        std::printf("first scan with %d emulated boards: %d found and opened in %.1f ms\n", counts[i],
+                    scan_opened[i], scan_ms[i]);
     return 0;
 }

@@ -7,6 +7,10 @@ exec unshare --net --mount sh -c '
     set -e
     mount --make-rprivate / 2>/dev/null || true
     mount -t sysfs sysfs /sys
+    # a runtime directory of its own, for the adapter lock files
+    mount -t tmpfs -o size=1m,mode=0755 tmpfs /run
+    mkdir -m 0700 /run/korvik-runtime
+    export XDG_RUNTIME_DIR=/run/korvik-runtime
     ip link set lo up
     KORVIK_BENCH_NETNS=1 exec "$0" "$@"
 ' "$build/bench/transport/bench_transport" "$@"

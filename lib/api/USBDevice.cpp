@@ -289,29 +289,12 @@ sigc::connection USBDevice::notify_transmit_packet(
     return board->signal_transmit.connect(slot);
 }
 
-#define KORVIK_BOARD_NOTIFY(name)                                       \
-    sigc::connection USBDevice::notify_##name(const sigc::slot<void()>& slot) \
-    {                                                                   \
-        return board->signal_##name.connect(slot);                      \
+#define KORVIK_BOARD_NOTIFY(name)                                                     \
+    sigc::connection USBDevice::notify_changed_##name(const sigc::slot<void()>& slot) \
+    {                                                                                 \
+        return board->signal_changed_##name.connect(slot);                            \
     }
-
-KORVIK_BOARD_NOTIFY(changed_nv_ethmac)
-KORVIK_BOARD_NOTIFY(changed_nv_radio_ethmac)
-KORVIK_BOARD_NOTIFY(changed_nv_serial)
-KORVIK_BOARD_NOTIFY(changed_chacc_channelaccessmode)
-KORVIK_BOARD_NOTIFY(changed_chacc_ppersistence)
-KORVIK_BOARD_NOTIFY(changed_chacc_slottime)
-KORVIK_BOARD_NOTIFY(changed_chacc_rssithreshold)
-KORVIK_BOARD_NOTIFY(changed_chacc_bgndthreshold)
-KORVIK_BOARD_NOTIFY(changed_chacc_preamble)
-KORVIK_BOARD_NOTIFY(changed_chacc_addrmatch1)
-KORVIK_BOARD_NOTIFY(changed_chacc_addrmatch2)
-KORVIK_BOARD_NOTIFY(changed_chacc_addrlength)
-KORVIK_BOARD_NOTIFY(changed_chacc_addr1)
-KORVIK_BOARD_NOTIFY(changed_chacc_addr2)
-KORVIK_BOARD_NOTIFY(changed_transmit_cw)
-KORVIK_BOARD_NOTIFY(changed_packetcounters)
-
+KORVIK_BOARD_CHANGES(KORVIK_BOARD_NOTIFY)
 #undef KORVIK_BOARD_NOTIFY
 
 // ---- Model families: without a chip model they answer neutral defaults ----
@@ -337,11 +320,11 @@ KORVIK_BOARD_NOTIFY(changed_packetcounters)
             model->name(arg);                                     \
     }
 
-#define KORVIK_MODEL_NOTIFY(name)                                       \
-    sigc::connection USBDevice::notify_##name(const sigc::slot<void()>& slot) \
-    {                                                                   \
-        GreyfinModel* model = model_of(board);                          \
-        return model ? model->signal_##name.connect(slot) : sigc::connection(); \
+#define KORVIK_MODEL_NOTIFY(name)                                                     \
+    sigc::connection USBDevice::notify_changed_##name(const sigc::slot<void()>& slot) \
+    {                                                                                 \
+        GreyfinModel* model = model_of(board);                                        \
+        return model ? model->signal_changed_##name.connect(slot) : sigc::connection(); \
     }
 
 // ---- Register table ----
@@ -518,28 +501,7 @@ KORVIK_MODEL_SET(set_preamble_length, unsigned int)
 
 // ---- Model notifications ----
 
-KORVIK_MODEL_NOTIFY(changed_xtal_frequency)
-KORVIK_MODEL_NOTIFY(changed_xtal_tolerance)
-KORVIK_MODEL_NOTIFY(changed_rx_modulation)
-KORVIK_MODEL_NOTIFY(changed_tx_modulation)
-KORVIK_MODEL_NOTIFY(changed_rx_carrierfrequency)
-KORVIK_MODEL_NOTIFY(changed_tx_carrierfrequency)
-KORVIK_MODEL_NOTIFY(changed_rx_bandwidth)
-KORVIK_MODEL_NOTIFY(changed_tx_deviation)
-KORVIK_MODEL_NOTIFY(changed_rx_bitrate)
-KORVIK_MODEL_NOTIFY(changed_tx_bitrate)
-KORVIK_MODEL_NOTIFY(changed_rx_btr)
-KORVIK_MODEL_NOTIFY(changed_tx_power)
-KORVIK_MODEL_NOTIFY(changed_iffrequency)
-KORVIK_MODEL_NOTIFY(changed_framingmode)
-KORVIK_MODEL_NOTIFY(changed_enc_invert)
-KORVIK_MODEL_NOTIFY(changed_enc_diff)
-KORVIK_MODEL_NOTIFY(changed_enc_scrambler)
-KORVIK_MODEL_NOTIFY(changed_enc_manchester)
-KORVIK_MODEL_NOTIFY(changed_crcmode)
-KORVIK_MODEL_NOTIFY(changed_crcinit)
-KORVIK_MODEL_NOTIFY(changed_preamble)
-KORVIK_MODEL_NOTIFY(changed_preamble_length)
+KORVIK_CHIP_CHANGES(KORVIK_MODEL_NOTIFY)
 
 sigc::connection USBDevice::notify_terminate_autoranging(const sigc::slot<void(int, int)>& slot)
 {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <iostream>
+#include <stdexcept>
 
 #include "board/MainLoop.h"
 #include "board/NvFile.h"
@@ -103,6 +104,11 @@ void DirectSPIBoard::wait_input()
     drain_incoming();
 }
 
+void DirectSPIBoard::take_waiting_input()
+{
+    drain_incoming();
+}
+
 void DirectSPIBoard::on_dispatch()
 {
     {
@@ -171,6 +177,24 @@ bool DirectSPIBoard::is_dead()
 bool DirectSPIBoard::is_net_up()
 {
     return true;
+}
+
+void DirectSPIBoard::store_boarddefaults()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        nv_save_error.clear();
+    }
+    EvUSBNetBoard::store_boarddefaults();
+    // the worker saves the file when the write sequence ends, before it
+    // answers the read-back that the store has just waited for
+    std::string error;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        error = nv_save_error;
+    }
+    if (!error.empty())
+        throw std::runtime_error("DirectSPIBoard::store_boarddefaults: " + error);
 }
 
 bool DirectSPIBoard::is_input_closed()
@@ -301,10 +325,12 @@ void DirectSPIBoard::firmware_set_control(bool line0, bool line1)
         adapter->set_control(line0, line1);
 }
 
-void DirectSPIBoard::firmware_save_flash(const uint8_t* flash, size_t len)
+bool DirectSPIBoard::firmware_save_flash(const uint8_t* flash, size_t len)
 {
-    if (len == nvfile::SIZE)
-        nvfile::write(nv_path, flash);
+    bool ok = len == nvfile::SIZE && nvfile::write(nv_path, flash);
+    std::lock_guard<std::mutex> guard(lock);
+    nv_save_error = ok ? "" : "cannot write the NV file " + nv_path;
+    return ok;
 }
 
 } // namespace KORVIK

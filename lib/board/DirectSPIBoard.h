@@ -58,12 +58,16 @@ public:
     /// True once the worker has been stopped.
     bool is_dead() override;
     bool is_net_up() override;
+    /// As the base, and throws std::runtime_error when the NV file could not
+    /// be written: the old file stays, so the defaults are not stored.
+    void store_boarddefaults() override;
 
     const std::string& get_nv_path() const { return nv_path; }
 
 protected:
     /// No more input once the worker has ended and its packets are taken.
     bool is_input_closed() override;
+    void take_waiting_input() override;
 
     // Operations of the chip type, called on the worker thread only.
     virtual void spi_transmit(const uint8_t* payload, unsigned len) = 0;
@@ -103,7 +107,7 @@ private:
     void firmware_set_state(uint8_t state) override;
     uint8_t firmware_get_state() override;
     void firmware_set_control(bool line0, bool line1) override;
-    void firmware_save_flash(const uint8_t* flash, size_t len) override;
+    bool firmware_save_flash(const uint8_t* flash, size_t len) override;
 
     std::unique_ptr<DirectSPI> adapter;
     const std::string nv_path;
@@ -115,6 +119,7 @@ private:
     std::deque<std::vector<uint8_t>> outgoing;
     std::deque<std::vector<uint8_t>> incoming;
     uint32_t flags = 0;
+    std::string nv_save_error; ///< why the last NV file write failed; empty when it did not
     bool dispatch_pending = false; ///< one emission at a time, so the pipe never fills
 
     std::thread worker; ///< main-loop thread only

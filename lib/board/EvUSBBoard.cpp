@@ -20,16 +20,23 @@ namespace {
 const uint8_t BROADCAST[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 
-/// Twelve hex digits, two per byte; anything else gives the broadcast MAC.
+/// Twelve hex digits, bare or in colon-separated pairs; anything else gives
+/// the broadcast MAC.
 void parse_mac_string(const std::string& text, uint8_t mac[6])
 {
     std::memcpy(mac, BROADCAST, 6);
-    if (text.size() != 12)
+    // also the colon form "00:12:34:0A:0B:0C" that our own documents print
+    const bool colons = text.size() == 17;
+    if (text.size() != 12 && !colons)
         return;
+    const unsigned stride = colons ? 3 : 2;
+    for (unsigned i = 0; colons && i < 5; ++i)
+        if (text[stride * i + 2] != ':')
+            return;
     uint8_t out[6];
     for (unsigned i = 0; i < 6; ++i) {
-        int hi = hex_digit_value((unsigned char)text[2 * i]);
-        int lo = hex_digit_value((unsigned char)text[2 * i + 1]);
+        int hi = hex_digit_value((unsigned char)text[stride * i]);
+        int lo = hex_digit_value((unsigned char)text[stride * i + 1]);
         if (hi < 0 || lo < 0)
             return;
         out[i] = uint8_t(hi << 4 | lo);
@@ -588,9 +595,13 @@ void EvUSBBoard::store_boarddefaults()
     }
     // What is now in flash becomes the board defaults, so that
     // load_boarddefaults restores exactly what was stored.
+    // Only the stored register values are new to the model: setting the
+    // crystal again would recompute the registers derived from it and leave
+    // chip values that differ from the ones just stored.
     NvDefaults stored = nv_get_defaults(nv_layout(), readback);
     nv_chacc = stored.chacc;
-    give_model_nv_defaults(stored);
+    if (model)
+        model->set_nvarea(stored.area);
 }
 
 void EvUSBBoard::load_nv(uint8_t buffer[NV_SECTOR_SIZE])

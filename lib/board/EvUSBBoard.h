@@ -7,6 +7,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include <korvik/ChangeList.h>
 #include <korvik/USBDeviceStatus.h>
 
 #include "board/BoardRegistry.h"
@@ -40,16 +41,16 @@ public:
     virtual bool is_net_up();
     virtual int get_report11() = 0;
     virtual void set_report10(bool a, bool b) = 0;
-    virtual void evusb_write(uint16_t address, uint8_t value) = 0;
-    virtual uint16_t evusb_read16(uint16_t address) = 0;
+    void evusb_write(uint16_t address, uint8_t value) override = 0;
+    uint16_t evusb_read16(uint16_t address) override = 0;
     virtual void set_flashctl(uint8_t v) = 0;
     virtual int get_flashctl() = 0;
     virtual void set_flashaddr(uint8_t a) = 0;
     virtual int get_flashaddr() = 0;
     virtual void set_flashdata(uint16_t w) = 0;
     virtual int get_flashdata() = 0;
-    virtual void evusb_set_ethstate(uint8_t state) = 0;
-    virtual int evusb_get_ethstate() = 0;
+    void evusb_set_ethstate(uint8_t state) override = 0;
+    int evusb_get_ethstate() override = 0;
     virtual void set_chacc(const uint8_t block[9], const uint8_t addresses[12]) = 0;
     virtual void get_chacc(uint8_t block[9], uint8_t addresses[12]) = 0;
     virtual std::list<std::string> get_chacc_supported_channelaccessmodes();
@@ -127,22 +128,10 @@ public:
     sigc::signal<void(const USBDeviceStatus&)> signal_status;
     sigc::signal<void(const uint8_t*, unsigned, const uint8_t*, int16_t, int32_t)> signal_receive;
     sigc::signal<void(const uint8_t*, unsigned, const uint8_t*)> signal_transmit;
-    sigc::signal<void()> signal_changed_nv_ethmac;
-    sigc::signal<void()> signal_changed_nv_radio_ethmac;
-    sigc::signal<void()> signal_changed_nv_serial;
-    sigc::signal<void()> signal_changed_chacc_channelaccessmode;
-    sigc::signal<void()> signal_changed_chacc_ppersistence;
-    sigc::signal<void()> signal_changed_chacc_slottime;
-    sigc::signal<void()> signal_changed_chacc_rssithreshold;
-    sigc::signal<void()> signal_changed_chacc_bgndthreshold;
-    sigc::signal<void()> signal_changed_chacc_preamble;
-    sigc::signal<void()> signal_changed_chacc_addrmatch1;
-    sigc::signal<void()> signal_changed_chacc_addrmatch2;
-    sigc::signal<void()> signal_changed_chacc_addrlength;
-    sigc::signal<void()> signal_changed_chacc_addr1;
-    sigc::signal<void()> signal_changed_chacc_addr2;
-    sigc::signal<void()> signal_changed_transmit_cw;
-    sigc::signal<void()> signal_changed_packetcounters;
+    // one signal_changed_<name> per entry of the board list
+#define KORVIK_BOARD_SIGNAL(name) sigc::signal<void()> signal_changed_##name;
+    KORVIK_BOARD_CHANGES(KORVIK_BOARD_SIGNAL)
+#undef KORVIK_BOARD_SIGNAL
 
 protected:
     /// Gives the board the register model of `chip` (see find_chip_model;

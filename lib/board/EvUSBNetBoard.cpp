@@ -109,10 +109,25 @@ int EvUSBNetBoard::queue_vendor_packet_pair_lowlevel(const uint8_t*, unsigned, c
     return 0;
 }
 
+void EvUSBNetBoard::take_waiting_input()
+{
+}
+
+void EvUSBNetBoard::drop_stale_replies()
+{
+    take_waiting_input();
+    for (const auto& entry : reply_queue)
+        diag() << "report_io: stale reply dropped:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) +
+                         "\n";
+    reply_queue.clear();
+}
+
 int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 {
     std::vector<uint8_t> packet =
         get ? protocol::build_get_report(id) : protocol::build_set_report(id, data, dlen);
+    if (get)
+        drop_stale_replies();
     int result = queue_vendor_packet(packet.data(), unsigned(packet.size()), nv_radio_ethernet_mac);
     // written once the request is on its way, so that the board answers
     // while we log; whole lines only, as every insertion into the
@@ -128,8 +143,9 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 }
 
 int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id,
-                                  unsigned get_dlen, uint8_t* get_data)
+                                  unsigned get_dlen, uint8_t* get_data, unsigned echo_len)
 {
+    drop_stale_replies();
     std::vector<uint8_t> set = protocol::build_set_report(set_id, set_data, set_dlen);
     std::vector<uint8_t> get = protocol::build_get_report(get_id);
     // both requests in one go where the transport can; what it did not send
@@ -158,10 +174,10 @@ int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8
     flush_log();
     if (result != 0)
         return result;
-    return wait_reply(get_id, get_dlen, get_data);
+    return wait_reply(get_id, get_dlen, get_data, set_data, std::min(echo_len, std::min(set_dlen, get_dlen)));
 }
 
-int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data)
+int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const uint8_t* echo, unsigned echo_len)
 {
     // monotonic, so that a wall-clock step cannot stretch or cut the wait
     const gint64 deadline = g_get_monotonic_time() + gint64(REPORT_TIMEOUT_MS) * 1000;
@@ -194,6 +210,16 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data)
         if (entry.size() < dlen + 2) {
             diag() << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;
+            continue;
+        }
+        // a reply of another length or for another address answers some
+        // other request: taking it would shift every later answer by one
+        if (entry.size() > dlen + 2) {
+            diag() << "report_io: long packet size " << entry.size() << " expected " << dlen + 2 << std::endl;
+            continue;
+        }
+        if (echo_len && std::memcmp(entry.data() + 2, echo, echo_len) != 0) {
+            diag() << "report_io: reply does not echo the request, dropped" << std::endl;
             continue;
         }
         if (dlen)
@@ -245,7 +271,7 @@ uint16_t EvUSBNetBoard::evusb_read16(uint16_t address)
     uint8_t reply[5] = {0, 0, 0, 0, 0};
     BusyGuard guard(this);
     // the read request needs no answer, so the get can follow at once
-    if (report_io_pair(protocol::REPORT_REGISTER, 4, req, protocol::REPORT_REGISTER, 5, reply) == 0)
+    if (report_io_pair(protocol::REPORT_REGISTER, 4, req, protocol::REPORT_REGISTER, 5, reply, 2) == 0)
         return uint16_t(reply[3] | reply[4] << 8);
     leave_registry();
     return 0xFFFF;

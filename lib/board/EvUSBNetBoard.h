@@ -65,9 +65,12 @@ public:
     int report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data);
     /// A set exchange and then a get exchange, as two report_io calls would
     /// do them (same frames, same diagnostics), with the two requests sent
-    /// back to back. 0 on success, otherwise the first failure's result.
+    /// back to back. The reply must repeat the first `echo_len` bytes of the
+    /// set's data (a register read echoes its address); one that does not is
+    /// an answer to another request and is skipped. 0 on success, otherwise
+    /// the first failure's result.
     int report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id,
-                       unsigned get_dlen, uint8_t* get_data);
+                       unsigned get_dlen, uint8_t* get_data, unsigned echo_len = 0);
 
     /// Dispatches one received frame (header included).
     void handle_frame(const uint8_t* frame, unsigned len);
@@ -89,6 +92,9 @@ protected:
     /// True when the transport can deliver no more input (adapter closed):
     /// a waiting exchange then ends at once instead of at its deadline.
     virtual bool is_input_closed();
+    /// Handles the input that has already arrived, without waiting, so that
+    /// replies from before a request can be told apart from its answer.
+    virtual void take_waiting_input();
     /// Vendor frame: broadcast destination and source, ethertype 0x0900.
     std::vector<uint8_t> build_vendor_frame(const uint8_t* payload, unsigned len) const;
     /// Network frame from the adapter's MAC (ethernet_mac); a null destination
@@ -118,8 +124,12 @@ protected:
 private:
     /// A report operation: one exchange, leaving the registry on failure.
     int report_op(uint8_t id, bool get, unsigned dlen, uint8_t* data);
-    /// The get half of report_io: waits for the reply and copies its data.
-    int wait_reply(uint8_t id, unsigned dlen, uint8_t* data);
+    /// Drops the replies that came before a request is sent: they answer
+    /// something else (a duplicate, another program's request).
+    void drop_stale_replies();
+    /// The get half of report_io: waits for the reply and copies its data;
+    /// the reply's first echo_len data bytes must equal `echo`.
+    int wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const uint8_t* echo = nullptr, unsigned echo_len = 0);
     /// Writes the diagnostic lines held back, if any.
     void flush_log();
 

@@ -17,12 +17,15 @@ std::string path_for_serial(const std::string& serial);
 
 /// Fills `sector` from the file: at most SIZE bytes are read and the bytes not
 /// read are 0xFF, so a missing or short file reads as erased flash and an
-/// oversized one as its first SIZE bytes. Never throws.
+/// oversized one as its first SIZE bytes. Anything but a regular file (a
+/// FIFO, a device, a directory) is not read and gives an erased sector.
+/// Never blocks, never throws.
 void read(const std::string& path, uint8_t sector[SIZE]);
 
-/// Replaces the file with `sector` atomically (temporary file and rename), so
-/// a crash or a full disk leaves the old contents. Creates the directory when
-/// needed. False on failure; never throws.
+/// Replaces the file with `sector` atomically (temporary file written whole
+/// and synced, then renamed), so a crash or a full disk leaves the old
+/// contents and no temporary file. Creates the directory when needed. False
+/// on failure; never throws.
 bool write(const std::string& path, const uint8_t sector[SIZE]);
 
 } // namespace nvfile

@@ -26,8 +26,8 @@ void SpiFirmware::save_if_dirty()
 {
     if (!flash_dirty)
         return;
-    hooks.firmware_save_flash(flash, sizeof flash);
-    flash_dirty = false;
+    if (hooks.firmware_save_flash(flash, sizeof flash))
+        flash_dirty = false;
 }
 
 void SpiFirmware::set_flash_control(uint8_t value)

@@ -19,8 +19,8 @@ public:
     virtual void firmware_set_state(uint8_t state) = 0;
     virtual uint8_t firmware_get_state() = 0;
     virtual void firmware_set_control(bool line0, bool line1) = 0;
-    /// Keeps the flash sector (the NV file).
-    virtual void firmware_save_flash(const uint8_t* flash, size_t len) = 0;
+    /// Keeps the flash sector (the NV file); false when it could not.
+    virtual bool firmware_save_flash(const uint8_t* flash, size_t len) = 0;
 
 protected:
     ~SpiFirmwareHooks() = default;
@@ -37,7 +37,8 @@ public:
     /// `reply` is the board-to-host vendor packet.
     bool answer(const uint8_t* request, size_t len, std::vector<uint8_t>& reply);
 
-    /// Saves the flash through the hooks when it changed since the last save.
+    /// Saves the flash through the hooks when it changed since the last save;
+    /// a failed save leaves it dirty, so a later one tries again.
     void save_if_dirty();
 
     /// The radio payload of a length-framed network packet (2-byte

@@ -7,6 +7,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include <korvik/ChangeList.h>
 #include <korvik/USBDeviceStatus.h>
 
 #include "model/ChipBus.h"
@@ -240,28 +241,10 @@ public:
 
     std::string debug_register_dump();
 
-    sigc::signal<void()> signal_changed_xtal_frequency;
-    sigc::signal<void()> signal_changed_xtal_tolerance;
-    sigc::signal<void()> signal_changed_rx_modulation;
-    sigc::signal<void()> signal_changed_tx_modulation;
-    sigc::signal<void()> signal_changed_rx_carrierfrequency;
-    sigc::signal<void()> signal_changed_tx_carrierfrequency;
-    sigc::signal<void()> signal_changed_rx_bandwidth;
-    sigc::signal<void()> signal_changed_tx_deviation;
-    sigc::signal<void()> signal_changed_rx_bitrate;
-    sigc::signal<void()> signal_changed_tx_bitrate;
-    sigc::signal<void()> signal_changed_rx_btr;
-    sigc::signal<void()> signal_changed_tx_power;
-    sigc::signal<void()> signal_changed_iffrequency;
-    sigc::signal<void()> signal_changed_framingmode;
-    sigc::signal<void()> signal_changed_enc_invert;
-    sigc::signal<void()> signal_changed_enc_diff;
-    sigc::signal<void()> signal_changed_enc_scrambler;
-    sigc::signal<void()> signal_changed_enc_manchester;
-    sigc::signal<void()> signal_changed_crcmode;
-    sigc::signal<void()> signal_changed_crcinit;
-    sigc::signal<void()> signal_changed_preamble;
-    sigc::signal<void()> signal_changed_preamble_length;
+    // one signal_changed_<name> per entry of the chip list
+#define KORVIK_MODEL_SIGNAL(name) sigc::signal<void()> signal_changed_##name;
+    KORVIK_CHIP_CHANGES(KORVIK_MODEL_SIGNAL)
+#undef KORVIK_MODEL_SIGNAL
     sigc::signal<void(int, int)> signal_terminate_autoranging;
     sigc::signal<void(unsigned, uint8_t, uint8_t)> signal_changed_register;
     sigc::signal<void(unsigned, unsigned)> signal_changed_bitfield;

@@ -55,7 +55,8 @@ public:
 
     /// All adapters with their descriptions; false with an error text on failure.
     virtual bool list(std::vector<AdapterInfo>& adapters, std::string& error) = 0;
-    /// Opens one adapter with AdapterParams; null with an error text on failure.
+    /// Opens one adapter with AdapterParams; null with an error text on
+    /// failure. Called from several threads at once for different adapters.
     virtual std::unique_ptr<Adapter> open(const std::string& name, std::string& error) = 0;
 };
 
@@ -69,6 +70,13 @@ public:
     /// Consumes the news. Names of adapters that went away are appended to
     /// `removed`; the result says whether a rescan may find something new.
     virtual bool read_changes(std::vector<std::string>& removed) = 0;
+    /// Appends the names of the links that the last read_changes() found
+    /// new, renamed or come up; false when this source cannot tell names.
+    virtual bool take_changed_links(std::vector<std::string>& names)
+    {
+        (void)names;
+        return false;
+    }
 };
 
 } // namespace KORVIK

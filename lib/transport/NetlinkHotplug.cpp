@@ -77,14 +77,22 @@ bool NetlinkHotplug::read_changes(std::vector<std::string>& removed)
         }
         if (n == 0)
             break;
-        if (apply_messages(links, buffer, size_t(n), removed))
+        if (apply_messages(links, buffer, size_t(n), removed, nullptr, &changed_links))
             changed = true;
     }
     return changed;
 }
 
+bool NetlinkHotplug::take_changed_links(std::vector<std::string>& names)
+{
+    names.insert(names.end(), changed_links.begin(), changed_links.end());
+    changed_links.clear();
+    return true;
+}
+
 bool NetlinkHotplug::apply_messages(std::map<int, Link>& links, const uint8_t* data, size_t len,
-                                    std::vector<std::string>& removed, bool* done)
+                                    std::vector<std::string>& removed, bool* done,
+                                    std::vector<std::string>* changed_names)
 {
     bool changed = false;
     size_t offset = 0;
@@ -135,14 +143,19 @@ bool NetlinkHotplug::apply_messages(std::map<int, Link>& links, const uint8_t* d
             } else if (known == links.end()) {
                 links[info.ifi_index] = link;
                 changed = true;
+                if (changed_names)
+                    changed_names->push_back(link.name);
             } else {
                 Link& old = known->second;
                 if (!has_alias)
                     link.alias = old.alias;
                 if (link.name.empty())
                     link.name = old.name;
-                if (link.name != old.name || link.alias != old.alias || (link.up && !old.up))
+                if (link.name != old.name || link.alias != old.alias || (link.up && !old.up)) {
                     changed = true;
+                    if (changed_names)
+                        changed_names->push_back(link.name);
+                }
                 old = link;
             }
         }

@@ -22,6 +22,7 @@ public:
 
     int get_fd() const override { return fd; }
     bool read_changes(std::vector<std::string>& removed) override;
+    bool take_changed_links(std::vector<std::string>& names) override;
 
     struct Link {
         std::string name;
@@ -31,12 +32,15 @@ public:
     /// Applies one netlink datagram to the known links; pure apart from the
     /// map, so it can be fed recorded messages. Returns whether something a
     /// rescan may find changed.
+    /// The names of the links that changed so go to `changed` when given.
     static bool apply_messages(std::map<int, Link>& links, const uint8_t* data, size_t len,
-                               std::vector<std::string>& removed, bool* done = nullptr);
+                               std::vector<std::string>& removed, bool* done = nullptr,
+                               std::vector<std::string>* changed = nullptr);
 
 private:
     int fd = -1;
     std::map<int, Link> links;
+    std::vector<std::string> changed_links;
 };
 
 } // namespace KORVIK

@@ -50,7 +50,7 @@ bool WindowsEvUSBBoard::slot_device_read(Glib::IOCondition)
     return true;
 }
 
-void WindowsEvUSBBoard::read_frames(bool drain)
+void WindowsEvUSBBoard::read_frames(bool drain, bool quiet)
 {
     BusyGuard guard(this);
     unsigned frames = 0;
@@ -76,7 +76,7 @@ void WindowsEvUSBBoard::read_frames(bool drain)
             continue;
         }
         if (r == 0) {
-            if (frames == 0)
+            if (frames == 0 && !quiet)
                 diag() << "WindowsEvUSBBoard::slot_device_read: pcap_next_ex() TimeOut" << std::endl;
             break;
         }
@@ -167,6 +167,11 @@ bool WindowsEvUSBBoard::is_net_up()
 bool WindowsEvUSBBoard::is_input_closed()
 {
     return !adapter;
+}
+
+void WindowsEvUSBBoard::take_waiting_input()
+{
+    read_frames(true, true);
 }
 
 unsigned WindowsEvUSBBoard::get_max_payload() const

@@ -41,11 +41,13 @@ public:
 
 protected:
     bool is_input_closed() override;
+    void take_waiting_input() override;
 
 private:
     void close_adapter();
-    /// Reads and dispatches one frame, or all waiting frames.
-    void read_frames(bool drain);
+    /// Reads and dispatches one frame, or all waiting frames; `quiet` leaves
+    /// out the line for finding none.
+    void read_frames(bool drain, bool quiet = false);
     /// Builds the frame in tx_frame and sends it; -1 (with the board leaving
     /// the registry when the adapter fails) when it cannot be sent.
     int send_frame(const uint8_t* destination, const uint8_t* source, uint16_t ethertype, const uint8_t* payload,

@@ -1,8 +1,13 @@
 #include "transport/WindowsLibrary.h"
 
+#include <algorithm>
 #include <iostream>
 #include <list>
 #include <stdexcept>
+
+#include <thread>
+
+#include <poll.h>
 
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
@@ -27,18 +32,28 @@ std::unique_ptr<HotplugSource> make_netlink_hotplug()
 }
 
 // Identification answers are looked for among this many frames.
-constexpr int IDENT_READS = 10;
+constexpr unsigned IDENT_READS = 10;
 
 } // namespace
 
+struct WindowsLibrary::Probe {
+    AdapterInfo info;
+    std::unique_ptr<Adapter> adapter;
+    unsigned frames = 0; ///< frames (and read errors) looked at
+    gint64 deadline = 0; ///< monotonic
+    sigc::connection input;
+    sigc::connection timeout;
+};
+
 WindowsLibrary::WindowsLibrary()
-    : adapters(new PcapAdapterSystem()), hotplug(make_netlink_hotplug())
+    : adapters(new PcapAdapterSystem()), hotplug(make_netlink_hotplug()), ident_timeout_ms(IDENT_TIMEOUT_MS)
 {
     init();
 }
 
-WindowsLibrary::WindowsLibrary(std::unique_ptr<AdapterSystem> a, std::unique_ptr<HotplugSource> h)
-    : adapters(std::move(a)), hotplug(std::move(h))
+WindowsLibrary::WindowsLibrary(std::unique_ptr<AdapterSystem> a, std::unique_ptr<HotplugSource> h,
+                               unsigned ident_timeout)
+    : adapters(std::move(a)), hotplug(std::move(h)), ident_timeout_ms(ident_timeout)
 {
     init();
 }
@@ -50,8 +65,7 @@ void WindowsLibrary::init()
             sigc::mem_fun(*this, &WindowsLibrary::new_device_handler), hotplug->get_fd(),
             Glib::IO_IN | Glib::IO_HUP);
     // the first scan belongs to construction, so the first caller of the
-    // library already sees every board that is plugged in; one faulty board
-    // must not keep the library from coming up
+    // library already sees every board that is plugged in
     try {
         scan();
     } catch (const std::exception& e) {
@@ -63,6 +77,10 @@ WindowsLibrary::~WindowsLibrary()
 {
     event_connection.disconnect();
     rescan_timer.disconnect();
+    for (auto& entry : probes) {
+        entry.second->input.disconnect();
+        entry.second->timeout.disconnect();
+    }
 }
 
 WindowsEvUSBBoard* WindowsLibrary::find_adapter_board(const std::string& interface) const
@@ -83,6 +101,12 @@ WindowsEvUSBBoard* WindowsLibrary::find_adapter_board_by_display_name(const std:
 
 void WindowsLibrary::scan()
 {
+    start_probes();
+    wait_probes();
+}
+
+void WindowsLibrary::start_probes()
+{
     if (!adapters)
         return;
     std::vector<AdapterInfo> list;
@@ -91,46 +115,184 @@ void WindowsLibrary::scan()
         diag() << "pcap_findalldevs: " << error << std::endl;
         list.clear();
     }
-    for (const AdapterInfo& info : list)
-        probe(info);
+    std::vector<const AdapterInfo*> candidates;
+    for (const AdapterInfo& info : list) {
+        if (!protocol::description_names_maker(info.description))
+            continue;
+        diag() << info.name << " (" << info.description << ")" << std::endl;
+        if (find_adapter_board(info.name)) {
+            diag() << "already registered, skipping..." << std::endl;
+            continue;
+        }
+        if (probes.count(info.name))
+            continue; // identification under way
+        if (held_back.count(info.name)) {
+            diag() << info.name << ": held back until its link changes" << std::endl;
+            continue;
+        }
+        candidates.push_back(&info);
+    }
+
+    // opening an adapter waits some milliseconds for the kernel to set up
+    // its capture: with many boards, open them side by side
+    std::vector<std::unique_ptr<Adapter>> opened(candidates.size());
+    std::vector<std::string> errors(candidates.size());
+    auto open_one = [&](size_t i) {
+        try {
+            opened[i] = adapters->open(candidates[i]->name, errors[i]);
+        } catch (const std::exception& e) {
+            errors[i] = e.what();
+        }
+    };
+    if (candidates.size() == 1) {
+        open_one(0);
+    } else {
+        std::vector<std::thread> openers;
+        for (size_t i = 0; i < candidates.size(); ++i)
+            openers.emplace_back(open_one, i);
+        for (std::thread& t : openers)
+            t.join();
+    }
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        if (opened[i])
+            start_probe(*candidates[i], std::move(opened[i]));
+        else
+            diag() << "pcap_open: unable to open adapter " << candidates[i]->name << ": " << errors[i]
+                      << std::endl;
+    }
 }
 
-void WindowsLibrary::probe(const AdapterInfo& info)
+void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapter> adapter)
 {
-    if (!protocol::description_names_maker(info.description))
-        return;
-    diag() << info.name << " (" << info.description << ")" << std::endl;
-    if (find_adapter_board(info.name)) {
-        diag() << "already registered, skipping..." << std::endl;
-        return;
-    }
-    std::string error;
-    std::unique_ptr<Adapter> adapter = adapters->open(info.name, error);
-    if (!adapter) {
-        diag() << "pcap_open: unable to open adapter " << info.name << ": " << error << std::endl;
-        return;
-    }
+    std::unique_ptr<Probe> probe(new Probe);
+    probe->info = info;
+    probe->adapter = std::move(adapter);
     std::vector<uint8_t> request = protocol::build_ident_request();
-    if (adapter->send(request.data(), unsigned(request.size())) != 0) {
+    if (probe->adapter->send(request.data(), unsigned(request.size())) != 0) {
         diag() << "pcap_sendpacket: error sending a packet" << std::endl;
         return;
     }
-    std::string serial;
-    uint8_t mac[6];
-    bool found = false;
-    for (int i = 0; i < IDENT_READS && !found; ++i) {
+    probe->deadline = g_get_monotonic_time() + gint64(ident_timeout_ms) * 1000;
+    // answers are handled as they come, so a hot-plug rescan never waits
+    if (probe->adapter->get_fd() >= 0)
+        probe->input = main_context()->signal_io().connect(
+            sigc::bind(sigc::mem_fun(*this, &WindowsLibrary::on_probe_input), info.name),
+            probe->adapter->get_fd(), Glib::IO_IN | Glib::IO_HUP | Glib::IO_ERR);
+    probe->timeout = main_context()->signal_timeout().connect(
+        sigc::bind(sigc::mem_fun(*this, &WindowsLibrary::on_probe_deadline), info.name), ident_timeout_ms);
+    probes[info.name] = std::move(probe);
+}
+
+void WindowsLibrary::wait_probes()
+{
+    // one deadline for all: every adapter was asked at the same time
+    while (!probes.empty()) {
+        std::vector<struct pollfd> fds;
+        std::vector<std::string> names;
+        gint64 next = G_MAXINT64;
+        for (const auto& entry : probes) {
+            next = std::min(next, entry.second->deadline);
+            int fd = entry.second->adapter->get_fd();
+            if (fd >= 0) {
+                fds.push_back({fd, POLLIN, 0});
+                names.push_back(entry.first);
+            }
+        }
+        const gint64 now = g_get_monotonic_time();
+        const int wait_ms = next <= now ? 0 : int(std::min<gint64>((next - now + 999) / 1000, 1000));
+        int ready = poll(fds.data(), fds.size(), wait_ms);
+        for (size_t i = 0; ready > 0 && i < fds.size(); ++i)
+            if (fds[i].revents)
+                on_probe_input(Glib::IO_IN, names[i]);
+        std::vector<std::string> late;
+        for (const auto& entry : probes)
+            if (g_get_monotonic_time() >= entry.second->deadline)
+                late.push_back(entry.first);
+        for (const std::string& name : late)
+            on_probe_deadline(name);
+    }
+}
+
+bool WindowsLibrary::read_probe(Probe& probe, bool& answered, std::string& serial, uint8_t mac[6])
+{
+    answered = false;
+    while (probe.frames < IDENT_READS) {
         const uint8_t* frame = nullptr;
         unsigned len = 0;
-        int r = adapter->wait(AdapterParams::READ_TIMEOUT_MS) ? adapter->next(&frame, &len) : 0;
+        int r = probe.adapter->next(&frame, &len);
         if (r == 0)
-            diag() << "pcap_next_ex: timeout" << std::endl;
-        else if (r < 0)
-            diag() << "pcap_next_ex: error reading the packets: " << adapter->get_error() << std::endl;
-        else
-            found = protocol::parse_ident_answer(frame, len, serial, mac);
+            return false;
+        ++probe.frames;
+        if (r < 0) {
+            diag() << "pcap_next_ex: error reading the packets: " << probe.adapter->get_error() << std::endl;
+            // a failing adapter may stay readable: look again at the next wake-up
+            return probe.frames >= IDENT_READS;
+        }
+        if (protocol::parse_ident_answer(frame, len, serial, mac)) {
+            answered = true;
+            return true;
+        }
     }
-    if (!found)
-        return;
+    return true;
+}
+
+std::unique_ptr<WindowsLibrary::Probe> WindowsLibrary::end_probe(const std::string& name)
+{
+    auto it = probes.find(name);
+    if (it == probes.end())
+        return nullptr;
+    std::unique_ptr<Probe> probe = std::move(it->second);
+    probes.erase(it);
+    probe->input.disconnect();
+    probe->timeout.disconnect();
+    return probe;
+}
+
+bool WindowsLibrary::on_probe_input(Glib::IOCondition, std::string name)
+{
+    auto it = probes.find(name);
+    if (it == probes.end())
+        return false;
+    bool answered = false;
+    std::string serial;
+    uint8_t mac[6];
+    if (!read_probe(*it->second, answered, serial, mac))
+        return true;
+    std::unique_ptr<Probe> probe = end_probe(name);
+    if (answered) {
+        open_board(std::move(probe), serial, mac);
+    } else {
+        diag() << name << ": no identification answer among " << IDENT_READS
+                  << " frames, not asked again until its link changes" << std::endl;
+        held_back.insert(name);
+    }
+    return false;
+}
+
+bool WindowsLibrary::on_probe_deadline(std::string name)
+{
+    auto it = probes.find(name);
+    if (it == probes.end())
+        return false;
+    // the answer may be waiting unread
+    bool answered = false;
+    std::string serial;
+    uint8_t mac[6];
+    read_probe(*it->second, answered, serial, mac);
+    std::unique_ptr<Probe> probe = end_probe(name);
+    if (answered) {
+        open_board(std::move(probe), serial, mac);
+    } else {
+        diag() << name << ": no identification answer within " << ident_timeout_ms
+                  << " ms, not asked again until its link changes" << std::endl;
+        held_back.insert(name);
+    }
+    return false;
+}
+
+void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6])
+{
+    const AdapterInfo& info = probe->info;
     std::string mac_string = protocol::format_mac_string(mac);
     diag() << "USB serial number is: " << serial << std::endl;
 
@@ -151,7 +313,17 @@ void WindowsLibrary::probe(const AdapterInfo& info)
         diag() << "Dispname " << display_name << " already found" << std::endl;
         return;
     }
-    auto* board = new WindowsEvUSBBoard(this, std::move(adapter), info.name, serial, display_name, mac_string, chip);
+    WindowsEvUSBBoard* board = nullptr;
+    try {
+        board = new WindowsEvUSBBoard(this, std::move(probe->adapter), info.name, serial, display_name, mac_string,
+                                      chip);
+    } catch (const std::exception& e) {
+        // this board only: the other adapters' boards still open
+        diag() << info.name << ": cannot open the board: " << e.what()
+                  << "; not tried again until its link changes" << std::endl;
+        held_back.insert(info.name);
+        return;
+    }
     board->reference();
     if (!board->is_dead())
         add_board(board);
@@ -163,13 +335,23 @@ bool WindowsLibrary::new_device_handler(Glib::IOCondition)
     diag() << "new_device_handler" << std::endl;
     std::vector<std::string> removed;
     bool changed = hotplug ? hotplug->read_changes(removed) : false;
+    std::vector<std::string> links;
+    if (changed && hotplug && !hotplug->take_changed_links(links)) {
+        // the source cannot say which links changed: any may answer now
+        held_back.clear();
+    }
+    for (const std::string& name : links)
+        held_back.erase(name);
     for (const std::string& name : removed) {
+        held_back.erase(name);
+        end_probe(name);
         // an unplugged adapter: its board leaves now instead of at its next failed read
         if (WindowsEvUSBBoard* board = find_adapter_board(name))
             board->leave_registry();
     }
-    if (changed) {
-        // one rescan per burst: every message of the burst restarts the wait
+    if (changed || !removed.empty()) {
+        // one rescan per burst: every message of the burst restarts the wait;
+        // a board that goes may have hidden another with its serial
         rescan_timer.disconnect();
         rescan_timer = main_context()->signal_timeout().connect(sigc::mem_fun(*this, &WindowsLibrary::rescan_now),
                                                                 rescan_delay_ms);
@@ -181,7 +363,7 @@ bool WindowsLibrary::rescan_now()
 {
     try {
         scan_begin();
-        scan();
+        start_probes();
         scan_end();
     } catch (const std::exception& e) {
         // must not reach the main loop

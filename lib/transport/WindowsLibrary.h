@@ -1,8 +1,11 @@
 #pragma once
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 
+#include <glib.h>
 #include <glibmm/main.h>
 
 #include "api/registry/Library.h"
@@ -15,42 +18,74 @@ class WindowsEvUSBBoard;
 /// The registry with board discovery: finds boards among the host's network
 /// adapters and rescans when adapters come or go. Library::instance() creates
 /// the one process-wide object, which scans once during construction.
+///
+/// Identification runs on all candidate adapters at once: each gets its
+/// request, and the answers (or the deadline) are handled as they come.
+/// An adapter that gives no answer, or whose board fails while it opens, is
+/// not asked again until its link changes (goes away, comes up, is renamed).
 class WindowsLibrary : public Library {
 public:
+    /// How long an adapter has to answer the identification request.
+    static constexpr unsigned IDENT_TIMEOUT_MS = 10 * AdapterParams::READ_TIMEOUT_MS;
+
     /// Adapters through libpcap, hot-plug through a netlink socket.
     WindowsLibrary();
     /// Given adapter system and hot-plug source (either may be null: no
     /// adapters, no hot-plug). Scans once.
-    WindowsLibrary(std::unique_ptr<AdapterSystem> adapters, std::unique_ptr<HotplugSource> hotplug);
+    WindowsLibrary(std::unique_ptr<AdapterSystem> adapters, std::unique_ptr<HotplugSource> hotplug,
+                   unsigned ident_timeout_ms = IDENT_TIMEOUT_MS);
     ~WindowsLibrary() override;
 
-    /// Looks for boards that are not registered yet and registers them. An
-    /// exception while a new board reads its NV sector ends the scan and
-    /// reaches the caller.
+    /// Identifies the adapters that are not registered yet, all at once, and
+    /// registers their boards; returns when every identification has ended
+    /// (within one deadline). A board that fails while it opens is reported
+    /// with its adapter's name and the scan goes on.
     void scan() override;
 
     /// Hot-plug handler: boards whose adapter went away leave the registry;
-    /// news that may reveal a board schedules one rescan for the whole burst.
+    /// news that may reveal a board, or lose one, schedules one rescan for
+    /// the whole burst. That rescan does not wait for answers.
     bool new_device_handler(Glib::IOCondition condition);
 
     /// Quiet time after the last hot-plug message before the rescan runs.
     void set_rescan_delay_ms(unsigned ms) { rescan_delay_ms = ms; }
     bool is_rescan_pending() const { return rescan_timer.connected(); }
+    /// Adapters whose identification is under way.
+    size_t get_identifying_count() const { return probes.size(); }
+    /// Whether this adapter gave no answer or a failing board and waits for
+    /// a link change.
+    bool is_held_back(const std::string& interface) const { return held_back.count(interface) != 0; }
 
     /// The registered adapter board with this interface name or display name.
     WindowsEvUSBBoard* find_adapter_board(const std::string& interface) const;
     WindowsEvUSBBoard* find_adapter_board_by_display_name(const std::string& name) const;
 
 private:
+    struct Probe;
+
     void init();
     bool rescan_now();
-    void probe(const AdapterInfo& info);
+    /// Sends the identification request to each new candidate adapter.
+    void start_probes();
+    void start_probe(const AdapterInfo& info, std::unique_ptr<Adapter> adapter);
+    /// Runs the identifications under way to their end, without the main loop.
+    void wait_probes();
+    bool on_probe_input(Glib::IOCondition condition, std::string name);
+    bool on_probe_deadline(std::string name);
+    /// Reads the frames waiting on a probe's adapter; true when it ended.
+    bool read_probe(Probe& probe, bool& answered, std::string& serial, uint8_t mac[6]);
+    /// Takes the probe out of the running ones and closes its watches.
+    std::unique_ptr<Probe> end_probe(const std::string& name);
+    void open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6]);
 
     std::unique_ptr<AdapterSystem> adapters;
     std::unique_ptr<HotplugSource> hotplug;
     sigc::connection event_connection;
     sigc::connection rescan_timer;
     unsigned rescan_delay_ms = 200;
+    unsigned ident_timeout_ms;
+    std::map<std::string, std::unique_ptr<Probe>> probes;
+    std::set<std::string> held_back;
 };
 
 } // namespace KORVIK

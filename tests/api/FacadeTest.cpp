@@ -2,6 +2,7 @@
 // every instance operation to the board or its chip model.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -713,3 +714,25 @@ TEST_F(Forwarding, BoardNotificationsConnectToTheirOwnSignal)
 }
 
 } // namespace
+
+// A new board as the program sets it up: chip defaults, committed, stored.
+// Stored must then mean stored: every chip value equals its NV value and
+// nothing waits for the next commit; both MAC spellings name the same board.
+TEST(Facade, StoredChipDefaultsMatchTheChipAndEitherMacSpelling)
+{
+    for (const std::string& chip : USBDevice::get_supported_chips()) {
+        for (const char* mac : {"4000123456AB", "40:00:12:34:56:AB"}) {
+            Handle d(USBDevice::open_simulation("stored-" + chip + "-" + std::to_string(std::string(mac).size()), "S",
+                                                chip, mac));
+            d->load_chipdefaults();
+            d->commit_registers();
+            d->store_boarddefaults();
+            const unsigned char want[6] = {0x40, 0x00, 0x12, 0x34, 0x56, 0xAB};
+            EXPECT_EQ(0, std::memcmp(d->get_nv_ethernet_mac(), want, 6)) << chip << " " << mac;
+            for (unsigned r = 0; r < d->get_registers(); ++r) {
+                EXPECT_EQ(d->get_register_chipvalue(r), d->get_register_nvvalue(r)) << chip << " " << d->get_register_name(r);
+                EXPECT_EQ(d->get_register_changemask(r), 0) << chip << " " << d->get_register_name(r);
+            }
+        }
+    }
+}

@@ -80,6 +80,25 @@ void CodeSnippetsTest::shared_register_same_or_split()
                                           "\t0x20, 0x3a, /* RC1200_FREQ3 */\n\t0xff /* end marker */\n};\n\n")));
     QVERIFY(split.endsWith(QStringLiteral("reg_write_table(transceiver_reg_init);\nreg_write_table(transceiver_tx_reg_init);\n"
                                           "reg_write_table(transceiver_rx_reg_init);\n")));
+    QVERIFY(split.contains(QStringLiteral("they are alternatives")));
+
+    // a chip without one direction gets no block for it: pasted as is, the
+    // receive copies would overwrite a transmitter's carrier
+    struct Case {
+        unsigned int flags;
+        const char* kept;
+        const char* dropped;
+    };
+    for (const Case& c : {Case{2, "transceiver_tx_reg", "transceiver_rx_reg"}, Case{1, "transceiver_rx_reg", "transceiver_tx_reg"}}) {
+        SnippetChip chip = shared_pair(0x39, 0x3A);
+        chip.chipflags = c.flags;
+        for (const QString& text : {rc800_code_snippet(chip, 7), spi_code_snippet(chip, 7)}) {
+            QVERIFY(text.contains(QLatin1String(c.kept)));
+            QVERIFY2(!text.contains(QLatin1String(c.dropped)), c.dropped);
+            QVERIFY(!text.contains(QLatin1String(c.flags == 2 ? "// Receive only" : "// Transmit only")));
+            QVERIFY(!text.contains(QStringLiteral("alternatives")));
+        }
+    }
 }
 
 void CodeSnippetsTest::groups_in_order()

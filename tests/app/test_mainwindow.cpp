@@ -545,12 +545,14 @@ void MainWindowTest::rx_carrier_typed_in_mhz_shows_achieved_frequency()
     field->setFocus();
     QVERIFY(field->hasFocus());
     field->selectAll();
+    const double before = dev()->get_rx_carrierfrequency();
     QTest::keyClicks(field, QStringLiteral("434.0"));
+    // nothing goes out while typing: "4", "43", "434" are no carriers
+    QCOMPARE(dev()->get_rx_carrierfrequency(), before);
+    QTest::keyClick(field, Qt::Key_Return);
     // the typed value went out in Hz
     QVERIFY2(std::fabs(dev()->get_rx_carrierfrequency() - 434000000.0) < 50.0,
              qPrintable(QString::number(dev()->get_rx_carrierfrequency())));
-    QTest::keyClick(field, Qt::Key_Return);
-    Q_EMIT field->editingFinished();
     QCOMPARE(field->value(), in_mhz(dev()->get_rx_carrierfrequency()));
 
     // out of range input is clamped by the field, never sent as typed
@@ -585,15 +587,15 @@ void MainWindowTest::typed_bitrate_keeps_its_text_while_others_follow()
     QVERIFY(QTest::qWaitForWindowActive(window()));
     bitrate->setFocus();
     bitrate->selectAll();
+    const double before = dev()->get_rx_bitrate();
     QTest::keyClicks(bitrate, QStringLiteral("37.5"));
-    // what the user typed stays in the field while the chip's value differs
-    QCOMPARE(bitrate->value(), 37.5);
+    // the typed text waits for Enter; the chip keeps its bitrate meanwhile
+    QCOMPARE(dev()->get_rx_bitrate(), before);
+    QTest::keyClick(bitrate, Qt::Key_Return);
     QVERIFY(std::fabs(dev()->get_rx_bitrate() - 37500.0) < 0.05 * 37500.0);
-    // the fields the edit moved along show the device already
+    // the fields the edit moved along show the device
     QCOMPARE(bandwidth->value(), std::round(dev()->get_rx_bandwidth()) / 1000.0);
     QCOMPARE(h->value(), std::round((dev()->get_rx_bandwidth() / dev()->get_rx_bitrate() - 1.0) * 100.0) / 100.0);
-    QTest::keyClick(bitrate, Qt::Key_Return);
-    Q_EMIT bitrate->editingFinished();
     QCOMPARE(bitrate->value(), std::round(dev()->get_rx_bitrate()) / 1000.0);
 }
 
@@ -736,6 +738,7 @@ void MainWindowTest::crc_init_text()
 
     // typing into the masked field goes the same way, key by key
     field->setText(QStringLiteral("ABCD0001"));
+    Q_EMIT field->editingFinished();
     QCOMPARE(dev()->get_crcinit(), 0xABCD0001u);
     auto* mode = widget<QComboBox>("framing_mode");
     for (int m = 0; m < mode->count() && !dev()->is_framingmode_hdlc(); ++m)
@@ -747,6 +750,7 @@ void MainWindowTest::crc_init_text()
     field->setFocus();
     field->setCursorPosition(0);
     QTest::keyClicks(field, QStringLiteral("12345678"));
+    QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(dev()->get_crcinit(), 0x12345678u);
     QCOMPARE(field->text(), QStringLiteral("1234 5678"));
 }
@@ -776,6 +780,7 @@ void MainWindowTest::sync_word_mask_follows_length()
         if (dev()->get_preamble_length() == 32) {
             QCOMPARE(pattern->inputMask(), QStringLiteral("hhhhhhhh;_"));
             pattern->setText(QStringLiteral("1234ABCD"));
+            Q_EMIT pattern->editingFinished();
             QCOMPARE(dev()->get_preamble(), 0x1234ABCDu);
             QCOMPARE(pattern->text(), QStringLiteral("1234ABCD"));
         }

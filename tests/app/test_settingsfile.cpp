@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,6 +74,8 @@ private Q_SLOTS:
     void unreadable_files();
     void missing_channel_access_still_refreshes();
     void saved_text_is_stable_in_the_format_order();
+    void hostile_files_are_refused_before_parsing();
+    void skipped_and_cut_entries_are_reported();
 
 private:
     QString path(const char* name) const { return dir.filePath(QLatin1String(name)); }
@@ -339,6 +342,59 @@ void SettingsFileTest::saved_text_is_stable_in_the_format_order()
     QVERIFY(lines.at(2).startsWith(" <channelaccess mode="));
     QVERIFY(lines.at(3).startsWith(" <chip model="));
     QVERIFY(lines.at(4).startsWith("  <reg mask=\"") && lines.at(4).contains("\" caddr=\"") && lines.at(4).endsWith("\" tx=\"0\"/>") == !d.is_register_transmit(0));
+}
+
+void SettingsFileTest::hostile_files_are_refused_before_parsing()
+{
+    auto board = make_board("1414141", "RC1200");
+    KORVIK::USBDevice& d = *board->get_device();
+    const QByteArray saved = settings_file_text(d);
+    const int deep = 100000;
+    const std::pair<QByteArray, const char*> cases[] = {
+        {QByteArray("<evusb><chip model=\"RC1200\">") + QByteArray("<a>").repeated(deep) + QByteArray("</a>").repeated(deep)
+             + "</chip></evusb>",
+         "nested deeper than"},
+        {saved + QByteArray(settings_file_max_bytes, ' '), "larger than"},
+        {QByteArray(saved).replace("</chip>", QByteArray("<reg caddr=\"1\" val=\"2\"/>").repeated(200) + "</chip>"),
+         "register entries"},
+    };
+    const QByteArray before = registers_of(d);
+    for (const auto& c : cases) {
+        write(path("hostile.xml"), c.first);
+        QElapsedTimer timer;
+        timer.start();
+        board->load_file(path("hostile.xml"));
+        QVERIFY2(timer.elapsed() < 10000, c.second);
+        QVERIFY2(last_box_text().contains(QLatin1String(c.second)), qPrintable(last_box_text()));
+        QCOMPARE(registers_of(d), before);
+        cleanup();
+    }
+}
+
+void SettingsFileTest::skipped_and_cut_entries_are_reported()
+{
+    auto board = make_board("1515151", "RC1200");
+    KORVIK::USBDevice& d = *board->get_device();
+    const int reg = find_register(d, "FREQ3", true);
+    QByteArray text = settings_file_text(d);
+    const QByteArray entry = QStringLiteral("oaddr=\"%1\" val=\"%2\"")
+                                 .arg(d.get_register_operatingaddr(unsigned(reg)))
+                                 .arg(d.get_register_chipvalue(unsigned(reg)))
+                                 .toUtf8();
+    QVERIFY(text.contains(entry));
+    text.replace(entry, QStringLiteral("oaddr=\"%1\" val=\"999\"").arg(d.get_register_operatingaddr(unsigned(reg))).toUtf8());
+    text.replace("slottime=\"", "slottime=\"x");
+    write(path("odd.xml"), text);
+    board->load_file(path("odd.xml"));
+    const QString box = last_box_text();
+    // one message naming both, and the cut value written as before
+    QVERIFY2(box.contains(QStringLiteral("val=\"999\" is above 255")) && box.contains(QStringLiteral("slottime=\"x")),
+             qPrintable(box));
+    QCOMPARE(unsigned(d.get_register_chipvalue(unsigned(reg))), 999u & 0xFF);
+    cleanup();
+    // saving where it cannot be written says why
+    board->save_file(dir.filePath(QStringLiteral("no/such/dir/x.xml")));
+    QVERIFY2(last_box_text().endsWith(QStringLiteral("No such file or directory")), qPrintable(last_box_text()));
 }
 
 QTEST_MAIN(SettingsFileTest)

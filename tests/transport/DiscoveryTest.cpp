@@ -23,11 +23,11 @@ struct Scan {
     std::string log;
 };
 
-Scan run_scan(std::unique_ptr<FakeAdapterSystem> system)
+Scan run_scan(std::unique_ptr<FakeAdapterSystem> system, unsigned ident_timeout_ms = WindowsLibrary::IDENT_TIMEOUT_MS)
 {
     Scan s;
     testing::internal::CaptureStderr();
-    s.library = std::make_unique<WindowsLibrary>(std::move(system), nullptr);
+    s.library = std::make_unique<WindowsLibrary>(std::move(system), nullptr, ident_timeout_ms);
     s.log = testing::internal::GetCapturedStderr();
     return s;
 }
@@ -69,18 +69,30 @@ TEST(Discovery, AnswerAfterTenOtherFramesIsNotSeen)
     EXPECT_FALSE(link->open); // closed again
 }
 
-TEST(Discovery, SilentAdapterIsClosedAfterTenReads)
+TEST(Discovery, SilentAdaptersShareOneDeadlineAndAreNotAskedAgain)
 {
     auto system = std::make_unique<FakeAdapterSystem>();
-    auto link = system->add("kb0", "Zelvane Inc. RC1200", nullptr);
-    Scan s = run_scan(std::move(system));
-    EXPECT_TRUE(s.library->get_boards().empty());
-    EXPECT_FALSE(link->open);
-    size_t count = 0;
-    for (size_t p = s.log.find("pcap_next_ex: timeout"); p != std::string::npos;
-         p = s.log.find("pcap_next_ex: timeout", p + 1))
-        ++count;
-    EXPECT_EQ(10u, count);
+    FakeAdapterSystem* sys = system.get();
+    auto first = system->add("kb0", "Zelvane Inc. RC1200", nullptr);
+    auto second = system->add("kb1", "Zelvane Inc. RC1200", nullptr);
+    system->add("kb2", "Zelvane Inc. RC1400", firmware("4545454"));
+    auto start = std::chrono::steady_clock::now();
+    Scan s = run_scan(std::move(system), 600);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(600));
+    EXPECT_LT(took, std::chrono::milliseconds(1100)); // not one deadline per adapter
+    ASSERT_EQ(1u, s.library->get_boards().size());
+    EXPECT_FALSE(first->open);
+    EXPECT_FALSE(second->open);
+    EXPECT_NE(std::string::npos, s.log.find("kb1: no identification answer within 600 ms")) << s.log;
+    EXPECT_TRUE(s.library->is_held_back("kb0"));
+
+    testing::internal::CaptureStderr();
+    s.library->scan();
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, log.find("kb0: held back until its link changes"));
+    EXPECT_EQ(1u, first->opens);
+    EXPECT_EQ(1u, sys->links["kb2"]->opens);
 }
 
 TEST(Discovery, LongestChipNameInTheDescriptionWins)
@@ -152,17 +164,19 @@ TEST(Discovery, EnumerationFailureIsReported)
     EXPECT_NE(std::string::npos, s.log.find("pcap_findalldevs: no adapters for you"));
 }
 
-TEST(Discovery, BoardFailingWhileOpeningIsNotRegistered)
+TEST(Discovery, BoardFailingWhileOpeningHidesNoOther)
 {
     auto system = std::make_unique<FakeAdapterSystem>();
     auto fw = firmware("5555555");
-    fw->dropped_replies = 1; // the first report exchange times out
+    fw->dropped_replies = 1000; // answers the identification, then nothing
     system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
+    system->add("kb1", "Zelvane Inc. RC1200", firmware("5555556", 0x20));
     Scan s = run_scan(std::move(system));
-    EXPECT_TRUE(s.library->get_boards().empty());
-    // the NV read stops at the flash address check; construction ends the scan
-    // there, and the library still comes up
-    EXPECT_NE(std::string::npos, s.log.find("scan failed: EvUSBBoard::load_nv flash address error")) << s.log;
+    ASSERT_EQ(1u, s.library->get_boards().size());
+    EXPECT_NE(nullptr, s.library->find_adapter_board("kb1"));
+    EXPECT_NE(std::string::npos, s.log.find("kb0: cannot open the board: EvUSBBoard::load_nv flash address error"))
+        << s.log;
+    EXPECT_TRUE(s.library->is_held_back("kb0"));
 }
 
 /// Hot-plug news from a test.
@@ -182,16 +196,24 @@ public:
         changed = false;
         return c;
     }
-    void notify(bool c, std::vector<std::string> gone = {})
+    bool take_changed_links(std::vector<std::string>& names) override
+    {
+        names.insert(names.end(), links.begin(), links.end());
+        links.clear();
+        return true;
+    }
+    void notify(bool c, std::vector<std::string> gone = {}, std::vector<std::string> changed_links = {})
     {
         changed = changed || c;
         removed.insert(removed.end(), gone.begin(), gone.end());
+        links.insert(links.end(), changed_links.begin(), changed_links.end());
         uint64_t one = 1;
         (void)!write(fd, &one, sizeof one);
     }
     int fd;
     bool changed = false;
     std::vector<std::string> removed;
+    std::vector<std::string> links;
     int reads = 0;
 };
 
@@ -241,6 +263,69 @@ TEST(Hotplug, AdapterThatWentAwayTakesItsBoardOut)
     EXPECT_TRUE(library.get_boards().empty());
 }
 
+TEST(Hotplug, RescanNeverWaitsForSilentAdaptersAndAsksThemOnlyAfterTheirLinkChanged)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    FakeAdapterSystem* sys = system.get();
+    auto hotplug = std::make_unique<FakeHotplug>();
+    FakeHotplug* hp = hotplug.get();
+    WindowsLibrary library(std::move(system), std::move(hotplug), 1000);
+    library.set_rescan_delay_ms(1);
+    RegistryEvents events(library);
+    auto silent = sys->add("kb0", "Zelvane Inc. RC1200", nullptr);
+    sys->add("kb1", "Zelvane Inc. RC1400", firmware("1212121"));
+
+    // what a caller's periodic() does, timed call by call
+    auto settle = [&] {
+        auto longest = std::chrono::steady_clock::duration::zero();
+        pump_until(
+            [&] {
+                auto t0 = std::chrono::steady_clock::now();
+                main_context_dispatch_pending();
+                longest = std::max(longest, std::chrono::steady_clock::now() - t0);
+                return !library.is_rescan_pending() && library.get_identifying_count() == 0;
+            },
+            std::chrono::milliseconds(3000));
+        return longest;
+    };
+    testing::internal::CaptureStderr();
+    hp->notify(true, {}, {"kb0", "kb1"});
+    EXPECT_LT(settle(), std::chrono::milliseconds(300));
+    EXPECT_EQ(1, events.connects);
+    EXPECT_TRUE(library.is_held_back("kb0"));
+    EXPECT_FALSE(silent->open);
+
+    hp->notify(true, {}, {"eth7"}); // news about another link
+    settle();
+    EXPECT_EQ(1u, silent->opens);
+    hp->notify(true, {}, {"kb0"}); // its own link came up again
+    settle();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(2u, silent->opens);
+}
+
+TEST(Hotplug, BoardThatGoesLetsInTheOneWithItsSerial)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    FakeAdapterSystem* sys = system.get();
+    system->add("kb0", "Zelvane Inc. RC1200", firmware("2323232"));
+    system->add("kb1", "Zelvane Inc. RC1200", firmware("2323232", 0x20));
+    auto hotplug = std::make_unique<FakeHotplug>();
+    FakeHotplug* hp = hotplug.get();
+    testing::internal::CaptureStderr();
+    WindowsLibrary library(std::move(system), std::move(hotplug));
+    library.set_rescan_delay_ms(1);
+    ASSERT_EQ(1u, library.get_boards().size());
+    ASSERT_NE(nullptr, library.find_adapter_board("kb0"));
+
+    sys->remove("kb0");
+    hp->notify(false, {"kb0"}); // a removal alone brings a rescan
+    EXPECT_TRUE(pump_until([&] { return library.find_adapter_board("kb1") != nullptr; },
+                           std::chrono::milliseconds(2000)));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(1u, library.get_boards().size());
+}
+
 TEST(Hotplug, ScanExceptionStaysInsideTheHandler)
 {
     auto system = std::make_unique<FakeAdapterSystem>();
@@ -255,9 +340,10 @@ TEST(Hotplug, ScanExceptionStaysInsideTheHandler)
     hp->notify(true);
     testing::internal::CaptureStderr();
     // would terminate the test program if it reached the main loop
-    pump_until([&] { return hp->reads > 0 && !library.is_rescan_pending(); }, std::chrono::milliseconds(8000));
+    pump_until([&] { return hp->reads > 0 && !library.is_rescan_pending() && library.get_identifying_count() == 0; },
+               std::chrono::milliseconds(8000));
     std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, log.find("new_device_handler: scan failed: ")) << log;
+    EXPECT_NE(std::string::npos, log.find("kb0: cannot open the board: ")) << log;
     EXPECT_TRUE(library.get_boards().empty());
 }
 

@@ -17,6 +17,8 @@
 #include <korvik/USBDevice.h>
 
 #include "TestSupport.h"
+#include "transport/NetlinkHotplug.h"
+#include "transport/PcapAdapter.h"
 #include "NamespaceGuard.h"
 #include "VethEmulator.h"
 
@@ -311,6 +313,106 @@ TEST_F(Namespace, MissingPermissionIsSaidClearly)
     EXPECT_EQ(0, WEXITSTATUS(status)); // no board, and no crash
     EXPECT_NE(std::string::npos, log.find("pcap_open: unable to open adapter " + name + ": ")) << log;
     EXPECT_NE(std::string::npos, log.find("setcap cap_net_raw,cap_net_admin+eip")) << log;
+}
+
+/// Runs f in a child process whose diagnostic lines are collected; f's
+/// result is the exit status.
+std::pair<int, std::string> in_child(const std::function<int()>& f)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return {-1, ""};
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 2);
+        _exit(f());
+    }
+    close(out[1]);
+    std::string log;
+    char buf[4096];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+        log.append(buf, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, log};
+}
+
+TEST_F(Namespace, SecondProcessLeavesABoardInUseAlone)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    VethEmulator& emu = add_board(name, "1357913");
+    open_library();
+    ASSERT_NE(nullptr, library->find_adapter_board(name));
+    unsigned requests = 0;
+    emu.with_firmware([&](BoardFirmware& f) { requests = f.vendor_requests; });
+
+    auto boards_seen = [] {
+        WindowsLibrary other(std::unique_ptr<AdapterSystem>(new PcapAdapterSystem()), nullptr, 1000);
+        return int(other.get_boards().size());
+    };
+    auto second = in_child(boards_seen);
+    EXPECT_EQ(0, second.first);
+    EXPECT_NE(std::string::npos,
+              second.second.find("board " + name + " is in use by process " + std::to_string(getpid())))
+        << second.second;
+    unsigned after = 0;
+    emu.with_firmware([&](BoardFirmware& f) { after = f.vendor_requests; });
+    EXPECT_EQ(requests, after); // not even asked who it is
+
+    library.reset(); // closing the board frees it
+    EXPECT_EQ(1, in_child(boards_seen).first);
+}
+
+TEST_F(Namespace, SilentAndFailingBoardsHideNoOtherAndNeverBlockARescan)
+{
+    std::string silent = add_pair(RC1200_ALIAS); // nobody on the far end
+    std::string faulty = add_pair(RC1200_ALIAS);
+    add_board(faulty, "6000001").with_firmware([](BoardFirmware& f) { f.dropped_replies = 1u << 30; });
+    std::string healthy = add_pair(RC1200_ALIAS);
+    add_board(healthy, "6000002");
+    testing::internal::CaptureStderr();
+    library = std::make_unique<WindowsLibrary>(std::unique_ptr<AdapterSystem>(new PcapAdapterSystem()),
+                                               std::unique_ptr<HotplugSource>(new NetlinkHotplug()), 1500);
+    library->set_rescan_delay_ms(50);
+    events = std::make_unique<RegistryEvents>(*library);
+    EXPECT_NE(nullptr, library->find_adapter_board(healthy));
+    EXPECT_EQ(1u, library->get_boards().size());
+
+    // what a caller's periodic() does, timed call by call, until the rescan is over
+    auto settle = [&](const std::function<bool()>& done) {
+        auto longest = std::chrono::steady_clock::duration::zero();
+        EXPECT_TRUE(pump_until(
+            [&] {
+                auto t0 = std::chrono::steady_clock::now();
+                main_context_dispatch_pending();
+                longest = std::max(longest, std::chrono::steady_clock::now() - t0);
+                return done() && !library->is_rescan_pending() && library->get_identifying_count() == 0;
+            },
+            milliseconds(8000)));
+        return longest;
+    };
+    // a new board: the silent and the failing adapters are not asked again
+    std::string late = add_pair(RC1200_ALIAS);
+    add_board(late, "6000003");
+    EXPECT_LT(settle([&] { return library->find_adapter_board(late) != nullptr; }), milliseconds(500));
+
+    // two adapters with one serial: the second comes in when the first goes
+    std::string first = add_pair(RC1200_ALIAS);
+    add_board(first, "6000004");
+    settle([&] { return library->find_adapter_board(first) != nullptr; });
+    std::string twin = add_pair(RC1200_ALIAS);
+    add_board(twin, "6000004");
+    pump_until([] { return false; }, milliseconds(300)); // the news of the new link
+    settle([] { return true; });
+    EXPECT_EQ(nullptr, library->find_adapter_board(twin));
+    sh("ip link del " + first);
+    EXPECT_LT(settle([&] { return library->find_adapter_board(twin) != nullptr; }), milliseconds(500));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, log.find(silent + ": no identification answer within 1500 ms")) << log;
+    EXPECT_NE(std::string::npos, log.find(faulty + ": cannot open the board: ")) << log;
+    EXPECT_NE(std::string::npos, log.find("Dispname 6000004 already found")) << log;
+    EXPECT_EQ(3u, library->get_boards().size());
 }
 
 class NamespaceStatus : public Namespace {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 #include "TestSupport.h"
@@ -183,6 +184,45 @@ TEST_F(NetBoard, WrongAndShortRepliesAreSkipped)
     log = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, log.find("report_io: short packet size 3 expected 4")) << log;
     EXPECT_EQ(0u, board->get_reply_queue_size());
+    EXPECT_FALSE(board->is_dead());
+}
+
+TEST_F(NetBoard, RepliesToOtherRequestsAreNeverTaken)
+{
+    for (unsigned a = 0; a < 0x200; ++a)
+        fw().registers[a] = uint8_t(a * 7 + 1);
+    const std::vector<uint8_t> before = fw().registers;
+    const Bytes stray = {0x00, 0x07, 0x01, 0xF0, 0x33, 0x01, 0x00, 0xEE, 0xEE};
+    const Bytes long_reply = {0x00, 0x08, 0x01, 0xF0, 0x00, 0x00, 0x00, 0xEE, 0xEE, 0xEE};
+    struct Case {
+        const char* name;
+        std::function<void()> inject;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"duplicate left behind", [&] { fw().duplicate_replies = 1; }, "report_io: stale reply dropped"},
+        {"stray in the queue", [&] { arrive(vendor_frame(stray)); }, "report_io: stale reply dropped"},
+        {"answer for another address", [&] { fw().misaddressed_replies = 1; },
+         "report_io: reply does not echo the request"},
+        {"stray not read yet", [&] { link->push(vendor_frame(long_reply)); }, "report_io: stale reply dropped"},
+    };
+    for (const Case& c : cases) {
+        testing::internal::CaptureStderr();
+        c.inject();
+        for (uint16_t a = 0x100; a < 0x108; ++a)
+            EXPECT_EQ(before[a] | before[a + 1] << 8, board->evusb_read16(a)) << c.name << " " << a;
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(std::string::npos, log.find(c.logged)) << c.name << log;
+    }
+    // a whole load with its commit leaves the chip as a clean load does
+    testing::internal::CaptureStderr();
+    board->load_chipoperating();
+    const std::vector<uint8_t> clean = fw().registers;
+    fw().duplicate_replies = 3;
+    fw().misaddressed_replies = 3;
+    board->load_chipoperating();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(clean, fw().registers);
     EXPECT_FALSE(board->is_dead());
 }
 

@@ -144,7 +144,7 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_terminate_autoranging(korvik_
             return d.notify_changed_##name(sigc::slot<void()>([fn, user] { invoke_callback(fn, user); })); \
         });                                                                                            \
     }
-KORVIK_FLAT_CHANGED_KINDS(FLAT_CHANGED)
+KORVIK_CHANGES(FLAT_CHANGED)
 #undef FLAT_CHANGED
 
 } // extern "C"

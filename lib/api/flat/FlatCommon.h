@@ -11,26 +11,17 @@
 
 #include <sigc++/connection.h>
 
+#include <korvik/ChangeList.h>
 #include <korvik/USBDevice.h>
 #include <korvik/korvik.h>
-
-// Value-less change notifications; each has one connection slot in the
-// handle and one libkorvik_set_callback_changed_<name> function.
-#define KORVIK_FLAT_CHANGED_KINDS(X) \
-    X(nv_ethmac) X(nv_radio_ethmac) X(nv_serial) X(chacc_channelaccessmode) X(chacc_ppersistence) \
-    X(chacc_slottime) X(chacc_rssithreshold) X(chacc_bgndthreshold) X(chacc_preamble) \
-    X(chacc_addrmatch1) X(chacc_addrmatch2) X(chacc_addrlength) X(chacc_addr1) X(chacc_addr2) \
-    X(transmit_cw) X(packetcounters) X(xtal_frequency) X(xtal_tolerance) X(rx_modulation) \
-    X(tx_modulation) X(rx_carrierfrequency) X(tx_carrierfrequency) X(rx_bandwidth) X(tx_deviation) \
-    X(rx_bitrate) X(tx_bitrate) X(rx_btr) X(tx_power) X(iffrequency) X(framingmode) X(enc_invert) \
-    X(enc_diff) X(enc_scrambler) X(enc_manchester) X(crcmode) X(crcinit) X(preamble) X(preamble_length)
 
 namespace KORVIK {
 namespace flat {
 
+// one connection slot in the handle per callback kind
 enum Slot : unsigned {
 #define KORVIK_FLAT_SLOT(name) SLOT_##name,
-    KORVIK_FLAT_CHANGED_KINDS(KORVIK_FLAT_SLOT)
+    KORVIK_CHANGES(KORVIK_FLAT_SLOT)
 #undef KORVIK_FLAT_SLOT
     SLOT_register,
     SLOT_bitfield,

@@ -55,7 +55,7 @@ public:
     /// arguments are then ignored); otherwise creates and registers a
     /// simulated board on the interface "sim" + n (numbers are never reused).
     /// chip is a name of get_supported_chips() ("EV" may stand for "RC");
-    /// ethmac is 12 hexadecimal digits. Throws std::runtime_error
+    /// ethmac is 12 hexadecimal digits, bare or as six colon-separated pairs. Throws std::runtime_error
     /// "invalid Chip Model Name: <name>" for an unknown chip.
     static USBDevice* open_simulation(const std::string& serial, const std::string& display_name,
                                       const std::string& chip, const std::string& ethmac);

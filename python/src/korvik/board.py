@@ -872,6 +872,9 @@ class Board:
         self._closers.append(closed)
         try:
             return await asyncio.wait_for(fut, timeout)
+        except asyncio.TimeoutError:
+            # the same class from Python 3.11 on; the builtin one before
+            raise TimeoutError(f"no status report from board {self._serial} within {timeout} s") from None
         finally:
             conn.disconnect()
             if closed in self._closers:

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -12,6 +13,9 @@
 #include <vector>
 
 #include <glib/gstdio.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "DataDir.h"
 #include "api/Library.h"
@@ -20,6 +24,9 @@
 #include "board/NvFile.h"
 #include "board/Protocol.h"
 #include "board/RC1300SPIBoard.h"
+
+// after the board headers: it defines BLOCK_SIZE
+#include <sys/mount.h>
 
 using namespace KORVIK;
 
@@ -270,6 +277,71 @@ TEST(DirectSPIBoard, FailedStartLeavesNoWorkerBehind)
     EXPECT_THROW(b.start(), std::runtime_error);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
     EXPECT_TRUE(b.is_dead());
+}
+
+TEST(DirectSPIBoard, FifoAtTheNvPathReadsErasedWithoutHanging)
+{
+    const std::string serial = "5000011";
+    const std::string path = nvfile::path_for_serial(serial);
+    g_remove(path.c_str());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    testing::internal::CaptureStderr();
+    auto t0 = std::chrono::steady_clock::now();
+    {
+        auto b = started(serial);
+        uint8_t sector[512];
+        b->load_nv(sector);
+        EXPECT_EQ(std::vector<uint8_t>(sector, sector + 512), std::vector<uint8_t>(512, 0xFF));
+    }
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_NE(log.find("nvfile::read: " + path + " is not a regular file"), std::string::npos) << log;
+    g_remove(path.c_str());
+}
+
+// A full disk while the file is replaced: the old file must survive whole
+// and the store must not pass as done. Needs a tiny file system of its own,
+// mounted in a mount namespace private to this test process.
+TEST(DirectSPIBoard, FullDiskKeepsTheOldFileAndFailsTheStore)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root for a private mount namespace";
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+    const std::string dir = test_data_dir();
+    ASSERT_EQ(mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=16k,mode=0700"), 0);
+    const std::string serial = "5000012";
+    const std::string path = nvfile::path_for_serial(serial);
+    {
+        auto b = started(serial);
+        b->set_nv_serial("1111111");
+        b->store_boarddefaults();
+        const auto old = file_bytes(path);
+        ASSERT_EQ(old.size(), 512u);
+
+        {
+            std::ofstream filler(dir + "/filler", std::ios::binary);
+            const std::vector<char> page(4096, 'x');
+            for (int i = 0; i < 16 && filler; ++i)
+                filler.write(page.data(), std::streamsize(page.size())).flush();
+        }
+        b->set_nv_serial("2222222");
+        testing::internal::CaptureStderr();
+        EXPECT_THROW(b->store_boarddefaults(), std::runtime_error);
+        b.reset(); // the worker tries once more as it ends
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("nvfile::write: " + path), std::string::npos) << log;
+        EXPECT_EQ(file_bytes(path), old);
+    }
+    std::vector<std::string> names;
+    GDir* d = g_dir_open(dir.c_str(), 0, nullptr);
+    ASSERT_NE(d, nullptr);
+    while (const char* name = g_dir_read_name(d))
+        names.emplace_back(name);
+    g_dir_close(d);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"filler", "korvik_" + serial + ".nvr"})); // no temporaries
+    EXPECT_EQ(umount2(dir.c_str(), MNT_DETACH), 0);
 }
 
 TEST(RC1300SPIBoard, ChipTableCreatesAPlaceholderBoard)

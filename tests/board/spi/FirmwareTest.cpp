@@ -28,10 +28,11 @@ struct FakeChip : SpiFirmwareHooks {
     void firmware_set_state(uint8_t s) override { state = s; }
     uint8_t firmware_get_state() override { return state; }
     void firmware_set_control(bool a, bool b) override { control = (a ? 1 : 0) | (b ? 2 : 0); }
-    void firmware_save_flash(const uint8_t* f, size_t len) override
+    bool firmware_save_flash(const uint8_t* f, size_t len) override
     {
         ++saves;
         saved.assign(f, f + len);
+        return true;
     }
 };
 

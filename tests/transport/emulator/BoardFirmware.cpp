@@ -183,11 +183,21 @@ void BoardFirmware::receive(const uint8_t* frame, unsigned len, std::vector<Fram
         --unexpected_replies;
         out.push_back(vendor_frame(proto::build_board_packet(uint8_t(id - 1), data.data(), unsigned(data.size()))));
     }
+    if (misaddressed_replies && id == proto::REPORT_REGISTER) {
+        --misaddressed_replies;
+        std::vector<uint8_t> other = data;
+        ++other[0];
+        out.push_back(vendor_frame(proto::build_board_packet(id, other.data(), unsigned(other.size()))));
+    }
     if (short_replies && !data.empty()) {
         --short_replies;
         out.push_back(vendor_frame(proto::build_board_packet(id, data.data(), unsigned(data.size() - 1))));
     }
     out.push_back(vendor_frame(proto::build_board_packet(id, data.data(), unsigned(data.size()))));
+    if (duplicate_replies) {
+        --duplicate_replies;
+        out.push_back(out.back());
+    }
 }
 
 Frame BoardFirmware::status_frame()

@@ -63,6 +63,8 @@ public:
     unsigned unexpected_replies = 0;  ///< gets answered first with a reply of another id
     unsigned short_replies = 0;       ///< gets answered first with a reply one byte short
     unsigned dropped_replies = 0;     ///< gets not answered at all
+    unsigned duplicate_replies = 0;   ///< gets answered twice
+    unsigned misaddressed_replies = 0; ///< register reads answered first for the next address
     bool silent = false;              ///< answers nothing, reports nothing
 
     // What the host did.

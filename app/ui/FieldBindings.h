@@ -1,0 +1,102 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+#include <QVariant>
+
+#include "shell/EvUSBBoard.h"
+
+class QUndoStack;
+class QWidget;
+
+namespace KORVIK {
+class USBDevice;
+}
+
+// What can be undone on a board: every register's value and the crystal
+// data, from which the chip model derives all air parameters.
+struct DeviceState {
+    std::vector<unsigned char> registers;
+    unsigned int xtal_frequency = 0;
+    double xtal_tolerance = 0;
+
+    static DeviceState of(KORVIK::USBDevice& device);
+    // Sets the registers and the crystal back and commits.
+    void restore(KORVIK::USBDevice& device) const;
+    bool operator==(const DeviceState& other) const;
+};
+
+using BoardSignal = void (EvUSBBoard::*)();
+
+// One editable field bound to the device.
+struct FieldBinding {
+    QWidget* widget = nullptr;
+    QString label; // "Crystal frequency", for tips and the status bar
+    QString unit;  // shown unit, "MHz"
+    // the value as the field shows it (double, int, bool or QString)
+    std::function<QVariant(KORVIK::USBDevice&)> get;
+    // writes a finished edit without committing; false refuses the input
+    std::function<bool(KORVIK::USBDevice&, const QVariant&)> set;
+    bool commit = true;
+    // board signals after which the field is read again
+    std::vector<BoardSignal> notifications;
+    // fields read again after a write, for values without a notification
+    std::vector<QWidget*> dependants;
+    // what follows the value on the page (enabling, masks, labels)
+    std::function<void(KORVIK::USBDevice&)> after_refresh;
+};
+
+// The program's editing policy, in one place for every field of the pages:
+// - a typed value is applied when the edit is finished (Enter, focus out),
+//   arrows, wheel, combo boxes and check boxes at once; never per keystroke;
+// - a refresh never rewrites the field that has the keyboard focus, except
+//   right after its own edit, when it shows what the chip took;
+// - a value the chip cannot hold is applied as the nearest one it can, the
+//   field shows that, and the status bar says so;
+// - every change of registers or crystal lands on the board's undo stack.
+class FieldBindings : public QObject {
+    Q_OBJECT
+public:
+    explicit FieldBindings(QObject* parent = nullptr);
+
+    void add(const FieldBinding& binding);
+    const FieldBinding* find(const QWidget* widget) const;
+
+    // Follows this board from now on (null: none) and refreshes every field.
+    void set_board(EvUSBBoard* board, QUndoStack* undo);
+    KORVIK::USBDevice* device() const;
+
+    // Writes `value` through the field's binding as a finished edit would.
+    void write(QWidget* widget, const QVariant& value);
+    // Reads the field again; `force` also rewrites a focused field.
+    void refresh(QWidget* widget, bool force = false);
+    void refresh_all();
+
+    // Runs a change of the device as one undoable step named `text`.
+    void record(const QString& text, const std::function<void(KORVIK::USBDevice&)>& change);
+
+    // The field's tip: what it is, its range and unit, and the change one
+    // register step makes at the present setting.
+    QString tooltip(const QWidget* widget);
+
+Q_SIGNALS:
+    void status_message(const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connect_widget(const FieldBinding& binding);
+    void refresh(const FieldBinding& binding, bool force);
+    void report_clamp(const FieldBinding& binding, double wanted, double got);
+    double quantisation_step(const FieldBinding& binding);
+
+    std::vector<FieldBinding> bindings;
+    QPointer<EvUSBBoard> board;
+    QPointer<QUndoStack> undo;
+    std::vector<QMetaObject::Connection> board_connections;
+    int writing = 0;
+};

@@ -1,0 +1,64 @@
+#include "ui/RegisterPages.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTableView>
+
+#include <korvik/USBDevice.h>
+
+#include "shell/EvUSBBoard.h"
+#include "ui/FieldBindings.h"
+#include "ui_MainWindow.h"
+
+RegisterPages::RegisterPages(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject* parent)
+    : QObject(parent), ui(ui_), bindings(bindings_)
+{
+    ui->registertable->verticalHeader()->hide();
+    ui->bitfieldtable->verticalHeader()->hide();
+    ui->registertable->setItemDelegate(&register_delegate);
+    ui->bitfieldtable->setItemDelegate(&bitfield_delegate);
+    ui->bitfieldtable->horizontalHeader()->setStretchLastSection(true);
+    for (SpinBoxDelegate* delegate : {&register_delegate, &bitfield_delegate})
+        delegate->around_write = [this](const QModelIndex& index, const std::function<void()>& write) {
+            const QString name = index.model()->index(index.row(), 0).data().toString();
+            bindings.record(tr("Set %1").arg(name), [&write](KORVIK::USBDevice&) { write(); });
+        };
+
+    filter = new QLineEdit(ui->edittabs);
+    filter->setObjectName(QStringLiteral("tablefilter"));
+    filter->setPlaceholderText(tr("Filter registers and bitfields"));
+    filter->setClearButtonEnabled(true);
+    filter->setToolTip(tr("Shows only the registers and bitfields whose name or description contains this text"));
+    ui->edittabs->setCornerWidget(filter, Qt::TopRightCorner);
+    connect(filter, &QLineEdit::textChanged, this, &RegisterPages::apply_filter);
+}
+
+void RegisterPages::set_board(EvUSBBoard* board)
+{
+    ui->registertable->setModel(board ? board->register_model() : nullptr);
+    ui->bitfieldtable->setModel(board ? board->bitfield_model() : nullptr);
+    if (!board)
+        return;
+    ui->registertable->resizeColumnsToContents();
+    ui->bitfieldtable->resizeColumnsToContents();
+    apply_filter();
+}
+
+void RegisterPages::apply_filter()
+{
+    filter_table(ui->registertable, filter->text());
+    filter_table(ui->bitfieldtable, filter->text());
+}
+
+void RegisterPages::filter_table(QTableView* table, const QString& text)
+{
+    const QAbstractItemModel* model = table->model();
+    if (!model)
+        return;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        bool shown = text.isEmpty();
+        for (int column = 0; column < model->columnCount() && !shown; ++column)
+            shown = model->index(row, column).data().toString().contains(text, Qt::CaseInsensitive);
+        table->setRowHidden(row, !shown);
+    }
+}
