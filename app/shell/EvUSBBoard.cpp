@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QDomDocument>
 
+#include <korvik/ChangeList.h>
 #include <korvik/USBDevice.h>
 
 #include "core/CodeSnippets.h"
@@ -28,48 +29,14 @@ EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
         Q_EMIT new_transmit_packet(pkt, len, mac);
     }));
 
-    // plain change notifications map one to one onto our signals
+    // plain change notifications map one to one onto our signals, from the
+    // library's own list: a notification it adds fails to build here until
+    // the board object has the signal
     using Notify = sigc::connection (KORVIK::USBDevice::*)(const sigc::slot<void()>&);
     using Signal = void (EvUSBBoard::*)();
-    static const std::pair<Notify, Signal> relays[] = {
-        {&KORVIK::USBDevice::notify_changed_nv_ethmac, &EvUSBBoard::changed_nv_ethmac},
-        {&KORVIK::USBDevice::notify_changed_nv_radio_ethmac, &EvUSBBoard::changed_nv_radio_ethmac},
-        {&KORVIK::USBDevice::notify_changed_nv_serial, &EvUSBBoard::changed_nv_serial},
-        {&KORVIK::USBDevice::notify_changed_chacc_channelaccessmode, &EvUSBBoard::changed_chacc_channelaccessmode},
-        {&KORVIK::USBDevice::notify_changed_chacc_ppersistence, &EvUSBBoard::changed_chacc_ppersistence},
-        {&KORVIK::USBDevice::notify_changed_chacc_slottime, &EvUSBBoard::changed_chacc_slottime},
-        {&KORVIK::USBDevice::notify_changed_chacc_rssithreshold, &EvUSBBoard::changed_chacc_rssithreshold},
-        {&KORVIK::USBDevice::notify_changed_chacc_bgndthreshold, &EvUSBBoard::changed_chacc_bgndthreshold},
-        {&KORVIK::USBDevice::notify_changed_chacc_preamble, &EvUSBBoard::changed_chacc_preamble},
-        {&KORVIK::USBDevice::notify_changed_chacc_addrmatch1, &EvUSBBoard::changed_chacc_addrmatch1},
-        {&KORVIK::USBDevice::notify_changed_chacc_addrmatch2, &EvUSBBoard::changed_chacc_addrmatch2},
-        {&KORVIK::USBDevice::notify_changed_chacc_addrlength, &EvUSBBoard::changed_chacc_addrlength},
-        {&KORVIK::USBDevice::notify_changed_chacc_addr1, &EvUSBBoard::changed_chacc_addr1},
-        {&KORVIK::USBDevice::notify_changed_chacc_addr2, &EvUSBBoard::changed_chacc_addr2},
-        {&KORVIK::USBDevice::notify_changed_transmit_cw, &EvUSBBoard::changed_transmit_cw},
-        {&KORVIK::USBDevice::notify_changed_xtal_frequency, &EvUSBBoard::changed_xtal_frequency},
-        {&KORVIK::USBDevice::notify_changed_xtal_tolerance, &EvUSBBoard::changed_xtal_tolerance},
-        {&KORVIK::USBDevice::notify_changed_rx_modulation, &EvUSBBoard::changed_rx_modulation},
-        {&KORVIK::USBDevice::notify_changed_tx_modulation, &EvUSBBoard::changed_tx_modulation},
-        {&KORVIK::USBDevice::notify_changed_rx_carrierfrequency, &EvUSBBoard::changed_rx_carrierfrequency},
-        {&KORVIK::USBDevice::notify_changed_tx_carrierfrequency, &EvUSBBoard::changed_tx_carrierfrequency},
-        {&KORVIK::USBDevice::notify_changed_rx_bandwidth, &EvUSBBoard::changed_rx_bandwidth},
-        {&KORVIK::USBDevice::notify_changed_tx_deviation, &EvUSBBoard::changed_tx_deviation},
-        {&KORVIK::USBDevice::notify_changed_rx_bitrate, &EvUSBBoard::changed_rx_bitrate},
-        {&KORVIK::USBDevice::notify_changed_tx_bitrate, &EvUSBBoard::changed_tx_bitrate},
-        {&KORVIK::USBDevice::notify_changed_rx_btr, &EvUSBBoard::changed_rx_btr},
-        {&KORVIK::USBDevice::notify_changed_tx_power, &EvUSBBoard::changed_tx_power},
-        {&KORVIK::USBDevice::notify_changed_iffrequency, &EvUSBBoard::changed_iffrequency},
-        {&KORVIK::USBDevice::notify_changed_framingmode, &EvUSBBoard::changed_framingmode},
-        {&KORVIK::USBDevice::notify_changed_enc_invert, &EvUSBBoard::changed_enc_invert},
-        {&KORVIK::USBDevice::notify_changed_enc_diff, &EvUSBBoard::changed_enc_diff},
-        {&KORVIK::USBDevice::notify_changed_enc_scrambler, &EvUSBBoard::changed_enc_scrambler},
-        {&KORVIK::USBDevice::notify_changed_enc_manchester, &EvUSBBoard::changed_enc_manchester},
-        {&KORVIK::USBDevice::notify_changed_crcmode, &EvUSBBoard::changed_crcmode},
-        {&KORVIK::USBDevice::notify_changed_crcinit, &EvUSBBoard::changed_crcinit},
-        {&KORVIK::USBDevice::notify_changed_preamble, &EvUSBBoard::changed_preamble},
-        {&KORVIK::USBDevice::notify_changed_preamble_length, &EvUSBBoard::changed_preamble_length},
-    };
+#define KORVIK_RELAY(name) {&KORVIK::USBDevice::notify_changed_##name, &EvUSBBoard::changed_##name},
+    static const std::pair<Notify, Signal> relays[] = {KORVIK_CHANGES(KORVIK_RELAY)};
+#undef KORVIK_RELAY
     for (const auto& relay : relays) {
         const Signal signal = relay.second;
         subs.push_back((d.*relay.first)([this, signal]() { Q_EMIT(this->*signal)(); }));

@@ -99,6 +99,7 @@ Q_SIGNALS:
     void changed_preamble();
     void changed_preamble_length();
     void terminate_autoranging(int rxrange, int txrange);
+    void changed_packetcounters();
 
 public Q_SLOTS:
     void load_chipoperating();

@@ -24,6 +24,7 @@
 #include "ui/Confirm.h"
 #include "ui/FieldBindings.h"
 #include "ui/FramingPage.h"
+#include "ui/PacketTestWindow.h"
 #include "ui/PageForms.h"
 #include "ui/ProgramSettings.h"
 #include "ui/RadioPage.h"
@@ -112,6 +113,9 @@ void MainWindow::build_menus()
     connect(ui->actionSimulateFile, &QAction::triggered, this, qOverload<>(&MainWindow::simulate_board));
     connect(ui->actionHandbook, &QAction::triggered, this, &MainWindow::assistant_requested);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::action_about);
+    QAction* packettest = ui->menuWindows->addAction(tr("Packet Test"));
+    packettest->setObjectName("actionPacketTest");
+    connect(packettest, &QAction::triggered, this, &MainWindow::open_packet_test);
     ui->actionSimulateFile->setEnabled(true);
 
     recent_menu = new QMenu(tr("Open &Recent Chip Settings"), this);
@@ -435,6 +439,18 @@ void MainWindow::valchanged_chacc_preamble(int bits)
 void MainWindow::changed_chacc_preamble()
 {
     bindings->refresh(forms->chacc.chacc_preamble, true);
+}
+
+void MainWindow::open_packet_test()
+{
+    // one window, kept while open; closing deletes it and so ends its test
+    if (!packet_test) {
+        packet_test = new PacketTestWindow(boardlist, this);
+        packet_test->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    packet_test->show();
+    packet_test->raise();
+    packet_test->activateWindow();
 }
 
 void MainWindow::action_about()

@@ -12,6 +12,7 @@ class BoardList;
 class ChannelAccessPage;
 class DevicePage;
 class EvUSBBoard;
+class PacketTestWindow;
 class FieldBindings;
 class FramingPage;
 struct PageForms;
@@ -83,6 +84,7 @@ protected:
 
 private Q_SLOTS:
     void action_about();
+    void open_packet_test();
     void open_rc800_code_snippet_straight_window();
     void open_rc800_code_snippet_table_window();
     void open_rc800_code_snippet_bursttable_window();
@@ -102,6 +104,7 @@ private:
     Ui::MainWindow* ui;
     PageForms* forms;
     QPointer<EvUSBBoard> current_board;
+    QPointer<PacketTestWindow> packet_test;
     BoardList* boardlist = nullptr;
     FieldBindings* bindings;
     RadioPage* radio_page;

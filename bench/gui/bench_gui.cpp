@@ -18,7 +18,9 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QEventLoop>
+#include <QComboBox>
 #include <QMenu>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
@@ -30,6 +32,7 @@
 #include "shell/EvUSBBoard.h"
 #include "ui/FieldBindings.h"
 #include "ui/MainWindow.h"
+#include "ui/PacketTestWindow.h"
 #include <QApplication>
 
 namespace {
@@ -168,6 +171,38 @@ int screenshots(Application& app, const QString& dir)
     QCoreApplication::processEvents();
     window->grab().save(dir + QStringLiteral("/register-editor.png"));
     tabs->setCurrentIndex(0);
+
+    // a packet test over a weak virtual link between two RC1200 boards
+    KORVIK::USBDevice::set_virtual_air(true);
+    KORVIK::USBDevice::set_virtual_air_path_loss(105);
+    board->get_device()->load_chipdefaults(); // its framing was changed above
+    simulate(window, QStringLiteral("RC1200"));
+    for (QAction* a : window->findChild<QMenu*>(QStringLiteral("menuWindows"))->actions())
+        if (a->text() == QStringLiteral("Packet Test"))
+            a->trigger();
+    auto* packets = window->findChild<PacketTestWindow*>();
+    if (!packets)
+        return 1;
+    // two RC1200 boards: the first one listed sends, the last one receives
+    for (const char* box : {"transmitter", "receiver"}) {
+        auto* choice = packets->findChild<QComboBox*>(QLatin1String(box));
+        std::vector<int> rc1200;
+        for (int i = 0; i < choice->count(); ++i)
+            if (choice->itemText(i).contains(QStringLiteral("RC1200")))
+                rc1200.push_back(i);
+        if (rc1200.size() < 2)
+            return 1;
+        choice->setCurrentIndex(box[0] == 't' ? rc1200.front() : rc1200.back());
+    }
+    packets->findChild<QSpinBox*>(QStringLiteral("count"))->setValue(200);
+    packets->findChild<QSpinBox*>(QStringLiteral("interval"))->setValue(5);
+    packets->resize(640, 560);
+    QEventLoop done;
+    QObject::connect(packets, &PacketTestWindow::finished, &done, &QEventLoop::quit);
+    packets->start();
+    done.exec();
+    QCoreApplication::processEvents();
+    packets->grab().save(dir + QStringLiteral("/packet-test.png"));
     return 0;
 }
 

@@ -606,14 +606,7 @@ void EvUSBBoard::store_boarddefaults()
 
 void EvUSBBoard::load_nv(uint8_t buffer[NV_SECTOR_SIZE])
 {
-    for (unsigned w = 0; w < NV_WORDS; ++w) {
-        set_flashaddr(uint8_t(w));
-        if (get_flashaddr() != int(w))
-            throw std::runtime_error("EvUSBBoard::load_nv flash address error");
-        int word = get_flashdata();
-        buffer[2 * w] = uint8_t(word);
-        buffer[2 * w + 1] = uint8_t(word >> 8);
-    }
+    read_nv_words(buffer);
     std::ostringstream dump;
     dump << "load_nv: flash contents" << std::hex << std::setfill('0');
     for (unsigned i = 0; i < NV_SECTOR_SIZE; ++i) {
@@ -623,6 +616,18 @@ void EvUSBBoard::load_nv(uint8_t buffer[NV_SECTOR_SIZE])
     }
     dump << '\n';
     diag() << dump.str() << std::flush;
+}
+
+void EvUSBBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
+{
+    for (unsigned w = 0; w < NV_WORDS; ++w) {
+        set_flashaddr(uint8_t(w));
+        if (get_flashaddr() != int(w))
+            throw std::runtime_error("EvUSBBoard::load_nv flash address error");
+        int word = get_flashdata();
+        buffer[2 * w] = uint8_t(word);
+        buffer[2 * w + 1] = uint8_t(word >> 8);
+    }
 }
 
 void EvUSBBoard::write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE])

@@ -142,6 +142,9 @@ protected:
     /// layout, the net board the second.
     virtual void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]);
     virtual void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// The flash words of load_nv, each address checked (throws
+    /// std::runtime_error "EvUSBBoard::load_nv flash address error").
+    virtual void read_nv_words(uint8_t buffer[NV_SECTOR_SIZE]);
     /// Offsets of crystal frequency, tolerance, channel-access block and NV area.
     using NvLayout = KORVIK::NvLayout;
     virtual NvLayout nv_layout() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <stdexcept>
 
 #include <glib.h>
 
@@ -225,6 +226,52 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const ui
         if (dlen)
             std::memcpy(data, entry.data() + 2, dlen);
         return 0;
+    }
+}
+
+void EvUSBNetBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
+{
+    const unsigned window = nv_read_window();
+    if (window <= 1) {
+        EvUSBBoard::read_nv_words(buffer);
+        return;
+    }
+    BusyGuard guard(this);
+    // the board answers in order: a window of words costs one round trip
+    // instead of two per word, which is most of the time a board takes to open
+    for (unsigned first = 0; first < NV_WORDS; first += window) {
+        const unsigned end = std::min(first + window, unsigned(NV_WORDS));
+        drop_stale_replies();
+        int result = 0;
+        for (unsigned w = first; w < end && result == 0; ++w) {
+            const uint8_t address = uint8_t(w);
+            const std::vector<uint8_t> requests[3] = {
+                protocol::build_set_report(protocol::REPORT_FLASHADDR, &address, 1),
+                protocol::build_get_report(protocol::REPORT_FLASHADDR),
+                protocol::build_get_report(protocol::REPORT_FLASHDATA)};
+            const uint8_t ids[3] = {protocol::REPORT_FLASHADDR, protocol::REPORT_FLASHADDR, protocol::REPORT_FLASHDATA};
+            const unsigned dlens[3] = {1, 1, 2};
+            for (unsigned k = 0; k < 3 && result == 0; ++k) {
+                result = queue_vendor_packet(requests[k].data(), unsigned(requests[k].size()), nv_radio_ethernet_mac);
+                held_log += protocol::format_report_line(ids[k], k > 0, dlens[k], requests[k]);
+                held_log += '\n';
+            }
+        }
+        flush_log();
+        for (unsigned w = first; w < end && result == 0; ++w) {
+            uint8_t address = 0, word[2] = {0, 0};
+            result = wait_reply(protocol::REPORT_FLASHADDR, 1, &address);
+            if (result == 0 && address != w)
+                throw std::runtime_error("EvUSBBoard::load_nv flash address error");
+            if (result == 0)
+                result = wait_reply(protocol::REPORT_FLASHDATA, 2, word);
+            buffer[2 * w] = word[0];
+            buffer[2 * w + 1] = word[1];
+        }
+        if (result != 0) {
+            leave_registry();
+            throw std::runtime_error("EvUSBBoard::load_nv flash address error");
+        }
     }
 }
 

@@ -85,6 +85,11 @@ public:
     virtual unsigned get_max_payload() const;
 
 protected:
+    /// With a window above one, asks for that many words at once and then
+    /// takes their answers in order; failures as word by word.
+    void read_nv_words(uint8_t buffer[NV_SECTOR_SIZE]) override;
+    /// Flash words read_nv_words asks for before it waits; 1 is word by word.
+    virtual unsigned nv_read_window() const { return 1; }
     void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]) override;
     void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]) override;
     NvLayout nv_layout() const override;

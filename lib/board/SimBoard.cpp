@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "board/VirtualAir.h"
 
 namespace KORVIK {
 
@@ -17,6 +18,13 @@ SimBoard::SimBoard(const std::string& serial, const std::string& interface, cons
     std::memset(registers, 0, sizeof registers);
     // what the board holds before anything was sent: the host's own view
     chacc_sent = chacc;
+    VirtualAir::instance().attach(this);
+    signal_changed_transmit_cw.connect([this] { VirtualAir::instance().transmit_cw_changed(this); });
+}
+
+SimBoard::~SimBoard()
+{
+    VirtualAir::instance().detach(this);
 }
 
 SimBoard::SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
@@ -31,9 +39,34 @@ unsigned SimBoard::get_boardflags()
     return 1;
 }
 
-int SimBoard::queue_net_packet(const uint8_t*, unsigned, const uint8_t*)
+int SimBoard::queue_net_packet(const uint8_t* data, unsigned len, const uint8_t*)
 {
-    throw std::runtime_error("no packet io");
+    VirtualAir& air = VirtualAir::instance();
+    if (!air.is_enabled() || !(get_chipflags() & 2))
+        throw std::runtime_error("no packet io");
+    return air.transmit(this, data, len);
+}
+
+void SimBoard::receive_from_air(const uint8_t* data, unsigned len, const uint8_t* source_mac, int16_t rssi,
+                                int32_t frequency_offset)
+{
+    if (dead)
+        return;
+    ++rx_pkt_count;
+    signal_changed_packetcounters.emit();
+    signal_receive.emit(data, len, source_mac, rssi, frequency_offset);
+}
+
+void SimBoard::report_channel(int16_t rssi, bool carrier, uint16_t ticks)
+{
+    USBDeviceStatus s;
+    s.ticks = ticks;
+    s.value1 = uint16_t(rssi);
+    s.flag0 = carrier;
+    // the state byte stands for what a running board reports; the
+    // reprogramming machine is left alone, as nothing calibrates here
+    s.progstate = ethstate;
+    signal_status.emit(s);
 }
 
 void SimBoard::leave_registry()

@@ -9,7 +9,8 @@ namespace KORVIK {
 
 /// A board without hardware: chip registers, NV flash (with the real unlock
 /// protocol), state byte and channel-access block live in memory. Nothing is
-/// kept: every simulated board starts erased and zeroed.
+/// kept: every simulated board starts erased and zeroed. Packets travel
+/// between simulated boards only while the virtual air is on (VirtualAir).
 class SimBoard : public EvUSBBoard {
 public:
     enum { REGISTER_SPACE = 0x1000 };
@@ -21,9 +22,11 @@ public:
     /// A simulated board without chip model.
     SimBoard(const std::string& serial, const std::string& interface, const std::string& display_name,
              const std::string& mac, BoardRegistry* registry);
+    ~SimBoard() override;
 
     unsigned get_boardflags() override;
-    /// Simulated boards have no packet transport: throws "no packet io".
+    /// Puts the packet on the virtual air; without it, or on a chip that
+    /// cannot transmit, throws "no packet io" as there is no transport.
     int queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* destination_mac) override;
     void leave_registry() override;
     bool is_dead() override;
@@ -42,6 +45,13 @@ public:
     int evusb_get_ethstate() override;
     void set_chacc(const uint8_t block[9], const uint8_t addresses[12]) override;
     void get_chacc(uint8_t block[9], uint8_t addresses[12]) override;
+
+    /// A packet heard on the virtual air: counted and signalled like a
+    /// radio receive record of a real board.
+    void receive_from_air(const uint8_t* data, unsigned len, const uint8_t* source_mac, int16_t rssi,
+                          int32_t frequency_offset);
+    /// A status report of what the receiver hears now (see VirtualAir).
+    void report_channel(int16_t rssi, bool carrier, uint16_t ticks);
 
 protected:
     bool dead = false;

@@ -169,6 +169,13 @@ bool WindowsEvUSBBoard::is_input_closed()
     return !adapter;
 }
 
+unsigned WindowsEvUSBBoard::nv_read_window() const
+{
+    // 24 small requests in flight: well within what a board's input queue
+    // and the capture buffer hold
+    return 8;
+}
+
 void WindowsEvUSBBoard::take_waiting_input()
 {
     read_frames(true, true);

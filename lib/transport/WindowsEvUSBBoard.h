@@ -42,6 +42,7 @@ public:
 protected:
     bool is_input_closed() override;
     void take_waiting_input() override;
+    unsigned nv_read_window() const override;
 
 private:
     void close_adapter();

@@ -29,6 +29,7 @@
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "shell/GFRegisterModel.h"
+#include "ui/CodeWindow.h"
 #include "ui/Confirm.h"
 #include "ui/FieldBindings.h"
 #include "ui/MainWindow.h"
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void open_chip_settings_never_overwrites_a_board();
     void tips_name_range_unit_and_step_and_change_nothing();
     void empty_list_hint_selection_removal_and_advanced_pages();
+    void filter_code_window_titles_and_recent_files();
 
 private:
     MainWindow* window() const { return app->get_window(); }
@@ -235,6 +237,9 @@ void EditingTest::replacing_unsaved_settings_asks_first()
     auto* chipdefaults = widget<QPushButton>("loadchipdefaults");
     chipdefaults->click();
     QCOMPARE(questions.size(), 0); // nothing unsaved: no question
+    // the chip defaults keep the board's own MAC, given in colon form at creation
+    QCOMPARE(dev()->get_nv_ethernet_mac()[0], (unsigned char)0x40);
+    QVERIFY(dev()->get_nv_ethernet_mac()[5] != 0xFF);
     widget<QDoubleSpinBox>("radio_rxfreq")->setValue(868.3);
     const double edited = dev()->get_rx_carrierfrequency();
     for (const char* button : {"loadchipdefaults", "loadboarddefaults"})
@@ -251,8 +256,11 @@ void EditingTest::flash_column_follows_a_save()
 {
     EvUSBBoard* board = simulate(QStringLiteral("RC1200"));
     window()->select_board(board);
-    widget<QDoubleSpinBox>("radio_rxfreq")->setValue(868.3);
     auto* model = board->register_model();
+    // a new board is stored as it is: nothing marked as unsaved
+    for (int r = 0; r < model->rowCount(); ++r)
+        QVERIFY(!model->data(model->index(r, 0), Qt::FontRole).isValid());
+    widget<QDoubleSpinBox>("radio_rxfreq")->setValue(868.3);
     int row = -1;
     for (unsigned r = 0; r < dev()->get_registers() && row < 0; ++r)
         if (dev()->get_register_chipvalue(r) != dev()->get_register_nvvalue(r))
@@ -365,6 +373,43 @@ void EditingTest::empty_list_hint_selection_removal_and_advanced_pages()
     advanced->setChecked(true);
     QCOMPARE(titles(), (QStringList{"Radio", "Framing", "Channel Access", "Device", "Registers", "Bitfields"}));
     advanced->setChecked(false);
+}
+
+void EditingTest::filter_code_window_titles_and_recent_files()
+{
+    EvUSBBoard* board = simulate(QStringLiteral("RC1200"));
+    auto* filter = widget<QLineEdit>("tablefilter");
+    auto* table = widget<QTableView>("registertable");
+    filter->setText(QStringLiteral("FREQ3"));
+    int shown = 0;
+    for (int r = 0; r < table->model()->rowCount(); ++r)
+        if (!table->isRowHidden(r)) {
+            ++shown;
+            QVERIFY(table->model()->index(r, 0).data().toString().contains(QStringLiteral("FREQ3")));
+        }
+    QVERIFY(shown >= 1);
+    filter->clear();
+
+    board->open_rc800_code_snippet_window(4);
+    CodeWindow* code = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = qobject_cast<CodeWindow*>(w); c && c->isVisible())
+            code = c;
+    QVERIFY(code);
+    QVERIFY2(code->windowTitle().startsWith(QStringLiteral("RC800 Code Snippets: Burst Table - ")), qPrintable(code->windowTitle()));
+    const QString saved = dir.filePath(QStringLiteral("code.c"));
+    QCOMPARE(code->save_to(saved), QString());
+    QFile f(saved);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(f.readAll()), code->text());
+    QVERIFY(code->save_to(dir.filePath(QStringLiteral("no/dir/code.c"))).endsWith(QStringLiteral("No such file or directory")));
+
+    const QString file = dir.filePath(QStringLiteral("recent.xml"));
+    save_settings_file(*board->get_device(), file);
+    window()->simulate_board(file);
+    const QList<QAction*> recent = widget<QMenu>("menuRecentFiles")->actions();
+    QVERIFY(!recent.isEmpty());
+    QCOMPARE(recent.front()->toolTip(), QFileInfo(file).absoluteFilePath());
 }
 
 int main(int argc, char** argv)

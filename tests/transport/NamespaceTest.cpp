@@ -279,42 +279,6 @@ TEST_F(Namespace, NewVethWithABoardAppearsWithoutARescan)
     EXPECT_EQ(1, events->connects);
 }
 
-TEST_F(Namespace, MissingPermissionIsSaidClearly)
-{
-    std::string name = add_pair(RC1200_ALIAS);
-    int out[2];
-    ASSERT_EQ(0, pipe(out));
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // a user without the capabilities for raw frames
-        struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
-        struct __user_cap_data_struct data[2] = {};
-        syscall(SYS_capget, &header, data);
-        for (int cap : {CAP_NET_RAW, CAP_NET_ADMIN}) {
-            data[cap / 32].effective &= ~(1u << (cap % 32));
-            data[cap / 32].permitted &= ~(1u << (cap % 32));
-        }
-        if (syscall(SYS_capset, &header, data) != 0)
-            _exit(100);
-        dup2(out[1], 2);
-        WindowsLibrary library;
-        _exit(int(library.get_boards().size()));
-    }
-    close(out[1]);
-    std::string log;
-    char buf[4096];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
-        log.append(buf, size_t(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status)); // no board, and no crash
-    EXPECT_NE(std::string::npos, log.find("pcap_open: unable to open adapter " + name + ": ")) << log;
-    EXPECT_NE(std::string::npos, log.find("setcap cap_net_raw,cap_net_admin+eip")) << log;
-}
-
 /// Runs f in a child process whose diagnostic lines are collected; f's
 /// result is the exit status.
 std::pair<int, std::string> in_child(const std::function<int()>& f)
@@ -336,6 +300,28 @@ std::pair<int, std::string> in_child(const std::function<int()>& f)
     int status = 0;
     waitpid(child, &status, 0);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, log};
+}
+
+TEST_F(Namespace, MissingPermissionIsSaidClearly)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    auto child = in_child([] {
+        // a user without the capabilities for raw frames
+        struct __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+        struct __user_cap_data_struct data[2] = {};
+        syscall(SYS_capget, &header, data);
+        for (int cap : {CAP_NET_RAW, CAP_NET_ADMIN}) {
+            data[cap / 32].effective &= ~(1u << (cap % 32));
+            data[cap / 32].permitted &= ~(1u << (cap % 32));
+        }
+        if (syscall(SYS_capset, &header, data) != 0)
+            return 100;
+        WindowsLibrary library;
+        return int(library.get_boards().size());
+    });
+    EXPECT_EQ(0, child.first); // no board, and no crash
+    EXPECT_NE(std::string::npos, child.second.find("pcap_open: unable to open adapter " + name + ": ")) << child.second;
+    EXPECT_NE(std::string::npos, child.second.find("setcap cap_net_raw,cap_net_admin+eip")) << child.second;
 }
 
 TEST_F(Namespace, SecondProcessLeavesABoardInUseAlone)

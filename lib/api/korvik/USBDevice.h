@@ -85,6 +85,30 @@ public:
     /// set_diagnostic_sink. Does not start the library.
     static void set_diagnostic_sink(const sigc::slot<void(const std::string&)>& sink);
 
+    // ---- Virtual air between simulated boards ----
+    // Off by default: simulated boards then have no packet I/O (send_packet
+    // throws "no packet io"). KORVIK_VIRTUAL_AIR=1 in the environment turns
+    // it on at start. While on, a packet sent by a simulated board reaches
+    // every other simulated board whose receiver would hear it (same band,
+    // modulation family, bitrate, framing and CRC, matching address) after
+    // its air time, with an RSSI and a frequency offset from a seeded link
+    // model, and may be lost as the signal-to-noise ratio makes likely; a
+    // continuous wave shows in the other boards' status (value1: RSSI in dBm
+    // as a signed 16-bit number, flag0: at or above the RSSI threshold).
+    // These operations do not start the library.
+
+    /// Turns the virtual air on or off; turning it off drops packets still in the air.
+    static void set_virtual_air(bool on);
+    static bool is_virtual_air();
+    /// Restarts the link model's random stream: the same seed and the same
+    /// sends give the same RSSI values and losses. The seed is 1 at start.
+    static void set_virtual_air_seed(unsigned seed);
+    /// Path loss in dB between every pair of simulated boards (60 at start);
+    /// replaces the values set for single pairs.
+    static void set_virtual_air_path_loss(double db);
+    /// Path loss in dB between the boards on two interfaces, both directions.
+    static void set_virtual_air_path_loss(const std::string& interface_a, const std::string& interface_b, double db);
+
     // ---- Identity and counters ----
 
     /// Serial number the board reported when it was found.

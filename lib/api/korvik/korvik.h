@@ -133,6 +133,20 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_disconnect(korvi
  *  fn runs on the thread that wrote the line and must not call this function; error: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_set_diagnostic_sink(korvik_diagnostic_fn fn, void* user);
 
+/* ---- Virtual air between simulated boards (see KORVIK::USBDevice::set_virtual_air) ---- */
+
+/** Turns the virtual air on (non-zero) or off; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air(int on);
+/** 1 when the virtual air is on; error: 0. */
+KORVIK_API int KORVIK_CALL libkorvik_is_virtual_air(void);
+/** Restarts the link model's random stream with this seed; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_seed(unsigned seed);
+/** Path loss in dB between every pair of simulated boards; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_path_loss(double db);
+/** Path loss in dB between the boards on two interfaces; null argument or error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_pair_path_loss(const char* iface_a, const char* iface_b,
+                                                                     double db);
+
 /* ---- Identity, counters and board state ---- */
 
 /** Serial (free it); error: null. */

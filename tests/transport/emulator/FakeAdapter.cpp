@@ -94,18 +94,6 @@ std::shared_ptr<FakeLink> FakeAdapterSystem::add(const std::string& name, const 
     return link;
 }
 
-void FakeAdapterSystem::remove(const std::string& name)
-{
-    for (auto it = infos.begin(); it != infos.end();)
-        it = it->name == name ? infos.erase(it) : it + 1;
-    auto link = links.find(name);
-    if (link != links.end()) {
-        link->second->fail_read = true;
-        link->second->fail_send = true;
-        links.erase(link);
-    }
-}
-
 bool FakeAdapterSystem::list(std::vector<KORVIK::AdapterInfo>& adapters, std::string& error)
 {
     if (fail_list) {

@@ -54,8 +54,6 @@ public:
     /// Adds an adapter; a null firmware makes a link that never answers.
     std::shared_ptr<FakeLink> add(const std::string& name, const std::string& description,
                                   std::unique_ptr<BoardFirmware> firmware);
-    /// Unplugs an adapter: no longer listed; an open one fails its reads.
-    void remove(const std::string& name);
 
     bool list(std::vector<KORVIK::AdapterInfo>& adapters, std::string& error) override;
     std::unique_ptr<KORVIK::Adapter> open(const std::string& name, std::string& error) override;

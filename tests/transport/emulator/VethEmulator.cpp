@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "EmulatedAir.h"
+
 namespace korvik_emu {
 
 bool read_interface_mac(const std::string& interface, uint8_t mac[6])
@@ -57,6 +59,7 @@ VethEmulator::VethEmulator(const std::string& interface, const std::string& seri
 
 VethEmulator::~VethEmulator()
 {
+    set_air(nullptr);
     stop();
     close(fd);
 }
@@ -66,6 +69,14 @@ void VethEmulator::stop()
     stopping = true;
     if (thread.joinable())
         thread.join();
+}
+
+void VethEmulator::set_air(EmulatedAir* a)
+{
+    if (EmulatedAir* old = air.exchange(a))
+        old->detach(this);
+    if (a)
+        a->attach(this);
 }
 
 void VethEmulator::set_status_interval(std::chrono::milliseconds interval)
@@ -138,12 +149,19 @@ void VethEmulator::run()
         if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
             continue;
         std::vector<Frame> out;
+        std::vector<std::vector<uint8_t>> sent_on_air;
         {
             std::lock_guard<std::mutex> lock(mutex);
+            const size_t before = firmware.net_packets.size();
             firmware.receive(buffer, unsigned(n), out);
+            sent_on_air.assign(firmware.net_packets.begin() + long(before), firmware.net_packets.end());
         }
         for (const Frame& f : out)
             send(f);
+        // outside the board's lock: the air takes the other boards' locks
+        if (EmulatedAir* a = air.load())
+            for (const auto& p : sent_on_air)
+                a->transmit(this, p);
     }
 }
 

@@ -14,6 +14,8 @@
 
 namespace korvik_emu {
 
+class EmulatedAir;
+
 class VethEmulator {
 public:
     /// Binds to `interface`; the board's frames carry `mac` as source.
@@ -30,6 +32,9 @@ public:
     void with_firmware(const std::function<void(BoardFirmware&)>& f);
     /// Sends a frame as the board.
     void send(const Frame& frame);
+    /// Puts the board on an air shared with other emulated boards (null:
+    /// none); packets from its host then reach them (EmulatedAir).
+    void set_air(EmulatedAir* air);
     void stop();
 
 private:
@@ -41,6 +46,7 @@ private:
     BoardFirmware firmware;
     std::chrono::milliseconds status_interval{0};
     std::atomic<bool> stopping{false};
+    std::atomic<EmulatedAir*> air{nullptr};
     std::thread thread;
 };
 

@@ -1,0 +1,352 @@
+#include "ui/PacketTestWindow.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QChart>
+#include <QChartView>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QSpinBox>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <korvik/USBDevice.h>
+
+#include "shell/BoardList.h"
+#include "shell/EvUSBBoard.h"
+
+namespace {
+
+constexpr unsigned CHIP_RECEIVE = 1;
+constexpr unsigned CHIP_TRANSMIT = 2;
+
+QSpinBox* spin_box(int low, int high, int value, const QString& suffix)
+{
+    auto* box = new QSpinBox;
+    box->setRange(low, high);
+    box->setValue(value);
+    box->setSuffix(suffix);
+    return box;
+}
+
+} // namespace
+
+PacketTestWindow::PacketTestWindow(BoardList* list, QWidget* parent) : QWidget(parent, Qt::Window), boards(list)
+{
+    setWindowTitle(tr("Packet Test"));
+    setObjectName("PacketTestWindow");
+
+    tx_box = new QComboBox;
+    tx_box->setObjectName("transmitter");
+    rx_box = new QComboBox;
+    rx_box->setObjectName("receiver");
+    count_box = spin_box(1, 1000000, 100, QString());
+    count_box->setObjectName("count");
+    length_box = spin_box(PacketLog::MIN_LENGTH, 1400, 32, tr(" bytes"));
+    length_box->setObjectName("length");
+    interval_box = spin_box(1, 60000, 50, tr(" ms"));
+    interval_box->setObjectName("interval");
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("Transmitter:"), tx_box);
+    form->addRow(tr("Receiver:"), rx_box);
+    form->addRow(tr("Packets:"), count_box);
+    form->addRow(tr("Length:"), length_box);
+    form->addRow(tr("Interval:"), interval_box);
+
+    start_button = new QPushButton(tr("Start"));
+    stop_button = new QPushButton(tr("Stop"));
+    export_button = new QPushButton(tr("Export CSV..."));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(start_button);
+    buttons->addWidget(stop_button);
+    buttons->addStretch(1);
+    buttons->addWidget(export_button);
+
+    progress = new QProgressBar;
+    progress->setRange(0, 100);
+    progress->setValue(0);
+    summary = new QLabel;
+    summary->setObjectName("summary");
+    summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summary->setWordWrap(true);
+
+    chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    rssi_series = new QScatterSeries;
+    rssi_series->setName(tr("RSSI (dBm)"));
+    rssi_series->setMarkerSize(6);
+    per_series = new QLineSeries;
+    per_series->setName(tr("Packet error rate (%)"));
+    chart->addSeries(rssi_series);
+    chart->addSeries(per_series);
+    x_axis = new QValueAxis;
+    x_axis->setTitleText(tr("Packet"));
+    x_axis->setLabelFormat("%d");
+    rssi_axis = new QValueAxis;
+    rssi_axis->setTitleText(tr("RSSI (dBm)"));
+    rssi_axis->setRange(-130, 0);
+    auto* per_axis = new QValueAxis;
+    per_axis->setTitleText(tr("PER (%)"));
+    per_axis->setRange(0, 100);
+    chart->addAxis(x_axis, Qt::AlignBottom);
+    chart->addAxis(rssi_axis, Qt::AlignLeft);
+    chart->addAxis(per_axis, Qt::AlignRight);
+    rssi_series->attachAxis(x_axis);
+    rssi_series->attachAxis(rssi_axis);
+    per_series->attachAxis(x_axis);
+    per_series->attachAxis(per_axis);
+    auto* view = new QChartView(chart);
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(520, 300);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(progress);
+    layout->addWidget(summary);
+    layout->addWidget(view, 1);
+
+    connect(start_button, &QPushButton::clicked, this, &PacketTestWindow::start);
+    connect(stop_button, &QPushButton::clicked, this, &PacketTestWindow::stop);
+    connect(export_button, &QPushButton::clicked, this, &PacketTestWindow::export_csv);
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, this, &PacketTestWindow::step);
+    if (boards) {
+        connect(boards, &QAbstractItemModel::rowsInserted, this, &PacketTestWindow::fill_boards);
+        connect(boards, &QAbstractItemModel::rowsRemoved, this, &PacketTestWindow::fill_boards);
+        connect(boards, &QAbstractItemModel::modelReset, this, &PacketTestWindow::fill_boards);
+    }
+    fill_boards();
+    update_buttons();
+}
+
+PacketTestWindow::~PacketTestWindow()
+{
+    test.reset();
+}
+
+const PacketLog* PacketTestWindow::last_log() const
+{
+    if (test)
+        return &test->log();
+    return finished_log ? &*finished_log : nullptr;
+}
+
+void PacketTestWindow::fill_boards()
+{
+    // the choices follow the board list; a chosen board stays chosen
+    for (auto [box, flag] : {std::pair<QComboBox*, unsigned>(tx_box, CHIP_TRANSMIT), {rx_box, CHIP_RECEIVE}}) {
+        const QString current = box->currentData().toString();
+        box->clear();
+        for (int row = 0; boards && row < boards->rowCount(); ++row) {
+            EvUSBBoard* b = boards->board_at(row);
+            if (!b || b->is_removed() || !(b->get_device()->get_chipflags() & flag))
+                continue;
+            const QString iface = QString::fromStdString(b->get_device()->get_interface());
+            box->addItem(QString("%1 (%2, %3)")
+                             .arg(QString::fromStdString(b->get_device()->get_display_name()), iface,
+                                  QString::fromStdString(b->get_device()->get_chip_name())),
+                         iface);
+        }
+        const int keep = box->findData(current);
+        if (keep >= 0)
+            box->setCurrentIndex(keep);
+    }
+    // two different boards by default
+    if (rx_box->count() > 1 && rx_box->currentData() == tx_box->currentData())
+        rx_box->setCurrentIndex(rx_box->currentIndex() == 0 ? 1 : 0);
+    update_buttons();
+}
+
+EvUSBBoard* PacketTestWindow::chosen(const QComboBox* box) const
+{
+    return boards ? boards->find_by_interface(box->currentData().toString()) : nullptr;
+}
+
+void PacketTestWindow::update_buttons()
+{
+    const bool running = is_running();
+    start_button->setEnabled(!running && chosen(tx_box) && chosen(rx_box));
+    stop_button->setEnabled(running);
+    export_button->setEnabled(last_log() != nullptr && !running);
+    for (QWidget* w : {static_cast<QWidget*>(tx_box), static_cast<QWidget*>(rx_box),
+                       static_cast<QWidget*>(count_box), static_cast<QWidget*>(length_box),
+                       static_cast<QWidget*>(interval_box)})
+        w->setEnabled(!running);
+}
+
+void PacketTestWindow::start()
+{
+    if (is_running())
+        return;
+    EvUSBBoard* tx = chosen(tx_box);
+    EvUSBBoard* rx = chosen(rx_box);
+    if (!tx || !rx)
+        return;
+    if (tx == rx) {
+        QMessageBox::warning(this, tr("Packet Test"), tr("Choose two different boards."));
+        return;
+    }
+    PacketTest::Settings settings;
+    settings.count = unsigned(count_box->value());
+    settings.length = unsigned(length_box->value());
+    settings.interval = interval_box->value() / 1000.0;
+    tx_board = tx;
+    rx_board = rx;
+    finished_log.reset();
+    received_count = 0;
+    rssi_series->clear();
+    per_series->clear();
+    x_axis->setRange(0, std::max(1, count_box->value() - 1));
+    progress->setRange(0, count_box->value());
+    progress->setValue(0);
+    test = std::make_unique<PacketTest>(*tx->get_device(), *rx->get_device(), settings);
+    test->signal_received.connect([this](const PacketRecord& r) { received(r); });
+    for (EvUSBBoard* b : {tx, rx})
+        board_connections.push_back(connect(b, &EvUSBBoard::leaving, this, [this, b] { board_leaving(b); }));
+    summary->setText(tr("Running..."));
+    update_buttons();
+    step();
+}
+
+void PacketTestWindow::step()
+{
+    if (!test)
+        return;
+    const int wait = test->poll();
+    progress->setValue(int(test->sent()));
+    if (wait < 0) {
+        const QString error = QString::fromStdString(test->error());
+        end_test(error.isEmpty() ? QString() : tr("The test stopped: %1.").arg(error));
+        return;
+    }
+    timer.start(wait);
+}
+
+void PacketTestWindow::received(const PacketRecord& r)
+{
+    ++received_count;
+    if (r.rssi != -32768)
+        rssi_series->append(r.sequence, r.rssi);
+    // packets arrive in order: every earlier one not here by now is lost
+    const double upto = r.sequence + 1.0;
+    per_series->append(r.sequence, 100.0 * (upto - received_count) / upto);
+}
+
+void PacketTestWindow::board_leaving(EvUSBBoard* board)
+{
+    if (!test)
+        return;
+    // the test holds the board's handle: it must end before the board goes
+    const QString name = QString::fromStdString(board->get_device()->get_display_name());
+    end_test(tr("The board %1 has left; the test stopped.").arg(name));
+}
+
+void PacketTestWindow::stop()
+{
+    if (test)
+        end_test(QString());
+}
+
+void PacketTestWindow::end_test(const QString& message)
+{
+    timer.stop();
+    for (const QMetaObject::Connection& c : board_connections)
+        disconnect(c);
+    board_connections.clear();
+    if (test) {
+        test->stop();
+        finished_log = test->log();
+        test.reset();
+        const PacketTestSummary s = finished_log->summary();
+        if (s.sent)
+            per_series->append(s.sent - 1, 100.0 * s.per);
+    }
+    show_summary();
+    update_buttons();
+    if (!message.isEmpty()) {
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Packet Test"), message, QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+    Q_EMIT finished();
+}
+
+void PacketTestWindow::show_summary()
+{
+    const PacketLog* log = last_log();
+    if (!log)
+        return;
+    const PacketTestSummary s = log->summary();
+    if (!s.sent) {
+        summary->setText(tr("No packet was sent."));
+        return;
+    }
+    QString text = tr("PER %1 % (%2 of %3 lost)")
+                       .arg(s.per * 100, 0, 'f', 1)
+                       .arg(s.sent - s.received)
+                       .arg(s.sent);
+    if (!std::isnan(s.rssi_mean))
+        text += tr(", RSSI %1 / %2 / %3 dBm (min / mean / max), deviation %4 dB")
+                    .arg(s.rssi_min, 0, 'f', 0)
+                    .arg(s.rssi_mean, 0, 'f', 1)
+                    .arg(s.rssi_max, 0, 'f', 0)
+                    .arg(s.rssi_stddev, 0, 'f', 1);
+    if (!std::isnan(s.offset_mean))
+        text += tr(", offset %1 kHz").arg(s.offset_mean / 1000, 0, 'f', 2);
+    if (!s.lost_ranges.empty()) {
+        // the full list is in the CSV; a window line holds the first few
+        const size_t shown = std::min<size_t>(s.lost_ranges.size(), 12);
+        QString ranges = QString::fromStdString(format_ranges({s.lost_ranges.begin(), s.lost_ranges.begin() + long(shown)}));
+        if (shown < s.lost_ranges.size())
+            ranges += QStringLiteral(", ...");
+        text += tr("\nLost: %1").arg(ranges);
+    }
+    summary->setText(text);
+}
+
+void PacketTestWindow::export_csv()
+{
+    if (!last_log())
+        return;
+    auto* dialog = new QFileDialog(this, tr("Export CSV"), QString(), tr("CSV files (*.csv)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix("csv");
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& f) { write_csv(f); });
+    dialog->open();
+}
+
+bool PacketTestWindow::write_csv(const QString& filename)
+{
+    const PacketLog* log = last_log();
+    if (!log)
+        return false;
+    QFile file(filename);
+    const std::string text = log->csv();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.flush()) {
+        QMessageBox::warning(this, tr("Export CSV"),
+                             tr("Cannot write %1: %2").arg(filename, file.errorString()));
+        return false;
+    }
+    return true;
+}
+
+void PacketTestWindow::closeEvent(QCloseEvent* event)
+{
+    stop();
+    QWidget::closeEvent(event);
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include "core/PacketTest.h"
+
+class BoardList;
+class EvUSBBoard;
+class QChart;
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QLineSeries;
+class QProgressBar;
+class QPushButton;
+class QScatterSeries;
+class QSpinBox;
+class QValueAxis;
+
+// The "Packet Test" window: numbered packets from one listed board to
+// another, with a live plot of the RSSI of every packet and the running
+// packet error rate. Closing it stops the test; a board that leaves stops it
+// with a message.
+class PacketTestWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PacketTestWindow(BoardList* boards, QWidget* parent = nullptr);
+    ~PacketTestWindow() override;
+
+    bool is_running() const { return test != nullptr; }
+    // The log of the running or last test, if any.
+    const PacketLog* last_log() const;
+
+public Q_SLOTS:
+    void start();
+    void stop();
+    void export_csv();
+    // Writes the CSV of the last test; false (with a message) when it cannot.
+    bool write_csv(const QString& filename);
+
+Q_SIGNALS:
+    void finished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void fill_boards();
+    EvUSBBoard* chosen(const QComboBox* box) const;
+    void step();
+    void received(const PacketRecord& record);
+    void board_leaving(EvUSBBoard* board);
+    void end_test(const QString& message);
+    void show_summary();
+    void update_buttons();
+
+    BoardList* boards;
+    QComboBox* tx_box;
+    QComboBox* rx_box;
+    QSpinBox* count_box;
+    QSpinBox* length_box;
+    QSpinBox* interval_box;
+    QPushButton* start_button;
+    QPushButton* stop_button;
+    QPushButton* export_button;
+    QProgressBar* progress;
+    QLabel* summary;
+    QChart* chart;
+    QScatterSeries* rssi_series;
+    QLineSeries* per_series;
+    QValueAxis* x_axis;
+    QValueAxis* rssi_axis;
+
+    std::unique_ptr<PacketTest> test;
+    std::optional<PacketLog> finished_log;
+    QPointer<EvUSBBoard> tx_board;
+    QPointer<EvUSBBoard> rx_board;
+    std::vector<QMetaObject::Connection> board_connections;
+    QTimer timer;
+    unsigned received_count = 0;
+};

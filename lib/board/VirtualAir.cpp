@@ -1,0 +1,356 @@
+#include "board/VirtualAir.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include <glib.h>
+
+#include "board/MainLoop.h"
+#include "board/Protocol.h"
+#include "board/SimBoard.h"
+#include "model/GreyfinModel.h"
+
+namespace KORVIK {
+
+namespace {
+
+constexpr unsigned CW_REPORT_MS = 100;
+// a timeout fires on whole milliseconds: deliver what is due within half of one
+constexpr int64_t DUE_SLACK_US = 500;
+
+air::Family family_of(GreyfinModel& m, int modulation)
+{
+    if (m.is_modulation_4fsk(modulation))
+        return air::Family::FSK4;
+    if (m.is_modulation_ask(modulation))
+        return air::Family::ASK;
+    if (m.is_modulation_psk(modulation))
+        return air::Family::PSK;
+    if (m.is_modulation_fsk(modulation))
+        return air::Family::FSK;
+    return air::Family::NONE;
+}
+
+air::Framing framing_of(GreyfinModel& m)
+{
+    // HDLC FEC also counts as HDLC, so it is asked first
+    if (m.is_framingmode_wiremode())
+        return air::Framing::WIREMODE;
+    if (m.is_framingmode_zigbee_900())
+        return air::Framing::ZIGBEE_900;
+    if (m.is_framingmode_zigbee_2g4())
+        return air::Framing::ZIGBEE_2G4;
+    if (m.is_framingmode_hdlc_fec())
+        return air::Framing::HDLC_FEC;
+    if (m.is_framingmode_hdlc())
+        return air::Framing::HDLC;
+    if (m.is_framingmode_rawpreamblematch())
+        return air::Framing::RAW_PREAMBLE_MATCH;
+    if (m.is_framingmode_rawsoft())
+        return air::Framing::RAW_SOFT;
+    if (m.is_framingmode_raw())
+        return air::Framing::RAW;
+    return air::Framing::NONE;
+}
+
+std::pair<std::string, std::string> pair_key(const std::string& a, const std::string& b)
+{
+    return a < b ? std::make_pair(a, b) : std::make_pair(b, a);
+}
+
+bool usable(SimBoard* b)
+{
+    return b && !b->is_dead() && b->get_model();
+}
+
+} // namespace
+
+VirtualAir& VirtualAir::instance()
+{
+    // never destroyed: boards may outlive static destruction order
+    static VirtualAir* air = new VirtualAir;
+    return *air;
+}
+
+VirtualAir::VirtualAir() : random(seed)
+{
+    const char* env = std::getenv("KORVIK_VIRTUAL_AIR");
+    enabled = env && std::strcmp(env, "1") == 0;
+}
+
+void VirtualAir::set_enabled(bool on)
+{
+    if (on == enabled)
+        return;
+    enabled = on;
+    if (!on) {
+        drop_all();
+        cw_timer.disconnect();
+    } else if (any_cw()) {
+        report_channels();
+        cw_timer = main_context()->signal_timeout().connect(sigc::mem_fun(*this, &VirtualAir::on_cw_timer),
+                                                            CW_REPORT_MS);
+        main_context()->wakeup();
+    }
+}
+
+void VirtualAir::set_seed(uint64_t s)
+{
+    seed = s;
+    random = air::Random(s);
+}
+
+void VirtualAir::set_path_loss(double db)
+{
+    path_loss = db;
+    pair_path_loss.clear();
+}
+
+void VirtualAir::set_path_loss(const std::string& a, const std::string& b, double db)
+{
+    pair_path_loss[pair_key(a, b)] = db;
+}
+
+double VirtualAir::get_path_loss(const std::string& a, const std::string& b) const
+{
+    auto it = pair_path_loss.find(pair_key(a, b));
+    return it == pair_path_loss.end() ? path_loss : it->second;
+}
+
+void VirtualAir::attach(SimBoard* board)
+{
+    if (std::find(boards.begin(), boards.end(), board) == boards.end())
+        boards.push_back(board);
+}
+
+void VirtualAir::detach(SimBoard* board)
+{
+    boards.erase(std::remove(boards.begin(), boards.end(), board), boards.end());
+    busy_until.erase(board);
+    for (auto it = queue.begin(); it != queue.end();)
+        it = it->second.to == board ? queue.erase(it) : std::next(it);
+    if (queue.empty())
+        timer.disconnect();
+    if (board->is_transmit_cw() && enabled)
+        report_channels();
+}
+
+double VirtualAir::crystal_error_ppm(SimBoard* board) const
+{
+    const double tolerance = board->get_model() ? std::fabs(board->get_model()->get_xtal_tolerance()) : 0.0;
+    uint64_t h = seed;
+    for (unsigned char c : board->get_serial())
+        h = air::mix(h ^ c);
+    const double u = double(air::mix(h) >> 11) * 0x1.0p-53;
+    return (2 * u - 1) * tolerance;
+}
+
+air::Emission VirtualAir::emission_of(SimBoard* board) const
+{
+    air::Emission e;
+    GreyfinModel* m = board->get_model();
+    if (!m)
+        return e;
+    e.carrier = m->get_tx_carrierfrequency() * (1 + crystal_error_ppm(board) * 1e-6);
+    e.bitrate = m->get_tx_bitrate();
+    e.power = m->get_tx_power();
+    e.family = family_of(*m, m->get_tx_modulation());
+    e.framing = framing_of(*m);
+    e.crc = m->is_framingmode_crcsupported() ? m->get_crcmode() : -1;
+    const USBDeviceCurrents c = m->get_currents();
+    // head and tail times over the bit time give them back in bits
+    if (std::isfinite(c.values[8]) && std::isfinite(c.values[6]) && c.values[6] > 0) {
+        e.head_bits = c.values[8] / c.values[6];
+        e.tail_bits = c.values[9] / c.values[6];
+    }
+    return e;
+}
+
+air::Reception VirtualAir::reception_of(SimBoard* board) const
+{
+    air::Reception r;
+    GreyfinModel* m = board->get_model();
+    if (!m)
+        return r;
+    r.can_receive = (m->get_chipflags() & 1) && !board->is_transmit_cw();
+    r.carrier = m->get_rx_carrierfrequency() * (1 + crystal_error_ppm(board) * 1e-6);
+    r.bandwidth = m->get_rx_bandwidth();
+    r.bitrate = m->get_rx_bitrate();
+    r.fast_btr = m->get_rx_btr() == 1;
+    r.family = family_of(*m, m->get_rx_modulation());
+    r.framing = framing_of(*m);
+    r.crc = m->is_framingmode_crcsupported() ? m->get_crcmode() : -1;
+    const ChannelAccessParams& ca = board->get_chacc_params();
+    r.address_match = r.framing == air::Framing::HDLC || r.framing == air::Framing::HDLC_FEC;
+    r.match_flags = ca.addrmatchflags;
+    r.addrlength = ca.addrlength;
+    std::memcpy(r.addr1, ca.addr1, 6);
+    std::memcpy(r.addr2, ca.addr2, 6);
+    return r;
+}
+
+int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
+{
+    if (len > protocol::MAX_PAYLOAD)
+        return -1;
+    const air::Emission tx = emission_of(from);
+    const double seconds = air::air_time(tx, len);
+    if (!(seconds > 0)) {
+        std::cerr << "VirtualAir: " << from->get_interface() << ": no transmit bitrate, nothing sent on the air"
+                  << std::endl;
+        return 0;
+    }
+    const int64_t now = g_get_monotonic_time();
+    int64_t& busy = busy_until[from];
+    const int64_t start = std::max(now, busy);
+    const int64_t due = start + int64_t(std::llround(seconds * 1e6));
+    busy = due;
+
+    std::vector<SimBoard*> receivers;
+    for (SimBoard* b : boards)
+        if (b != from && usable(b))
+            receivers.push_back(b);
+    std::sort(receivers.begin(), receivers.end(),
+              [](SimBoard* a, SimBoard* b) { return a->get_interface() < b->get_interface(); });
+
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(data, data + len);
+    for (SimBoard* rx : receivers) {
+        const air::Reception r = reception_of(rx);
+        if (air::judge(tx, r, data, len) != air::Verdict::HEARD)
+            continue;
+        const double level = tx.power - get_path_loss(from->get_interface(), rx->get_interface()) +
+                             air::RSSI_SIGMA_DB * random.gaussian();
+        const double draw = random.uniform();
+        const double snr = level - air::noise_floor(r.bandwidth);
+        const double bits = tx.head_bits + tx.tail_bits + 8.0 * len;
+        if (draw < air::packet_error_rate(r.family, snr, r.bandwidth, r.bitrate, bits))
+            continue;
+        Delivery d;
+        d.to = rx;
+        d.data = bytes;
+        std::memcpy(d.source, from->get_radio_ethernet_mac(), 6);
+        d.rssi = int16_t(std::max(-128.0, std::min(127.0, std::round(level))));
+        // the receiver reports the offset in its own raw unit
+        double unit = rx->get_model()->convert_frequencyoffset(4096) / 4096;
+        double raw = unit > 0 ? (tx.carrier - r.carrier) / unit : 0;
+        d.frequency_offset = int32_t(std::max(-32768.0, std::min(32767.0, std::round(raw))));
+        // one entry per receiver, in send and then receiver order
+        queue.emplace(Due(due, deliveries++), std::move(d));
+    }
+    // a caller with its own loop learns of a new timeout only when woken:
+    // it asked for the poll handles before this send
+    if (arm())
+        main_context()->wakeup();
+    return 0;
+}
+
+bool VirtualAir::arm()
+{
+    if (queue.empty()) {
+        timer.disconnect();
+        return false;
+    }
+    const int64_t due = queue.begin()->first.first;
+    if (timer.connected() && timer_due <= due)
+        return false;
+    timer.disconnect();
+    const int64_t wait = std::max<int64_t>(0, due - g_get_monotonic_time());
+    timer_due = due;
+    timer = main_context()->signal_timeout().connect(sigc::mem_fun(*this, &VirtualAir::on_timer),
+                                                     unsigned((wait + 999) / 1000));
+    return true;
+}
+
+bool VirtualAir::on_timer()
+{
+    // this source ends when we return; arm() must not take it for a live one
+    timer = sigc::connection();
+    // re-armed also when a receive slot throws, so later packets still arrive
+    struct Rearm {
+        VirtualAir& air;
+        ~Rearm() { air.arm(); }
+    } rearm{*this};
+    for (;;) {
+        if (queue.empty() || queue.begin()->first.first > g_get_monotonic_time() + DUE_SLACK_US)
+            break;
+        Delivery d = std::move(queue.begin()->second);
+        queue.erase(queue.begin());
+        // receive slots may send, retune or close boards: the queue is re-read each time
+        d.to->receive_from_air(d.data->data(), unsigned(d.data->size()), d.source, d.rssi, d.frequency_offset);
+    }
+    return false;
+}
+
+void VirtualAir::drop_all()
+{
+    queue.clear();
+    busy_until.clear();
+    timer.disconnect();
+}
+
+bool VirtualAir::any_cw() const
+{
+    for (SimBoard* b : boards)
+        if (usable(b) && b->is_transmit_cw() && (b->get_chipflags() & 2))
+            return true;
+    return false;
+}
+
+void VirtualAir::transmit_cw_changed(SimBoard*)
+{
+    if (!enabled)
+        return;
+    report_channels();
+    if (any_cw()) {
+        if (!cw_timer.connected()) {
+            cw_timer = main_context()->signal_timeout().connect(
+                sigc::mem_fun(*this, &VirtualAir::on_cw_timer), CW_REPORT_MS);
+            main_context()->wakeup();
+        }
+    } else {
+        cw_timer.disconnect();
+    }
+}
+
+bool VirtualAir::on_cw_timer()
+{
+    if (!enabled || !any_cw())
+        return false;
+    report_channels();
+    return true;
+}
+
+void VirtualAir::report_channels()
+{
+    ticks = uint16_t(ticks + CW_REPORT_MS);
+    std::vector<SimBoard*> listeners;
+    for (SimBoard* b : boards)
+        if (usable(b))
+            listeners.push_back(b);
+    std::sort(listeners.begin(), listeners.end(),
+              [](SimBoard* a, SimBoard* b) { return a->get_interface() < b->get_interface(); });
+    for (SimBoard* rx : listeners) {
+        // a status slot may have closed a board meanwhile
+        if (std::find(boards.begin(), boards.end(), rx) == boards.end())
+            continue;
+        const air::Reception r = reception_of(rx);
+        double level = air::noise_floor(r.bandwidth);
+        for (SimBoard* tx : boards) {
+            if (tx == rx || !usable(tx) || !tx->is_transmit_cw() || !(tx->get_chipflags() & 2))
+                continue;
+            const air::Emission e = emission_of(tx);
+            if (!(std::fabs(e.carrier - r.carrier) <= r.bandwidth / 2))
+                continue;
+            const double heard = e.power - get_path_loss(tx->get_interface(), rx->get_interface()) +
+                                 air::RSSI_SIGMA_DB * random.gaussian();
+            level = std::max(level, heard);
+        }
+        const int rssi = int(std::max(-32768.0, std::min(32767.0, std::round(level))));
+        rx->report_channel(int16_t(rssi), rssi >= rx->get_chacc_params().rssithreshold, ticks);
+    }
+}
+
+} // namespace KORVIK

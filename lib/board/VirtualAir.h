@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sigc++/sigc++.h>
+
+#include "board/AirLink.h"
+
+namespace KORVIK {
+
+class SimBoard;
+
+/// The air between the simulated boards of this process (link model in
+/// board/AirLink.h). Off by default, so simulated boards have no packet I/O;
+/// KORVIK_VIRTUAL_AIR=1 in the environment turns it on at start.
+///
+/// A packet sent on the air reaches each receiver as a timeout on the
+/// library's main context after its air time; a continuous wave makes every
+/// other simulated board report the strongest carrier it hears in its status
+/// (value1: RSSI in dBm as a signed 16-bit number; flag0: at or above the
+/// board's RSSI threshold), now and every 100 ms while a wave is on. With
+/// nothing in the air no source is attached, so an idle air costs nothing.
+class VirtualAir : public sigc::trackable {
+public:
+    static VirtualAir& instance();
+
+    void set_enabled(bool on);
+    bool is_enabled() const { return enabled; }
+    /// Restarts the random stream and redraws every board's crystal error.
+    void set_seed(uint64_t seed);
+    uint64_t get_seed() const { return seed; }
+    void set_path_loss(double db);
+    /// Path loss between two boards given by interface name, in both directions.
+    void set_path_loss(const std::string& interface_a, const std::string& interface_b, double db);
+    double get_path_loss(const std::string& interface_a, const std::string& interface_b) const;
+
+    void attach(SimBoard* board);
+    void detach(SimBoard* board);
+
+    /// Puts a packet on the air; 0 when sent, -1 when it cannot be (too long).
+    int transmit(SimBoard* from, const uint8_t* data, unsigned len);
+    /// A board switched its continuous wave on or off.
+    void transmit_cw_changed(SimBoard* board);
+
+    /// Crystal error of a board in ppm, fixed for the seed and its serial.
+    double crystal_error_ppm(SimBoard* board) const;
+    air::Emission emission_of(SimBoard* board) const;
+    air::Reception reception_of(SimBoard* board) const;
+    /// Packets still in the air.
+    size_t in_flight() const { return queue.size(); }
+
+private:
+    VirtualAir();
+
+    struct Delivery {
+        SimBoard* to;
+        std::shared_ptr<const std::vector<uint8_t>> data;
+        uint8_t source[6];
+        int16_t rssi;
+        int32_t frequency_offset;
+    };
+    using Due = std::pair<int64_t, uint64_t>; // monotonic us, delivery number
+
+    /// Schedules the timeout of the next delivery; true when a new one was attached.
+    bool arm();
+    bool on_timer();
+    void drop_all();
+    void report_channels();
+    bool on_cw_timer();
+    bool any_cw() const;
+
+    bool enabled = false;
+    uint64_t seed = 1;
+    air::Random random;
+    double path_loss = air::DEFAULT_PATH_LOSS_DB;
+    std::map<std::pair<std::string, std::string>, double> pair_path_loss;
+    std::vector<SimBoard*> boards;
+    std::map<SimBoard*, int64_t> busy_until;
+    std::map<Due, Delivery> queue;
+    uint64_t deliveries = 0;
+    sigc::connection timer;
+    int64_t timer_due = 0;
+    sigc::connection cw_timer;
+    uint16_t ticks = 0;
+};
+
+} // namespace KORVIK

@@ -1,0 +1,111 @@
+// The packet test shared by paramcalc and the command-line tool: matching by
+// sequence number, the statistics and the CSV, and a run between two
+// simulated boards on the virtual air.
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+#include <thread>
+
+#include <korvik/USBDevice.h>
+
+#include "core/PacketTest.h"
+
+using KORVIK::USBDevice;
+
+class PacketTestTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void matching_and_statistics();
+    void run_on_the_virtual_air();
+};
+
+void PacketTestTest::matching_and_statistics()
+{
+    PacketLog log(10, 12, 0x1234);
+    for (unsigned i = 0; i < 10; ++i)
+        log.mark_sent(i, i * 0.1);
+    auto frame = [&](unsigned seq) {
+        std::vector<uint8_t> p = log.payload(seq);
+        std::vector<uint8_t> f = {uint8_t(p.size() + 5), 0};
+        f.insert(f.end(), p.begin(), p.end());
+        return f;
+    };
+    const int rssi[] = {-60, -62, 0, 0, -70, 0, -64, 0, 0, -64};
+    for (unsigned seq : {0u, 1u, 4u, 6u, 9u}) {
+        std::vector<uint8_t> f = frame(seq);
+        QVERIFY(log.take(f.data(), unsigned(f.size()), seq * 0.1 + 0.05, rssi[seq], 100.0 * seq));
+    }
+    // repeats, other runs, wrong bytes and out-of-range numbers do not count
+    std::vector<uint8_t> again = frame(4);
+    QVERIFY(!log.take(again.data(), unsigned(again.size()), 1.0, -50, 0));
+    PacketLog other(10, 12, 0x4321);
+    std::vector<uint8_t> foreign = other.payload(2);
+    QVERIFY(!log.take(foreign.data(), unsigned(foreign.size()), 1.0, -50, 0));
+    std::vector<uint8_t> bad = frame(2);
+    bad.back() ^= 1;
+    QVERIFY(!log.take(bad.data(), unsigned(bad.size()), 1.0, -50, 0));
+    std::vector<uint8_t> bare = log.payload(7); // without the length word
+    bare[4] = 99;
+    QVERIFY(!log.take(bare.data(), unsigned(bare.size()), 1.0, -50, 0));
+
+    const PacketTestSummary s = log.summary();
+    QCOMPARE(s.sent, 10u);
+    QCOMPARE(s.received, 5u);
+    QCOMPARE(s.corrupted, 1u);
+    QCOMPARE(s.per, 0.5);
+    QCOMPARE(QString::fromStdString(format_ranges(s.lost_ranges)), QString("2-3, 5, 7-8"));
+    QCOMPARE(s.rssi_min, -70.0);
+    QCOMPARE(s.rssi_max, -60.0);
+    QCOMPARE(s.rssi_mean, -64.0);
+    QVERIFY(std::fabs(s.rssi_stddev - std::sqrt(11.2)) < 1e-9);
+    QCOMPARE(s.offset_mean, 400.0);
+    // 5 packets of 12 bytes from the first send (0 s) to the last reception (0.95 s)
+    QVERIFY(std::fabs(s.throughput - 5 * 12 * 8 / 0.95) < 1e-6);
+
+    const QStringList rows = QString::fromStdString(log.csv()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 11);
+    QCOMPARE(rows[0], QString("sequence,send_time,receive_time,rssi,offset,received"));
+    QCOMPARE(rows[2], QString("1,0.100000,0.150000,-62,100.0,1"));
+    QCOMPARE(rows[3], QString("2,0.200000,,,,0"));
+}
+
+void PacketTestTest::run_on_the_virtual_air()
+{
+    USBDevice::set_virtual_air(true);
+    USBDevice::set_virtual_air_path_loss(60);
+    std::unique_ptr<USBDevice> tx(USBDevice::open_simulation("PT-TX", "tx", "RC1200", "020000000301"));
+    std::unique_ptr<USBDevice> rx(USBDevice::open_simulation("PT-RX", "rx", "RC1200", "020000000401"));
+    tx->load_chipdefaults();
+    rx->load_chipdefaults();
+    PacketTest::Settings settings;
+    settings.count = 20;
+    settings.length = 16;
+    settings.interval = 0.002;
+    PacketTest test(*tx, *rx, settings);
+    unsigned signalled = 0;
+    test.signal_received.connect([&](const PacketRecord&) { ++signalled; });
+    QElapsedTimer timer;
+    timer.start();
+    while (test.poll() >= 0 && timer.elapsed() < 10000) {
+        USBDevice::periodic();
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    QVERIFY(test.finished());
+    QCOMPARE(test.error(), std::string());
+    const PacketTestSummary s = test.log().summary();
+    QCOMPARE(s.sent, 20u);
+    QCOMPARE(s.received, 20u); // 60 dB of path loss: far above the noise
+    QCOMPARE(signalled, 20u);
+    QVERIFY(std::fabs(s.rssi_mean - (tx->get_tx_power() - 60)) < 2);
+
+    // without the air the first send fails and says why
+    USBDevice::set_virtual_air(false);
+    PacketTest dry(*tx, *rx, settings);
+    QCOMPARE(dry.poll(), -1);
+    QCOMPARE(dry.error(), std::string("cannot send: no packet io"));
+}
+
+QTEST_GUILESS_MAIN(PacketTestTest)
+#include "test_packettest.moc"

@@ -1,0 +1,171 @@
+// The "Packet Test" window over simulated boards on the virtual air, driven
+// as a user would: menu, typed values, buttons, the export file chooser.
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <korvik/USBDevice.h>
+
+#include "Application.h"
+#include "board/EvUSBBoard.h"
+#include "shell/BoardList.h"
+#include "shell/EvUSBBoard.h"
+#include "ui/MainWindow.h"
+#include "ui/PacketTestWindow.h"
+
+class PacketWindowTest : public QObject {
+    Q_OBJECT
+public:
+    explicit PacketWindowTest(Application* app) : app(app) {}
+
+private Q_SLOTS:
+    void initTestCase();
+    void short_test_exports_its_rows();
+    void leaving_board_or_closing_stops_the_test();
+
+private:
+    PacketTestWindow* open_window();
+    EvUSBBoard* simulate(const QString& chip);
+    void type(QSpinBox* box, const QString& text);
+    QPushButton* button(const QString& text);
+
+    Application* app;
+    PacketTestWindow* window = nullptr;
+};
+
+void PacketWindowTest::initTestCase()
+{
+    KORVIK::USBDevice::set_virtual_air(true);
+    KORVIK::USBDevice::set_virtual_air_path_loss(60);
+}
+
+EvUSBBoard* PacketWindowTest::simulate(const QString& chip)
+{
+    const int before = app->get_boards().rowCount();
+    for (QAction* a : app->get_window()->findChild<QMenu*>("menuSimulateDevice")->actions())
+        if (a->text() == chip)
+            a->trigger();
+    if (app->get_boards().rowCount() != before + 1)
+        return nullptr;
+    EvUSBBoard* b = app->get_boards().board_at(app->get_boards().rowCount() - 1);
+    b->get_device()->load_chipdefaults();
+    return b;
+}
+
+PacketTestWindow* PacketWindowTest::open_window()
+{
+    for (QAction* a : app->get_window()->findChild<QMenu*>("menuWindows")->actions())
+        if (a->text() == "Packet Test")
+            a->trigger();
+    return app->get_window()->findChild<PacketTestWindow*>();
+}
+
+void PacketWindowTest::type(QSpinBox* box, const QString& text)
+{
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Enter);
+}
+
+QPushButton* PacketWindowTest::button(const QString& text)
+{
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+void PacketWindowTest::short_test_exports_its_rows()
+{
+    EvUSBBoard* a = simulate("RC1200");
+    EvUSBBoard* b = simulate("RC1200");
+    QVERIFY(a && b);
+    window = open_window();
+    QVERIFY(window);
+    QVERIFY(window->isVisible());
+    auto* tx = window->findChild<QComboBox*>("transmitter");
+    auto* rx = window->findChild<QComboBox*>("receiver");
+    QCOMPARE(tx->count(), 2);
+    QVERIFY(tx->currentData() != rx->currentData());
+    QVERIFY(!button("Export CSV...")->isEnabled());
+    type(window->findChild<QSpinBox*>("count"), "12");
+    type(window->findChild<QSpinBox*>("interval"), "5");
+    QCOMPARE(window->findChild<QSpinBox*>("count")->value(), 12);
+
+    QTest::mouseClick(button("Start"), Qt::LeftButton);
+    QVERIFY(window->is_running());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->is_running(), 10000);
+    const QString summary = window->findChild<QLabel*>("summary")->text();
+    QVERIFY2(summary.startsWith("PER 0.0 % (0 of 12 lost)"), qPrintable(summary));
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath("per.csv");
+    QTest::mouseClick(button("Export CSV..."), Qt::LeftButton);
+    auto* dialog = window->findChild<QFileDialog*>();
+    QVERIFY(dialog);
+    dialog->selectFile(file);
+    QVERIFY(QMetaObject::invokeMethod(dialog, "accept")); // the Save button
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 13);
+    QCOMPARE(rows[0], QString("sequence,send_time,receive_time,rssi,offset,received"));
+    const std::vector<PacketRecord>& records = window->last_log()->records();
+    for (int i = 1; i < rows.size(); ++i) {
+        const QStringList cells = rows[i].split(',');
+        QCOMPARE(cells.size(), 6);
+        const PacketRecord& r = records[size_t(i - 1)];
+        QCOMPARE(cells[0].toUInt(), r.sequence);
+        QCOMPARE(cells[5], QString("1"));
+        QCOMPARE(cells[3].toInt(), r.rssi);
+        QVERIFY(qAbs(cells[1].toDouble() - r.send_time) < 1e-5);
+        QVERIFY(cells[2].toDouble() >= cells[1].toDouble());
+    }
+}
+
+void PacketWindowTest::leaving_board_or_closing_stops_the_test()
+{
+    window = open_window();
+    QVERIFY(window);
+    type(window->findChild<QSpinBox*>("count"), "100000");
+    type(window->findChild<QSpinBox*>("interval"), "20");
+    QTest::mouseClick(button("Start"), Qt::LeftButton);
+    QVERIFY(window->is_running());
+    const QString rx_interface = window->findChild<QComboBox*>("receiver")->currentData().toString();
+    EvUSBBoard* rx = app->get_boards().find_by_interface(rx_interface);
+    QVERIFY(rx);
+    QTest::qWait(50);
+    rx->get_device()->get_board()->leave_registry();
+    QTRY_VERIFY(!window->is_running());
+    auto* box = window->findChild<QMessageBox*>();
+    QVERIFY(box);
+    QVERIFY(box->text().contains("has left; the test stopped."));
+    box->close();
+
+    // closing the window ends a running test with it
+    simulate("RC1200");
+    QTest::mouseClick(button("Start"), Qt::LeftButton);
+    QVERIFY(window->is_running());
+    QPointer<PacketTestWindow> guard(window);
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!guard);
+}
+
+int main(int argc, char** argv)
+{
+    Application app(argc, argv);
+    PacketWindowTest test(&app);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_packetwindow.moc"
