@@ -1,8 +1,8 @@
 #include "api/registry/Library.h"
 
-#include <iostream>
 #include <stdexcept>
 
+#include "model/common/Diagnostics.h"
 #include "transport/WindowsLibrary.h"
 
 namespace KORVIK {
@@ -18,7 +18,7 @@ Library* Library::instance()
         library = new WindowsLibrary();
     } catch (const std::exception& e) {
         // the next static call tries again
-        std::cerr << "Library::instance: " << e.what() << std::endl;
+        diag() << "Library::instance: " << e.what() << std::endl;
     }
     creating = false;
     return library;

@@ -8,6 +8,7 @@
 #include "board/MainLoop.h"
 #include "board/SimBoard.h"
 #include "model/GreyfinModel.h"
+#include "model/common/Diagnostics.h"
 
 #include <glib.h>
 
@@ -27,16 +28,16 @@ GreyfinModel* model_of(const EvUSBBoard* board)
 
 USBDevice::USBDevice(EvUSBBoard* board_) : board(board_)
 {
-    std::cerr << "USBDevice::USBDevice start" << std::endl;
+    diag() << "USBDevice::USBDevice start" << std::endl;
     board->reference();
-    std::cerr << "USBDevice::USBDevice end" << std::endl;
+    diag() << "USBDevice::USBDevice end" << std::endl;
 }
 
 USBDevice::~USBDevice()
 {
-    std::cerr << "USBDevice::~USBDevice start" << std::endl;
+    diag() << "USBDevice::~USBDevice start" << std::endl;
     board->unreference();
-    std::cerr << "USBDevice::~USBDevice end" << std::endl;
+    diag() << "USBDevice::~USBDevice end" << std::endl;
 }
 
 // ---- Library-wide operations ----
@@ -53,6 +54,15 @@ std::list<std::string> USBDevice::get_supported_chips()
     for (const ChipTableEntry& row : chip_table())
         names.emplace_back(row.name);
     return names;
+}
+
+void USBDevice::set_diagnostic_sink(const sigc::slot<void(const std::string&)>& sink)
+{
+    if (sink.empty()) {
+        KORVIK::set_diagnostic_sink(nullptr);
+        return;
+    }
+    KORVIK::set_diagnostic_sink([sink](const std::string& line) { sink(line); });
 }
 
 USBDevice* USBDevice::open(const std::string& serial)

@@ -6,6 +6,7 @@
 
 #include "board/MainLoop.h"
 #include "board/NvFile.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -213,9 +214,9 @@ void DirectSPIBoard::worker_main()
         run();
     } catch (const StopRequested&) {
     } catch (const std::exception& e) {
-        std::cerr << "DirectSPIBoard::run: " << e.what() << std::endl;
+        diag() << "DirectSPIBoard::run: " << e.what() << std::endl;
     } catch (...) {
-        std::cerr << "DirectSPIBoard::run: exception" << std::endl;
+        diag() << "DirectSPIBoard::run: exception" << std::endl;
     }
     firmware.save_if_dirty();
     bool wake;

@@ -11,6 +11,7 @@
 #include "board/NvSector.h"
 #include "model/ChipModels.h"
 #include "model/GreyfinModel.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -80,11 +81,11 @@ EvUSBBoard::EvUSBBoard(BoardRegistry* registry_, const std::string& serial_, con
 
 EvUSBBoard::~EvUSBBoard()
 {
-    std::cerr << "EvUSBBoard::~EvUSBBoard start" << std::endl;
+    diag() << "EvUSBBoard::~EvUSBBoard start" << std::endl;
     reprogram_timer.disconnect();
     model_connection_a.disconnect();
     model_connection_b.disconnect();
-    std::cerr << "EvUSBBoard::~EvUSBBoard end" << std::endl;
+    diag() << "EvUSBBoard::~EvUSBBoard end" << std::endl;
     delete model;
     model = nullptr;
 }
@@ -92,14 +93,14 @@ EvUSBBoard::~EvUSBBoard()
 void EvUSBBoard::reference()
 {
     ++refcount;
-    std::cerr << "EvUSBBoard::reference: " << refcount << " 0x" << std::hex << reinterpret_cast<uintptr_t>(this)
+    diag() << "EvUSBBoard::reference: " << refcount << " 0x" << std::hex << reinterpret_cast<uintptr_t>(this)
               << std::dec << ' ' << serial << ' ' << display_name << std::endl;
 }
 
 void EvUSBBoard::unreference()
 {
     --refcount;
-    std::cerr << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex << reinterpret_cast<uintptr_t>(this)
+    diag() << "EvUSBBoard::unreference: " << refcount << " 0x" << std::hex << reinterpret_cast<uintptr_t>(this)
               << std::dec << ' ' << serial << ' ' << display_name << std::endl;
     if (refcount != 0)
         return;
@@ -597,7 +598,7 @@ void EvUSBBoard::store_boarddefaults()
         if (buffer[i] == readback[i])
             continue;
         ++errors;
-        std::cerr << "write_nvsector: compare error: address " << i << " write " << unsigned(buffer[i]) << " read "
+        diag() << "write_nvsector: compare error: address " << i << " write " << unsigned(buffer[i]) << " read "
                   << unsigned(readback[i]) << std::endl;
     }
     // a sector that does not hold what was written must not pass as stored
@@ -628,7 +629,7 @@ void EvUSBBoard::load_nv(uint8_t buffer[NV_SECTOR_SIZE])
         dump << ' ' << std::setw(2) << unsigned(buffer[i]);
     }
     dump << '\n';
-    std::cerr << dump.str() << std::flush;
+    diag() << dump.str() << std::flush;
 }
 
 void EvUSBBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])

@@ -10,6 +10,7 @@
 #include "board/NvSector.h"
 #include "board/Protocol.h"
 #include "model/GreyfinModel.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -40,7 +41,7 @@ int EvUSBNetBoard::queue_vendor_packet(const uint8_t* data, unsigned len, const 
 {
     const unsigned size = protocol::padded_length(len);
     if (size > get_max_payload()) {
-        std::cerr << "EvUSBNetBoard::queue_vendor_packet: payload of " << size
+        diag() << "EvUSBNetBoard::queue_vendor_packet: payload of " << size
                   << " bytes does not fit into a frame (at most " << get_max_payload() << ")" << std::endl;
         return -1;
     }
@@ -58,7 +59,7 @@ int EvUSBNetBoard::queue_net_packet(const uint8_t* data, unsigned len, const uin
     std::vector<uint8_t> padded = protocol::pad_payload(data, len);
     if (padded.size() > get_max_payload()) {
         // refused whole; the board itself is fine, so it stays registered
-        std::cerr << "EvUSBNetBoard::queue_net_packet: payload of " << padded.size()
+        diag() << "EvUSBNetBoard::queue_net_packet: payload of " << padded.size()
                   << " bytes does not fit into a frame (at most " << get_max_payload() << ")" << std::endl;
         return -1;
     }
@@ -83,7 +84,7 @@ void EvUSBNetBoard::drop_stale_replies()
 {
     take_waiting_input();
     for (const auto& entry : reply_queue)
-        std::cerr << "report_io: stale reply dropped:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) +
+        diag() << "report_io: stale reply dropped:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) +
                          "\n";
     reply_queue.clear();
 }
@@ -150,11 +151,11 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const ui
     for (;;) {
         if (reply_queue.empty()) {
             if (g_get_monotonic_time() > deadline) {
-                std::cerr << "report_io: timeout" << std::endl;
+                diag() << "report_io: timeout" << std::endl;
                 return -1;
             }
             if (is_input_closed()) {
-                std::cerr << "report_io: adapter closed" << std::endl;
+                diag() << "report_io: adapter closed" << std::endl;
                 return -1;
             }
             wait_input();
@@ -162,30 +163,30 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const ui
         }
         std::vector<uint8_t> entry = std::move(reply_queue.front());
         reply_queue.pop_front();
-        std::cerr << "report_io: in:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) + "\n";
+        diag() << "report_io: in:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) + "\n";
         if (entry.size() < 2) {
-            std::cerr << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
+            diag() << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;
             continue;
         }
         if (entry[0] != protocol::DIRECTION_TO_HOST || entry[1] != id) {
-            std::cerr << "report_io: unexpected reportid: received " << unsigned(entry[1]) << " expected "
+            diag() << "report_io: unexpected reportid: received " << unsigned(entry[1]) << " expected "
                       << unsigned(id) << " direction " << unsigned(entry[0]) << std::endl;
             continue;
         }
         if (entry.size() < dlen + 2) {
-            std::cerr << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
+            diag() << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;
             continue;
         }
         // a reply of another length or for another address answers some
         // other request: taking it would shift every later answer by one
         if (entry.size() > dlen + 2) {
-            std::cerr << "report_io: long packet size " << entry.size() << " expected " << dlen + 2 << std::endl;
+            diag() << "report_io: long packet size " << entry.size() << " expected " << dlen + 2 << std::endl;
             continue;
         }
         if (echo_len && std::memcmp(entry.data() + 2, echo, echo_len) != 0) {
-            std::cerr << "report_io: reply does not echo the request, dropped" << std::endl;
+            diag() << "report_io: reply does not echo the request, dropped" << std::endl;
             continue;
         }
         if (dlen)
@@ -273,7 +274,7 @@ void EvUSBNetBoard::flush_log()
 {
     if (held_log.empty())
         return;
-    std::cerr << held_log;
+    diag() << held_log;
     held_log.clear();
 }
 

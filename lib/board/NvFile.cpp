@@ -11,6 +11,8 @@
 #include <glib/gstdio.h>
 #include <glibmm/miscutils.h>
 
+#include "model/common/Diagnostics.h"
+
 namespace KORVIK {
 namespace nvfile {
 
@@ -57,12 +59,12 @@ void read(const std::string& path, uint8_t sector[SIZE])
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno != ENOENT)
-            std::cerr << "nvfile::read: " << path << ": " << std::strerror(errno) << std::endl;
+            diag() << "nvfile::read: " << path << ": " << std::strerror(errno) << std::endl;
         return;
     }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::cerr << "nvfile::read: " << path << " is not a regular file, the sector reads as erased" << std::endl;
+        diag() << "nvfile::read: " << path << " is not a regular file, the sector reads as erased" << std::endl;
         ::close(fd);
         return;
     }
@@ -73,7 +75,7 @@ void read(const std::string& path, uint8_t sector[SIZE])
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            std::cerr << "nvfile::read: " << path << ": " << std::strerror(errno) << std::endl;
+            diag() << "nvfile::read: " << path << ": " << std::strerror(errno) << std::endl;
             break;
         }
         if (n == 0)
@@ -120,7 +122,7 @@ bool write(const std::string& path, const uint8_t sector[SIZE])
         errno = saved;
     }
     if (!ok) {
-        std::cerr << "nvfile::write: " << path << ": " << step << ": " << std::strerror(errno) << std::endl;
+        diag() << "nvfile::write: " << path << ": " << step << ": " << std::strerror(errno) << std::endl;
         return false;
     }
     // the rename itself reaches the disk with the directory

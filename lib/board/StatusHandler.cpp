@@ -10,6 +10,7 @@
 #include "board/EvUSBBoard.h"
 #include "board/MainLoop.h"
 #include "model/GreyfinModel.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -56,7 +57,7 @@ void EvUSBBoard::handle_status(USBDeviceStatus s)
     }
 
     if (wrapped) {
-        std::cerr << "RLS Estimator " << display_name << ": frequency " << std::setprecision(12)
+        diag() << "RLS Estimator " << display_name << ": frequency " << std::setprecision(12)
                   << clock.get_slope() << " offset " << std::setprecision(16) << clock.get_intercept()
                   << std::setprecision(6) << " jiff " << ticks << std::endl;
     }
@@ -115,7 +116,7 @@ void EvUSBBoard::step_reprogramming(uint8_t code)
         reprogram_state = REPROG_IDLE;
         reprogram_timer.disconnect();
         finish_autoranging();
-        std::cerr << (code == 1 ? "Chip reprogramming succeeded" : "Chip reprogramming failed") << std::endl;
+        diag() << (code == 1 ? "Chip reprogramming succeeded" : "Chip reprogramming failed") << std::endl;
         evusb_set_ethstate(STATE_STOPPED);
         return;
     case 4:
@@ -128,7 +129,7 @@ void EvUSBBoard::step_reprogramming(uint8_t code)
         reprogram_state = REPROG_IDLE;
         reprogram_timer.disconnect();
         finish_autoranging();
-        std::cerr << "Chip reprogramming timed out" << std::endl;
+        diag() << "Chip reprogramming timed out" << std::endl;
         evusb_set_ethstate(STATE_STOPPED);
         return;
     default:
@@ -152,7 +153,7 @@ void EvUSBBoard::start_reprogramming(unsigned mask)
         autorange_result_b = AUTORANGE_NOT_RUN;
     }
     pending_reprogram |= mask & 3;
-    std::cerr << "Start Chip reprogramming" << std::endl;
+    diag() << "Start Chip reprogramming" << std::endl;
 }
 
 void EvUSBBoard::set_transmit_cw(bool on)
@@ -160,7 +161,7 @@ void EvUSBBoard::set_transmit_cw(bool on)
     if (on == transmit_cw)
         return;
     transmit_cw = on;
-    std::cerr << "set_transmit_cw: " << on << "(reprogram_inprogress " << reprogram_state << " transmit_cw " << on
+    diag() << "set_transmit_cw: " << on << "(reprogram_inprogress " << reprogram_state << " transmit_cw " << on
               << ")" << std::endl;
     // while a job runs the mode is applied when the board is back at code 0
     if (reprogram_state == REPROG_IDLE && pending_reprogram == 0)

@@ -12,6 +12,7 @@
 #include "board/Protocol.h"
 #include "board/SimBoard.h"
 #include "model/GreyfinModel.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -199,7 +200,7 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
     const air::Emission tx = emission_of(from);
     const double seconds = air::air_time(tx, len);
     if (!(seconds > 0)) {
-        std::cerr << "VirtualAir: " << from->get_interface() << ": no transmit bitrate, nothing sent on the air"
+        diag() << "VirtualAir: " << from->get_interface() << ": no transmit bitrate, nothing sent on the air"
                   << std::endl;
         return 0;
     }

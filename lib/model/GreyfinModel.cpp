@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <iostream>
 #include <map>
 #include <stdexcept>
+
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -34,7 +35,7 @@ void warn_not_found(unsigned address)
 {
     char buf[16];
     std::snprintf(buf, sizeof buf, "%x", address);
-    std::cerr << "GreyfinModel::set_nvarea: register 0x" << buf << " not found\n";
+    diag() << "GreyfinModel::set_nvarea: register 0x" << buf << " not found\n";
 }
 
 } // namespace
@@ -245,7 +246,7 @@ namespace {
 
 void write_diagnostic(const Register& r)
 {
-    std::cerr << r.name << ": value 0x" << hex2(r.chipvalue) << "\n";
+    diag() << r.name << ": value 0x" << hex2(r.chipvalue) << "\n";
 }
 
 } // namespace
@@ -307,7 +308,7 @@ void GreyfinModel::mark_shared_registers()
             Register& r = registers[i];
             uint32_t dir = r.flags & (REG_RECEIVE | REG_TRANSMIT);
             if (!first && (seen & dir))
-                std::cerr << "Register " << r.name << " shared, but flag error\n";
+                diag() << "Register " << r.name << " shared, but flag error\n";
             r.flags |= REG_SHARED;
             seen |= dir;
             first = false;

@@ -15,6 +15,8 @@
 #include <glib/gstdio.h>
 #include <pcap/pcap.h>
 
+#include "model/common/Diagnostics.h"
+
 namespace KORVIK {
 
 namespace {
@@ -44,7 +46,7 @@ int lock_adapter(const std::string& name, std::string& error)
     const std::string path = dir + "/" + file + ".lock";
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
-        std::cerr << "PcapAdapterSystem::open: cannot lock " << path << ": " << std::strerror(errno) << std::endl;
+        diag() << "PcapAdapterSystem::open: cannot lock " << path << ": " << std::strerror(errno) << std::endl;
         return -2;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -60,7 +62,7 @@ int lock_adapter(const std::string& name, std::string& error)
     // the holder's process id, for the message the next one gets
     const std::string pid = std::to_string(getpid()) + "\n";
     if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) < 0)
-        std::cerr << "PcapAdapterSystem::open: " << path << ": " << std::strerror(errno) << std::endl;
+        diag() << "PcapAdapterSystem::open: " << path << ": " << std::strerror(errno) << std::endl;
     return fd;
 }
 
@@ -115,7 +117,7 @@ public:
         while (r == 1 && header->caplen < header->len) {
             // cut at the capture length: handing on the rest as a whole
             // packet would deliver corrupted data
-            std::cerr << "PcapAdapter::next: frame of " << header->len << " bytes exceeds the capture length "
+            diag() << "PcapAdapter::next: frame of " << header->len << " bytes exceeds the capture length "
                       << AdapterParams::CAPTURE_LENGTH << ", dropped" << std::endl;
             r = pcap_next_ex(pcap, &header, &data);
         }

@@ -5,6 +5,7 @@
 
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -76,10 +77,10 @@ void WindowsEvUSBBoard::read_frames(bool drain, bool quiet)
         }
         if (r == 0) {
             if (frames == 0 && !quiet)
-                std::cerr << "WindowsEvUSBBoard::slot_device_read: pcap_next_ex() TimeOut" << std::endl;
+                diag() << "WindowsEvUSBBoard::slot_device_read: pcap_next_ex() TimeOut" << std::endl;
             break;
         }
-        std::cerr << "WindowsEvUSBBoard::slot_device_read: error reading the packets: " << adapter->get_error()
+        diag() << "WindowsEvUSBBoard::slot_device_read: error reading the packets: " << adapter->get_error()
                   << std::endl;
         leave_registry();
         break;
@@ -101,13 +102,13 @@ int WindowsEvUSBBoard::send_frame(const uint8_t* destination, const uint8_t* sou
     if (!adapter)
         return -1;
     if (len > get_max_payload()) {
-        std::cerr << "WindowsEvUSBBoard::" << who << ": frame of " << protocol::HEADER_SIZE + len
+        diag() << "WindowsEvUSBBoard::" << who << ": frame of " << protocol::HEADER_SIZE + len
                   << " bytes is too large" << std::endl;
         return -1;
     }
     protocol::build_frame_into(tx_frame, destination, source, ethertype, payload, len);
     if (adapter->send(tx_frame.data(), unsigned(tx_frame.size())) != 0) {
-        std::cerr << "WindowsEvUSBBoard::" << who << ": error sending packet" << std::endl;
+        diag() << "WindowsEvUSBBoard::" << who << ": error sending packet" << std::endl;
         BusyGuard guard(this);
         leave_registry();
         return -1;

@@ -11,6 +11,7 @@
 
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
+#include "model/common/Diagnostics.h"
 #include "transport/NetlinkHotplug.h"
 #include "transport/PcapAdapter.h"
 #include "transport/WindowsEvUSBBoard.h"
@@ -25,7 +26,7 @@ std::unique_ptr<HotplugSource> make_netlink_hotplug()
         return std::unique_ptr<HotplugSource>(new NetlinkHotplug());
     } catch (const std::exception& e) {
         // without it, new boards are only found by an explicit rescan
-        std::cerr << "WindowsLibrary: no device-change notification: " << e.what() << std::endl;
+        diag() << "WindowsLibrary: no device-change notification: " << e.what() << std::endl;
         return nullptr;
     }
 }
@@ -68,7 +69,7 @@ void WindowsLibrary::init()
     try {
         scan();
     } catch (const std::exception& e) {
-        std::cerr << "WindowsLibrary: scan failed: " << e.what() << std::endl;
+        diag() << "WindowsLibrary: scan failed: " << e.what() << std::endl;
     }
 }
 
@@ -111,22 +112,22 @@ void WindowsLibrary::start_probes()
     std::vector<AdapterInfo> list;
     std::string error;
     if (!adapters->list(list, error)) {
-        std::cerr << "pcap_findalldevs: " << error << std::endl;
+        diag() << "pcap_findalldevs: " << error << std::endl;
         list.clear();
     }
     std::vector<const AdapterInfo*> candidates;
     for (const AdapterInfo& info : list) {
         if (!protocol::description_names_maker(info.description))
             continue;
-        std::cerr << info.name << " (" << info.description << ")" << std::endl;
+        diag() << info.name << " (" << info.description << ")" << std::endl;
         if (find_adapter_board(info.name)) {
-            std::cerr << "already registered, skipping..." << std::endl;
+            diag() << "already registered, skipping..." << std::endl;
             continue;
         }
         if (probes.count(info.name))
             continue; // identification under way
         if (held_back.count(info.name)) {
-            std::cerr << info.name << ": held back until its link changes" << std::endl;
+            diag() << info.name << ": held back until its link changes" << std::endl;
             continue;
         }
         candidates.push_back(&info);
@@ -156,7 +157,7 @@ void WindowsLibrary::start_probes()
         if (opened[i])
             start_probe(*candidates[i], std::move(opened[i]));
         else
-            std::cerr << "pcap_open: unable to open adapter " << candidates[i]->name << ": " << errors[i]
+            diag() << "pcap_open: unable to open adapter " << candidates[i]->name << ": " << errors[i]
                       << std::endl;
     }
 }
@@ -168,7 +169,7 @@ void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapte
     probe->adapter = std::move(adapter);
     std::vector<uint8_t> request = protocol::build_ident_request();
     if (probe->adapter->send(request.data(), unsigned(request.size())) != 0) {
-        std::cerr << "pcap_sendpacket: error sending a packet" << std::endl;
+        diag() << "pcap_sendpacket: error sending a packet" << std::endl;
         return;
     }
     probe->deadline = g_get_monotonic_time() + gint64(ident_timeout_ms) * 1000;
@@ -223,7 +224,7 @@ bool WindowsLibrary::read_probe(Probe& probe, bool& answered, std::string& seria
             return false;
         ++probe.frames;
         if (r < 0) {
-            std::cerr << "pcap_next_ex: error reading the packets: " << probe.adapter->get_error() << std::endl;
+            diag() << "pcap_next_ex: error reading the packets: " << probe.adapter->get_error() << std::endl;
             // a failing adapter may stay readable: look again at the next wake-up
             return probe.frames >= IDENT_READS;
         }
@@ -261,7 +262,7 @@ bool WindowsLibrary::on_probe_input(Glib::IOCondition, std::string name)
     if (answered) {
         open_board(std::move(probe), serial, mac);
     } else {
-        std::cerr << name << ": no identification answer among " << IDENT_READS
+        diag() << name << ": no identification answer among " << IDENT_READS
                   << " frames, not asked again until its link changes" << std::endl;
         held_back.insert(name);
     }
@@ -282,7 +283,7 @@ bool WindowsLibrary::on_probe_deadline(std::string name)
     if (answered) {
         open_board(std::move(probe), serial, mac);
     } else {
-        std::cerr << name << ": no identification answer within " << ident_timeout_ms
+        diag() << name << ": no identification answer within " << ident_timeout_ms
                   << " ms, not asked again until its link changes" << std::endl;
         held_back.insert(name);
     }
@@ -293,23 +294,23 @@ void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string&
 {
     const AdapterInfo& info = probe->info;
     std::string mac_string = protocol::format_mac_string(mac);
-    std::cerr << "USB serial number is: " << serial << std::endl;
+    diag() << "USB serial number is: " << serial << std::endl;
 
     std::list<std::string> names;
     for (const ChipTableEntry& row : chip_table())
         names.push_back(row.name);
     std::string chip = protocol::select_chip(info.description, names);
     if (chip.empty()) {
-        std::cerr << "Description: " << info.description << std::endl << "No matching chip found:";
+        std::string known;
         for (const std::string& n : names)
-            std::cerr << " " << n;
-        std::cerr << std::endl;
+            known += " " + n;
+        diag() << "Description: " << info.description << std::endl << "No matching chip found:" << known << std::endl;
         return;
     }
     const std::string display_name = serial;
-    std::cerr << "Dispname " << display_name << std::endl;
+    diag() << "Dispname " << display_name << std::endl;
     if (find_adapter_board_by_display_name(display_name)) {
-        std::cerr << "Dispname " << display_name << " already found" << std::endl;
+        diag() << "Dispname " << display_name << " already found" << std::endl;
         return;
     }
     WindowsEvUSBBoard* board = nullptr;
@@ -318,7 +319,7 @@ void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string&
                                       chip);
     } catch (const std::exception& e) {
         // this board only: the other adapters' boards still open
-        std::cerr << info.name << ": cannot open the board: " << e.what()
+        diag() << info.name << ": cannot open the board: " << e.what()
                   << "; not tried again until its link changes" << std::endl;
         held_back.insert(info.name);
         return;
@@ -331,7 +332,7 @@ void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string&
 
 bool WindowsLibrary::new_device_handler(Glib::IOCondition)
 {
-    std::cerr << "new_device_handler" << std::endl;
+    diag() << "new_device_handler" << std::endl;
     std::vector<std::string> removed;
     bool changed = hotplug ? hotplug->read_changes(removed) : false;
     std::vector<std::string> links;
@@ -366,7 +367,7 @@ bool WindowsLibrary::rescan_now()
         scan_end();
     } catch (const std::exception& e) {
         // must not reach the main loop
-        std::cerr << "new_device_handler: scan failed: " << e.what() << std::endl;
+        diag() << "new_device_handler: scan failed: " << e.what() << std::endl;
     }
     return false;
 }

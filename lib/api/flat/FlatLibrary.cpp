@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board/MainLoop.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 namespace flat {
@@ -20,9 +21,9 @@ void report_current_exception() noexcept
     try {
         throw;
     } catch (const std::exception& e) {
-        std::cerr << "exception: " << e.what() << std::endl;
+        diag() << "exception: " << e.what() << std::endl;
     } catch (...) {
-        std::cerr << "exception" << std::endl;
+        diag() << "exception" << std::endl;
     }
 }
 
@@ -229,6 +230,17 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_disconnect(korvi
             [fn, user](const std::string& iface, const std::string& serial) {
                 invoke_callback(fn, iface.c_str(), serial.c_str(), user);
             }));
+    });
+}
+
+KORVIK_API void KORVIK_CALL libkorvik_set_diagnostic_sink(korvik_diagnostic_fn fn, void* user)
+{
+    guard_void([&] {
+        if (!fn) {
+            KORVIK::set_diagnostic_sink(nullptr);
+            return;
+        }
+        KORVIK::set_diagnostic_sink([fn, user](const std::string& line) { fn(line.c_str(), user); });
     });
 }
 

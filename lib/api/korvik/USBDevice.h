@@ -78,6 +78,12 @@ public:
     static sigc::connection notify_device_disconnect(const sigc::slot<void(const std::string&)>& serial_slot);
     /// The same with (interface, serial).
     static sigc::connection notify_device_disconnect(const sigc::slot<void(const std::string&, const std::string&)>& iface_serial_slot);
+    /// Routes the library's diagnostic lines to `sink`, one call per line
+    /// without its newline; an empty slot restores the default, the standard
+    /// error stream. The sink runs on the thread that wrote the line (the
+    /// direct SPI board has a thread of its own) and must not call back into
+    /// set_diagnostic_sink. Does not start the library.
+    static void set_diagnostic_sink(const sigc::slot<void(const std::string&)>& sink);
 
     // ---- Virtual air between simulated boards ----
     // Off by default: simulated boards then have no packet I/O (send_packet

@@ -4,7 +4,8 @@
  *
  * Every function here wraps one operation of KORVIK::USBDevice. No function
  * lets an error escape: each returns the error value named in its comment and
- * writes one diagnostic line to the standard error stream.
+ * writes one diagnostic line (to the standard error stream unless
+ * libkorvik_set_diagnostic_sink routes them elsewhere).
  *
  * Who frees what: strings returned by this interface are malloc copies that
  * the caller releases with free() (except libkorvik_get_version), string lists
@@ -93,6 +94,8 @@ typedef void (KORVIK_CALLBACK *korvik_bitfield_fn)(unsigned index, unsigned valu
 typedef void (KORVIK_CALLBACK *korvik_autoranging_fn)(int rx_range, int tx_range, void* user);
 /** A value changed; read it back with its getter. */
 typedef void (KORVIK_CALLBACK *korvik_changed_fn)(void* user);
+/** One diagnostic line of the library, without its newline; valid only during the call. */
+typedef void (KORVIK_CALLBACK *korvik_diagnostic_fn)(const char* line, void* user);
 
 /* ---- Library-wide functions ---- */
 
@@ -126,6 +129,9 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_disconnect(korvik_seri
 KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_connect(korvik_iface_fn fn, void* user);
 /** Board removal by interface and serial; error: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_disconnect(korvik_iface_fn fn, void* user);
+/** Routes the library's diagnostic lines to fn; null restores the standard error stream (the default).
+ *  fn runs on the thread that wrote the line and must not call this function; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_set_diagnostic_sink(korvik_diagnostic_fn fn, void* user);
 
 /* ---- Virtual air between simulated boards (see KORVIK::USBDevice::set_virtual_air) ---- */
 

@@ -6,6 +6,7 @@
 #include "board/EvUSBBoard.h"
 #include "board/RC1300SPIBoard.h"
 #include "model/ChipModels.h"
+#include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 
@@ -25,10 +26,10 @@ void Library::add_board(EvUSBBoard* board)
     const std::string interface = board->get_interface();
     const std::string serial = board->get_serial();
     if (!boards.emplace(interface, board).second) {
-        std::cerr << "Cannot add board serial " << serial << " interface " << interface << std::endl;
+        diag() << "Cannot add board serial " << serial << " interface " << interface << std::endl;
         return;
     }
-    std::cerr << "Adding board serial " << serial << " interface " << interface
+    diag() << "Adding board serial " << serial << " interface " << interface
               << " new size " << boards.size() << std::endl;
     board->reference();
     // the entry is in place before the signal, so a slot can open the board
@@ -43,7 +44,7 @@ void Library::remove_board(BoardMap::iterator entry)
     const std::string interface = entry->first;
     EvUSBBoard* board = entry->second;
     const std::string serial = board->get_serial();
-    std::cerr << "Deleting board " << interface << "/" << serial << " size " << boards.size() << std::endl;
+    diag() << "Deleting board " << interface << "/" << serial << " size " << boards.size() << std::endl;
     signal_device_disconnect.emit(interface, serial);
     // a disconnect slot may already have removed this very entry (for
     // instance by making the board leave the registry); removing it twice
@@ -53,7 +54,7 @@ void Library::remove_board(BoardMap::iterator entry)
         return;
     boards.erase(again);
     board->unreference();
-    std::cerr << "New size " << boards.size() << std::endl;
+    diag() << "New size " << boards.size() << std::endl;
 }
 
 Library::BoardMap::iterator Library::find_board(EvUSBBoard* board)
@@ -64,7 +65,7 @@ Library::BoardMap::iterator Library::find_board(EvUSBBoard* board)
     // another board registered under the same name is not this one: a
     // rejected duplicate that leaves must not take the registered board along
     if (entry == boards.end() || entry->second != board) {
-        std::cerr << "ERROR: find_board: serial " << board->get_serial() << " interface "
+        diag() << "ERROR: find_board: serial " << board->get_serial() << " interface "
                   << board->get_interface() << " not found!!" << std::endl;
         return boards.end();
     }

@@ -350,6 +350,35 @@ static void close_stops_callbacks(void)
     closing_target = NULL;
 }
 
+static void on_diagnostic(const char* line, void* user)
+{
+    struct seen* s = (struct seen*)user;
+    ++s->calls;
+    /* lines come without their newline */
+    CHECK(strchr(line, '\n') == NULL);
+    if (strcmp(line, "USBDevice::USBDevice start") == 0)
+        snprintf(s->last, sizeof s->last, "%s", line);
+}
+
+static void diagnostic_sink(void)
+{
+    struct seen s = {0, ""};
+    korvik_device* dev;
+    int calls;
+
+    libkorvik_set_diagnostic_sink(on_diagnostic, &s);
+    dev = libkorvik_open_simulation("4711009", "Sink board", "RC1200", "0200000000A6");
+    CHECK(dev != NULL);
+    CHECK(s.calls > 0);
+    CHECK(strcmp(s.last, "USBDevice::USBDevice start") == 0);
+
+    /* back on standard error: the sink hears nothing more */
+    libkorvik_set_diagnostic_sink(NULL, &s);
+    calls = s.calls;
+    libkorvik_close(dev);
+    CHECK(s.calls == calls);
+}
+
 int main(void)
 {
     korvik_device* dev;
@@ -366,6 +395,7 @@ int main(void)
         libkorvik_close(dev);
     }
     close_stops_callbacks();
+    diagnostic_sink();
 
     if (failures)
         fprintf(stderr, "%d check(s) failed\n", failures);

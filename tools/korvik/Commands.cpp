@@ -1,0 +1,32 @@
+#include "Command.h"
+
+namespace korvik_cli {
+
+std::unique_ptr<Command> make_list_command();
+std::unique_ptr<Command> make_info_command();
+std::unique_ptr<Command> make_get_command();
+std::unique_ptr<Command> make_set_command();
+std::unique_ptr<Command> make_params_command();
+std::unique_ptr<Command> make_regs_command();
+std::unique_ptr<Command> make_poke_command();
+std::unique_ptr<Command> make_save_command();
+std::unique_ptr<Command> make_load_command();
+std::unique_ptr<Command> make_defaults_command();
+std::unique_ptr<Command> make_snippet_command();
+std::unique_ptr<Command> make_diff_command();
+std::unique_ptr<Command> make_watch_command();
+std::unique_ptr<Command> make_send_command();
+std::unique_ptr<Command> make_cw_command();
+
+std::vector<std::unique_ptr<Command>> make_commands()
+{
+    std::vector<std::unique_ptr<Command>> all;
+    for (auto make : {make_list_command, make_info_command, make_get_command, make_set_command, make_params_command,
+                      make_regs_command, make_poke_command, make_save_command, make_load_command,
+                      make_defaults_command, make_snippet_command, make_diff_command, make_watch_command,
+                      make_send_command, make_cw_command})
+        all.push_back(make());
+    return all;
+}
+
+} // namespace korvik_cli

@@ -1,0 +1,83 @@
+#include "SettingsFiles.h"
+
+#include <memory>
+
+#include <QDomDocument>
+#include <QtGlobal>
+#include <QString>
+
+#include <korvik/USBDevice.h>
+
+#include "core/SettingsFile.h"
+
+namespace korvik_cli {
+
+namespace {
+
+QString qt(const std::string& s)
+{
+    return QString::fromLocal8Bit(s.data(), int(s.size()));
+}
+
+std::string local(const QString& s)
+{
+    return s.toLocal8Bit().toStdString();
+}
+
+} // namespace
+
+QDomDocument read_settings(const std::string& file)
+{
+    try {
+        return read_settings_file(qt(file), true);
+    } catch (const QString& message) {
+        throw Failure(local(message));
+    }
+}
+
+std::string settings_chip(const QDomDocument& document)
+{
+    try {
+        const QString model = settings_identity(document).model;
+        return model.isEmpty() ? "RC1200" : local(model);
+    } catch (const QString& message) {
+        throw Failure(local(message));
+    }
+}
+
+void route_program_diagnostics(bool verbose)
+{
+    if (!verbose)
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+}
+
+Device simulate_from_file(const std::string& chip, const std::string& file)
+{
+    try {
+        // as the graphical program: XML only, identity from the file
+        const QDomDocument document = read_settings_file(qt(file), false);
+        const SettingsIdentity id = settings_identity(document);
+        const QString model = id.model.isEmpty() ? QStringLiteral("RC1200") : id.model;
+        if (local(model) != chip)
+            throw Failure("'" + file + "' holds the settings of an " + local(model) + ", not of an " + chip);
+        const QString ethmac = id.ethmac.isEmpty() ? QStringLiteral("40:00:12:34:56:00") : id.ethmac;
+        const QString serial = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
+        const QString display = serial + QStringLiteral(" (file ") + qt(file) + QStringLiteral(")");
+        Device d;
+        try {
+            d.reset(KORVIK::USBDevice::open_simulation(local(serial), local(display), chip, local(ethmac)));
+        } catch (const std::exception&) {
+            d.reset();
+        }
+        if (!d)
+            throw Failure("cannot open a simulated " + chip);
+        apply_settings_document(*d, document);
+        d->commit_registers();
+        d->store_boarddefaults();
+        return d;
+    } catch (const QString& message) {
+        throw Failure(file + ": " + local(message));
+    }
+}
+
+} // namespace korvik_cli
