@@ -74,8 +74,13 @@ Device open_board(const std::string& board)
         const std::string chip = rest.substr(0, colon);
         if (chip.empty())
             throw UsageError("'" + board + "': write sim:CHIP or sim:CHIP:FILE with a chip of " + supported_chips());
-        if (colon == std::string::npos)
-            return new_simulation(SIM_SERIAL, chip);
+        if (colon == std::string::npos) {
+            // each sim:CHIP of one command is a board of its own (per needs two)
+            static unsigned opened = 0;
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "%07lu", std::stoul(SIM_SERIAL) + opened++);
+            return new_simulation(serial, chip);
+        }
         const std::string file = rest.substr(colon + 1);
         if (file.empty())
             throw UsageError("'" + board + "': the settings file name is missing after sim:" + chip + ":");

@@ -29,6 +29,9 @@ int main(int argc, char** argv)
     Options options;
     app.add_flag("--json", options.json, "Print one JSON document (JSON lines for watch), values in SI units");
     app.add_flag("-v,--verbose", options.verbose, "Show the library's diagnostic lines on standard error");
+    bool virtual_air = false;
+    app.add_flag("--virtual-air", virtual_air,
+                 "Packets travel between simulated boards (as KORVIK_VIRTUAL_AIR=1 does)");
     app.set_version_flag("--version", version_text());
     app.require_subcommand(1);
     // global options may also follow the command: korvik get BOARD --json
@@ -68,6 +71,8 @@ int main(int argc, char** argv)
 
     // before the library starts, so that not even its first lines show unasked
     route_diagnostics(options.verbose);
+    if (virtual_air)
+        KORVIK::USBDevice::set_virtual_air(true);
 
     CLI::App* chosen = app.get_subcommands().front();
     Command* command = by_app.at(chosen);

@@ -4,8 +4,8 @@ _korvik()
     local cur prev words cword
     _init_completion || return
 
-    local commands="list info get set params regs poke save load defaults snippet diff watch send cw"
-    local globals="--json -v --verbose --version --help"
+    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per"
+    local globals="--json -v --verbose --virtual-air --version --help"
 
     # the command is the first word that is not a global option
     local i cmd="" nargs=0
@@ -35,6 +35,7 @@ _korvik()
             snippet) opts+=" --target --style" ;;
             watch) opts+=" --status --packets --seconds" ;;
             send) opts+=" --count --interval --to" ;;
+            per) opts+=" --tx --rx --count --length --interval --csv" ;;
         esac
         COMPREPLY=($(compgen -W "$opts" -- "$cur"))
         return
