@@ -82,7 +82,6 @@ EvUSBBoard::EvUSBBoard(BoardRegistry* registry_, const std::string& serial_, con
 EvUSBBoard::~EvUSBBoard()
 {
     diag() << "EvUSBBoard::~EvUSBBoard start" << std::endl;
-    reprogram_timer.disconnect();
     model_connection_a.disconnect();
     model_connection_b.disconnect();
     diag() << "EvUSBBoard::~EvUSBBoard end" << std::endl;

@@ -13,6 +13,7 @@
 #include "board/BoardRegistry.h"
 #include "board/ChannelAccessParams.h"
 #include "board/ClockEstimator.h"
+#include "board/StatusHandler.h"
 #include "board/NvSector.h"
 #include "model/ChipBus.h"
 
@@ -113,17 +114,17 @@ public:
     /// Queues a packet; throws std::runtime_error when it cannot be queued.
     void send_packet(const uint8_t* data, unsigned len, const uint8_t* address);
     void send_bpq_packet(const uint8_t* data, unsigned len, const uint8_t* address);
-    void set_transmit_cw(bool on);
-    bool is_transmit_cw() const { return transmit_cw; }
+    void set_transmit_cw(bool on) { status.set_transmit_cw(on); }
+    bool is_transmit_cw() const { return status.is_transmit_cw(); }
 
     /// Status handling: clock estimate, reprogramming state machine, status signal.
-    void handle_status(USBDeviceStatus s);
+    void handle_status(const USBDeviceStatus& s) { status.handle_status(s); }
     /// Requests chip reprogramming jobs: bit 0 job 1, bit 1 job 2.
-    void start_reprogramming(unsigned mask) override;
-    int get_reprogram_state() const { return reprogram_state; }
-    unsigned get_pending_reprogram() const { return pending_reprogram; }
-    const ClockEstimator& get_clock_estimator() const { return clock; }
-    uint64_t get_extended_ticks() const { return extended_ticks; }
+    void start_reprogramming(unsigned mask) override { status.start_reprogramming(mask); }
+    int get_reprogram_state() const { return status.get_reprogram_state(); }
+    unsigned get_pending_reprogram() const { return status.get_pending_reprogram(); }
+    const ClockEstimator& get_clock_estimator() const { return status.get_clock_estimator(); }
+    uint64_t get_extended_ticks() const { return status.get_extended_ticks(); }
 
     const std::string& get_serial() const { return serial; }
     const std::string& get_interface() const { return interface; }
@@ -181,15 +182,6 @@ protected:
     void emit_all_chacc_signals();
     void send_chacc();
 
-    /// Reprogramming state machine for one status code (handle_status).
-    void step_reprogramming(uint8_t code);
-    /// Starts the lowest pending job; false when none is pending.
-    bool start_pending_job();
-    /// Records the result of the running job in its autorange result.
-    void set_job_result(int result);
-    /// Tells the model the results once no job is pending any more.
-    void finish_autoranging();
-    bool reprogram_timer_expired() const;
 
     int refcount = 0;
     unsigned busy = 0;
@@ -208,19 +200,9 @@ protected:
     GreyfinModel* model = nullptr;
     ChannelAccessParams chacc;
     ChannelAccessParams nv_chacc;
-    uint32_t pending_reprogram = 0;
-    int reprogram_state = 0;
-    bool transmit_cw = false;
-    ClockEstimator clock;
-    uint64_t extended_ticks = 0;
-    sigc::connection reprogram_timer;
-    /// Monotonic time (us) at which the running job counts as timed out even
-    /// when nobody has pumped the main context to fire reprogram_timer.
-    int64_t reprogram_deadline = 0;
+    StatusHandler status{*this};
     sigc::connection model_connection_a;
     sigc::connection model_connection_b;
-    int autorange_result_a = -3;
-    int autorange_result_b = -3;
 };
 
 } // namespace KORVIK

@@ -7,6 +7,7 @@
 
 #include <glib.h>
 
+#include "board/StatusHandler.h"
 #include "board/EvUSBBoard.h"
 #include "board/MainLoop.h"
 #include "model/GreyfinModel.h"
@@ -33,7 +34,7 @@ constexpr unsigned TICK_JITTER = 0x1000;
 
 } // namespace
 
-void EvUSBBoard::handle_status(USBDeviceStatus s)
+void StatusHandler::handle_status(USBDeviceStatus s)
 {
     // extend the 16-bit tick counter; a step back of up to TICK_JITTER is jitter
     uint64_t ticks = (extended_ticks & ~uint64_t(0xFFFF)) | s.ticks;
@@ -57,39 +58,39 @@ void EvUSBBoard::handle_status(USBDeviceStatus s)
     }
 
     if (wrapped) {
-        diag() << "RLS Estimator " << display_name << ": frequency " << std::setprecision(12)
+        diag() << "RLS Estimator " << board.get_display_name() << ": frequency " << std::setprecision(12)
                   << clock.get_slope() << " offset " << std::setprecision(16) << clock.get_intercept()
                   << std::setprecision(6) << " jiff " << ticks << std::endl;
     }
 
     // listeners get this status before the exchanges its handling starts: a
     // status that arrives during those is handled, and emitted, inside them
-    signal_status.emit(s);
+    board.signal_status.emit(s);
     step_reprogramming(s.progstate);
 }
 
-bool EvUSBBoard::reprogram_timer_expired() const
+bool StatusHandler::reprogram_timer_expired() const
 {
     // The main-loop timeout ends the job's grace period; the deadline covers
     // callers that do not pump the main context while reprogramming.
     return !reprogram_timer.connected() || g_get_monotonic_time() >= reprogram_deadline;
 }
 
-bool EvUSBBoard::start_pending_job()
+bool StatusHandler::start_pending_job()
 {
     unsigned bit = pending_reprogram & 1 ? 1 : pending_reprogram & 2 ? 2 : 0;
     if (!bit)
         return false;
     reprogram_state = int(bit);
     pending_reprogram &= ~bit;
-    evusb_set_ethstate(bit == 1 ? STATE_JOB1 : STATE_JOB2);
+    board.evusb_set_ethstate(bit == 1 ? STATE_JOB1 : STATE_JOB2);
     reprogram_timer.disconnect();
     reprogram_timer = main_context()->signal_timeout().connect([] { return false; }, REPROGRAM_TIMEOUT_MS);
     reprogram_deadline = g_get_monotonic_time() + gint64(REPROGRAM_TIMEOUT_MS) * 1000;
     return true;
 }
 
-void EvUSBBoard::set_job_result(int result)
+void StatusHandler::set_job_result(int result)
 {
     if (reprogram_state == REPROG_JOB1)
         autorange_result_a = result;
@@ -97,19 +98,19 @@ void EvUSBBoard::set_job_result(int result)
         autorange_result_b = result;
 }
 
-void EvUSBBoard::finish_autoranging()
+void StatusHandler::finish_autoranging()
 {
-    if ((pending_reprogram & 3) == 0 && model)
-        model->terminate_autoranging(autorange_result_a, autorange_result_b);
+    if ((pending_reprogram & 3) == 0 && board.get_model())
+        board.get_model()->terminate_autoranging(autorange_result_a, autorange_result_b);
 }
 
-void EvUSBBoard::step_reprogramming(uint8_t code)
+void StatusHandler::step_reprogramming(uint8_t code)
 {
     switch (code) {
     case 1:
     case 2:
         if (reprogram_state == REPROG_IDLE) {
-            evusb_set_ethstate(STATE_STOPPED);
+            board.evusb_set_ethstate(STATE_STOPPED);
             return;
         }
         set_job_result(code == 1 ? AUTORANGE_OK : AUTORANGE_FAILED);
@@ -117,7 +118,7 @@ void EvUSBBoard::step_reprogramming(uint8_t code)
         reprogram_timer.disconnect();
         finish_autoranging();
         diag() << (code == 1 ? "Chip reprogramming succeeded" : "Chip reprogramming failed") << std::endl;
-        evusb_set_ethstate(STATE_STOPPED);
+        board.evusb_set_ethstate(STATE_STOPPED);
         return;
     case 4:
     case 5:
@@ -130,7 +131,7 @@ void EvUSBBoard::step_reprogramming(uint8_t code)
         reprogram_timer.disconnect();
         finish_autoranging();
         diag() << "Chip reprogramming timed out" << std::endl;
-        evusb_set_ethstate(STATE_STOPPED);
+        board.evusb_set_ethstate(STATE_STOPPED);
         return;
     default:
         break;
@@ -143,10 +144,10 @@ void EvUSBBoard::step_reprogramming(uint8_t code)
     if (start_pending_job())
         return;
     if (code == 0)
-        evusb_set_ethstate(transmit_cw ? STATE_RUNNING_CW : STATE_RUNNING);
+        board.evusb_set_ethstate(transmit_cw ? STATE_RUNNING_CW : STATE_RUNNING);
 }
 
-void EvUSBBoard::start_reprogramming(unsigned mask)
+void StatusHandler::start_reprogramming(unsigned mask)
 {
     if ((pending_reprogram & 3) == 0) {
         autorange_result_a = AUTORANGE_NOT_RUN;
@@ -156,7 +157,7 @@ void EvUSBBoard::start_reprogramming(unsigned mask)
     diag() << "Start Chip reprogramming" << std::endl;
 }
 
-void EvUSBBoard::set_transmit_cw(bool on)
+void StatusHandler::set_transmit_cw(bool on)
 {
     if (on == transmit_cw)
         return;
@@ -165,8 +166,8 @@ void EvUSBBoard::set_transmit_cw(bool on)
               << ")" << std::endl;
     // while a job runs the mode is applied when the board is back at code 0
     if (reprogram_state == REPROG_IDLE && pending_reprogram == 0)
-        evusb_set_ethstate(on ? STATE_RUNNING_CW : STATE_RUNNING);
-    signal_changed_transmit_cw.emit();
+        board.evusb_set_ethstate(on ? STATE_RUNNING_CW : STATE_RUNNING);
+    board.signal_changed_transmit_cw.emit();
 }
 
 } // namespace KORVIK

@@ -73,8 +73,8 @@ public:
     }
 
     /// The reprogramming timeout has passed.
-    void expire_reprogram_timer() { reprogram_timer.disconnect(); }
-    bool reprogram_timer_running() const { return reprogram_timer.connected(); }
+    void expire_reprogram_timer() { status.expire_reprogram_timer(); }
+    bool reprogram_timer_running() const { return status.reprogram_timer_running(); }
     uint16_t flash_word(unsigned w) const { return flash[w]; }
     void set_flash_word(unsigned w, uint16_t v) { flash[w] = v; }
     const ChannelAccessParams& chacc_on_board() const { return chacc_sent; }
