@@ -1,4 +1,5 @@
 #include "board/EvUSBBoard.h"
+#include "board/ChannelAccessRules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,16 +43,6 @@ void parse_mac_string(const std::string& text, uint8_t mac[6])
         out[i] = uint8_t(hi << 4 | lo);
     }
     std::memcpy(mac, out, 6);
-}
-
-/// trunc(x) clamped to lo..hi; x must not be NaN.
-int clamp_trunc(double x, int lo, int hi)
-{
-    if (x <= lo)
-        return lo;
-    if (x >= hi)
-        return hi;
-    return int(x);
 }
 
 ChannelAccessParams factory_chacc(const uint8_t addr1[6])
@@ -239,86 +230,48 @@ void EvUSBBoard::emit_all_chacc_signals()
     signal_changed_chacc_addr2.emit();
 }
 
-namespace {
-
-template <typename T>
-bool store_if_changed(T& field, T value)
-{
-    if (field == value)
-        return false;
-    field = value;
-    return true;
-}
-
-} // namespace
-
 void EvUSBBoard::set_chacc_channelaccessmode(int mode)
 {
-    // one index per entry of get_chacc_supported_channelaccessmodes()
-    uint8_t v = uint8_t(std::clamp(mode, 0, 1));
-    if (!store_if_changed(chacc.mode, v))
-        return;
-    send_chacc();
-    signal_changed_chacc_channelaccessmode.emit();
+    if (ChannelAccessRules::set_mode(chacc, mode))
+        chacc_changed(signal_changed_chacc_channelaccessmode);
 }
 
 void EvUSBBoard::set_chacc_ppersistence(double p)
 {
-    if (std::isnan(p))
-        return;
-    if (!store_if_changed(chacc.ppersistence, uint8_t(clamp_trunc(p * 255.0, 0, 255))))
-        return;
-    send_chacc();
-    signal_changed_chacc_ppersistence.emit();
+    if (ChannelAccessRules::set_ppersistence(chacc, p))
+        chacc_changed(signal_changed_chacc_ppersistence);
 }
 
 void EvUSBBoard::set_chacc_slottime(double seconds)
 {
-    if (std::isnan(seconds))
-        return;
-    if (!store_if_changed(chacc.slottime, uint8_t(clamp_trunc(seconds * 1000.0, 0, 255))))
-        return;
-    send_chacc();
-    signal_changed_chacc_slottime.emit();
+    if (ChannelAccessRules::set_slottime(chacc, seconds))
+        chacc_changed(signal_changed_chacc_slottime);
 }
 
 void EvUSBBoard::set_chacc_rssithreshold(double dbm)
 {
-    if (std::isnan(dbm))
-        return;
-    if (!store_if_changed(chacc.rssithreshold, int8_t(clamp_trunc(dbm, -120, 0))))
-        return;
-    send_chacc();
-    signal_changed_chacc_rssithreshold.emit();
+    if (ChannelAccessRules::set_rssithreshold(chacc, dbm))
+        chacc_changed(signal_changed_chacc_rssithreshold);
 }
 
 void EvUSBBoard::set_chacc_bgndthreshold(double v)
 {
-    if (std::isnan(v))
-        return;
-    if (!store_if_changed(chacc.bgndthreshold, int8_t(clamp_trunc(v, -1, 63))))
-        return;
-    send_chacc();
-    signal_changed_chacc_bgndthreshold.emit();
+    if (ChannelAccessRules::set_bgndthreshold(chacc, v))
+        chacc_changed(signal_changed_chacc_bgndthreshold);
 }
 
 void EvUSBBoard::set_chacc_preamble(uint8_t bytes)
 {
-    if (!store_if_changed(chacc.preamble, bytes))
-        return;
-    send_chacc();
-    signal_changed_chacc_preamble.emit();
+    if (ChannelAccessRules::set_preamble(chacc, bytes))
+        chacc_changed(signal_changed_chacc_preamble);
 }
 
 void EvUSBBoard::set_chacc_addrlength(uint8_t n)
 {
-    if (!store_if_changed(chacc.addrlength, std::min<uint8_t>(n, 6)))
+    if (!ChannelAccessRules::set_addrlength(chacc, n))
         return;
-    send_chacc();
-    signal_changed_chacc_addrlength.emit();
-    // matching an empty address makes no sense: drop both match bits
-    if (chacc.addrlength == 0 && (chacc.addrmatchflags & 3)) {
-        chacc.addrmatchflags &= uint8_t(~3u);
+    chacc_changed(signal_changed_chacc_addrlength);
+    if (ChannelAccessRules::drop_matches_if_empty(chacc)) {
         send_chacc();
         signal_changed_chacc_addrmatch1.emit();
         signal_changed_chacc_addrmatch2.emit();
@@ -327,42 +280,32 @@ void EvUSBBoard::set_chacc_addrlength(uint8_t n)
 
 void EvUSBBoard::set_chacc_addrmatch1(bool on)
 {
-    uint8_t flags = chacc.addrmatchflags & uint8_t(~1u);
-    if (on && chacc.addrlength != 0)
-        flags |= 1;
-    if (!store_if_changed(chacc.addrmatchflags, flags))
-        return;
-    send_chacc();
-    signal_changed_chacc_addrmatch1.emit();
+    if (ChannelAccessRules::set_addrmatch(chacc, 1, on))
+        chacc_changed(signal_changed_chacc_addrmatch1);
 }
 
 void EvUSBBoard::set_chacc_addrmatch2(bool on)
 {
-    uint8_t flags = chacc.addrmatchflags & uint8_t(~2u);
-    if (on && chacc.addrlength != 0)
-        flags |= 2;
-    if (!store_if_changed(chacc.addrmatchflags, flags))
-        return;
-    send_chacc();
-    signal_changed_chacc_addrmatch2.emit();
+    if (ChannelAccessRules::set_addrmatch(chacc, 2, on))
+        chacc_changed(signal_changed_chacc_addrmatch2);
 }
 
 void EvUSBBoard::set_chacc_addr1(const uint8_t* addr6)
 {
-    if (!addr6 || std::memcmp(chacc.addr1, addr6, 6) == 0)
-        return;
-    std::memcpy(chacc.addr1, addr6, 6);
-    send_chacc();
-    signal_changed_chacc_addr1.emit();
+    if (ChannelAccessRules::set_addr(chacc.addr1, addr6))
+        chacc_changed(signal_changed_chacc_addr1);
 }
 
 void EvUSBBoard::set_chacc_addr2(const uint8_t* addr6)
 {
-    if (!addr6 || std::memcmp(chacc.addr2, addr6, 6) == 0)
-        return;
-    std::memcpy(chacc.addr2, addr6, 6);
+    if (ChannelAccessRules::set_addr(chacc.addr2, addr6))
+        chacc_changed(signal_changed_chacc_addr2);
+}
+
+void EvUSBBoard::chacc_changed(sigc::signal<void()>& changed)
+{
     send_chacc();
-    signal_changed_chacc_addr2.emit();
+    changed.emit();
 }
 
 // ---- Model ----

@@ -181,6 +181,8 @@ protected:
 
     void emit_all_chacc_signals();
     void send_chacc();
+    /// Sends the block and emits the one change signal of a field that changed.
+    void chacc_changed(sigc::signal<void()>& changed);
 
 
     int refcount = 0;
