@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 #include <list>
+#include <sstream>
 #include <stdexcept>
 
 #include <thread>
@@ -258,14 +259,9 @@ bool WindowsLibrary::on_probe_input(Glib::IOCondition, std::string name)
     uint8_t mac[6];
     if (!read_probe(*it->second, answered, serial, mac))
         return true;
-    std::unique_ptr<Probe> probe = end_probe(name);
-    if (answered) {
-        open_board(std::move(probe), serial, mac);
-    } else {
-        diag() << name << ": no identification answer among " << IDENT_READS
-                  << " frames, not asked again until its link changes" << std::endl;
-        held_back.insert(name);
-    }
+    std::ostringstream why;
+    why << "no identification answer among " << IDENT_READS << " frames";
+    finish_probe(name, answered, serial, mac, why.str());
     return false;
 }
 
@@ -279,15 +275,22 @@ bool WindowsLibrary::on_probe_deadline(std::string name)
     std::string serial;
     uint8_t mac[6];
     read_probe(*it->second, answered, serial, mac);
+    std::ostringstream why;
+    why << "no identification answer within " << ident_timeout_ms << " ms";
+    finish_probe(name, answered, serial, mac, why.str());
+    return false;
+}
+
+void WindowsLibrary::finish_probe(const std::string& name, bool answered, const std::string& serial,
+                                  const uint8_t mac[6], const std::string& why_silent)
+{
     std::unique_ptr<Probe> probe = end_probe(name);
     if (answered) {
         open_board(std::move(probe), serial, mac);
-    } else {
-        diag() << name << ": no identification answer within " << ident_timeout_ms
-                  << " ms, not asked again until its link changes" << std::endl;
-        held_back.insert(name);
+        return;
     }
-    return false;
+    diag() << name << ": " << why_silent << ", not asked again until its link changes" << std::endl;
+    held_back.insert(name);
 }
 
 void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6])

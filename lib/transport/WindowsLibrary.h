@@ -77,6 +77,9 @@ private:
     /// Takes the probe out of the running ones and closes its watches.
     std::unique_ptr<Probe> end_probe(const std::string& name);
     void open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6]);
+    /// Ends a probe: opens its board when it answered, else holds the adapter back.
+    void finish_probe(const std::string& name, bool answered, const std::string& serial, const uint8_t mac[6],
+                      const std::string& why_silent);
 
     std::unique_ptr<AdapterSystem> adapters;
     std::unique_ptr<HotplugSource> hotplug;
