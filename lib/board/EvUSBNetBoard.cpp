@@ -91,16 +91,18 @@ void EvUSBNetBoard::drop_stale_replies()
 
 int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 {
-    std::vector<uint8_t> packet =
-        get ? protocol::build_get_report(id) : protocol::build_set_report(id, data, dlen);
+    std::vector<uint8_t>& packet = get ? get_request : set_request;
+    if (get)
+        protocol::build_get_report_into(packet, id);
+    else
+        protocol::build_set_report_into(packet, id, data, dlen);
     if (get)
         drop_stale_replies();
     int result = queue_vendor_packet(packet.data(), unsigned(packet.size()), nv_radio_ethernet_mac);
     // written once the request is on its way, so that the board answers
     // while we log; whole lines only, as every insertion into the
     // unbuffered stream is a system call
-    held_log += protocol::format_report_line(id, get, dlen, packet);
-    held_log += '\n';
+    protocol::append_report_line(held_log, id, get, dlen, packet);
     flush_log();
     if (result != 0)
         return result;
@@ -113,8 +115,10 @@ int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8
                                   unsigned get_dlen, uint8_t* get_data, unsigned echo_len)
 {
     drop_stale_replies();
-    std::vector<uint8_t> set = protocol::build_set_report(set_id, set_data, set_dlen);
-    std::vector<uint8_t> get = protocol::build_get_report(get_id);
+    std::vector<uint8_t>& set = set_request;
+    std::vector<uint8_t>& get = get_request;
+    protocol::build_set_report_into(set, set_id, set_data, set_dlen);
+    protocol::build_get_report_into(get, get_id);
     // both requests in one go where the transport can; what it did not send
     // takes the one-by-one way, which reports and handles a failure
     int sent = 0;
@@ -125,8 +129,7 @@ int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8
     int result = 0;
     if (sent < 1)
         result = queue_vendor_packet(set.data(), unsigned(set.size()), nv_radio_ethernet_mac);
-    held_log += protocol::format_report_line(set_id, false, set_dlen, set);
-    held_log += '\n';
+    protocol::append_report_line(held_log, set_id, false, set_dlen, set);
     if (result != 0) {
         flush_log();
         return result;
@@ -136,8 +139,7 @@ int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8
         result = queue_vendor_packet(get.data(), unsigned(get.size()), nv_radio_ethernet_mac);
     }
     // both request lines in one write, made while the board answers
-    held_log += protocol::format_report_line(get_id, true, get_dlen, get);
-    held_log += '\n';
+    protocol::append_report_line(held_log, get_id, true, get_dlen, get);
     flush_log();
     if (result != 0)
         return result;
@@ -161,9 +163,13 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const ui
             wait_input();
             continue;
         }
-        std::vector<uint8_t> entry = std::move(reply_queue.front());
+        std::vector<uint8_t>& entry = spare_reply;
+        entry = std::move(reply_queue.front());
         reply_queue.pop_front();
-        diag() << "report_io: in:" + protocol::format_hex_dump(entry.data(), unsigned(entry.size())) + "\n";
+        held_log += "report_io: in:";
+        protocol::append_hex_dump(held_log, entry.data(), unsigned(entry.size()));
+        held_log += '\n';
+        flush_log();
         if (entry.size() < 2) {
             diag() << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;
@@ -219,8 +225,7 @@ void EvUSBNetBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
             const unsigned dlens[3] = {1, 1, 2};
             for (unsigned k = 0; k < 3 && result == 0; ++k) {
                 result = queue_vendor_packet(requests[k].data(), unsigned(requests[k].size()), nv_radio_ethernet_mac);
-                held_log += protocol::format_report_line(ids[k], k > 0, dlens[k], requests[k]);
-                held_log += '\n';
+                protocol::append_report_line(held_log, ids[k], k > 0, dlens[k], requests[k]);
             }
         }
         flush_log();
@@ -274,7 +279,8 @@ void EvUSBNetBoard::flush_log()
 {
     if (held_log.empty())
         return;
-    diag() << held_log;
+    diag_text(held_log);
+    // the buffer keeps its capacity for the next exchange
     held_log.clear();
 }
 
@@ -384,7 +390,8 @@ void EvUSBNetBoard::handle_frame(const uint8_t* frame, unsigned len)
 
 void EvUSBNetBoard::handle_vendor_packet(const uint8_t* payload, unsigned len, const uint8_t*)
 {
-    std::vector<uint8_t> entry;
+    // the reply's storage is the one the last taken reply left behind
+    std::vector<uint8_t> entry = std::move(spare_reply);
     switch (protocol::classify_vendor_packet(payload, len, &entry)) {
     case protocol::VendorKind::Status: {
         USBDeviceStatus s; // arrival time stamp

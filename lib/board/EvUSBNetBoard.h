@@ -127,6 +127,9 @@ private:
     /// Diagnostic lines of report_io not written yet: a set followed by a
     /// get writes both request lines at once.
     std::string held_log;
+    /// Storage kept from one exchange to the next: a register read would
+    /// otherwise allocate for both requests and for its reply.
+    std::vector<uint8_t> set_request, get_request, spare_reply;
 };
 
 } // namespace KORVIK

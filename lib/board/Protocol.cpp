@@ -49,9 +49,9 @@ void build_frame_into(std::vector<uint8_t>& frame, const uint8_t destination[6],
         std::memcpy(frame.data() + HEADER_SIZE, payload, len);
 }
 
-std::vector<uint8_t> build_set_report(uint8_t id, const uint8_t* data, unsigned dlen)
+void build_set_report_into(std::vector<uint8_t>& p, uint8_t id, const uint8_t* data, unsigned dlen)
 {
-    std::vector<uint8_t> p(4 + dlen);
+    p.resize(4 + dlen);
     unsigned l = dlen + 2;
     p[0] = uint8_t(l >> 8);
     p[1] = uint8_t(l);
@@ -59,6 +59,17 @@ std::vector<uint8_t> build_set_report(uint8_t id, const uint8_t* data, unsigned 
     p[3] = id;
     if (dlen)
         std::memcpy(p.data() + 4, data, dlen);
+}
+
+void build_get_report_into(std::vector<uint8_t>& p, uint8_t id)
+{
+    p.assign({0x00, 0x02, REQUEST_GET, id});
+}
+
+std::vector<uint8_t> build_set_report(uint8_t id, const uint8_t* data, unsigned dlen)
+{
+    std::vector<uint8_t> p;
+    build_set_report_into(p, id, data, dlen);
     return p;
 }
 
@@ -248,24 +259,57 @@ std::string select_chip(const std::string& description, const std::list<std::str
     return best;
 }
 
+namespace {
+
+const char hex_digits[] = "0123456789abcdef";
+
+} // namespace
+
+void append_hex_dump(std::string& out, const uint8_t* data, unsigned len)
+{
+    const size_t start = out.size();
+    out.resize(start + size_t(len) * 3);
+    char* p = &out[start];
+    for (unsigned i = 0; i < len; ++i) {
+        *p++ = ' ';
+        *p++ = hex_digits[data[i] >> 4];
+        *p++ = hex_digits[data[i] & 15];
+    }
+}
+
 std::string format_hex_dump(const uint8_t* data, unsigned len)
 {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
-    out.reserve(len * 3);
-    for (unsigned i = 0; i < len; ++i) {
-        out.push_back(' ');
-        out.push_back(digits[data[i] >> 4]);
-        out.push_back(digits[data[i] & 15]);
-    }
+    append_hex_dump(out, data, len);
     return out;
+}
+
+void append_report_line(std::string& out, uint8_t id, bool get, unsigned dlen, const std::vector<uint8_t>& packet)
+{
+    out += "report_io: reportid 0x";
+    out.push_back(hex_digits[id >> 4]);
+    out.push_back(hex_digits[id & 15]);
+    out += get ? " dir in dlen " : " dir out dlen ";
+    // dlen in hexadecimal without leading zeros
+    char digits[2 * sizeof dlen];
+    unsigned n = 0;
+    do {
+        digits[n++] = hex_digits[dlen & 15];
+        dlen >>= 4;
+    } while (dlen);
+    while (n)
+        out.push_back(digits[--n]);
+    out += " out:";
+    append_hex_dump(out, packet.data(), unsigned(packet.size()));
+    out.push_back('\n');
 }
 
 std::string format_report_line(uint8_t id, bool get, unsigned dlen, const std::vector<uint8_t>& packet)
 {
-    char head[64];
-    std::snprintf(head, sizeof head, "report_io: reportid 0x%02x dir %s dlen %x out:", id, get ? "in" : "out", dlen);
-    return head + format_hex_dump(packet.data(), unsigned(packet.size()));
+    std::string out;
+    append_report_line(out, id, get, dlen, packet);
+    out.pop_back();
+    return out;
 }
 
 } // namespace protocol

@@ -60,6 +60,9 @@ void build_frame_into(std::vector<uint8_t>& frame, const uint8_t destination[6],
 std::vector<uint8_t> build_set_report(uint8_t id, const uint8_t* data, unsigned dlen);
 /// Host-to-board get request: 00 02 01 id.
 std::vector<uint8_t> build_get_report(uint8_t id);
+/// The same two into `packet`, whose storage is reused.
+void build_set_report_into(std::vector<uint8_t>& packet, uint8_t id, const uint8_t* data, unsigned dlen);
+void build_get_report_into(std::vector<uint8_t>& packet, uint8_t id);
 /// Board-to-host vendor packet: L (big-endian), 0x01, id, data.
 std::vector<uint8_t> build_board_packet(uint8_t id, const uint8_t* data, unsigned dlen);
 
@@ -125,8 +128,12 @@ std::string select_chip(const std::string& description, const std::list<std::str
 
 /// "report_io: reportid 0x.. dir out dlen .. out: .." line (without line end).
 std::string format_report_line(uint8_t id, bool get, unsigned dlen, const std::vector<uint8_t>& packet);
+/// The same line with its line end, appended to `out`: the exchanges log
+/// every request, and formatting into a kept buffer allocates nothing.
+void append_report_line(std::string& out, uint8_t id, bool get, unsigned dlen, const std::vector<uint8_t>& packet);
 /// " xx" for every byte.
 std::string format_hex_dump(const uint8_t* data, unsigned len);
+void append_hex_dump(std::string& out, const uint8_t* data, unsigned len);
 
 } // namespace protocol
 } // namespace KORVIK

@@ -184,4 +184,10 @@ TEST(Diagnostics, ReportLineIsLowerCaseHex)
               protocol::format_report_line(0xF0, false, 4, p));
     EXPECT_EQ("report_io: reportid 0x0a dir in dlen 15 out: 00 02 01 0a",
               protocol::format_report_line(0x0A, true, 21, protocol::build_get_report(0x0A)));
+    EXPECT_EQ("report_io: reportid 0x00 dir out dlen 0 out: 00 02 09 00",
+              protocol::format_report_line(0x00, false, 0, protocol::build_set_report(0x00, nullptr, 0)));
+    // appended whole, line end included, after what the buffer held
+    std::string held = "before\n";
+    protocol::append_report_line(held, 0xFF, true, 0x1F4, Bytes{0xAB});
+    EXPECT_EQ("before\nreport_io: reportid 0xff dir in dlen 1f4 out: ab\n", held);
 }
