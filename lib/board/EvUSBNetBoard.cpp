@@ -99,15 +99,13 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
     if (get)
         drop_stale_replies();
     int result = queue_vendor_packet(packet.data(), unsigned(packet.size()), nv_radio_ethernet_mac);
-    // written once the request is on its way, so that the board answers
-    // while we log; whole lines only, as every insertion into the
-    // unbuffered stream is a system call
+    // whole lines only, as every write to the unbuffered stream is a system
+    // call: a get's line goes out together with its reply's
     protocol::append_report_line(held_log, id, get, dlen, packet);
-    flush_log();
-    if (result != 0)
+    if (result != 0 || !get) {
+        flush_log();
         return result;
-    if (!get)
-        return 0;
+    }
     return wait_reply(id, dlen, data);
 }
 
@@ -138,11 +136,12 @@ int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8
         flush_log();
         result = queue_vendor_packet(get.data(), unsigned(get.size()), nv_radio_ethernet_mac);
     }
-    // both request lines in one write, made while the board answers
+    // both request lines go out with the reply's line, in one write
     protocol::append_report_line(held_log, get_id, true, get_dlen, get);
-    flush_log();
-    if (result != 0)
+    if (result != 0) {
+        flush_log();
         return result;
+    }
     return wait_reply(get_id, get_dlen, get_data, set_data, std::min(echo_len, std::min(set_dlen, get_dlen)));
 }
 
@@ -153,10 +152,12 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const ui
     for (;;) {
         if (reply_queue.empty()) {
             if (g_get_monotonic_time() > deadline) {
+                flush_log();
                 diag() << "report_io: timeout" << std::endl;
                 return -1;
             }
             if (is_input_closed()) {
+                flush_log();
                 diag() << "report_io: adapter closed" << std::endl;
                 return -1;
             }
@@ -374,6 +375,8 @@ void EvUSBNetBoard::handle_frame(const uint8_t* frame, unsigned len)
     BusyGuard guard(this);
     switch (f.ethertype) {
     case protocol::ETHERTYPE_NET:
+        // what its handlers log comes after the requests already sent
+        flush_log();
         handle_net_packet(f.payload, f.payload_len, f.source);
         break;
     case protocol::ETHERTYPE_VENDOR:
@@ -381,6 +384,7 @@ void EvUSBNetBoard::handle_frame(const uint8_t* frame, unsigned len)
             handle_vendor_packet(f.payload, f.payload_len, f.source);
         break;
     case protocol::ETHERTYPE_RADIO:
+        flush_log();
         handle_radio_record(f.payload, f.payload_len, f.source);
         break;
     default:
@@ -394,6 +398,7 @@ void EvUSBNetBoard::handle_vendor_packet(const uint8_t* payload, unsigned len, c
     std::vector<uint8_t> entry = std::move(spare_reply);
     switch (protocol::classify_vendor_packet(payload, len, &entry)) {
     case protocol::VendorKind::Status: {
+        flush_log();
         USBDeviceStatus s; // arrival time stamp
         protocol::parse_status(payload, len, s);
         handle_status(s);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 
 #include "TestSupport.h"
 #include "board/Protocol.h"
+#include "model/common/Diagnostics.h"
 
 using namespace KORVIK;
 using namespace korvik_emu;
@@ -130,6 +132,29 @@ TEST_F(NetBoard, RegisterReadLogsItsTwoExchangesInOrder)
               "report_io: in: 01 f0 34 12 00 ab cd\n",
               testing::internal::GetCapturedStderr());
 
+    // the request lines come before whatever the frames that arrive
+    // meanwhile make the board log, and before the reply's
+    fw().unexpected_replies = 1;
+    fw().statuses_before_replies = 1;
+    std::vector<std::string> order;
+    sigc::connection c = board->signal_status.connect([&](const USBDeviceStatus&) {
+        order.push_back("status after " + std::to_string(std::count(order.begin(), order.end(), "line")));
+    });
+    set_diagnostic_sink([&](const std::string& line) {
+        order.push_back(line.rfind("report_io: reportid", 0) == 0 ? "line" : line);
+    });
+    EXPECT_EQ(0xCDAB, board->evusb_read16(0x1234));
+    set_diagnostic_sink(nullptr);
+    c.disconnect();
+    // (the status handling's own exchanges come in between)
+    const std::vector<std::string> head = {"line", "line", "status after 2"};
+    const std::vector<std::string> tail = {"report_io: in: 01 ef 34 12 00 ab cd",
+                                           "report_io: unexpected reportid: received 239 expected 240 direction 1",
+                                           "report_io: in: 01 f0 34 12 00 ab cd"};
+    ASSERT_GE(order.size(), 6u);
+    EXPECT_EQ(head, std::vector<std::string>(order.begin(), order.begin() + 3));
+    EXPECT_EQ(tail, std::vector<std::string>(order.end() - 3, order.end()));
+
     // a read whose request cannot be sent still tells about it, and stops there
     link->fail_send = true;
     testing::internal::CaptureStderr();
@@ -238,7 +263,8 @@ TEST_F(NetBoard, TimeoutMakesTheBoardLeaveOnce)
     auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(4000));
     EXPECT_LT(waited, std::chrono::milliseconds(6000));
-    EXPECT_NE(std::string::npos, log.find("report_io: timeout"));
+    // the request's line is not held back by the wait
+    EXPECT_LT(log.find("dir in"), log.find("report_io: timeout")) << log;
     EXPECT_TRUE(board->is_dead());
     EXPECT_EQ(1, events->disconnects);
     EXPECT_TRUE(library->get_boards().empty());

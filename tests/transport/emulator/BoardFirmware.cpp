@@ -179,6 +179,10 @@ void BoardFirmware::receive(const uint8_t* frame, unsigned len, std::vector<Fram
         --dropped_replies;
         return;
     }
+    if (statuses_before_replies) {
+        --statuses_before_replies;
+        out.push_back(status_frame());
+    }
     if (unexpected_replies) {
         --unexpected_replies;
         out.push_back(vendor_frame(proto::build_board_packet(uint8_t(id - 1), data.data(), unsigned(data.size()))));

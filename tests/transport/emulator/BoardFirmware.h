@@ -65,6 +65,7 @@ public:
     unsigned dropped_replies = 0;     ///< gets not answered at all
     unsigned duplicate_replies = 0;   ///< gets answered twice
     unsigned misaddressed_replies = 0; ///< register reads answered first for the next address
+    unsigned statuses_before_replies = 0; ///< gets answered first with a status report
     bool silent = false;              ///< answers nothing, reports nothing
 
     // What the host did.
