@@ -18,6 +18,8 @@ namespace {
 
 // A board that keeps answering nobody should not grow the queue without end.
 constexpr size_t MAX_QUEUED_REPLIES = 256;
+// Status reports held back during one exchange: a 4 s wait at 10 ms each.
+constexpr size_t MAX_DEFERRED_STATUSES = 512;
 
 } // namespace
 
@@ -89,7 +91,54 @@ void EvUSBNetBoard::drop_stale_replies()
     reply_queue.clear();
 }
 
+template <class F>
+auto EvUSBNetBoard::as_exchange(F f) -> decltype(f())
+{
+    struct Depth {
+        unsigned& depth;
+        explicit Depth(unsigned& d) : depth(d) { ++depth; }
+        ~Depth() { --depth; }
+    };
+    auto result = [&] {
+        Depth depth(exchange_depth);
+        return f();
+    }();
+    handle_deferred_statuses();
+    return result;
+}
+
+void EvUSBNetBoard::handle_deferred_statuses()
+{
+    if (exchange_depth || handling_deferred || deferred_statuses.empty())
+        return;
+    // one at a time, each handled to its end before the next: what a
+    // handler's own exchanges receive joins the queue behind
+    struct Flag {
+        bool& flag;
+        explicit Flag(bool& f) : flag(f) { flag = true; }
+        ~Flag() { flag = false; }
+    } flag(handling_deferred);
+    BusyGuard guard(this);
+    while (!deferred_statuses.empty()) {
+        USBDeviceStatus s = deferred_statuses.front();
+        deferred_statuses.pop_front();
+        handle_status(s);
+    }
+}
+
 int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
+{
+    return as_exchange([&] { return exchange(id, get, dlen, data); });
+}
+
+int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id,
+                                  unsigned get_dlen, uint8_t* get_data, unsigned echo_len)
+{
+    return as_exchange(
+        [&] { return exchange_pair(set_id, set_dlen, set_data, get_id, get_dlen, get_data, echo_len); });
+}
+
+int EvUSBNetBoard::exchange(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 {
     std::vector<uint8_t>& packet = get ? get_request : set_request;
     if (get)
@@ -109,8 +158,8 @@ int EvUSBNetBoard::report_io(uint8_t id, bool get, unsigned dlen, uint8_t* data)
     return wait_reply(id, dlen, data);
 }
 
-int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id,
-                                  unsigned get_dlen, uint8_t* get_data, unsigned echo_len)
+int EvUSBNetBoard::exchange_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id,
+                                 unsigned get_dlen, uint8_t* get_data, unsigned echo_len)
 {
     drop_stale_replies();
     std::vector<uint8_t>& set = set_request;
@@ -210,6 +259,13 @@ void EvUSBNetBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
         return;
     }
     BusyGuard guard(this);
+    // the whole sector is one exchange: a status handled between two
+    // answers of a window would drop the rest as stale
+    as_exchange([&] { read_nv_window_words(buffer, window); return 0; });
+}
+
+void EvUSBNetBoard::read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigned window)
+{
     // the board answers in order: a window of words costs one round trip
     // instead of two per word, which is most of the time a board takes to open
     for (unsigned first = 0; first < NV_WORDS; first += window) {
@@ -398,10 +454,16 @@ void EvUSBNetBoard::handle_vendor_packet(const uint8_t* payload, unsigned len, c
     std::vector<uint8_t> entry = std::move(spare_reply);
     switch (protocol::classify_vendor_packet(payload, len, &entry)) {
     case protocol::VendorKind::Status: {
-        flush_log();
         USBDeviceStatus s; // arrival time stamp
         protocol::parse_status(payload, len, s);
-        handle_status(s);
+        if (exchange_depth || handling_deferred || !deferred_statuses.empty()) {
+            if (deferred_statuses.size() >= MAX_DEFERRED_STATUSES)
+                deferred_statuses.pop_front();
+            deferred_statuses.push_back(s);
+            handle_deferred_statuses();
+        } else {
+            handle_status(s);
+        }
         break;
     }
     case protocol::VendorKind::Reply:

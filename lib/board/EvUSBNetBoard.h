@@ -115,6 +115,19 @@ protected:
 private:
     /// A report operation: one exchange, leaving the registry on failure.
     int report_op(uint8_t id, bool get, unsigned dlen, uint8_t* data);
+    /// report_io and report_io_pair, without the status handling afterwards.
+    int exchange(uint8_t id, bool get, unsigned dlen, uint8_t* data);
+    int exchange_pair(uint8_t set_id, unsigned set_dlen, const uint8_t* set_data, uint8_t get_id, unsigned get_dlen,
+                      uint8_t* get_data, unsigned echo_len);
+    /// Runs `f` as an exchange: status reports that arrive meanwhile wait
+    /// until the outermost exchange is over. Handling one may read registers,
+    /// and a request sent while another waits for its reply would drop that
+    /// reply as stale.
+    template <class F>
+    auto as_exchange(F f) -> decltype(f());
+    /// Handles the status reports held back, in arrival order.
+    void handle_deferred_statuses();
+    void read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigned window);
     /// Drops the replies that came before a request is sent: they answer
     /// something else (a duplicate, another program's request).
     void drop_stale_replies();
@@ -130,6 +143,10 @@ private:
     /// Storage kept from one exchange to the next: a register read would
     /// otherwise allocate for both requests and for its reply.
     std::vector<uint8_t> set_request, get_request, spare_reply;
+
+    unsigned exchange_depth = 0;
+    bool handling_deferred = false;
+    std::deque<USBDeviceStatus> deferred_statuses;
 };
 
 } // namespace KORVIK
