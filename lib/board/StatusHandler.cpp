@@ -63,8 +63,8 @@ void StatusHandler::handle_status(USBDeviceStatus s)
                   << std::setprecision(6) << " jiff " << ticks << std::endl;
     }
 
-    // listeners get this status before the exchanges its handling starts: a
-    // status that arrives during those is handled, and emitted, inside them
+    // listeners get this status before the exchanges its handling starts; a
+    // status that arrives during those waits until they are over
     board.signal_status.emit(s);
     step_reprogramming(s.progstate);
 }
