@@ -1,5 +1,6 @@
 #include "board/DirectSPIBoard.h"
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <stdexcept>
@@ -283,10 +284,9 @@ void DirectSPIBoard::queue_radio_record(const uint8_t* record, unsigned len)
 
 void DirectSPIBoard::queue_incoming(uint8_t tag, const std::vector<uint8_t>& packet)
 {
-    std::vector<uint8_t> entry;
-    entry.reserve(packet.size() + 1);
-    entry.push_back(tag);
-    entry.insert(entry.end(), packet.begin(), packet.end());
+    std::vector<uint8_t> entry(packet.size() + 1);
+    entry[0] = tag;
+    std::copy(packet.begin(), packet.end(), entry.begin() + 1);
     bool wake;
     {
         std::lock_guard<std::mutex> guard(lock);
