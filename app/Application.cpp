@@ -49,6 +49,11 @@ Application::Application(int& argc, char** argv)
     // the main window takes every other window with it: its end is the program's end
     connect(window, &QObject::destroyed, this, &QApplication::quit);
 
+    // packets between simulated boards, as KORVIK_VIRTUAL_AIR=1 does; Qt
+    // leaves options it does not know alone
+    if (arguments().contains(QStringLiteral("--virtual-air")))
+        KORVIK::USBDevice::set_virtual_air(true);
+
     // The first call creates the library, which scans and replays every board.
     connect_connection = KORVIK::USBDevice::notify_device_connect(
         sigc::slot<void(const std::string&, const std::string&)>(sigc::mem_fun(*this, &Application::device_connected)));

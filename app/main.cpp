@@ -1,4 +1,3 @@
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -27,11 +26,6 @@ void show_critical(int& argc, char** argv, const QString& text)
 
 int main(int argc, char** argv)
 {
-    // packets between simulated boards, as KORVIK_VIRTUAL_AIR=1 does; Qt
-    // leaves options it does not know alone
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--virtual-air") == 0)
-            KORVIK::USBDevice::set_virtual_air(true);
     std::unique_ptr<Application> app;
     try {
         app = std::make_unique<Application>(argc, argv);
