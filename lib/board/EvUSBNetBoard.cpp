@@ -456,14 +456,12 @@ void EvUSBNetBoard::handle_vendor_packet(const uint8_t* payload, unsigned len, c
     case protocol::VendorKind::Status: {
         USBDeviceStatus s; // arrival time stamp
         protocol::parse_status(payload, len, s);
-        if (exchange_depth || handling_deferred || !deferred_statuses.empty()) {
-            if (deferred_statuses.size() >= MAX_DEFERRED_STATUSES)
-                deferred_statuses.pop_front();
-            deferred_statuses.push_back(s);
-            handle_deferred_statuses();
-        } else {
-            handle_status(s);
-        }
+        // handled at once unless an exchange waits or earlier ones are
+        // still queued: the queue keeps the order either way
+        if (deferred_statuses.size() >= MAX_DEFERRED_STATUSES)
+            deferred_statuses.pop_front();
+        deferred_statuses.push_back(s);
+        handle_deferred_statuses();
         break;
     }
     case protocol::VendorKind::Reply:

@@ -75,7 +75,9 @@ std::vector<uint8_t> build_set_report(uint8_t id, const uint8_t* data, unsigned 
 
 std::vector<uint8_t> build_get_report(uint8_t id)
 {
-    return {0x00, 0x02, REQUEST_GET, id};
+    std::vector<uint8_t> p;
+    build_get_report_into(p, id);
+    return p;
 }
 
 std::vector<uint8_t> build_board_packet(uint8_t id, const uint8_t* data, unsigned dlen)
@@ -286,10 +288,10 @@ std::string format_hex_dump(const uint8_t* data, unsigned len)
 
 void append_report_line(std::string& out, uint8_t id, bool get, unsigned dlen, const std::vector<uint8_t>& packet)
 {
-    static const char head[] = "report_io: reportid 0x";
-    const char* direction = get ? " dir in dlen " : " dir out dlen ";
-    const size_t direction_len = get ? 13 : 14;
-    static const char tail[] = " out:";
+    out += "report_io: reportid 0x";
+    out += hex_digits[id >> 4];
+    out += hex_digits[id & 15];
+    out += get ? " dir in dlen " : " dir out dlen ";
     // dlen in hexadecimal without leading zeros
     char digits[2 * sizeof dlen];
     unsigned n = 0;
@@ -297,26 +299,11 @@ void append_report_line(std::string& out, uint8_t id, bool get, unsigned dlen, c
         digits[n++] = hex_digits[dlen & 15];
         dlen >>= 4;
     } while (dlen);
-    // one resize, then filled in place: this runs for every request
-    const size_t start = out.size();
-    out.resize(start + sizeof head - 1 + 2 + direction_len + n + sizeof tail - 1 + packet.size() * 3 + 1);
-    char* p = &out[start];
-    std::memcpy(p, head, sizeof head - 1);
-    p += sizeof head - 1;
-    *p++ = hex_digits[id >> 4];
-    *p++ = hex_digits[id & 15];
-    std::memcpy(p, direction, direction_len);
-    p += direction_len;
     while (n)
-        *p++ = digits[--n];
-    std::memcpy(p, tail, sizeof tail - 1);
-    p += sizeof tail - 1;
-    for (uint8_t byte : packet) {
-        *p++ = ' ';
-        *p++ = hex_digits[byte >> 4];
-        *p++ = hex_digits[byte & 15];
-    }
-    *p = '\n';
+        out += digits[--n];
+    out += " out:";
+    append_hex_dump(out, packet.data(), unsigned(packet.size()));
+    out += '\n';
 }
 
 std::string format_report_line(uint8_t id, bool get, unsigned dlen, const std::vector<uint8_t>& packet)
