@@ -43,10 +43,10 @@ EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
     }
     subs.push_back(d.notify_terminate_autoranging([this](int rx, int tx) { Q_EMIT terminate_autoranging(rx, tx); }));
     subs.push_back(d.notify_changed_register([this](unsigned int index, unsigned char, unsigned char) {
-        registermodel.register_changed(index);
+        registermodel.row_changed(index);
     }));
     subs.push_back(d.notify_changed_bitfield([this](unsigned int index, unsigned int) {
-        bitfieldmodel.bitfield_changed(index);
+        bitfieldmodel.row_changed(index);
     }));
 }
 

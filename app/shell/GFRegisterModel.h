@@ -1,35 +1,25 @@
 #pragma once
 
-#include <QAbstractListModel>
+#include "shell/ChipTableModel.h"
 
-namespace KORVIK {
-class USBDevice;
-}
-
-// The chip registers of one board, one row per register index. Caches
-// nothing: every cell is read from the device when asked.
-class GFRegisterModel : public QAbstractListModel {
+// The chip registers of one board, one row per register index.
+class GFRegisterModel : public ChipTableModel {
     Q_OBJECT
 public:
     enum Column { ColName, ColAddress, ColValue, ColFlash, ColChip, ColMask, ColumnCount };
 
     explicit GFRegisterModel(KORVIK::USBDevice* device);
 
-    // The board's handle is going away: show nothing from now on.
-    void detach();
-
-    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-
-    // The device reports a new value of register `row`.
-    void register_changed(unsigned int row);
-    // The stored values changed (defaults saved or loaded).
-    void nv_changed();
 
 private:
-    KORVIK::USBDevice* device;
+    unsigned int row_count(const KORVIK::USBDevice& dev) const override;
+    unsigned int chip_value(const KORVIK::USBDevice& dev, unsigned int row) const override;
+    unsigned int stored_value(const KORVIK::USBDevice& dev, unsigned int row) const override;
+    unsigned int reset_value(const KORVIK::USBDevice& dev, unsigned int row) const override;
+    unsigned int bit_length(const KORVIK::USBDevice&, unsigned int) const override { return 8; }
+    bool editable(const KORVIK::USBDevice& dev, unsigned int row) const override;
+    void set_chip_value(KORVIK::USBDevice& dev, unsigned int row, unsigned int value) override;
+    QVariant other_cell(const KORVIK::USBDevice& dev, unsigned int row, int column, int role) const override;
+    bool number_column(int column) const override { return column == ColAddress || column == ColMask; }
 };
