@@ -212,49 +212,31 @@ bool USBDevice::is_dead() const { return board->is_dead(); }
 bool USBDevice::is_net_up() const { return board->is_net_up(); }
 unsigned int USBDevice::get_boardflags() const { return board->get_boardflags(); }
 
+// Operations that may emit keep the board busy, so that a handle deleted in
+// one of its own slots outlives the operation.
+#define KORVIK_BOARD_SET(name, arg_type)                          \
+    void USBDevice::name(arg_type arg)                            \
+    {                                                             \
+        EvUSBBoard::BusyGuard busy(board);                        \
+        board->name(arg);                                         \
+    }
+
+#define KORVIK_BOARD_DO(name)                                     \
+    void USBDevice::name()                                        \
+    {                                                             \
+        EvUSBBoard::BusyGuard busy(board);                        \
+        board->name();                                            \
+    }
+
 // ---- NV memory and defaults ----
 
-void USBDevice::set_nv_ethmac(const unsigned char* mac)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_nv_ethmac(mac);
-}
-
-void USBDevice::set_nv_radio_ethmac(const unsigned char* mac)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_nv_radio_ethmac(mac);
-}
-
-void USBDevice::set_nv_serial(const std::string& serial)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_nv_serial(serial);
-}
-
-void USBDevice::load_chipoperating()
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->load_chipoperating();
-}
-
-void USBDevice::load_chipdefaults()
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->load_chipdefaults();
-}
-
-void USBDevice::load_boarddefaults()
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->load_boarddefaults();
-}
-
-void USBDevice::store_boarddefaults()
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->store_boarddefaults();
-}
+KORVIK_BOARD_SET(set_nv_ethmac, const unsigned char*)
+KORVIK_BOARD_SET(set_nv_radio_ethmac, const unsigned char*)
+KORVIK_BOARD_SET(set_nv_serial, const std::string&)
+KORVIK_BOARD_DO(load_chipoperating)
+KORVIK_BOARD_DO(load_chipdefaults)
+KORVIK_BOARD_DO(load_boarddefaults)
+KORVIK_BOARD_DO(store_boarddefaults)
 
 // ---- Packets and carrier ----
 
@@ -270,11 +252,7 @@ void USBDevice::send_bpq_packet(const unsigned char* data, unsigned int length, 
     board->send_bpq_packet(data, length, address);
 }
 
-void USBDevice::set_transmit_cw(bool on)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_transmit_cw(on);
-}
+KORVIK_BOARD_SET(set_transmit_cw, bool)
 
 // ---- Channel access ----
 
@@ -294,71 +272,17 @@ bool USBDevice::get_chacc_addrmatch1() const { return board->get_chacc_addrmatch
 bool USBDevice::get_chacc_addrmatch2() const { return board->get_chacc_addrmatch2(); }
 void USBDevice::get_chacc_addr1(unsigned char* out6) const { board->get_chacc_addr1(out6); }
 void USBDevice::get_chacc_addr2(unsigned char* out6) const { board->get_chacc_addr2(out6); }
-void USBDevice::set_chacc_channelaccessmode(int mode)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_channelaccessmode(mode);
-}
-
-void USBDevice::set_chacc_ppersistence(double p)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_ppersistence(p);
-}
-
-void USBDevice::set_chacc_slottime(double seconds)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_slottime(seconds);
-}
-
-void USBDevice::set_chacc_rssithreshold(double dbm)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_rssithreshold(dbm);
-}
-
-void USBDevice::set_chacc_bgndthreshold(double v)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_bgndthreshold(v);
-}
-
-void USBDevice::set_chacc_preamble(unsigned char bytes)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_preamble(bytes);
-}
-
-void USBDevice::set_chacc_addrlength(unsigned char n)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_addrlength(n);
-}
-
-void USBDevice::set_chacc_addrmatch1(bool on)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_addrmatch1(on);
-}
-
-void USBDevice::set_chacc_addrmatch2(bool on)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_addrmatch2(on);
-}
-
-void USBDevice::set_chacc_addr1(const unsigned char* addr6)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_addr1(addr6);
-}
-
-void USBDevice::set_chacc_addr2(const unsigned char* addr6)
-{
-    EvUSBBoard::BusyGuard busy(board);
-    board->set_chacc_addr2(addr6);
-}
+KORVIK_BOARD_SET(set_chacc_channelaccessmode, int)
+KORVIK_BOARD_SET(set_chacc_ppersistence, double)
+KORVIK_BOARD_SET(set_chacc_slottime, double)
+KORVIK_BOARD_SET(set_chacc_rssithreshold, double)
+KORVIK_BOARD_SET(set_chacc_bgndthreshold, double)
+KORVIK_BOARD_SET(set_chacc_preamble, unsigned char)
+KORVIK_BOARD_SET(set_chacc_addrlength, unsigned char)
+KORVIK_BOARD_SET(set_chacc_addrmatch1, bool)
+KORVIK_BOARD_SET(set_chacc_addrmatch2, bool)
+KORVIK_BOARD_SET(set_chacc_addr1, const unsigned char*)
+KORVIK_BOARD_SET(set_chacc_addr2, const unsigned char*)
 
 // ---- Board notifications ----
 
@@ -418,6 +342,14 @@ KORVIK_BOARD_CHANGES(KORVIK_BOARD_NOTIFY)
             model->name(arg);                                     \
     }
 
+#define KORVIK_MODEL_DO(name)                                     \
+    void USBDevice::name()                                        \
+    {                                                             \
+        EvUSBBoard::BusyGuard busy(board);                        \
+        if (GreyfinModel* model = model_of(board))                \
+            model->name();                                        \
+    }
+
 #define KORVIK_MODEL_NOTIFY(name)                                                     \
     sigc::connection USBDevice::notify_changed_##name(const sigc::slot<void()>& slot) \
     {                                                                                 \
@@ -454,19 +386,8 @@ void USBDevice::frob_register_chipvalue(unsigned int i, unsigned char x, unsigne
         model->frob_register_chipvalue(i, x, clear);
 }
 
-void USBDevice::commit_registers()
-{
-    EvUSBBoard::BusyGuard busy(board);
-    if (GreyfinModel* model = model_of(board))
-        model->commit_registers();
-}
-
-void USBDevice::commit_all_registers()
-{
-    EvUSBBoard::BusyGuard busy(board);
-    if (GreyfinModel* model = model_of(board))
-        model->commit_all_registers();
-}
+KORVIK_MODEL_DO(commit_registers)
+KORVIK_MODEL_DO(commit_all_registers)
 
 std::string USBDevice::debug_register_dump()
 {
@@ -631,5 +552,8 @@ sigc::connection USBDevice::notify_changed_bitfield(const sigc::slot<void(unsign
 #undef KORVIK_MODEL_GET_AT
 #undef KORVIK_MODEL_SET
 #undef KORVIK_MODEL_NOTIFY
+#undef KORVIK_MODEL_DO
+#undef KORVIK_BOARD_SET
+#undef KORVIK_BOARD_DO
 
 } // namespace KORVIK
