@@ -251,32 +251,30 @@ std::unique_ptr<WindowsLibrary::Probe> WindowsLibrary::end_probe(const std::stri
 
 bool WindowsLibrary::on_probe_input(Glib::IOCondition, std::string name)
 {
-    auto it = probes.find(name);
-    if (it == probes.end())
-        return false;
-    bool answered = false;
-    std::string serial;
-    uint8_t mac[6];
-    if (!read_probe(*it->second, answered, serial, mac))
-        return true;
-    std::ostringstream why;
-    why << "no identification answer among " << IDENT_READS << " frames";
-    finish_probe(name, answered, serial, mac, why.str());
-    return false;
+    return settle_probe(name, false);
 }
 
 bool WindowsLibrary::on_probe_deadline(std::string name)
 {
+    return settle_probe(name, true);
+}
+
+bool WindowsLibrary::settle_probe(const std::string& name, bool deadline)
+{
     auto it = probes.find(name);
     if (it == probes.end())
         return false;
-    // the answer may be waiting unread
     bool answered = false;
     std::string serial;
     uint8_t mac[6];
-    read_probe(*it->second, answered, serial, mac);
+    // at the deadline the answer may still be waiting unread: take it
+    if (!read_probe(*it->second, answered, serial, mac) && !deadline)
+        return true;
     std::ostringstream why;
-    why << "no identification answer within " << ident_timeout_ms << " ms";
+    if (deadline)
+        why << "no identification answer within " << ident_timeout_ms << " ms";
+    else
+        why << "no identification answer among " << IDENT_READS << " frames";
     finish_probe(name, answered, serial, mac, why.str());
     return false;
 }

@@ -72,6 +72,9 @@ private:
     void wait_probes();
     bool on_probe_input(Glib::IOCondition condition, std::string name);
     bool on_probe_deadline(std::string name);
+    /// Reads what the probe got; ends it with an answer, at the deadline,
+    /// or when it read enough frames without one. False once it has ended.
+    bool settle_probe(const std::string& name, bool deadline);
     /// Reads the frames waiting on a probe's adapter; true when it ended.
     bool read_probe(Probe& probe, bool& answered, std::string& serial, uint8_t mac[6]);
     /// Takes the probe out of the running ones and closes its watches.

@@ -24,6 +24,7 @@
 #include <korvik/USBDevice.h>
 
 #include "Application.h"
+#include "ProgramTestSupport.h"
 #include "board/EvUSBBoard.h"
 #include "core/SettingsFile.h"
 #include "shell/BoardList.h"
@@ -54,14 +55,8 @@ private Q_SLOTS:
 
 private:
     MainWindow* window() const { return app->get_window(); }
-    template <class T> T* widget(const char* name) const
-    {
-        T* w = window()->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
-    EvUSBBoard* simulate(const QString& chip);
+    template <class T> T* widget(const char* name) const { return window_widget<T>(*app, name); }
+    EvUSBBoard* simulate(const QString& chip) { return simulate_from_menu(*app, chip); }
     KORVIK::USBDevice* dev() const { return window()->get_current_board()->get_device(); }
     // types into a field the way a user does: focus, select all, keys
     void type(QWidget* field, const QString& keys);
@@ -84,21 +79,6 @@ void EditingTest::cleanup()
         if (w != window() && w->isVisible())
             w->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-EvUSBBoard* EditingTest::simulate(const QString& chip)
-{
-    BoardList& boards = app->get_boards();
-    std::set<EvUSBBoard*> before;
-    for (int row = 0; row < boards.rowCount(); ++row)
-        before.insert(boards.board_at(row));
-    for (QAction* a : widget<QMenu>("menuSimulateDevice")->actions())
-        if (a->text() == chip)
-            a->trigger();
-    for (int row = 0; row < boards.rowCount(); ++row)
-        if (!before.count(boards.board_at(row)))
-            return boards.board_at(row);
-    return nullptr;
 }
 
 void EditingTest::type(QWidget* field, const QString& keys)

@@ -33,6 +33,7 @@
 #include "board/EvUSBBoard.h"
 #include "board/SimBoard.h"
 #include "Application.h"
+#include "ProgramTestSupport.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "core/SettingsFile.h"
@@ -129,14 +130,8 @@ private Q_SLOTS:
 
 private:
     MainWindow* window() const { return app->get_window(); }
-    template <class T> T* widget(const char* name) const
-    {
-        T* w = window()->findChild<T*>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
-    EvUSBBoard* simulate(const QString& chip);
+    template <class T> T* widget(const char* name) const { return window_widget<T>(*app, name); }
+    EvUSBBoard* simulate(const QString& chip) { return simulate_from_menu(*app, chip); }
     EvUSBBoard* simulate_with_serial(const std::string& serial, const QString& chip);
     void select(EvUSBBoard* board);
     void remove_all_boards();
@@ -161,21 +156,6 @@ void MainWindowTest::cleanup()
         if (w != window() && (qobject_cast<QMessageBox*>(w) || qobject_cast<QFileDialog*>(w)))
             w->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-EvUSBBoard* MainWindowTest::simulate(const QString& chip)
-{
-    BoardList& boards = app->get_boards();
-    std::set<EvUSBBoard*> before;
-    for (int row = 0; row < boards.rowCount(); ++row)
-        before.insert(boards.board_at(row));
-    for (QAction* a : widget<QMenu>("menuSimulateDevice")->actions())
-        if (a->text() == chip)
-            a->trigger();
-    for (int row = 0; row < boards.rowCount(); ++row)
-        if (!before.count(boards.board_at(row)))
-            return boards.board_at(row);
-    return nullptr;
 }
 
 EvUSBBoard* MainWindowTest::simulate_with_serial(const std::string& serial, const QString& chip)
