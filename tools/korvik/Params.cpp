@@ -46,6 +46,20 @@ Json mac_value(const unsigned char* mac)
 #define FLAG(name, needs, help)                                                                             \
     Param { #name, Kind::Bool, Unit::None, needs, help, GETTER(bool(d.get_##name())),                        \
             SETTER(d.set_##name(v.get<bool>())), nullptr }
+// a match address: six bytes out of and into the board, colon text here
+#define ADDRESS(name, help)                                                                                 \
+    Param { #name, Kind::Mac, Unit::None, NEEDS_NOTHING, help,                                               \
+            [](const USBDevice& d) -> Json {                                                                  \
+                unsigned char a[6];                                                                           \
+                d.get_##name(a);                                                                              \
+                return mac_value(a);                                                                          \
+            },                                                                                                \
+            [](USBDevice& d, const Json& v) {                                                                 \
+                unsigned char a[6];                                                                           \
+                parse_mac(v.get<std::string>(), a);                                                           \
+                d.set_##name(a);                                                                              \
+            },                                                                                                \
+            nullptr }
 #define CHOICE(name, list, needs, help)                                                                     \
     Param { #name, Kind::Choice, Unit::None, needs, help,                                                    \
             GETTER(choice_value(d.list(), int(d.get_##name()))),                                             \
@@ -112,30 +126,8 @@ std::vector<Param> make_params()
               GETTER(d.get_chacc_addrlength()), SETTER(d.set_chacc_addrlength(v.get<unsigned char>())), nullptr, 255},
         FLAG(chacc_addrmatch1, NEEDS_NOTHING, "match received packets against address 1"),
         FLAG(chacc_addrmatch2, NEEDS_NOTHING, "match received packets against address 2"),
-        Param{"chacc_addr1", Kind::Mac, Unit::None, NEEDS_NOTHING, "match address 1",
-              [](const USBDevice& d) -> Json {
-                  unsigned char a[6];
-                  d.get_chacc_addr1(a);
-                  return mac_value(a);
-              },
-              [](USBDevice& d, const Json& v) {
-                  unsigned char a[6];
-                  parse_mac(v.get<std::string>(), a);
-                  d.set_chacc_addr1(a);
-              },
-              nullptr},
-        Param{"chacc_addr2", Kind::Mac, Unit::None, NEEDS_NOTHING, "match address 2",
-              [](const USBDevice& d) -> Json {
-                  unsigned char a[6];
-                  d.get_chacc_addr2(a);
-                  return mac_value(a);
-              },
-              [](USBDevice& d, const Json& v) {
-                  unsigned char a[6];
-                  parse_mac(v.get<std::string>(), a);
-                  d.set_chacc_addr2(a);
-              },
-              nullptr},
+        ADDRESS(chacc_addr1, "match address 1"),
+        ADDRESS(chacc_addr2, "match address 2"),
         Param{"nv_serial", Kind::Text, Unit::None, NEEDS_NOTHING, "serial number to store",
               GETTER(d.get_nv_serial()), SETTER(d.set_nv_serial(v.get<std::string>())), nullptr},
         Param{"nv_ethmac", Kind::Mac, Unit::None, NEEDS_NOTHING, "adapter MAC to store",
@@ -163,6 +155,7 @@ std::vector<Param> make_params()
 #undef QUANTITY
 #undef FLAG
 #undef CHOICE
+#undef ADDRESS
 
 } // namespace
 
