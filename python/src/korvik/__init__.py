@@ -33,20 +33,24 @@ from ._native import CALLBACK_TYPES, lib, library_path
 from ._values import Choice, MacLike, mac_bytes
 from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, Encoding, Packet,
                     Receiver, Register, Registers, Status, Transmitter, take_list)
-from .errors import BoardClosed, BoardDead, BoardNotFound, KorvikError, NotSent
+from ._params import ALIASES, ParamInfo, ParamResult
+from ._params import table as _param_table
+from .errors import BoardClosed, BoardDead, BoardNotFound, KorvikError, NotSent, ParamError
 from ._dispatch import Connection
 from ._loop import Attachment
 
 __version__ = "0.1.0"
 
+# korvik.open stays out of the star import, which would replace the built-in open()
 __all__ = [
-    "version", "supported_chips", "boards", "open", "open_interface", "open_simulation", "rescan",
+    "version", "supported_chips", "boards", "open_interface", "open_simulation", "rescan",
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
     "virtual_air", "set_path_loss", "set_diagnostic_sink",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
-    "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent",
+    "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent", "ParamError",
+    "params", "ParamInfo", "ParamResult", "ALIASES",
 ]
 
 #: Kinds that the module-level ``on()`` accepts.
@@ -62,6 +66,12 @@ class BoardInfo(NamedTuple):
 def version() -> str:
     """The library's version text, such as "V1.4"."""
     return lib.get_version().decode()
+
+
+def params() -> Tuple[ParamInfo, ...]:
+    """The library's parameter table: every parameter Board has as a
+    property, with unit, kind, scope, chips and whether it can be set."""
+    return _param_table()
 
 
 def supported_chips() -> List[str]:
