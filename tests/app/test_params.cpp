@@ -44,6 +44,9 @@ bool unit_matches(const FieldBinding& b, const KORVIK::ParamInfo& p)
         return b.unit == QStringLiteral("kHz") && b.scale == 5e-4;
     if (std::string(b.param) == "chacc_preamble")
         return b.unit == QStringLiteral("bits") && b.scale == 8;
+    // the page labels the background threshold in dB; the table keeps it a plain number, as the tool shows it
+    if (std::string(b.param) == "chacc_bgndthreshold")
+        return b.unit == QStringLiteral("dB") && b.scale == 1 && std::string(p.unit).empty();
     if (b.unit.isEmpty())
         return b.scale == 1;
     const auto it = DISPLAY_UNITS.find(b.unit);
