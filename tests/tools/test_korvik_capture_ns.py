@@ -86,12 +86,12 @@ def test_replayed_board_plays_status_reports_and_packets_on_their_clock(session)
     assert time.monotonic() - began >= radio[-1]
 
 
-def tshark_fields(capture, display_filter, *fields):
+def tshark_fields(capture, display_filter, *fields, options=()):
     if not shutil.which("tshark"):
         pytest.skip("tshark is not installed (scripts/deps installs it)")
     env = dict(os.environ, WIRESHARK_CONFIG_DIR="/nonexistent-korvik", LC_ALL="C")
     args = ["tshark", "-n", "-2", "-X", f"lua_script:{DISSECTOR}", "-r", str(capture), "-Y", display_filter,
-            "-T", "fields", "-E", "separator=,"]
+            "-T", "fields", "-E", "separator=,", *options]
     for f in fields:
         args += ["-e", f]
     r = subprocess.run(args, capture_output=True, text=True, timeout=300, env=env)
@@ -109,9 +109,12 @@ def test_dissector_shows_writes_status_and_packets(session):
     assert len(written) >= 2
     for r in written:
         assert last[r["operatingaddr"]] == r["chip"], r["name"]
-    named = tshark_fields(session, "korvik.reg.write == 1", "korvik.reg.address", "korvik.reg.name")
+    # with the chip set, every register of its table has its name
+    named = tshark_fields(session, "korvik.reg.write == 1", "korvik.reg.address", "korvik.reg.name",
+                          options=("-o", "korvik.chip:RC1200"))
     names = {r["operatingaddr"]: r["name"] for r in regs}
     assert all(name == names[int(a, 16)] for a, name in named if int(a, 16) in names)
+    assert any(name for _, name in named)
 
     # status reports: the fields as the bytes of the frame have them
     frames = [f for _, f in pcapfile.read(session)]
@@ -131,7 +134,7 @@ def test_dissector_shows_writes_status_and_packets(session):
     # replies link to their requests, with the time between them
     linked = tshark_fields(session, "korvik.kind == 3 && korvik.reg.address", "korvik.request_in", "korvik.time")
     assert linked and all(req and float(dt) >= 0 for req, dt in linked)
-    assert tshark_fields(session, "_ws.malformed || korvik.malformed") == []
+    assert tshark_fields(session, "_ws.malformed || korvik.malformed", "frame.number") == []
     env = dict(os.environ, WIRESHARK_CONFIG_DIR="/nonexistent-korvik", LC_ALL="C")
     text = subprocess.run(["tshark", "-n", "-2", "-V", "-X", f"lua_script:{DISSECTOR}", "-r", str(session)],
                           capture_output=True, text=True, timeout=300, env=env)
