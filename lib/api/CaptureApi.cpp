@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "api/registry/Library.h"
+#include "registry/Library.h"
 #include "board/ReplayBoard.h"
 #include "model/GreyfinModel.h"
 #include "model/common/Diagnostics.h"
