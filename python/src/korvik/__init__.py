@@ -36,6 +36,7 @@ from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, E
 from .errors import BoardClosed, BoardDead, BoardNotFound, KorvikError, NotSent
 from ._dispatch import Connection
 from ._loop import Attachment
+from .link import LinkCheck, LinkRule, air_time, check_link, in_flight, set_virtual_air_fast, virtual_air_fast
 
 __version__ = "0.1.0"
 
@@ -47,6 +48,7 @@ __all__ = [
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
     "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent",
+    "check_link", "LinkCheck", "LinkRule", "set_virtual_air_fast", "virtual_air_fast", "in_flight", "air_time",
 ]
 
 #: Kinds that the module-level ``on()`` accepts.

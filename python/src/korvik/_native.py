@@ -257,6 +257,12 @@ _OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "set_virtual_air_path_loss": (None, (D,)),
     "set_virtual_air_pair_path_loss": (None, (c_char_p, c_char_p, D)),
     "set_diagnostic_sink": (None, (CALLBACK_TYPES["diagnostic"], c_void_p)),
+    "set_virtual_air_fast": (None, (I,)),
+    "is_virtual_air_fast": (I, ()),
+    "get_virtual_air_in_flight": (U, ()),
+    "get_virtual_air_time": (D, ()),
+    "check_link": (I, (H, H, c_char_p, U, D)),
+    "check_link_json": (STR, (H, H, c_char_p, U, D)),
 }
 
 
