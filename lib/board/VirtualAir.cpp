@@ -79,7 +79,14 @@ void VirtualAir::set_fast(bool on)
 
 int64_t VirtualAir::clock() const
 {
-    return fast ? fast_clock : g_get_monotonic_time();
+    if (!fast)
+        return g_get_monotonic_time();
+    // once the air is quiet every transmission has ended, heard or not
+    int64_t t = fast_clock;
+    if (queue.empty())
+        for (const auto& b : busy_until)
+            t = std::max(t, b.second);
+    return t;
 }
 
 void VirtualAir::set_seed(uint64_t s)

@@ -37,8 +37,9 @@ public:
     /// Switching drops the packets still in the air.
     void set_fast(bool on);
     bool is_fast() const { return fast; }
-    /// The air's clock in microseconds: monotonic time, or the simulated
-    /// time of the last delivery in fast mode.
+    /// The air's clock in microseconds: monotonic time, or in fast mode the
+    /// simulated time of the last delivery (of the last transmission's end
+    /// once nothing is in the air).
     int64_t clock() const;
     /// Restarts the random stream and redraws every board's crystal error.
     void set_seed(uint64_t seed);
