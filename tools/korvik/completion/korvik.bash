@@ -4,7 +4,7 @@ _korvik()
     local cur prev words cword
     _init_completion || return
 
-    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per link sweep"
+    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per link sweep capture"
     local globals="--json -v --verbose --virtual-air --version --help"
 
     # the command is the first word that is not a global option
@@ -38,6 +38,7 @@ _korvik()
             per) opts+=" --tx --rx --count --length --interval --csv" ;;
             link) opts+=" --data --path-loss --length" ;;
             sweep) opts+=" --tx --rx --power --path-loss --offset --bitrate --count --length --find-per --max-packets --fast --seed --csv" ;;
+            capture) opts+=" --output --seconds --count" ;;
         esac
         COMPREPLY=($(compgen -W "$opts" -- "$cur"))
         return
@@ -52,7 +53,7 @@ _korvik()
             files=$(compgen -f -- "${cur##*:}")
             COMPREPLY=($(for f in $files; do echo "$head:$f"; done))
         else
-            COMPREPLY=($(compgen -W "sim:RC1200 sim:RC1300 sim:RC1400 sim:RC1100" -- "$cur"))
+            COMPREPLY=($(compgen -W "sim:RC1200 sim:RC1300 sim:RC1400 sim:RC1100 sim:replay:" -- "$cur"))
         fi
         __ltrim_colon_completions "$cur"
         return
