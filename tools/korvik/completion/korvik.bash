@@ -4,7 +4,7 @@ _korvik()
     local cur prev words cword
     _init_completion || return
 
-    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per capture"
+    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per link sweep capture"
     local globals="--json -v --verbose --virtual-air --version --help"
 
     # the command is the first word that is not a global option
@@ -36,6 +36,8 @@ _korvik()
             watch) opts+=" --status --packets --seconds" ;;
             send) opts+=" --count --interval --to" ;;
             per) opts+=" --tx --rx --count --length --interval --csv" ;;
+            link) opts+=" --data --path-loss --length" ;;
+            sweep) opts+=" --tx --rx --power --path-loss --offset --bitrate --count --length --find-per --max-packets --fast --seed --csv" ;;
             capture) opts+=" --output --seconds --count" ;;
         esac
         COMPREPLY=($(compgen -W "$opts" -- "$cur"))
