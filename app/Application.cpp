@@ -288,6 +288,13 @@ void Application::device_connected(const std::string& interface, const std::stri
         delete board;
         return;
     }
+    if (dev->is_nv_interrupted())
+        show_info_box(tr("Stored defaults"),
+                      tr("Board %1: its stored defaults are a store that did not finish (the board stopped "
+                         "answering while storing), so they were not loaded. Store the defaults again to write "
+                         "them whole.")
+                          .arg(QString::fromStdString(serial)),
+                      QMessageBox::Warning);
     if (window)
         window->resize_devicelist();
 }

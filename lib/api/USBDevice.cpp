@@ -209,6 +209,7 @@ bool USBDevice::is_transmit_cw() const { return board->is_transmit_cw(); }
 // ---- Board state ----
 
 bool USBDevice::is_dead() const { return board->is_dead(); }
+bool USBDevice::is_nv_interrupted() const { return board->is_nv_interrupted(); }
 bool USBDevice::is_net_up() const { return board->is_net_up(); }
 unsigned int USBDevice::get_boardflags() const { return board->get_boardflags(); }
 

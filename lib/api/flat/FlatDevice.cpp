@@ -95,6 +95,7 @@ FLAT_GET(unsigned, get_rx_pkt_count, 0)
 FLAT_GET(unsigned, get_tx_pkt_count, 0)
 FLAT_GET(int, is_transmit_cw, 0)
 FLAT_GET(int, is_dead, 1)
+FLAT_GET(int, is_nv_interrupted, 0)
 FLAT_GET(int, is_net_up, 0)
 FLAT_GET(unsigned, get_boardflags, 0)
 

@@ -138,6 +138,10 @@ public:
 
     /// True once the board has failed or left the registry.
     bool is_dead() const;
+    /// True when the board's stored defaults are a store that did not finish
+    /// (the board stopped answering half-way): they were not taken at open,
+    /// and store_boarddefaults() writes them whole again.
+    bool is_nv_interrupted() const;
     /// True when the board carries network packets (real boards).
     bool is_net_up() const;
     /// Board flags; bit 0 set for a simulated board.

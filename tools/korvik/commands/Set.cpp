@@ -58,6 +58,16 @@ void copy_settings(const KORVIK::USBDevice& from, KORVIK::USBDevice& to)
     to.commit_registers();
 }
 
+// Values the board itself does not keep: the crystal and the NV identity
+// live in the host's copy until they are stored, and the next command reads
+// them from the board's flash again (with the crystal, the carrier and rates
+// it derives would then read wrong).
+bool held_by_host(const Param& p)
+{
+    const std::string name = p.name;
+    return name == "xtal_frequency" || name == "xtal_tolerance" || name.rfind("nv_", 0) == 0;
+}
+
 std::string signed_quantity(double v, Unit unit)
 {
     const std::string s = format_quantity(v, unit, 4);
@@ -77,6 +87,9 @@ public:
         app.add_option("PARAM=VALUE", assignments, "Parameters and values, e.g. tx_carrierfrequency=868.3MHz")
             ->required();
         app.add_flag("--dry-run", dry_run, "Compute on a simulated copy of the board and write nothing");
+        app.add_flag("--store", store,
+                     "Also store the settings as the board's defaults (needed for the crystal and nv_ values, "
+                     "which only the stored defaults keep)");
     }
 
     int run(const Options& options) override
@@ -94,6 +107,14 @@ public:
                 throw UsageError(n + " is read-only");
             todo.push_back({p, a.substr(eq + 1), Json(), {}});
         }
+        if (dry_run && store)
+            throw UsageError("--dry-run writes nothing, so it cannot --store");
+        for (const Assignment& a : todo)
+            if (held_by_host(*a.param) && !store && !dry_run)
+                throw UsageError(std::string(a.param->name) +
+                                 " is kept only in the board's stored defaults: set alone it would be lost when "
+                                 "this command ends (the next one reads it from the board again); add --store to "
+                                 "store it with the board's defaults");
 
         Device device = open_board(board);
         // every value is checked before anything is set
@@ -128,6 +149,17 @@ public:
         });
         if (result.board_failed)
             throw Failure(half_way_report(target, todo, result));
+        if (store) {
+            try {
+                target.store_boarddefaults();
+            } catch (const std::exception& e) {
+                throw Failure(std::string("the settings reached the board, but storing them as its defaults "
+                                          "failed: ") + e.what());
+            }
+            if (target.is_dead())
+                throw Failure("the settings reached the board, but it stopped answering while they were stored "
+                              "as its defaults");
+        }
 
         return report(options, *device, target, todo);
     }
@@ -186,7 +218,10 @@ private:
             rows.push_back(row);
         }
         if (options.json) {
-            print_json(Json{{"board", board_device.get_serial()}, {"dry_run", dry_run}, {"parameters", rows}});
+            print_json(Json{{"board", board_device.get_serial()},
+                            {"dry_run", dry_run},
+                            {"stored", store},
+                            {"parameters", rows}});
             return EXIT_OK;
         }
         std::printf("%-24s %-20s %-20s %s\n", "PARAMETER", "ASKED", "NOW", "DIFFERENCE");
@@ -212,12 +247,15 @@ private:
         }
         if (dry_run)
             std::printf("(dry run: nothing was written to the board)\n");
+        else if (store)
+            std::printf("(stored as the board's defaults)\n");
         return EXIT_OK;
     }
 
     std::string board;
     std::vector<std::string> assignments;
     bool dry_run = false;
+    bool store = false;
 };
 
 } // namespace
