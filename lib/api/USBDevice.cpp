@@ -36,6 +36,18 @@ USBDevice::USBDevice(EvUSBBoard* board_) : board(board_)
 USBDevice::~USBDevice()
 {
     diag() << "USBDevice::~USBDevice start" << std::endl;
+    // A simulated board exists for its handles: with the last one gone it
+    // leaves the registry, or every closed simulation would stay (memory,
+    // virtual-air work and results) for the life of the process.
+    Library* library = Library::instance();
+    if (library && (board->get_boardflags() & 1) && board->get_refcount() == 2) {
+        auto entry = library->find_interface(board->get_interface());
+        if (entry != library->end() && entry->second == board) {
+            board->reference(); // the board outlives its disconnect slots
+            library->release_board(board);
+            board->unreference();
+        }
+    }
     board->unreference();
     diag() << "USBDevice::~USBDevice end" << std::endl;
 }

@@ -52,7 +52,7 @@ def test_output_that_cannot_be_written_fails(args):
 
 def test_interrupted_per_reports_what_was_sent_and_exits_with_the_signal():
     proc = subprocess.Popen([KORVIK, "--virtual-air", "per", "--tx", "sim:RC1200", "--rx", "sim:RC1200",
-                             "--count", "100000", "--interval", "1"],
+                             "--count", "100000"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     time.sleep(2)
     proc.send_signal(signal.SIGINT)

@@ -735,3 +735,20 @@ TEST_F(NetBoard, InterruptedStoreIsDetectedAtTheNextOpen)
         EXPECT_FALSE(reopened->is_nv_interrupted());
     }
 }
+
+// A status frame that the link delivers twice reaches listeners once; the
+// next report (its ticks moved on) comes through as usual.
+TEST_F(StatusThroughFrames, DuplicatedStatusFramesReachListenersOnce)
+{
+    std::vector<uint16_t> ticks;
+    board->signal_status.connect([&](const USBDeviceStatus& s) { ticks.push_back(s.ticks); });
+    for (int i = 0; i < 3; ++i) {
+        const Frame status = fw().status_frame();
+        link->push(status);
+        link->push(status);
+        pump_until([this] { return link->incoming.empty(); }, std::chrono::milliseconds(500));
+    }
+    ASSERT_EQ(3u, ticks.size());
+    EXPECT_LT(ticks[0], ticks[1]);
+    EXPECT_LT(ticks[1], ticks[2]);
+}
