@@ -128,6 +128,18 @@ void USBDevice::rescan_devices()
     library->scan_end();
 }
 
+std::map<std::string, std::string> USBDevice::get_busy_boards()
+{
+    Library* library = Library::instance();
+    return library ? library->get_busy_adapters() : std::map<std::string, std::string>();
+}
+
+void USBDevice::release_unopened_boards()
+{
+    if (Library* library = Library::instance())
+        library->release_unopened_boards();
+}
+
 void USBDevice::periodic()
 {
     if (!Library::instance())

@@ -78,6 +78,7 @@ WindowsLibrary::~WindowsLibrary()
 {
     event_connection.disconnect();
     rescan_timer.disconnect();
+    busy_timer.disconnect();
     for (auto& entry : open_retries)
         entry.second.disconnect();
     for (auto& entry : probes) {
@@ -157,12 +158,33 @@ void WindowsLibrary::start_probes()
             t.join();
     }
     for (size_t i = 0; i < candidates.size(); ++i) {
-        if (opened[i])
+        const std::string& name = candidates[i]->name;
+        const std::string::size_type in_use = errors[i].find(" is in use by ");
+        if (opened[i]) {
+            busy.erase(name);
             start_probe(*candidates[i], std::move(opened[i]));
-        else
-            diag() << "pcap_open: unable to open adapter " << candidates[i]->name << ": " << errors[i]
-                      << std::endl;
+        } else if (in_use != std::string::npos) {
+            // another program's board: not touched, looked at again later
+            busy[name] = errors[i].substr(in_use + 4);
+            diag() << name << ": " << errors[i] << std::endl;
+        } else {
+            busy.erase(name);
+            diag() << "pcap_open: unable to open adapter " << name << ": " << errors[i] << std::endl;
+        }
     }
+    // adapters that went away are no longer busy
+    for (auto it = busy.begin(); it != busy.end();) {
+        const bool listed = std::any_of(list.begin(), list.end(),
+                                        [&](const AdapterInfo& info) { return info.name == it->first; });
+        it = listed ? std::next(it) : busy.erase(it);
+    }
+    if (!busy.empty() && !busy_timer.connected())
+        busy_timer = main_context()->signal_timeout().connect(
+            [this] {
+                rescan_now();
+                return !busy.empty();
+            },
+            BUSY_RECHECK_MS);
 }
 
 void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapter> adapter)

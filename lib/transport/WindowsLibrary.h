@@ -56,6 +56,8 @@ public:
     /// a link change.
     bool is_held_back(const std::string& interface) const { return held_back.count(interface) != 0; }
 
+    std::map<std::string, std::string> get_busy_adapters() const override { return busy; }
+
     /// The registered adapter board with this interface name or display name.
     WindowsEvUSBBoard* find_adapter_board(const std::string& interface) const;
     WindowsEvUSBBoard* find_adapter_board_by_display_name(const std::string& name) const;
@@ -97,6 +99,10 @@ private:
     std::map<std::string, std::unique_ptr<Probe>> probes;
     std::set<std::string> held_back;
     std::map<std::string, unsigned> open_failures;
+    /// Adapters whose board another process holds, and who; asked again
+    /// every BUSY_RECHECK_MS so the board appears once it is let go.
+    std::map<std::string, std::string> busy;
+    sigc::connection busy_timer;
     std::map<std::string, sigc::connection> open_retries;
 
 public:
@@ -104,6 +110,7 @@ public:
     static constexpr unsigned OPEN_ATTEMPTS = 6;
     /// Pause before the first retry; it doubles with every failed one.
     static constexpr unsigned OPEN_RETRY_MS = 250;
+    static constexpr unsigned BUSY_RECHECK_MS = 1000;
 };
 
 } // namespace KORVIK

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <iostream>
 #include <list>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -31,6 +32,7 @@ const char* const SIM_ETHMAC = "40:00:12:34:56:00";
 const unsigned char SIM_RADIOMAC[6] = {0x40, 0x00, 0x12, 0x34, 0x56, 0x01};
 
 std::atomic<int> stop_signal{0};
+bool wait_for_boards = false;
 
 // The first signal asks the command to finish the step it is in (a store, a
 // retune) and end; a second one ends the program at once.
@@ -124,12 +126,36 @@ Device open_board(const std::string& board)
             throw UsageError("'" + board + "': the settings file name is missing after sim:" + chip + ":");
         return simulate_from_file(chip, file);
     }
-    Device d(USBDevice::open_iface(board));
-    if (!d)
-        d.reset(USBDevice::open(board));
-    if (!d)
+    auto find = [&board] {
+        Device d(USBDevice::open_iface(board));
+        if (!d)
+            d.reset(USBDevice::open(board));
+        return d;
+    };
+    Device d = find();
+    // a board let go of by this command's earlier open, or by another program
+    if (!d) {
+        USBDevice::rescan_devices();
+        d = find();
+    }
+    while (!d && wait_for_boards && !interrupted()) {
+        run_loop(std::chrono::milliseconds(500));
+        USBDevice::rescan_devices();
+        d = find();
+    }
+    if (!d) {
+        const std::map<std::string, std::string> busy = USBDevice::get_busy_boards();
+        auto held = busy.find(board);
+        if (held != busy.end())
+            throw Failure("board '" + board + "' is " + held->second + " (--wait waits for it)");
+        std::string others;
+        for (const auto& b : busy)
+            others += "; " + b.first + " is " + b.second;
         throw Failure("board '" + board + "' not found: give a serial number or interface name that `korvik list` shows, "
-                      "or sim:CHIP for a simulated board");
+                      "or sim:CHIP for a simulated board" + others);
+    }
+    // only the boards this command uses stay locked
+    USBDevice::release_unopened_boards();
     if (d->is_dead())
         throw Failure("board '" + board + "' does not answer");
     if (d->is_nv_interrupted())
@@ -148,6 +174,11 @@ Device open_scratch_board(const std::string& chip)
         if (!taken.count(serial))
             return new_simulation(serial, chip);
     }
+}
+
+void set_wait_for_boards(bool on)
+{
+    wait_for_boards = on;
 }
 
 void catch_signals()

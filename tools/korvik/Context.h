@@ -62,6 +62,10 @@ Device open_scratch_board(const std::string& chip);
 bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done = nullptr,
               bool until_done = false);
 
+/// With --wait: open_board waits for a board that another program holds
+/// (or that is not there yet) instead of failing.
+void set_wait_for_boards(bool on);
+
 /// Makes SIGINT, SIGTERM and SIGHUP ask the command to stop after its current
 /// step instead of killing it half-way (a second signal still ends it at once).
 void catch_signals();

@@ -31,6 +31,8 @@ int main(int argc, char** argv)
     app.add_flag("--json", options.json, "Print one JSON document (JSON lines for watch), values in SI units");
     app.add_flag("-v,--verbose", options.verbose, "Show the library's diagnostic lines on standard error");
     bool virtual_air = false;
+    bool wait = false;
+    app.add_flag("--wait", wait, "Wait for a board that another program holds (or that is not plugged in yet)");
     app.add_flag("--virtual-air", virtual_air,
                  "Packets travel between simulated boards (as KORVIK_VIRTUAL_AIR=1 does)");
     app.set_version_flag("--version", version_text());
@@ -76,6 +78,7 @@ int main(int argc, char** argv)
     // before the library starts, so that not even its first lines show unasked
     route_diagnostics(options.verbose);
     catch_signals();
+    set_wait_for_boards(wait);
     if (virtual_air)
         KORVIK::USBDevice::set_virtual_air(true);
 
