@@ -33,6 +33,10 @@ const unsigned char SIM_RADIOMAC[6] = {0x40, 0x00, 0x12, 0x34, 0x56, 0x01};
 
 std::atomic<int> stop_signal{0};
 bool wait_for_boards = false;
+// set once a real board is open: from then on, boards that the library
+// finds on its own (plugged in, let go of by another program) are let go
+// of again, so that the command holds only what it opened
+bool hold_only_opened = false;
 
 // The first signal asks the command to finish the step it is in (a store, a
 // retune) and end; a second one ends the program at once.
@@ -156,6 +160,7 @@ Device open_board(const std::string& board)
     }
     // only the boards this command uses stay locked
     USBDevice::release_unopened_boards();
+    hold_only_opened = true;
     if (d->is_dead())
         throw Failure("board '" + board + "' does not answer");
     if (d->is_nv_interrupted())
@@ -196,6 +201,8 @@ bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
         USBDevice::periodic();
+        if (hold_only_opened)
+            USBDevice::release_unopened_boards();
         if (done && done())
             return true;
         const auto now = std::chrono::steady_clock::now();
