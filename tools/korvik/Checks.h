@@ -6,6 +6,7 @@
 // an allocation or a deadline.
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 

@@ -59,7 +59,8 @@ std::string supported_chips()
 std::set<std::string> serials_in_use()
 {
     std::set<std::string> taken;
-    USBDevice::notify_device_connect([&](const std::string&, const std::string& serial) { taken.insert(serial); })
+    USBDevice::notify_device_connect(sigc::slot<void(const std::string&, const std::string&)>(
+                                         [&](const std::string&, const std::string& serial) { taken.insert(serial); }))
         .disconnect();
     return taken;
 }
