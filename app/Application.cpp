@@ -16,6 +16,7 @@
 #include <QSplashScreen>
 #include <QTextBrowser>
 
+#include <korvik/BoardHolding.h>
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
@@ -338,7 +339,7 @@ void Application::device_connected(const std::string& interface, const std::stri
         delete board;
         return;
     }
-    if (dev->is_nv_interrupted())
+    if (KORVIK::is_nv_interrupted(*dev))
         show_info_box(tr("Stored defaults"),
                       tr("Board %1: its stored defaults are a store that did not finish (the board stopped "
                          "answering while storing), so they were not loaded. Store the defaults again to write "

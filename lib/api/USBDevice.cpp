@@ -1,4 +1,5 @@
 #include <korvik/USBDevice.h>
+#include <korvik/BoardHolding.h>
 
 #include <cstdint>
 #include <iostream>
@@ -128,13 +129,13 @@ void USBDevice::rescan_devices()
     library->scan_end();
 }
 
-std::map<std::string, std::string> USBDevice::get_busy_boards()
+std::map<std::string, std::string> get_busy_boards()
 {
     Library* library = Library::instance();
     return library ? library->get_busy_adapters() : std::map<std::string, std::string>();
 }
 
-void USBDevice::release_unopened_boards()
+void release_unopened_boards()
 {
     if (Library* library = Library::instance())
         library->release_unopened_boards();
@@ -233,7 +234,7 @@ bool USBDevice::is_transmit_cw() const { return board->is_transmit_cw(); }
 // ---- Board state ----
 
 bool USBDevice::is_dead() const { return board->is_dead(); }
-bool USBDevice::is_nv_interrupted() const { return board->is_nv_interrupted(); }
+bool is_nv_interrupted(const USBDevice& device) { return device.get_board()->is_nv_interrupted(); }
 bool USBDevice::is_net_up() const { return board->is_net_up(); }
 unsigned int USBDevice::get_boardflags() const { return board->get_boardflags(); }
 

@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <korvik/BoardHolding.h>
 #include <korvik/USBDevice.h>
 
 #include "SettingsFiles.h"
@@ -149,7 +150,7 @@ Device open_board(const std::string& board)
         d = find();
     }
     if (!d) {
-        const std::map<std::string, std::string> busy = USBDevice::get_busy_boards();
+        const std::map<std::string, std::string> busy = KORVIK::get_busy_boards();
         auto held = busy.find(board);
         if (held != busy.end())
             throw Failure("board '" + board + "' is " + held->second + " (--wait waits for it)");
@@ -160,11 +161,11 @@ Device open_board(const std::string& board)
                       "or sim:CHIP for a simulated board" + others);
     }
     // only the boards this command uses stay locked
-    USBDevice::release_unopened_boards();
+    KORVIK::release_unopened_boards();
     hold_only_opened = true;
     if (d->is_dead())
         throw Failure("board '" + board + "' does not answer");
-    if (d->is_nv_interrupted())
+    if (KORVIK::is_nv_interrupted(*d))
         messages() << "korvik: warning: board " << d->get_serial()
                    << ": its stored defaults are a store that did not finish and were not taken; "
                       "`korvik defaults " << d->get_serial() << " store` writes them whole" << std::endl;
@@ -203,7 +204,7 @@ bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done
     for (;;) {
         USBDevice::periodic();
         if (hold_only_opened)
-            USBDevice::release_unopened_boards();
+            KORVIK::release_unopened_boards();
         if (done && done())
             return true;
         const auto now = std::chrono::steady_clock::now();
@@ -312,7 +313,7 @@ Json board_identity(const USBDevice& d)
     j["chip"] = d.get_chip_name();
     j["simulated"] = (d.get_boardflags() & 1) != 0;
     j["alive"] = !d.is_dead();
-    j["nv_interrupted"] = d.is_nv_interrupted();
+    j["nv_interrupted"] = KORVIK::is_nv_interrupted(d);
     j["rx_packets"] = d.get_rx_pkt_count();
     j["tx_packets"] = d.get_tx_pkt_count();
     return j;

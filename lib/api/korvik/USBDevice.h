@@ -1,7 +1,6 @@
 #pragma once
 
 #include <list>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -62,13 +61,6 @@ public:
                                       const std::string& chip, const std::string& ethmac);
     /// Runs a discovery scan now (blocks while new boards answer).
     static void rescan_devices();
-    /// Boards that another program holds, by interface name, with who holds
-    /// them ("in use by PID 123 (korvik)"). They are looked at again every
-    /// second and arrive (device connect) once they are let go.
-    static std::map<std::string, std::string> get_busy_boards();
-    /// Lets go of every real board that no handle holds, so that other
-    /// programs can open them (a rescan finds them again).
-    static void release_unopened_boards();
     /// Dispatches everything that is ready in the library's event loop; never blocks.
     static void periodic();
     /// Replaces the contents of handles with the descriptors the library's
@@ -146,10 +138,6 @@ public:
 
     /// True once the board has failed or left the registry.
     bool is_dead() const;
-    /// True when the board's stored defaults are a store that did not finish
-    /// (the board stopped answering half-way): they were not taken at open,
-    /// and store_boarddefaults() writes them whole again.
-    bool is_nv_interrupted() const;
     /// True when the board carries network packets (real boards).
     bool is_net_up() const;
     /// Board flags; bit 0 set for a simulated board.

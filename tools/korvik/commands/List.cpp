@@ -5,6 +5,7 @@
 
 #include <CLI/App.hpp>
 
+#include <korvik/BoardHolding.h>
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
@@ -41,7 +42,7 @@ public:
         }
         // boards another program holds are listed, not opened
         Json busy = Json::array();
-        for (const auto& b : KORVIK::USBDevice::get_busy_boards())
+        for (const auto& b : KORVIK::get_busy_boards())
             busy.push_back(Json{{"interface", b.first}, {"state", b.second}});
         if (options.json) {
             print_json(Json{{"boards", boards}, {"busy", busy}});
