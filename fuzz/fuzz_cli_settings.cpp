@@ -17,7 +17,7 @@
 #include <korvik/USBDevice.h>
 
 #include "Context.h"
-#include "SafeWrite.h"
+#include "../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "SettingsFiles.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include <korvik/USBDevice.h>
 
-#include "SafeWrite.h"
+#include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "core/HexBytes.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include <korvik/USBDevice.h>
 
-#include "SafeWrite.h"
+#include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/EvUSBBoard.h"
 
 namespace {

@@ -23,7 +23,7 @@
 
 #include <korvik/USBDevice.h>
 
-#include "SafeWrite.h"
+#include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 

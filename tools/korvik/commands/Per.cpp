@@ -11,7 +11,7 @@
 
 #include "../Checks.h"
 #include "../Command.h"
-#include "SafeWrite.h"
+#include "../../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "core/PacketTest.h"
 
 namespace korvik_cli {
