@@ -122,8 +122,9 @@ TEST_F(SafeWrite, DevicesAreWrittenNotReplaced)
         SCOPED_TRACE(c.device);
         const std::string error = write_file(c.device, std::string("data"));
         EXPECT_EQ(c.ok, error.empty()) << error;
-        if (!c.ok)
+        if (!c.ok) {
             EXPECT_NE(std::string::npos, error.find("No space left on device")) << error;
+        }
         struct stat st;
         ASSERT_EQ(0, stat(c.device, &st));
         EXPECT_TRUE(S_ISCHR(st.st_mode));
