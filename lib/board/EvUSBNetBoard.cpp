@@ -455,6 +455,17 @@ void EvUSBNetBoard::handle_vendor_packet(const uint8_t* payload, unsigned len, c
     switch (protocol::classify_vendor_packet(payload, len, &entry)) {
     case protocol::VendorKind::Status: {
         USBDeviceStatus s; // arrival time stamp
+        // The tick counter moves on between two reports, so a report equal
+        // to the one before is that one again (a duplicated frame); it would
+        // reach every listener twice.
+        const gint64 now = g_get_monotonic_time();
+        if (len == last_status.size() && std::equal(payload, payload + len, last_status.begin()) &&
+            now - last_status_time < int64_t(DUPLICATE_STATUS_WINDOW_MS) * 1000) {
+            diag() << "status: duplicate report dropped" << std::endl;
+            break;
+        }
+        last_status.assign(payload, payload + len);
+        last_status_time = now;
         protocol::parse_status(payload, len, s);
         // handled at once unless an exchange waits or earlier ones are
         // still queued: the queue keeps the order either way

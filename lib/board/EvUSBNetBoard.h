@@ -147,6 +147,10 @@ private:
     unsigned exchange_depth = 0;
     bool handling_deferred = false;
     std::deque<USBDeviceStatus> deferred_statuses;
+    /// The last status report as it came, to drop a duplicate of it.
+    std::vector<uint8_t> last_status;
+    int64_t last_status_time = 0;
+    static constexpr unsigned DUPLICATE_STATUS_WINDOW_MS = 1000;
 };
 
 } // namespace KORVIK

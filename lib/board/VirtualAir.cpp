@@ -21,6 +21,10 @@ namespace {
 constexpr unsigned CW_REPORT_MS = 100;
 // a timeout fires on whole milliseconds: deliver what is due within half of one
 constexpr int64_t DUE_SLACK_US = 500;
+// A sender may have this much air time waiting before its packets are
+// refused, as a board refuses them when its transmit buffer is full; a
+// sender faster than its air time would otherwise grow the queue for ever.
+constexpr int64_t MAX_BACKLOG_US = 1000000;
 
 air::Family family_of(GreyfinModel& m, int modulation)
 {
@@ -206,6 +210,12 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
     }
     const int64_t now = g_get_monotonic_time();
     int64_t& busy = busy_until[from];
+    if (busy - now > MAX_BACKLOG_US) {
+        ++refused;
+        diag() << "VirtualAir: " << from->get_interface() << ": transmit buffer full (" << (busy - now) / 1000
+               << " ms of air time waiting), packet refused" << std::endl;
+        return -1;
+    }
     const int64_t start = std::max(now, busy);
     const int64_t due = start + int64_t(std::llround(seconds * 1e6));
     busy = due;

@@ -53,6 +53,8 @@ public:
     air::Reception reception_of(SimBoard* board) const;
     /// Packets still in the air.
     size_t in_flight() const { return queue.size(); }
+    /// Packets refused because their sender had a second of air time waiting.
+    uint64_t get_refused() const { return refused; }
 
 private:
     VirtualAir();
@@ -83,6 +85,7 @@ private:
     std::map<SimBoard*, int64_t> busy_until;
     std::map<Due, Delivery> queue;
     uint64_t deliveries = 0;
+    uint64_t refused = 0;
     sigc::connection timer;
     int64_t timer_due = 0;
     sigc::connection cw_timer;

@@ -16,6 +16,7 @@
 #include <pcap/pcap.h>
 
 #include "model/common/Diagnostics.h"
+#include "transport/BoardLock.h"
 
 namespace KORVIK {
 
@@ -32,51 +33,17 @@ std::string read_line(const std::string& path)
     return line;
 }
 
-/// Takes the adapter's lock file; -1 with `error` set when another process
-/// holds it. A lock that cannot be taken at all (no runtime directory) does
-/// not keep the board from being used: -2 then.
-int lock_adapter(const std::string& name, std::string& error)
-{
-    const std::string dir = adapter_lock_directory();
-    g_mkdir_with_parents(dir.c_str(), 0700);
-    std::string file = name;
-    for (char& c : file)
-        if (c == '/')
-            c = '_';
-    const std::string path = dir + "/" + file + ".lock";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        diag() << "PcapAdapterSystem::open: cannot lock " << path << ": " << std::strerror(errno) << std::endl;
-        return -2;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        char pid[32] = "";
-        ssize_t n = pread(fd, pid, sizeof pid - 1, 0);
-        ::close(fd);
-        std::string holder = n > 0 ? std::string(pid, size_t(n)) : std::string();
-        while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' '))
-            holder.pop_back();
-        error = "board " + name + " is in use by " + (holder.empty() ? "another process" : "process " + holder);
-        return -1;
-    }
-    // the holder's process id, for the message the next one gets
-    const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) < 0)
-        diag() << "PcapAdapterSystem::open: " << path << ": " << std::strerror(errno) << std::endl;
-    return fd;
-}
-
 class PcapAdapter : public Adapter {
 public:
-    PcapAdapter(pcap_t* p, unsigned mtu, int lock) : pcap(p), fd(pcap_get_selectable_fd(p)), mtu(mtu), lock(lock)
+    PcapAdapter(pcap_t* p, unsigned mtu, std::unique_ptr<BoardLock> lock)
+        : pcap(p), fd(pcap_get_selectable_fd(p)), mtu(mtu), lock(std::move(lock))
     {
     }
     ~PcapAdapter() override
     {
         pcap_close(pcap);
         // the board is free for others once the adapter is closed
-        if (lock >= 0)
-            ::close(lock);
+        lock.reset();
     }
 
     int send(const uint8_t* frame, unsigned len) override
@@ -151,16 +118,11 @@ private:
     pcap_t* pcap;
     int fd;
     unsigned mtu;
-    int lock;
+    std::unique_ptr<BoardLock> lock;
     std::string error;
 };
 
 } // namespace
-
-std::string adapter_lock_directory()
-{
-    return std::string(g_get_user_runtime_dir()) + "/korvik";
-}
 
 std::string describe_interface(const std::string& net_dir, const std::string& name)
 {
@@ -203,17 +165,33 @@ bool PcapAdapterSystem::list(std::vector<AdapterInfo>& adapters, std::string& er
 std::unique_ptr<Adapter> PcapAdapterSystem::open(const std::string& name, std::string& error)
 {
     // one process per board: two would take each other's replies and write
-    // each other's registers
-    int lock = lock_adapter(name, error);
-    if (lock == -1)
+    // each other's registers. A short wait lets two quick commands started
+    // together both see the board.
+    unsigned wait_ms = 0;
+    {
+        // only the first look waits; later ones (rechecks of a busy board)
+        // must not stall the caller's loop
+        std::lock_guard<std::mutex> guard(waited_mutex);
+        if (waited.insert(name).second)
+            wait_ms = LOCK_WAIT_MS;
+    }
+    std::unique_ptr<BoardLock> lock;
+    std::string why;
+    switch (BoardLock::take(board_lock_directory(), board_lock_name(name), wait_ms, lock, why)) {
+    case BoardLock::Result::TAKEN:
+        break;
+    case BoardLock::Result::BUSY:
+        error = "board " + name + " is " + why;
         return nullptr;
-    std::unique_ptr<Adapter> adapter = open_locked(name, error, lock);
-    if (!adapter && lock >= 0)
-        ::close(lock);
-    return adapter;
+    case BoardLock::Result::FAILED:
+        error = why;
+        return nullptr;
+    }
+    return open_locked(name, error, std::move(lock));
 }
 
-std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name, std::string& error, int lock)
+std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name, std::string& error,
+                                                        std::unique_ptr<BoardLock> lock)
 {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = pcap_create(name.c_str(), errbuf);
@@ -264,7 +242,7 @@ std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name,
         } catch (const std::exception&) {
         }
     }
-    return std::unique_ptr<Adapter>(new PcapAdapter(p, mtu, lock));
+    return std::unique_ptr<Adapter>(new PcapAdapter(p, mtu, std::move(lock)));
 }
 
 } // namespace KORVIK

@@ -78,6 +78,9 @@ WindowsLibrary::~WindowsLibrary()
 {
     event_connection.disconnect();
     rescan_timer.disconnect();
+    busy_timer.disconnect();
+    for (auto& entry : open_retries)
+        entry.second.disconnect();
     for (auto& entry : probes) {
         entry.second->input.disconnect();
         entry.second->timeout.disconnect();
@@ -155,12 +158,33 @@ void WindowsLibrary::start_probes()
             t.join();
     }
     for (size_t i = 0; i < candidates.size(); ++i) {
-        if (opened[i])
+        const std::string& name = candidates[i]->name;
+        const std::string::size_type in_use = errors[i].find(" is in use by ");
+        if (opened[i]) {
+            busy.erase(name);
             start_probe(*candidates[i], std::move(opened[i]));
-        else
-            diag() << "pcap_open: unable to open adapter " << candidates[i]->name << ": " << errors[i]
-                      << std::endl;
+        } else if (in_use != std::string::npos) {
+            // another program's board: not touched, looked at again later
+            busy[name] = errors[i].substr(in_use + 4);
+            diag() << name << ": " << errors[i] << std::endl;
+        } else {
+            busy.erase(name);
+            diag() << "pcap_open: unable to open adapter " << name << ": " << errors[i] << std::endl;
+        }
     }
+    // adapters that went away are no longer busy
+    for (auto it = busy.begin(); it != busy.end();) {
+        const bool listed = std::any_of(list.begin(), list.end(),
+                                        [&](const AdapterInfo& info) { return info.name == it->first; });
+        it = listed ? std::next(it) : busy.erase(it);
+    }
+    if (!busy.empty() && !busy_timer.connected())
+        busy_timer = main_context()->signal_timeout().connect(
+            [this] {
+                rescan_now();
+                return !busy.empty();
+            },
+            BUSY_RECHECK_MS);
 }
 
 void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapter> adapter)
@@ -320,15 +344,39 @@ void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string&
                                       chip);
     } catch (const std::exception& e) {
         // this board only: the other adapters' boards still open
-        diag() << info.name << ": cannot open the board: " << e.what()
-                  << "; not tried again until its link changes" << std::endl;
-        held_back.insert(info.name);
+        retry_open(info.name, e.what());
         return;
     }
     board->reference();
-    if (!board->is_dead())
+    if (!board->is_dead()) {
+        open_failures.erase(info.name);
         add_board(board);
+    } else {
+        retry_open(info.name, "it stopped answering");
+    }
     board->unreference();
+}
+
+void WindowsLibrary::retry_open(const std::string& name, const std::string& why)
+{
+    held_back.insert(name);
+    const unsigned failures = ++open_failures[name];
+    if (failures >= OPEN_ATTEMPTS) {
+        diag() << name << ": cannot open the board: " << why << "; gave up after " << failures
+               << " tries, not tried again until its link changes" << std::endl;
+        return;
+    }
+    const unsigned pause = OPEN_RETRY_MS << (failures - 1);
+    diag() << name << ": cannot open the board: " << why << "; trying again in " << pause << " ms" << std::endl;
+    open_retries[name].disconnect();
+    open_retries[name] = main_context()->signal_timeout().connect(
+        [this, name] {
+            open_retries.erase(name);
+            held_back.erase(name);
+            rescan_now();
+            return false;
+        },
+        pause);
 }
 
 bool WindowsLibrary::new_device_handler(Glib::IOCondition)
@@ -340,11 +388,20 @@ bool WindowsLibrary::new_device_handler(Glib::IOCondition)
     if (changed && hotplug && !hotplug->take_changed_links(links)) {
         // the source cannot say which links changed: any may answer now
         held_back.clear();
+        open_failures.clear();
     }
-    for (const std::string& name : links)
+    for (const std::string& name : links) {
         held_back.erase(name);
+        open_failures.erase(name);
+    }
     for (const std::string& name : removed) {
         held_back.erase(name);
+        open_failures.erase(name);
+        auto retry = open_retries.find(name);
+        if (retry != open_retries.end()) {
+            retry->second.disconnect();
+            open_retries.erase(retry);
+        }
         end_probe(name);
         // an unplugged adapter: its board leaves now instead of at its next failed read
         if (WindowsEvUSBBoard* board = find_adapter_board(name))

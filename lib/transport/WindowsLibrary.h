@@ -56,6 +56,8 @@ public:
     /// a link change.
     bool is_held_back(const std::string& interface) const { return held_back.count(interface) != 0; }
 
+    std::map<std::string, std::string> get_busy_adapters() const override { return busy; }
+
     /// The registered adapter board with this interface name or display name.
     WindowsEvUSBBoard* find_adapter_board(const std::string& interface) const;
     WindowsEvUSBBoard* find_adapter_board_by_display_name(const std::string& name) const;
@@ -80,6 +82,10 @@ private:
     /// Takes the probe out of the running ones and closes its watches.
     std::unique_ptr<Probe> end_probe(const std::string& name);
     void open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6]);
+    /// A board that answered but failed while it opened (a reply lost or
+    /// out of order) is asked again after a growing pause; after
+    /// OPEN_ATTEMPTS it waits for its link to change.
+    void retry_open(const std::string& name, const std::string& why);
     /// Ends a probe: opens its board when it answered, else holds the adapter back.
     void finish_probe(const std::string& name, bool answered, const std::string& serial, const uint8_t mac[6],
                       const std::string& why_silent);
@@ -92,6 +98,19 @@ private:
     unsigned ident_timeout_ms;
     std::map<std::string, std::unique_ptr<Probe>> probes;
     std::set<std::string> held_back;
+    std::map<std::string, unsigned> open_failures;
+    /// Adapters whose board another process holds, and who; asked again
+    /// every BUSY_RECHECK_MS so the board appears once it is let go.
+    std::map<std::string, std::string> busy;
+    sigc::connection busy_timer;
+    std::map<std::string, sigc::connection> open_retries;
+
+public:
+    /// Tries at opening a board that answers before it waits for its link.
+    static constexpr unsigned OPEN_ATTEMPTS = 6;
+    /// Pause before the first retry; it doubles with every failed one.
+    static constexpr unsigned OPEN_RETRY_MS = 250;
+    static constexpr unsigned BUSY_RECHECK_MS = 1000;
 };
 
 } // namespace KORVIK

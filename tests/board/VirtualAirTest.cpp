@@ -306,3 +306,33 @@ TEST_F(VirtualAirTest, ContinuousWaveRaisesRssiInOthersStatus)
 }
 
 } // namespace
+
+// A sender faster than its air time fills a bounded queue; what does not fit
+// is refused the way a full transmit buffer refuses it, and nothing of what
+// was taken is lost.
+TEST_F(VirtualAirTest, BacklogIsBoundedAndRefusalsAreReported)
+{
+    // 8 kbit/s: an 8-byte packet takes some 10 ms of air
+    tx->get_model()->set_tx(0, 8000, 8, true);
+    rx->get_model()->set_rx(0, 8000, 8, true, 0);
+    tx->get_model()->commit_registers();
+    rx->get_model()->commit_registers();
+    const uint64_t refused_before = air.get_refused();
+    unsigned taken = 0, refused = 0;
+    for (unsigned i = 0; i < 1000; ++i) {
+        std::vector<uint8_t> p(8, 0xA5);
+        try {
+            tx->send_packet(p.data(), unsigned(p.size()), nullptr);
+            ++taken;
+        } catch (const std::runtime_error&) {
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 0u);
+    EXPECT_LT(taken, 1000u); // about a second of air
+    EXPECT_EQ(air.get_refused() - refused_before, refused);
+    EXPECT_EQ(air.in_flight(), taken);
+    EXPECT_EQ(tx->get_tx_pkt_count(), taken);
+    ASSERT_TRUE(pump_until([&] { return air.in_flight() == 0; }, 5000));
+    EXPECT_EQ(heard[rx.get()].size(), taken);
+}

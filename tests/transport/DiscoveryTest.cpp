@@ -171,6 +171,25 @@ TEST(Discovery, BoardFailingWhileOpeningHidesNoOther)
     EXPECT_TRUE(s.library->is_held_back("kb0"));
 }
 
+// A reply lost while a board opens costs that try only: the board is asked
+// again after a pause (not only once its link changes) and then opens.
+TEST(Discovery, BoardWhoseReplyWasLostOpensOnALaterTry)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto fw = firmware("5555557");
+    fw->dropped_replies = 1;
+    auto link = system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
+    Scan s = run_scan(std::move(system));
+    EXPECT_TRUE(s.library->get_boards().empty());
+    EXPECT_TRUE(s.library->is_held_back("kb0"));
+    EXPECT_NE(std::string::npos, s.log.find("kb0: cannot open the board")) << s.log;
+    EXPECT_NE(std::string::npos, s.log.find("trying again in 250 ms")) << s.log;
+    EXPECT_TRUE(pump_until([&] { return s.library->find_adapter_board("kb0") != nullptr; },
+                           std::chrono::milliseconds(3000)));
+    EXPECT_FALSE(s.library->is_held_back("kb0"));
+    EXPECT_EQ(2u, link->opens);
+}
+
 /// Hot-plug news from a test.
 class FakeHotplug : public HotplugSource {
 public:

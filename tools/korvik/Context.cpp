@@ -1,16 +1,22 @@
 #include "Context.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <list>
+#include <map>
+#include <set>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <korvik/BoardHolding.h>
 #include <korvik/USBDevice.h>
 
 #include "SettingsFiles.h"
@@ -26,11 +32,19 @@ const char* const SIM_SERIAL = "0123456";
 const char* const SIM_ETHMAC = "40:00:12:34:56:00";
 const unsigned char SIM_RADIOMAC[6] = {0x40, 0x00, 0x12, 0x34, 0x56, 0x01};
 
-std::atomic<bool> stop_requested{false};
+std::atomic<int> stop_signal{0};
+bool wait_for_boards = false;
+// set once a real board is open: from then on, boards that the library
+// finds on its own (plugged in, let go of by another program) are let go
+// of again, so that the command holds only what it opened
+bool hold_only_opened = false;
 
-void on_signal(int)
+// The first signal asks the command to finish the step it is in (a store, a
+// retune) and end; a second one ends the program at once.
+void on_signal(int sig)
 {
-    stop_requested = true;
+    if (stop_signal.exchange(sig) != 0)
+        _exit(128 + sig);
 }
 
 std::string supported_chips()
@@ -39,6 +53,17 @@ std::string supported_chips()
     for (const std::string& c : USBDevice::get_supported_chips())
         out += (out.empty() ? "" : ", ") + c;
     return out;
+}
+
+// serials of every registered board, read without opening (and so without
+// taking) any of them
+std::set<std::string> serials_in_use()
+{
+    std::set<std::string> taken;
+    USBDevice::notify_device_connect(sigc::slot<void(const std::string&, const std::string&)>(
+                                         [&](const std::string&, const std::string& serial) { taken.insert(serial); }))
+        .disconnect();
+    return taken;
 }
 
 // A fresh simulated board holds zeros; give it the chip's defaults and an
@@ -53,6 +78,8 @@ Device new_simulation(const std::string& serial, const std::string& chip)
     }
     if (!d)
         throw Failure("cannot open a simulated " + chip);
+    if (!(d->get_boardflags() & 1))
+        throw Failure("serial " + serial + " is a real board's; no simulated " + chip + " was made");
     d->load_chipdefaults();
     unsigned char mac[6] = {0x40, 0x00, 0x12, 0x34, 0x56, 0x00};
     d->set_nv_ethmac(mac);
@@ -66,6 +93,21 @@ Device new_simulation(const std::string& serial, const std::string& chip)
 
 } // namespace
 
+// The library hands out the board it has under a serial, real or not: a
+// simulation must never ask for one in use, or it would drive that board.
+std::string free_serial(const std::string& wanted, unsigned from)
+{
+    const std::set<std::string> taken = serials_in_use();
+    if (!taken.count(wanted))
+        return wanted;
+    for (unsigned long n = from;; ++n) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "%07lu", n % 10000000ul);
+        if (!taken.count(serial))
+            return serial;
+    }
+}
+
 Device open_board(const std::string& board)
 {
     if (board.rfind("sim:", 0) == 0) {
@@ -77,8 +119,12 @@ Device open_board(const std::string& board)
         if (colon == std::string::npos) {
             // each sim:CHIP of one command is a board of its own (per needs two)
             static unsigned opened = 0;
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "%07lu", std::stoul(SIM_SERIAL) + opened++);
+            char wanted[16];
+            std::snprintf(wanted, sizeof wanted, "%07lu", std::stoul(SIM_SERIAL) + opened++);
+            const std::string serial = free_serial(wanted, std::stoul(SIM_SERIAL) + 100);
+            if (serial != wanted)
+                messages() << "korvik: serial " << wanted << " is a connected board's; the simulated " << chip
+                           << " is serial " << serial << std::endl;
             return new_simulation(serial, chip);
         }
         const std::string file = rest.substr(colon + 1);
@@ -86,43 +132,83 @@ Device open_board(const std::string& board)
             throw UsageError("'" + board + "': the settings file name is missing after sim:" + chip + ":");
         return simulate_from_file(chip, file);
     }
-    Device d(USBDevice::open_iface(board));
-    if (!d)
-        d.reset(USBDevice::open(board));
-    if (!d)
+    auto find = [&board] {
+        Device d(USBDevice::open_iface(board));
+        if (!d)
+            d.reset(USBDevice::open(board));
+        return d;
+    };
+    Device d = find();
+    // a board let go of by this command's earlier open, or by another program
+    if (!d) {
+        USBDevice::rescan_devices();
+        d = find();
+    }
+    while (!d && wait_for_boards && !interrupted()) {
+        run_loop(std::chrono::milliseconds(500));
+        USBDevice::rescan_devices();
+        d = find();
+    }
+    if (!d) {
+        const std::map<std::string, std::string> busy = KORVIK::get_busy_boards();
+        auto held = busy.find(board);
+        if (held != busy.end())
+            throw Failure("board '" + board + "' is " + held->second + " (--wait waits for it)");
+        std::string others;
+        for (const auto& b : busy)
+            others += "; " + b.first + " is " + b.second;
         throw Failure("board '" + board + "' not found: give a serial number or interface name that `korvik list` shows, "
-                      "or sim:CHIP for a simulated board");
+                      "or sim:CHIP for a simulated board" + others);
+    }
+    // only the boards this command uses stay locked
+    KORVIK::release_unopened_boards();
+    hold_only_opened = true;
     if (d->is_dead())
         throw Failure("board '" + board + "' does not answer");
+    if (KORVIK::is_nv_interrupted(*d))
+        messages() << "korvik: warning: board " << d->get_serial()
+                   << ": its stored defaults are a store that did not finish and were not taken; "
+                      "`korvik defaults " << d->get_serial() << " store` writes them whole" << std::endl;
     return d;
 }
 
 Device open_scratch_board(const std::string& chip)
 {
     // open_simulation hands out an existing board of the same serial, so take a new one
+    const std::set<std::string> taken = serials_in_use();
     for (unsigned n = 1;; ++n) {
         const std::string serial = "scratch" + std::to_string(n);
-        Device existing(USBDevice::open(serial));
-        if (!existing)
+        if (!taken.count(serial))
             return new_simulation(serial, chip);
     }
 }
 
-bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done)
+void set_wait_for_boards(bool on)
 {
-    static bool handlers = false;
-    if (!handlers) {
-        std::signal(SIGINT, on_signal);
-        std::signal(SIGTERM, on_signal);
-        handlers = true;
-    }
+    wait_for_boards = on;
+}
+
+void catch_signals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done, bool until_done)
+{
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
         USBDevice::periodic();
+        if (hold_only_opened)
+            KORVIK::release_unopened_boards();
         if (done && done())
             return true;
         const auto now = std::chrono::steady_clock::now();
-        if (now >= end || stop_requested)
+        if (now >= end || (stop_signal && !until_done))
             return false;
         std::vector<void*> handles;
         const int timeout = USBDevice::get_poll_handles(handles);
@@ -138,7 +224,12 @@ bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done
 
 bool interrupted()
 {
-    return stop_requested;
+    return stop_signal != 0;
+}
+
+int interrupting_signal()
+{
+    return stop_signal;
 }
 
 Progress::Progress(const Options& options, const std::string& text)
@@ -153,6 +244,22 @@ Progress::~Progress()
     // the line is wiped, so that what follows starts on a clean line
     if (shown)
         messages() << "\r\033[K" << std::flush;
+}
+
+std::string printable(const std::string& text, bool keep_lines)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if ((c < 0x20 && !(keep_lines && (c == '\n' || c == '\t'))) || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }
 
 std::ostream& messages()
@@ -179,6 +286,19 @@ void route_diagnostics(bool verbose)
     std::cerr.rdbuf(silent);
 }
 
+std::string output_error()
+{
+    std::cout.flush();
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout) && std::cout.good())
+        return std::string();
+    if (error)
+        return std::strerror(error);
+    return fcntl(STDOUT_FILENO, F_GETFD) < 0 ? "standard output is closed" : "a write to standard output failed";
+}
+
 void print_json(const Json& document)
 {
     std::cout << document.dump(2) << std::endl;
@@ -193,6 +313,7 @@ Json board_identity(const USBDevice& d)
     j["chip"] = d.get_chip_name();
     j["simulated"] = (d.get_boardflags() & 1) != 0;
     j["alive"] = !d.is_dead();
+    j["nv_interrupted"] = KORVIK::is_nv_interrupted(d);
     j["rx_packets"] = d.get_rx_pkt_count();
     j["tx_packets"] = d.get_tx_pkt_count();
     return j;
@@ -231,9 +352,9 @@ CommitResult tracked_commit(USBDevice& device, const std::function<void()>& comm
         result.board_failed = true;
     const bool simulated = device.get_boardflags() & 1;
     if (reprogramming && !simulated && !result.board_failed && !finished) {
-        // two jobs of at most 2 s each, advanced by the board's status reports
-        if (!run_loop(std::chrono::milliseconds(6000), [&] { return finished || device.is_dead(); }) &&
-            !interrupted())
+        // two jobs of at most 2 s each, advanced by the board's status reports;
+        // an interruption waits for them too, or the chip would stay half retuned
+        if (!run_loop(std::chrono::milliseconds(6000), [&] { return finished || device.is_dead(); }, true))
             messages() << "korvik: warning: the board did not finish retuning within 6 s (no status reports?)"
                       << std::endl;
     }

@@ -48,16 +48,33 @@ using Device = std::unique_ptr<KORVIK::USBDevice>;
 /// (a simulated board made from a settings file). Throws Failure.
 Device open_board(const std::string& board);
 
+/// `wanted` when no registered board has that serial, otherwise the first
+/// free 7-digit serial counting from `from`.
+std::string free_serial(const std::string& wanted, unsigned from);
+
 /// A simulated board of this chip that nobody else uses, with the chip's
 /// defaults loaded (for dry runs and comparisons).
 Device open_scratch_board(const std::string& chip);
 
 /// Waits on the library's descriptors and dispatches its events until
-/// done() holds, the time is up or the user interrupts; true when done() held.
-bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done = nullptr);
+/// done() holds, the time is up or (unless `until_done`) the user
+/// interrupts; true when done() held.
+bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done = nullptr,
+              bool until_done = false);
 
-/// True once SIGINT or SIGTERM arrived (commands that run until stopped).
+/// With --wait: open_board waits for a board that another program holds
+/// (or that is not there yet) instead of failing.
+void set_wait_for_boards(bool on);
+
+/// Makes SIGINT, SIGTERM and SIGHUP ask the command to stop after its current
+/// step instead of killing it half-way (a second signal still ends it at once).
+void catch_signals();
+
+/// True once SIGINT, SIGTERM or SIGHUP arrived.
 bool interrupted();
+
+/// The signal that interrupted the command, 0 when none did.
+int interrupting_signal();
 
 /// Shows what a long operation is doing on a terminal; silent with --json
 /// or when standard error is not a terminal.
@@ -72,6 +89,11 @@ private:
     bool shown;
 };
 
+/// The text with control characters (escape sequences, line ends but the
+/// ones `keep_lines` keeps) written as \xNN, so that names from a board, a
+/// file or the command line cannot drive the terminal.
+std::string printable(const std::string& text, bool keep_lines = false);
+
 /// Standard error for korvik's own messages. Without -v, std::cerr itself is
 /// silenced, because the program core writes its diagnostic lines there.
 std::ostream& messages();
@@ -79,6 +101,10 @@ std::ostream& messages();
 /// Hides (or with -v shows) the diagnostic lines of the library and of the
 /// program core; call before the library starts.
 void route_diagnostics(bool verbose);
+
+/// Flushes standard output; the reason when something written to it was lost
+/// (a full disk, a closed descriptor, a broken pipe), else an empty text.
+std::string output_error();
 
 /// One JSON document on standard output.
 void print_json(const Json& document);

@@ -176,7 +176,8 @@ Json parse_param_value(const Param& p, const USBDevice& device, const std::strin
             ++id;
         }
         // the id itself is accepted too
-        if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit) && std::stoul(text) < names.size())
+        if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit) && text.size() < 9 &&
+            std::stoul(text) < names.size())
             return std::stoi(text);
         std::string accepted;
         for (const std::string& n : names)

@@ -61,8 +61,17 @@ Device simulate_from_file(const std::string& chip, const std::string& file)
         if (local(model) != chip)
             throw Failure("'" + file + "' holds the settings of an " + local(model) + ", not of an " + chip);
         const QString ethmac = id.ethmac.isEmpty() ? QStringLiteral("40:00:12:34:56:00") : id.ethmac;
-        const QString serial = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
-        const QString display = serial + QStringLiteral(" (file ") + qt(file) + QStringLiteral(")");
+        const QString wanted = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
+        // the file's serial may be a connected board's: that board must stay untouched
+        const QString serial = qt(free_serial(local(wanted), 1230000));
+        QString display = serial + QStringLiteral(" (file ") + qt(file) + QStringLiteral(")");
+        if (serial != wanted) {
+            display = serial + QStringLiteral(" (file ") + qt(file) + QStringLiteral(", serial ") + wanted +
+                      QStringLiteral(" in use)");
+            messages() << "korvik: serial " << local(wanted) << " of " << file
+                       << " is a connected board's; the simulated " << chip << " is serial " << local(serial)
+                       << std::endl;
+        }
         Device d;
         try {
             d.reset(KORVIK::USBDevice::open_simulation(local(serial), local(display), chip, local(ethmac)));
@@ -71,6 +80,8 @@ Device simulate_from_file(const std::string& chip, const std::string& file)
         }
         if (!d)
             throw Failure("cannot open a simulated " + chip);
+        if (!(d->get_boardflags() & 1))
+            throw Failure("serial " + local(serial) + " is a real board's; no simulated " + chip + " was made");
         apply_settings_document(*d, document);
         d->commit_registers();
         d->store_boarddefaults();

@@ -1,5 +1,6 @@
 // korvik: every board operation of libkorvik-0 from the command line.
 
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
@@ -30,6 +31,8 @@ int main(int argc, char** argv)
     app.add_flag("--json", options.json, "Print one JSON document (JSON lines for watch), values in SI units");
     app.add_flag("-v,--verbose", options.verbose, "Show the library's diagnostic lines on standard error");
     bool virtual_air = false;
+    bool wait = false;
+    app.add_flag("--wait", wait, "Wait for a board that another program holds (or that is not plugged in yet)");
     app.add_flag("--virtual-air", virtual_air,
                  "Packets travel between simulated boards (as KORVIK_VIRTUAL_AIR=1 does)");
     app.set_version_flag("--version", version_text());
@@ -53,7 +56,7 @@ int main(int argc, char** argv)
         if (word.empty() || word[0] == '-')
             continue;
         if (!by_name.count(word)) {
-            std::cerr << "korvik: unknown command '" << word << "'; the commands are:";
+            std::cerr << "korvik: unknown command '" << printable(word) << "'; the commands are:";
             for (auto& c : commands)
                 std::cerr << ' ' << c->name();
             std::cerr << "\nRun with --help for more information." << std::endl;
@@ -65,28 +68,47 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? EXIT_OK : EXIT_USAGE;
+        if (e.get_exit_code() == 0)
+            return app.exit(e) == 0 ? EXIT_OK : EXIT_USAGE;
+        // the message quotes what was typed, which must not reach the terminal raw
+        std::cerr << printable(e.what(), true) << "\nRun with --help for more information." << std::endl;
+        return EXIT_USAGE;
     }
 
     // before the library starts, so that not even its first lines show unasked
     route_diagnostics(options.verbose);
+    catch_signals();
+    set_wait_for_boards(wait);
     if (virtual_air)
         KORVIK::USBDevice::set_virtual_air(true);
 
     CLI::App* chosen = app.get_subcommands().front();
     Command* command = by_app.at(chosen);
+    int status = EXIT_OK;
     try {
-        return command->run(options);
+        status = command->run(options);
     } catch (const UsageError& e) {
-        messages() << "korvik " << command->name() << ": " << e.what() << "\n"
+        messages() << "korvik " << command->name() << ": " << printable(e.what(), true) << "\n"
                   << "Run with --help for more information." << std::endl;
-        return EXIT_USAGE;
+        status = EXIT_USAGE;
     } catch (const Failure& e) {
-        messages() << "korvik " << command->name() << ": " << e.what() << std::endl;
-        return EXIT_FAILURE_;
+        messages() << "korvik " << command->name() << ": " << printable(e.what(), true) << std::endl;
+        status = EXIT_FAILURE_;
     } catch (const std::exception& e) {
-        messages() << "korvik " << command->name() << ": " << e.what() << std::endl;
-        return EXIT_FAILURE_;
+        messages() << "korvik " << command->name() << ": " << printable(e.what(), true) << std::endl;
+        status = EXIT_FAILURE_;
     }
+    // output that did not arrive is a failure, whatever the command did
+    const std::string lost = output_error();
+    if (!lost.empty()) {
+        messages() << "korvik " << command->name() << ": cannot write the output: " << lost << std::endl;
+        if (status == EXIT_OK)
+            status = EXIT_FAILURE_;
+    }
+    if (const int sig = interrupting_signal()) {
+        messages() << "korvik " << command->name() << ": interrupted by SIG" << sigabbrev_np(sig)
+                   << " after finishing the step it was in; what is shown above reached the board" << std::endl;
+        return 128 + sig;
+    }
+    return status;
 }

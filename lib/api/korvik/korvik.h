@@ -173,6 +173,8 @@ KORVIK_API unsigned KORVIK_CALL libkorvik_get_tx_pkt_count(korvik_device* dev);
 KORVIK_API int KORVIK_CALL libkorvik_is_transmit_cw(korvik_device* dev);
 /** Board has failed or left; error: 1. */
 KORVIK_API int KORVIK_CALL libkorvik_is_dead(korvik_device* dev);
+/** Stored defaults are a store that did not finish (not taken at open); error: 0. */
+KORVIK_API int KORVIK_CALL libkorvik_is_nv_interrupted(korvik_device* dev);
 /** Board's network side is up; error: 0. */
 KORVIK_API int KORVIK_CALL libkorvik_is_net_up(korvik_device* dev);
 /** Board flags; error: 0. */

@@ -26,6 +26,7 @@ import asyncio
 import ctypes
 import hashlib
 import itertools
+import warnings
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
 from . import _dispatch, _loop, _values
@@ -152,7 +153,7 @@ def open(serial: str) -> Board:  # noqa: A001 - the natural name, as with io.ope
     _loop.kick()
     if not h:
         raise BoardNotFound(f"no board with serial {serial!r}")
-    return Board(h)
+    return _checked(Board(h))
 
 
 def open_interface(name: str) -> Board:
@@ -162,7 +163,14 @@ def open_interface(name: str) -> Board:
     _loop.kick()
     if not h:
         raise BoardNotFound(f"no board on interface {name!r}")
-    return Board(h)
+    return _checked(Board(h))
+
+
+def _checked(board: Board) -> Board:
+    if board.nv_interrupted:
+        warnings.warn(f"board {board.serial}: its stored defaults are a store that did not finish and were "
+                      "not taken; store_board_defaults() writes them whole", stacklevel=3)
+    return board
 
 
 _sim_numbers = itertools.count(1)
@@ -175,16 +183,30 @@ def open_simulation(chip: str, serial: Optional[str] = None, name: Optional[str]
 
     ``serial`` defaults to one no connected board has; ``name`` (the display
     name) to "Simulated <chip>"; ``mac`` (MAC text or 6 bytes) to a locally
-    administered address derived from the serial. When a board with
-    ``serial`` exists already, that board is opened instead and the other
-    arguments are ignored, as the library does."""
+    administered address derived from the serial. When a simulated board
+    with ``serial`` exists already, that board is opened instead and the
+    other arguments are ignored, as the library does. A real board's serial
+    is never taken: the simulation gets a free serial instead, and a
+    UserWarning says which."""
     chip_b = _text(chip, "chip")
+    wanted: Optional[str] = None
     chips = supported_chips()
     if chip not in chips and not (chip.startswith("EV") and "RC" + chip[2:] in chips):
         raise ValueError(f"unknown chip {chip!r}; supported: {', '.join(chips)}")
+    taken = {b.serial for b in boards()}
+    if serial is not None and serial in taken:
+        existing = open(serial)
+        if existing.is_simulated:
+            return existing
+        # the library would hand out the real board, whose settings and
+        # stored defaults the caller means to play with
+        existing.close()
+        wanted, serial = serial, None
     if serial is None:
-        taken = {b.serial for b in boards()}
         serial = next(s for s in (f"SIM{n:05d}" for n in _sim_numbers) if s not in taken)
+        if wanted is not None:
+            warnings.warn(f"serial {wanted} is a real board's; the simulated {chip} is serial {serial}",
+                          stacklevel=2)
     serial_b = _text(serial, "serial")
     name_b = _text(f"Simulated {chip}" if name is None else name, "name")
     if mac is None:
@@ -195,7 +217,12 @@ def open_simulation(chip: str, serial: Optional[str] = None, name: Optional[str]
     _loop.kick()
     if not h:
         raise KorvikError(f"the library could not create a simulated {chip} board")
-    return Board(h)
+    made = Board(h)
+    if not made.is_simulated:
+        # a real board with this serial arrived in between
+        made.close()
+        raise KorvikError(f"serial {serial} is a real board's; no simulated {chip} was made")
+    return made
 
 
 def rescan() -> None:

@@ -169,7 +169,7 @@ _PROTOTYPES: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "get_ethernet_mac": (MAC, (H,)), "get_radio_ethernet_mac": (MAC, (H,)),
     "get_nv_ethernet_mac": (MAC, (H,)), "get_nv_radio_ethernet_mac": (MAC, (H,)),
     "get_rx_pkt_count": (U, (H,)), "get_tx_pkt_count": (U, (H,)),
-    "is_transmit_cw": (I, (H,)), "is_dead": (I, (H,)), "is_net_up": (I, (H,)),
+    "is_transmit_cw": (I, (H,)), "is_dead": (I, (H,)), "is_nv_interrupted": (I, (H,)), "is_net_up": (I, (H,)),
     "get_boardflags": (U, (H,)), "get_chipflags": (U, (H,)),
     # NV and defaults
     "set_nv_ethmac": (None, (H, c_char_p)), "set_nv_radio_ethmac": (None, (H, c_char_p)),

@@ -696,6 +696,9 @@ class Board(_Parameters):
     nv_radio_ethernet_mac = _mac_prop("nv_radio_ethernet_mac", "nv_radio_ethmac",
                                       "Radio MAC kept in NV memory; the default destination of send().")
     is_dead = _bool_prop("is_dead", None, "The board failed or was removed (also True on a library error).")
+    nv_interrupted = _bool_prop("is_nv_interrupted", None,
+                                "The stored defaults are a store that did not finish; they were not taken at open "
+                                "and store_board_defaults() writes them whole again.")
     is_net_up = _bool_prop("is_net_up", None, "The board's network side is up.")
     rx_packet_count = _int_prop("rx_pkt_count", None, "Packets received.")
     tx_packet_count = _int_prop("tx_pkt_count", None, "Packets sent.")

@@ -67,6 +67,7 @@ public:
     unsigned misaddressed_replies = 0; ///< register reads answered first for the next address
     unsigned statuses_before_replies = 0; ///< gets answered first with a status report
     bool silent = false;              ///< answers nothing, reports nothing
+    unsigned flash_writes_before_silence = 0; ///< falls silent after this many flash words (0: never)
 
     // What the host did.
     std::vector<uint8_t> state_history;            ///< every state byte written

@@ -5,6 +5,7 @@
 
 #include <CLI/App.hpp>
 
+#include <korvik/BoardHolding.h>
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
@@ -39,12 +40,20 @@ public:
             if (d)
                 boards.push_back(board_identity(*d));
         }
+        // boards another program holds are listed, not opened
+        Json busy = Json::array();
+        for (const auto& b : KORVIK::get_busy_boards())
+            busy.push_back(Json{{"interface", b.first}, {"state", b.second}});
         if (options.json) {
-            print_json(Json{{"boards", boards}});
+            print_json(Json{{"boards", boards}, {"busy", busy}});
             return EXIT_OK;
         }
+        for (const Json& b : busy)
+            std::cout << printable(b["interface"].get<std::string>()) << ": "
+                      << printable(b["state"].get<std::string>()) << std::endl;
         if (boards.empty()) {
-            std::cout << "no boards found" << std::endl;
+            if (busy.empty())
+                std::cout << "no boards found" << std::endl;
             return EXIT_OK;
         }
         std::printf("%-12s %-7s %-12s %-5s %8s %8s  %s\n", "SERIAL", "CHIP", "INTERFACE", "STATE", "RX", "TX",
@@ -53,7 +62,7 @@ public:
             std::printf("%-12s %-7s %-12s %-5s %8u %8u  %s\n", b["serial"].get<std::string>().c_str(),
                         b["chip"].get<std::string>().c_str(), b["interface"].get<std::string>().c_str(),
                         b["alive"].get<bool>() ? "live" : "dead", b["rx_packets"].get<unsigned>(),
-                        b["tx_packets"].get<unsigned>(), b["display_name"].get<std::string>().c_str());
+                        b["tx_packets"].get<unsigned>(), printable(b["display_name"].get<std::string>()).c_str());
         return EXIT_OK;
     }
 };

@@ -9,7 +9,9 @@
 
 #include <korvik/USBDevice.h>
 
+#include "../Checks.h"
 #include "../Command.h"
+#include "../../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "core/PacketTest.h"
 
 namespace korvik_cli {
@@ -31,6 +33,9 @@ std::string fixed(double v, int decimals)
     return s.str();
 }
 
+// a log row per packet is kept; beyond this the test would run for days anyway
+constexpr double MAX_COUNT = 1000000;
+
 class PerCommand : public Command {
 public:
     const char* name() const override { return "per"; }
@@ -42,11 +47,12 @@ public:
     {
         app.add_option("--tx", tx_name, "The sending board")->required();
         app.add_option("--rx", rx_name, "The receiving board")->required();
-        app.add_option("--count", count, "Packets to send (default 100)")->check(CLI::PositiveNumber);
+        app.add_option("--count", count, "Packets to send, 1 to 1000000 (default 100)")
+            ->check(within(1, MAX_COUNT, "a packet count"));
         app.add_option("--length", length, "Data bytes per packet, at least 8 (default 32)")
             ->check(CLI::Range(unsigned(PacketLog::MIN_LENGTH), 1400u));
         app.add_option("--interval", interval_ms, "Milliseconds between packets (default 50)")
-            ->check(CLI::NonNegativeNumber);
+            ->check(within(0, 3600000, "a number of milliseconds"));
         app.add_option("--csv", csv, "Also write one row per packet to this file");
     }
 
@@ -73,11 +79,9 @@ public:
         }
         const PacketLog& log = test.log();
         if (!csv.empty()) {
-            std::ofstream out(csv, std::ios::binary | std::ios::trunc);
-            out << log.csv();
-            out.flush();
-            if (!out)
-                throw Failure("cannot write " + csv);
+            const std::string error = korvik_file::write_file(csv, log.csv());
+            if (!error.empty())
+                throw Failure("cannot write " + error);
         }
         const PacketTestSummary s = log.summary();
         if (options.json) {

@@ -6,6 +6,7 @@
 
 #include <korvik/USBDevice.h>
 
+#include "../Checks.h"
 #include "../Command.h"
 #include "../Params.h"
 
@@ -21,9 +22,10 @@ public:
     {
         app.add_option("BOARD", board, "The board")->required();
         app.add_option("HEX", hex, "The packet as hexadecimal bytes, e.g. 01020a0b or 01:02:0a:0b")->required();
-        app.add_option("--count", count, "How many times (default 1)")->check(CLI::PositiveNumber);
+        app.add_option("--count", count, "How many times, 1 to 1000000 (default 1)")
+            ->check(within(1, 1000000, "a packet count"));
         app.add_option("--interval", interval_ms, "Milliseconds between packets (default 100)")
-            ->check(CLI::NonNegativeNumber);
+            ->check(within(0, 3600000, "a number of milliseconds"));
         app.add_option("--to", to, "Destination MAC (default: the board's NV radio MAC)");
     }
 
