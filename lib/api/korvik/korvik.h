@@ -157,6 +157,26 @@ KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_path_loss(double db);
 /** Path loss in dB between the boards on two interfaces; null argument or error: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_pair_path_loss(const char* iface_a, const char* iface_b,
                                                                      double db);
+/** Simulated time (non-zero): packets arrive as fast as the loop is pumped; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_fast(int on);
+/** 1 when the virtual air runs in simulated time; error: 0. */
+KORVIK_API int KORVIK_CALL libkorvik_is_virtual_air_fast(void);
+/** Deliveries still in the air; error: 0. */
+KORVIK_API unsigned KORVIK_CALL libkorvik_get_virtual_air_in_flight(void);
+/** The air's clock in seconds (simulated in fast mode); error: 0. */
+KORVIK_API double KORVIK_CALL libkorvik_get_virtual_air_time(void);
+
+/* ---- Link check (see KORVIK::USBDevice::check_link) ---- */
+
+/** Whether rx hears tx: 1 yes, 0 no; data/len the packet's first bytes for
+ * the address rule (null: not decided by it); path_loss in dB, NaN for the
+ * virtual air's value. Error: -1. */
+KORVIK_API int KORVIK_CALL libkorvik_check_link(korvik_device* tx, korvik_device* rx, const unsigned char* data,
+                                                unsigned len, double path_loss);
+/** The same check as one JSON object (works, cause, fix, budget figures and
+ * rules with name, applies, ok, margin, unit, detail, fix); free it. Error: null. */
+KORVIK_API char* KORVIK_CALL libkorvik_check_link_json(korvik_device* tx, korvik_device* rx,
+                                                      const unsigned char* data, unsigned len, double path_loss);
 
 /* ---- Identity, counters and board state ---- */
 

@@ -40,6 +40,7 @@ from ._params import table as _param_table
 from .errors import BoardClosed, BoardDead, BoardNotFound, KorvikError, NotSent, ParamError
 from ._dispatch import Connection
 from ._loop import Attachment
+from .link import LinkCheck, LinkRule, air_time, check_link, in_flight, set_virtual_air_fast, virtual_air_fast
 
 __version__ = "0.1.0"
 
@@ -53,6 +54,8 @@ __all__ = [
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
     "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent", "ParamError",
     "params", "ParamInfo", "ParamResult", "ALIASES",
+    "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent",
+    "check_link", "LinkCheck", "LinkRule", "set_virtual_air_fast", "virtual_air_fast", "in_flight", "air_time",
 ]
 
 #: Kinds that the module-level ``on()`` accepts.

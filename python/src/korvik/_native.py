@@ -261,6 +261,12 @@ _OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "open_replay": (H, (c_char_p, c_char_p, U)),
     "set_diagnostic_sink": (None, (CALLBACK_TYPES["diagnostic"], c_void_p)),
     "get_register_label": (STR, (H, U)),
+    "set_virtual_air_fast": (None, (I,)),
+    "is_virtual_air_fast": (I, ()),
+    "get_virtual_air_in_flight": (U, ()),
+    "get_virtual_air_time": (D, ()),
+    "check_link": (I, (H, H, c_char_p, U, D)),
+    "check_link_json": (STR, (H, H, c_char_p, U, D)),
 }
 
 

@@ -4,7 +4,7 @@ _korvik()
     local cur prev words cword
     _init_completion || return
 
-    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per capture"
+    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per capture link sweep"
     local globals="--json -v --verbose --virtual-air --version --help"
 
     # the command is the first word that is not a global option
@@ -37,6 +37,8 @@ _korvik()
             send) opts+=" --count --interval --to" ;;
             per) opts+=" --tx --rx --count --length --interval --csv" ;;
             capture) opts+=" --output --seconds --count" ;;
+            link) opts+=" --data --path-loss --length" ;;
+            sweep) opts+=" --tx --rx --power --path-loss --offset --bitrate --count --length --find-per --max-packets --fast --seed --csv" ;;
         esac
         COMPREPLY=($(compgen -W "$opts" -- "$cur"))
         return
