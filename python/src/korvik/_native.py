@@ -257,6 +257,8 @@ _OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "set_virtual_air_path_loss": (None, (D,)),
     "set_virtual_air_pair_path_loss": (None, (c_char_p, c_char_p, D)),
     "set_diagnostic_sink": (None, (CALLBACK_TYPES["diagnostic"], c_void_p)),
+    "connect_server": (I, (c_char_p, POINTER(c_void_p))),
+    "disconnect_server": (I, (c_char_p,)),
 }
 
 

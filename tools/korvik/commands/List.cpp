@@ -36,8 +36,12 @@ public:
         Json boards = Json::array();
         for (const std::string& iface : interfaces) {
             Device d(KORVIK::USBDevice::open_iface(iface));
-            if (d)
-                boards.push_back(board_identity(*d));
+            if (!d)
+                continue;
+            Json b = board_identity(*d);
+            if (d->is_remote())
+                b["lease"] = d->get_lease_holder();
+            boards.push_back(b);
         }
         if (options.json) {
             print_json(Json{{"boards", boards}});
@@ -54,6 +58,11 @@ public:
                         b["chip"].get<std::string>().c_str(), b["interface"].get<std::string>().c_str(),
                         b["alive"].get<bool>() ? "live" : "dead", b["rx_packets"].get<unsigned>(),
                         b["tx_packets"].get<unsigned>(), b["display_name"].get<std::string>().c_str());
+        // a served board says who holds it
+        for (const Json& b : boards)
+            if (b.contains("lease") && !b["lease"].get<std::string>().empty())
+                std::printf("%s: leased by %s\n", b["interface"].get<std::string>().c_str(),
+                            b["lease"].get<std::string>().c_str());
         return EXIT_OK;
     }
 };
