@@ -92,6 +92,7 @@ BoardHost::BoardHost() = default;
 
 BoardHost::~BoardHost()
 {
+    status_source.disconnect();
     connect_connection.disconnect();
     disconnect_connection.disconnect();
     for (auto& board : board_connections)
@@ -160,6 +161,32 @@ void BoardHost::list(korvik::rpc::ListReply& reply)
     for (const auto& entry : library->get_boards())
         if (!entry.second->is_dead())
             info_of(entry.second, *reply.add_boards());
+}
+
+void BoardHost::start_status_source(unsigned per_second)
+{
+    if (simulated.empty() || per_second == 0)
+        return;
+    auto entry = library->find_interface(simulated.front()->get_interface());
+    if (entry == library->end())
+        return;
+    KORVIK::EvUSBBoard* board = entry->second;
+    const int64_t start = g_get_monotonic_time();
+    auto sent = std::make_shared<uint64_t>(0);
+    // as many as are due by now, so that a late timer catches up
+    status_source = KORVIK::main_context()->signal_timeout().connect(
+        [board, start, sent, per_second] {
+            const uint64_t due = uint64_t(g_get_monotonic_time() - start) * per_second / 1000000;
+            for (; *sent < due; ++*sent) {
+                KORVIK::USBDeviceStatus s;
+                s.ticks = uint16_t(*sent);
+                s.value2 = uint16_t(*sent);
+                s.value3 = uint16_t(*sent >> 16);
+                board->handle_status(s);
+            }
+            return true;
+        },
+        1);
 }
 
 bool BoardHost::has_board(const std::string& id)

@@ -45,6 +45,10 @@ public:
     /// A simulated board of `chip` (main thread); its serial is "SIM-<chip>-<n>".
     void add_simulated(const std::string& chip);
 
+    /// Makes the first simulated board send `per_second` status reports (for
+    /// benchmarks; value2 and value3 carry a 32-bit sequence number).
+    void start_status_source(unsigned per_second);
+
     /// Runs `work` on the main thread and waits for it. The daemon stops its
     /// gRPC server before its main loop, so the wait always ends.
     void post(const std::function<void()>& work);
@@ -75,6 +79,7 @@ private:
     std::vector<std::unique_ptr<KORVIK::USBDevice>> simulated;
     std::map<std::string, unsigned> sim_numbers;
     sigc::connection connect_connection, disconnect_connection;
+    sigc::connection status_source;
 
     std::mutex subscribers_mutex;
     std::set<std::shared_ptr<Subscriber>> subscribers;

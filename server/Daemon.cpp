@@ -112,6 +112,7 @@ void Daemon::start()
     host.start();
     for (const auto& chip : options.simulated)
         host.add_simulated(chip);
+    host.start_status_source(options.status_rate);
 
     grpc::ServerBuilder builder;
     // reads and writes are small; a packet or NV sector is the largest message

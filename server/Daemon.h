@@ -28,6 +28,8 @@ struct DaemonOptions {
     /// Where the administrator's token is written (0600); empty: beside the socket.
     std::string admin_token_file;
     size_t queue_capacity = 4096;
+    /// Benchmarks: status reports per second from the first simulated board.
+    unsigned status_rate = 0;
 };
 
 /// Throws std::runtime_error naming what is wrong with the options (TCP

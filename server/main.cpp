@@ -68,6 +68,8 @@ int main(int argc, char** argv)
     app.add_option("--admin-token-file", admin_file, "Where the administrator's token goes "
                                                      "(default: admin-token beside the socket)");
     app.add_flag("-v,--verbose", verbose, "Show the library's diagnostic lines");
+    app.add_option("--status-rate", options.status_rate,
+                   "For benchmarks: the first simulated board sends this many status reports a second");
 
     std::string init_dir, init_host = "localhost";
     CLI::App* init = app.add_subcommand("init", "Make a CA, a server certificate and a first client token");
