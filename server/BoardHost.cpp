@@ -8,7 +8,7 @@
 
 #include <korvik/USBDevice.h>
 
-#include "api/registry/Library.h"
+#include "registry/Library.h"
 #include "board/EvUSBBoard.h"
 #include "board/MainLoop.h"
 #include "model/GreyfinModel.h"

@@ -2,7 +2,7 @@
 
 #include <korvik/USBDevice.h>
 
-#include "api/registry/Library.h"
+#include "registry/Library.h"
 #include "remote/RemoteBoard.h"
 #include "remote/RemoteLink.h"
 

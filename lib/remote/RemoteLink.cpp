@@ -13,7 +13,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "api/registry/Library.h"
+#include "registry/Library.h"
 #include "board/MainLoop.h"
 #include "model/common/Diagnostics.h"
 #include "remote/RemoteBoard.h"
