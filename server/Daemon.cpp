@@ -14,6 +14,9 @@
 #include <korvik/USBDevice.h>
 
 #include "board/MainLoop.h"
+#ifdef KORVIK_DNSSD
+#include "Discovery.h"
+#endif
 
 extern char** environ;
 
@@ -157,6 +160,14 @@ void Daemon::start()
                      "/admin-token";
     write_private_file(token_file, admin + "\n");
 
+#ifdef KORVIK_DNSSD
+    if (!options.listen.empty() && options.announce) {
+        char host[256] = {0};
+        gethostname(host, sizeof host - 1);
+        announcement = std::make_shared<Announcement>(std::string("korvikd on ") + host, bound_port,
+                                                      !options.insecure);
+    }
+#endif
     loop = Glib::MainLoop::create(KORVIK::main_context());
     expiry_timer = KORVIK::main_context()->signal_timeout().connect(
         [this] {

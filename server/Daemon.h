@@ -30,6 +30,8 @@ struct DaemonOptions {
     size_t queue_capacity = 4096;
     /// Benchmarks: status reports per second from the first simulated board.
     unsigned status_rate = 0;
+    /// Announce the TCP port on DNS-SD (_korvik._tcp).
+    bool announce = true;
 };
 
 /// Throws std::runtime_error naming what is wrong with the options (TCP
@@ -67,6 +69,7 @@ private:
     std::atomic<bool> stopping{false};
     std::thread stopper;
     sigc::connection expiry_timer;
+    std::shared_ptr<void> announcement;
 };
 
 /// `korvikd init DIR`: a CA, a server certificate for `host` signed by it,

@@ -68,6 +68,8 @@ int main(int argc, char** argv)
     app.add_option("--admin-token-file", admin_file, "Where the administrator's token goes "
                                                      "(default: admin-token beside the socket)");
     app.add_flag("-v,--verbose", verbose, "Show the library's diagnostic lines");
+    bool quiet_dnssd = false;
+    app.add_flag("--no-announce", quiet_dnssd, "Do not announce --listen on DNS-SD (_korvik._tcp)");
     app.add_option("--status-rate", options.status_rate,
                    "For benchmarks: the first simulated board sends this many status reports a second");
 
@@ -81,6 +83,7 @@ int main(int argc, char** argv)
     app.require_subcommand(0, 1);
     CLI11_PARSE(app, argc, argv);
     options.admin_token_file = admin_file;
+    options.announce = !quiet_dnssd;
 
     if (*init) {
         try {

@@ -104,6 +104,13 @@ def python_env():
     lib = os.path.join(os.path.dirname(os.path.dirname(KORVIK)), "..", "lib", "libkorvik-0.so")
     if os.path.exists(lib):
         env["KORVIK_LIBRARY"] = os.path.abspath(lib)
+        with open(lib, "rb") as f:
+            sanitized = b"libasan.so" in f.read()
+        if sanitized:
+            # the sanitizer runtime first, and the C++ runtime for its exceptions
+            runtimes = [subprocess.run(["c++", f"-print-file-name={name}"], capture_output=True, text=True).stdout.strip()
+                        for name in ("libasan.so", "libstdc++.so")]
+            env["LD_PRELOAD"] = ":".join(runtimes)
     env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
     return env
 

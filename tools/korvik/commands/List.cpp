@@ -8,6 +8,9 @@
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
+#ifdef KORVIK_DNSSD
+#include "Discovery.h"
+#endif
 
 namespace korvik_cli {
 
@@ -20,10 +23,17 @@ public:
     {
         return "Every board found: serial, chip, interface, display name, live/dead, packet counters";
     }
-    void setup(CLI::App&) override {}
+    void setup(CLI::App& app) override
+    {
+        app.add_flag("--servers", servers, "List the korvikd servers that answer on DNS-SD instead");
+        app.add_option("--timeout", timeout_ms, "How long --servers looks, in ms (default 1000, at most 1000)")
+            ->check(CLI::Range(1, 1000));
+    }
 
     int run(const Options& options) override
     {
+        if (servers)
+            return list_servers(options);
         std::vector<std::string> interfaces;
         {
             // the first library call scans every adapter
@@ -65,6 +75,37 @@ public:
                             b["lease"].get<std::string>().c_str());
         return EXIT_OK;
     }
+
+private:
+    int list_servers(const Options& options)
+    {
+#ifdef KORVIK_DNSSD
+        std::vector<korvikd::FoundServer> found;
+        try {
+            found = korvikd::browse_servers(timeout_ms);
+        } catch (const std::exception& e) {
+            throw Failure(e.what());
+        }
+        Json list = Json::array();
+        for (const auto& s : found)
+            list.push_back(Json{{"name", s.name}, {"uri", s.uri()}, {"tls", s.tls}});
+        if (options.json) {
+            print_json(Json{{"servers", list}});
+        } else if (found.empty()) {
+            std::cout << "no servers found" << std::endl;
+        } else {
+            for (const auto& s : found)
+                std::printf("%-40s %s\n", s.uri().c_str(), s.name.c_str());
+        }
+        return EXIT_OK;
+#else
+        (void)options;
+        throw Failure("this korvik was built without DNS-SD");
+#endif
+    }
+
+    bool servers = false;
+    int timeout_ms = 1000;
 };
 
 } // namespace
