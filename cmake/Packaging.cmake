@@ -39,4 +39,14 @@ set(CPACK_DEBIAN_KORVIK_PACKAGE_SECTION electronics)
 set(CPACK_COMPONENT_KORVIK_DESCRIPTION "Command-line tool for the evaluation kit's boards")
 set(CPACK_COMPONENT_KORVIK_DEPENDS runtime)
 
+# korvikd: the board server, its unit, group and man page
+if(TARGET korvikd)
+  list(APPEND CPACK_COMPONENTS_ALL korvikd)
+  set(CPACK_DEBIAN_KORVIKD_PACKAGE_NAME korvikd)
+  set(CPACK_DEBIAN_KORVIKD_PACKAGE_SECTION net)
+  set(CPACK_COMPONENT_KORVIKD_DESCRIPTION "Board server: the host's evaluation boards for local and remote programs over gRPC")
+  set(CPACK_COMPONENT_KORVIKD_DEPENDS runtime)
+  set(CPACK_DEBIAN_KORVIKD_PACKAGE_DEPENDS "openssl")
+endif()
+
 include(CPack)

@@ -417,8 +417,18 @@ void USBDevice::frob_register_chipvalue(unsigned int i, unsigned char x, unsigne
         model->frob_register_chipvalue(i, x, clear);
 }
 
-KORVIK_MODEL_DO(commit_registers)
-KORVIK_MODEL_DO(commit_all_registers)
+// a commit's writes leave a batching board as one batch
+#define KORVIK_MODEL_COMMIT(name)                                 \
+    void USBDevice::name()                                        \
+    {                                                             \
+        EvUSBBoard::BusyGuard busy(board);                        \
+        if (GreyfinModel* model = model_of(board))                \
+            model->name();                                        \
+        board->flush_writes();                                    \
+    }
+KORVIK_MODEL_COMMIT(commit_registers)
+KORVIK_MODEL_COMMIT(commit_all_registers)
+#undef KORVIK_MODEL_COMMIT
 
 std::string USBDevice::debug_register_dump()
 {

@@ -145,7 +145,11 @@ public:
 
     // NV sector access (flash words through the board operations).
     void load_nv(uint8_t buffer[NV_SECTOR_SIZE]);
-    void write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// Virtual: a remote board sends the sector in one piece.
+    virtual void write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// Sends writes a board holds back to batch them (a remote board's);
+    /// called at the end of a commit.
+    virtual void flush_writes() {}
 
     sigc::signal<void(const USBDeviceStatus&)> signal_status;
     sigc::signal<void(const uint8_t*, unsigned, const uint8_t*, int16_t, int32_t)> signal_receive;

@@ -35,6 +35,10 @@ int main(int argc, char** argv)
     app.add_flag("--wait", wait, "Wait for a board that another program holds (or that is not plugged in yet)");
     app.add_flag("--virtual-air", virtual_air,
                  "Packets travel between simulated boards (as KORVIK_VIRTUAL_AIR=1 does)");
+    std::vector<std::string> servers;
+    app.add_option("--server", servers,
+                   "Also use the boards of the korvikd at URI (unix:PATH, tls://HOST:PORT, tcp://HOST:PORT; "
+                   "as KORVIK_SERVER does)");
     app.set_version_flag("--version", version_text());
     app.require_subcommand(1);
     // global options may also follow the command: korvik get BOARD --json
@@ -84,6 +88,14 @@ int main(int argc, char** argv)
 
     CLI::App* chosen = app.get_subcommands().front();
     Command* command = by_app.at(chosen);
+    for (const std::string& uri : servers) {
+        try {
+            KORVIK::USBDevice::connect_server(uri);
+        } catch (const std::exception& e) {
+            messages() << "korvik: " << e.what() << std::endl;
+            return EXIT_FAILURE_;
+        }
+    }
     int status = EXIT_OK;
     try {
         status = command->run(options);

@@ -30,7 +30,7 @@ import os
 import warnings
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
-from . import _dispatch, _loop, _values
+from . import _dispatch, _loop, _native, _values
 from ._native import CALLBACK_TYPES, lib, library_path
 from ._values import Choice, MacLike, mac_bytes
 from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, Encoding, Packet,
@@ -49,6 +49,7 @@ __all__ = [
     "version", "supported_chips", "boards", "open_interface", "open_simulation", "rescan",
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
     "virtual_air", "set_path_loss", "set_diagnostic_sink", "open_replay", "start_capture", "stop_capture",
+    "connect", "disconnect",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
@@ -263,6 +264,33 @@ def rescan() -> None:
     """Looks for boards now (boards also arrive on their own while the library runs)."""
     lib.rescan_devices()
     _loop.kick()
+
+
+# ---- boards of korvikd servers ----
+
+def connect(uri: str) -> None:
+    """Connects to a korvikd: ``unix:/run/korvik/korvikd.sock``,
+    ``tls://host:port`` (token and CA from ``?token=...&ca=FILE`` or
+    KORVIK_TOKEN and KORVIK_CA) or ``tcp://127.0.0.1:port``. Its boards then
+    arrive like plugged-in ones (``boards()``, ``on("device_connect")``) and
+    open with ``open``/``open_interface``. Raises KorvikError with the
+    server's reason ("permission denied", cannot connect)."""
+    fn = _require("connect_server", "korvikd client")
+    error = ctypes.c_void_p()
+    if fn(_text(uri, "uri"), ctypes.byref(error)) != 0:
+        reason = f"cannot connect to korvikd at {uri}"
+        if error.value:
+            reason = ctypes.string_at(error.value).decode(errors="replace")
+            _native.libc.free(error)
+        raise KorvikError(reason)
+    _loop.kick()
+
+
+def disconnect(uri: str) -> bool:
+    """Ends the connection to a korvikd; its boards leave. False when it was not connected."""
+    ok = _require("disconnect_server", "korvikd client")(_text(uri, "uri")) == 0
+    _loop.kick()
+    return ok
 
 
 # ---- library-wide switches ----

@@ -267,6 +267,8 @@ _OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "get_virtual_air_time": (D, ()),
     "check_link": (I, (H, H, c_char_p, U, D)),
     "check_link_json": (STR, (H, H, c_char_p, U, D)),
+    "connect_server": (I, (c_char_p, POINTER(c_void_p))),
+    "disconnect_server": (I, (c_char_p,)),
 }
 
 

@@ -9,6 +9,9 @@
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
+#ifdef KORVIK_DNSSD
+#include "Discovery.h"
+#endif
 
 namespace korvik_cli {
 
@@ -21,10 +24,17 @@ public:
     {
         return "Every board found: serial, chip, interface, display name, live/dead, packet counters";
     }
-    void setup(CLI::App&) override {}
+    void setup(CLI::App& app) override
+    {
+        app.add_flag("--servers", servers, "List the korvikd servers that answer on DNS-SD instead");
+        app.add_option("--timeout", timeout_ms, "How long --servers looks, in ms (default 1000, at most 1000)")
+            ->check(CLI::Range(1, 1000));
+    }
 
     int run(const Options& options) override
     {
+        if (servers)
+            return list_servers(options);
         std::vector<std::string> interfaces;
         {
             // the first library call scans every adapter
@@ -37,8 +47,12 @@ public:
         Json boards = Json::array();
         for (const std::string& iface : interfaces) {
             Device d(KORVIK::USBDevice::open_iface(iface));
-            if (d)
-                boards.push_back(board_identity(*d));
+            if (!d)
+                continue;
+            Json b = board_identity(*d);
+            if (d->is_remote())
+                b["lease"] = d->get_lease_holder();
+            boards.push_back(b);
         }
         // boards another program holds are listed, not opened
         Json busy = Json::array();
@@ -63,8 +77,44 @@ public:
                         b["chip"].get<std::string>().c_str(), b["interface"].get<std::string>().c_str(),
                         b["alive"].get<bool>() ? "live" : "dead", b["rx_packets"].get<unsigned>(),
                         b["tx_packets"].get<unsigned>(), printable(b["display_name"].get<std::string>()).c_str());
+        // a served board says who holds it
+        for (const Json& b : boards)
+            if (b.contains("lease") && !b["lease"].get<std::string>().empty())
+                std::printf("%s: leased by %s\n", b["interface"].get<std::string>().c_str(),
+                            printable(b["lease"].get<std::string>()).c_str());
         return EXIT_OK;
     }
+
+private:
+    int list_servers(const Options& options)
+    {
+#ifdef KORVIK_DNSSD
+        std::vector<korvikd::FoundServer> found;
+        try {
+            found = korvikd::browse_servers(timeout_ms);
+        } catch (const std::exception& e) {
+            throw Failure(e.what());
+        }
+        Json list = Json::array();
+        for (const auto& s : found)
+            list.push_back(Json{{"name", s.name}, {"uri", s.uri()}, {"tls", s.tls}});
+        if (options.json) {
+            print_json(Json{{"servers", list}});
+        } else if (found.empty()) {
+            std::cout << "no servers found" << std::endl;
+        } else {
+            for (const auto& s : found)
+                std::printf("%-40s %s\n", s.uri().c_str(), s.name.c_str());
+        }
+        return EXIT_OK;
+#else
+        (void)options;
+        throw Failure("this korvik was built without DNS-SD");
+#endif
+    }
+
+    bool servers = false;
+    int timeout_ms = 1000;
 };
 
 } // namespace
