@@ -39,13 +39,20 @@ public:
             if (d)
                 boards.push_back(board_identity(*d));
         }
+        // Adapters that name a board but could not be used: without -v the
+        // reason would be hidden, and "no boards" would look like success.
+        const std::vector<std::string> problems = adapter_problems();
+        const int status = boards.empty() && !problems.empty() ? EXIT_FAILURE_ : EXIT_OK;
+        if (!options.verbose)
+            for (const std::string& p : problems)
+                messages() << "korvik list: " << p << std::endl;
         if (options.json) {
             print_json(Json{{"boards", boards}});
-            return EXIT_OK;
+            return status;
         }
         if (boards.empty()) {
             std::cout << "no boards found" << std::endl;
-            return EXIT_OK;
+            return status;
         }
         std::printf("%-12s %-7s %-12s %-5s %8s %8s  %s\n", "SERIAL", "CHIP", "INTERFACE", "STATE", "RX", "TX",
                     "NAME");

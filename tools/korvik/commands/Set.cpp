@@ -10,6 +10,8 @@
 
 #include "../Command.h"
 #include "../Params.h"
+#include "../Suggest.h"
+#include "../SettingsFiles.h"
 
 namespace korvik_cli {
 
@@ -77,10 +79,13 @@ public:
         app.add_option("PARAM=VALUE", assignments, "Parameters and values, e.g. tx_carrierfrequency=868.3MHz")
             ->required();
         app.add_flag("--dry-run", dry_run, "Compute on a simulated copy of the board and write nothing");
+        add_save_option(app, save_file);
     }
 
     int run(const Options& options) override
     {
+        if (dry_run && !save_file.empty())
+            throw UsageError("--dry-run writes nothing, --save writes a file: give one of them");
         std::vector<Assignment> todo;
         for (const std::string& a : assignments) {
             const auto eq = a.find('=');
@@ -89,7 +94,7 @@ public:
             const std::string n = a.substr(0, eq);
             const Param* p = find_param(n);
             if (!p)
-                throw UsageError("unknown parameter '" + n + "'; `korvik params` lists them");
+                throw unknown_parameter(n);
             if (p->read_only())
                 throw UsageError(n + " is read-only");
             todo.push_back({p, a.substr(eq + 1), Json(), {}});
@@ -128,6 +133,8 @@ public:
         });
         if (result.board_failed)
             throw Failure(half_way_report(target, todo, result));
+        if (!save_file.empty())
+            save_settings(*device, save_file);
 
         return report(options, *device, target, todo);
     }
@@ -186,7 +193,8 @@ private:
             rows.push_back(row);
         }
         if (options.json) {
-            print_json(Json{{"board", board_device.get_serial()}, {"dry_run", dry_run}, {"parameters", rows}});
+            print_json(Json{{"board", board_device.get_serial()}, {"dry_run", dry_run}, {"parameters", rows},
+                            {"saved", save_file.empty() ? Json() : Json(save_file)}});
             return EXIT_OK;
         }
         std::printf("%-24s %-20s %-20s %s\n", "PARAMETER", "ASKED", "NOW", "DIFFERENCE");
@@ -212,12 +220,17 @@ private:
         }
         if (dry_run)
             std::printf("(dry run: nothing was written to the board)\n");
+        else if (!save_file.empty())
+            std::printf("(settings saved to %s)\n", save_file.c_str());
+        else if (board_device.get_boardflags() & 1)
+            std::printf("(simulated board: the settings end with this command; --save FILE keeps them)\n");
         return EXIT_OK;
     }
 
     std::string board;
     std::vector<std::string> assignments;
     bool dry_run = false;
+    std::string save_file;
 };
 
 } // namespace

@@ -49,8 +49,10 @@ public:
         app.add_option("BOARD", board, "The board")->required();
         app.add_flag("--status", status, "Status reports (with --packets: both; neither: both)");
         app.add_flag("--packets", packets, "Received and sent packets");
-        app.add_option("--seconds", seconds, "Stop after this many seconds (default: until interrupted)")
-            ->check(CLI::NonNegativeNumber);
+        takes_duration(app.add_option("--seconds", seconds,
+                                      "Stop after this long, e.g. 2m or 500ms; a plain number is in seconds "
+                                      "(default: until interrupted)"),
+                       "s");
     }
 
     int run(const Options& options) override
