@@ -122,3 +122,21 @@ def test_a_send_without_wait_returns_before_the_air_time():
             assert rx.rx_packet_count == 0
     finally:
         korvik.set_virtual_air(False)
+
+
+def test_settings_files_through_the_command_line_implementation(tmp_path):
+    first, second, copy = tmp_path / "first.xml", tmp_path / "second.xml", tmp_path / "copy.xml"
+    subprocess.run([korvik.files.program(), "save", "sim:RC1200", str(first)], check=True, capture_output=True)
+    subprocess.run([korvik.files.program(), "set", f"sim:RC1200:{first}", "crcinit=0x1234", "-o", str(second)],
+                   check=True, capture_output=True)
+    shown = korvik.files.show(first)
+    assert shown["chip"] == "RC1200" and shown["parameters"]["crcinit"] == 0xFFFFFFFF
+    assert korvik.files.diff(first, first)["equal"]
+    d = korvik.files.diff(first, second)
+    assert not d["equal"] and [p["name"] for p in d["parameters"]] == ["crcinit"]
+    korvik.files.convert(second, copy)
+    assert korvik.files.diff(second, copy)["equal"]
+    code = korvik.files.snippet(first, "spi", "table")
+    assert "0x" in code and code == korvik.files.snippet(first, "spi", "table")
+    with pytest.raises(korvik.KorvikError, match="not-there.xml"):
+        korvik.files.show(tmp_path / "not-there.xml")

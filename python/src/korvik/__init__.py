@@ -31,7 +31,7 @@ import itertools
 import logging
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
-from . import _dispatch, _loop, _values
+from . import _dispatch, _loop, _values, files
 from ._native import CALLBACK_TYPES, lib, library_path
 from ._values import Choice, MacLike, mac_bytes
 from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, Encoding, Packet,
@@ -45,7 +45,7 @@ __version__ = "0.1.0"
 __all__ = [
     "version", "supported_chips", "boards", "open", "open_interface", "open_simulation", "rescan",
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
-    "virtual_air", "set_path_loss", "set_diagnostic_sink",
+    "virtual_air", "set_path_loss", "set_diagnostic_sink", "files",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
