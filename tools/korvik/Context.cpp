@@ -10,16 +10,23 @@
 #include <list>
 #include <map>
 #include <set>
+#include <sstream>
+#include <mutex>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <korvik/BoardHolding.h>
+#include <CLI/App.hpp>
+
 #include <korvik/USBDevice.h>
 
 #include "SettingsFiles.h"
+#include "Suggest.h"
+#include "Units.h"
 
 namespace korvik_cli {
 
@@ -108,9 +115,25 @@ std::string free_serial(const std::string& wanted, unsigned from)
     }
 }
 
+namespace {
+
+// The supported chip of that name in any case; throws Failure naming the nearest.
+std::string chip_named(const std::string& name)
+{
+    std::vector<std::string> chips;
+    for (const std::string& c : USBDevice::get_supported_chips()) {
+        if (strcasecmp(c.c_str(), name.c_str()) == 0)
+            return c;
+        chips.push_back(c);
+    }
+    throw Failure("unknown chip '" + name + "'" + did_you_mean(name, chips) + "; supported: " + supported_chips());
+}
+
+} // namespace
+
 Device open_board(const std::string& board)
 {
-    if (board.rfind("sim:", 0) == 0) {
+    if (strncasecmp(board.c_str(), "sim:", 4) == 0) {
         const std::string rest = board.substr(4);
         if (rest.rfind("replay:", 0) == 0) {
             const std::string file = rest.substr(7);
@@ -127,7 +150,7 @@ Device open_board(const std::string& board)
             return d;
         }
         const auto colon = rest.find(':');
-        const std::string chip = rest.substr(0, colon);
+        const std::string chip = rest.substr(0, colon).empty() ? "" : chip_named(rest.substr(0, colon));
         if (chip.empty())
             throw UsageError("'" + board + "': write sim:CHIP or sim:CHIP:FILE with a chip of " + supported_chips());
         if (colon == std::string::npos) {
@@ -283,15 +306,45 @@ std::ostream& messages()
     return stream;
 }
 
+namespace {
+
+std::mutex problems_mutex;
+std::vector<std::string> problems;
+
+// the lines of the scan that end an adapter's chance of becoming a board
+void note_adapter_problem(const std::string& line)
+{
+    static const char* const markers[] = {"pcap_open: unable to open adapter ", ": cannot open the board: ",
+                                          ", not asked again until its link changes"};
+    for (const char* m : markers)
+        if (line.find(m) != std::string::npos) {
+            // the sink may run on a board's own thread
+            std::lock_guard<std::mutex> lock(problems_mutex);
+            problems.push_back(line);
+            return;
+        }
+}
+
+} // namespace
+
+std::vector<std::string> adapter_problems()
+{
+    std::lock_guard<std::mutex> lock(problems_mutex);
+    return problems;
+}
+
 void route_diagnostics(bool verbose)
 {
     messages();
     route_program_diagnostics(verbose);
     if (verbose) {
-        KORVIK::USBDevice::set_diagnostic_sink([](const std::string& line) { messages() << line << '\n'; });
+        KORVIK::USBDevice::set_diagnostic_sink([](const std::string& line) {
+            note_adapter_problem(line);
+            messages() << line << '\n';
+        });
         return;
     }
-    KORVIK::USBDevice::set_diagnostic_sink([](const std::string&) {});
+    KORVIK::USBDevice::set_diagnostic_sink([](const std::string& line) { note_adapter_problem(line); });
     struct Discard : std::streambuf {
         int overflow(int c) override { return traits_type::not_eof(c); }
     };
@@ -375,6 +428,43 @@ CommitResult tracked_commit(USBDevice& device, const std::function<void()>& comm
     for (sigc::connection& c : connections)
         c.disconnect();
     return result;
+}
+
+std::string why_cannot_send(const USBDevice& device)
+{
+    if (!(device.get_chipflags() & 2))
+        return "this chip cannot send (the " + device.get_chip_name() + " only receives)";
+    if ((device.get_boardflags() & 1) && !USBDevice::is_virtual_air())
+        return "the virtual air is off (give --virtual-air or set KORVIK_VIRTUAL_AIR=1 for simulated boards)";
+    return "";
+}
+
+std::string why_cannot_receive(const USBDevice& device)
+{
+    if (!(device.get_chipflags() & 1))
+        return "this chip cannot receive (the " + device.get_chip_name() + " only sends)";
+    if ((device.get_boardflags() & 1) && !USBDevice::is_virtual_air())
+        return "the virtual air is off (give --virtual-air or set KORVIK_VIRTUAL_AIR=1 for simulated boards)";
+    return "";
+}
+
+void takes_duration(CLI::Option* option, const char* plain)
+{
+    const std::string unit = plain;
+    option->transform(
+        [unit](std::string text) {
+            try {
+                const double seconds = parse_duration(text, unit == "ms" ? 1e-3 : 1.0);
+                std::ostringstream out;
+                out.precision(15);
+                out << (unit == "ms" ? seconds * 1e3 : seconds);
+                return out.str();
+            } catch (const ValueError& e) {
+                throw CLI::ValidationError(e.what());
+            }
+        },
+        "", "DURATION");
+    option->type_name("DURATION");
 }
 
 std::string register_names(const USBDevice& device, const std::vector<unsigned>& indices)

@@ -18,6 +18,10 @@ namespace KORVIK {
 class USBDevice;
 }
 
+namespace CLI {
+class Option;
+}
+
 namespace korvik_cli {
 
 using Json = nlohmann::ordered_json;
@@ -107,11 +111,28 @@ void route_diagnostics(bool verbose);
 /// (a full disk, a closed descriptor, a broken pipe), else an empty text.
 std::string output_error();
 
+/// The library's lines that say why an adapter that names a board could not
+/// be used (no permission for raw frames, in use, no answer), kept whether or
+/// not -v shows them; for `list` to say why it found nothing.
+std::vector<std::string> adapter_problems();
+
 /// One JSON document on standard output.
 void print_json(const Json& document);
 
 /// The board's identity fields shared by list and info.
 Json board_identity(const KORVIK::USBDevice& device);
+
+/// Why the board cannot send packets now, "" when it can: "this chip cannot
+/// send" (a receive-only chip) or "the virtual air is off" (a simulated board
+/// without --virtual-air), with what to do about it.
+std::string why_cannot_send(const KORVIK::USBDevice& device);
+
+/// Why the board cannot receive packets, "" when it can.
+std::string why_cannot_receive(const KORVIK::USBDevice& device);
+
+/// Lets a duration option take a unit (500us, 5ms, 2s, 2m, 1h); a plain
+/// number stays in `plain` ("ms" or "s"), the unit the option stores.
+void takes_duration(CLI::Option* option, const char* plain);
 
 /// What a commit wrote, register indices in the order written.
 struct CommitResult {

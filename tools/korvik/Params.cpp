@@ -1,4 +1,5 @@
 #include "Params.h"
+#include "Suggest.h"
 
 #include <algorithm>
 #include <cctype>
@@ -182,7 +183,8 @@ Json parse_param_value(const Param& p, const USBDevice& device, const std::strin
         std::string accepted;
         for (const std::string& n : names)
             accepted += (accepted.empty() ? "" : ", ") + ("\"" + n + "\"");
-        throw ValueError("'" + text + "' is not one of " + accepted + " (or its number from 0)");
+        throw ValueError("'" + text + "'" + did_you_mean(text, {names.begin(), names.end()}) + " is not one of " +
+                         accepted + " (or its number from 0)");
     }
     case Kind::Mac: {
         unsigned char mac[6];

@@ -10,6 +10,7 @@
 #include <korvik/USBDevice.h>
 
 #include "Command.h"
+#include "Suggest.h"
 
 using namespace korvik_cli;
 
@@ -24,9 +25,15 @@ std::string version_text()
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Drives evaluation boards (real and simulated) from the command line.\n"
-                 "BOARD is a serial number, an interface name, sim:CHIP, sim:CHIP:FILE or sim:replay:CAPTURE.",
-                 "korvik"};
+    const std::string board_syntax =
+        "BOARD is a serial number or an interface name (as `korvik list` shows them), sim:CHIP for a simulated\n"
+        "board of RC1200, RC1300, RC1400 or RC1100 (any case), sim:CHIP:FILE for one made from a settings file, or\n"
+        "sim:replay:CAPTURE for a recorded board replayed from a capture.";
+    const std::string global_options =
+        "Global options, before or after the command: --json (JSON in SI units), -v/--verbose (the library's\n"
+        "diagnostic lines), --virtual-air (packets between simulated boards). Exit status: 0 success, 1 failure,\n"
+        "2 usage error. `man korvik` says more.";
+    CLI::App app{"Drives evaluation boards (real and simulated) from the command line.\n" + board_syntax, "korvik"};
     Options options;
     app.add_flag("--json", options.json, "Print one JSON document (JSON lines for watch), values in SI units");
     app.add_flag("-v,--verbose", options.verbose, "Show the library's diagnostic lines on standard error");
@@ -50,6 +57,13 @@ int main(int argc, char** argv)
     for (auto& c : commands) {
         CLI::App* sub = app.add_subcommand(c->name(), c->summary());
         c->setup(*sub);
+        // what `korvik COMMAND --help` would otherwise leave out
+        std::string footer;
+        if (sub->get_option_no_throw("BOARD") || sub->get_option_no_throw("--tx"))
+            footer = board_syntax + "\n";
+        sub->footer(footer + global_options);
+        if (c->hidden())
+            sub->group("");
         by_app[sub] = c.get();
         by_name[c->name()] = c.get();
     }
@@ -60,9 +74,14 @@ int main(int argc, char** argv)
         if (word.empty() || word[0] == '-')
             continue;
         if (!by_name.count(word)) {
-            std::cerr << "korvik: unknown command '" << printable(word) << "'; the commands are:";
+            std::vector<std::string> names;
             for (auto& c : commands)
-                std::cerr << ' ' << c->name();
+                if (!c->hidden())
+                    names.push_back(c->name());
+            std::cerr << "korvik: unknown command '" << printable(word) << "'" << did_you_mean(word, names)
+                      << "; the commands are:";
+            for (const std::string& n : names)
+                std::cerr << ' ' << n;
             std::cerr << "\nRun with --help for more information." << std::endl;
             return EXIT_USAGE;
         }

@@ -17,20 +17,23 @@ loop do it with ``await korvik.attach()``.
 
 Library lookup: ``KORVIK_LIBRARY`` (a path), else the dynamic linker's
 search path, else the build directories of the checkout this package runs
-from. The library writes diagnostic lines to standard error.
+from. The library's diagnostic lines go to the ``logging`` module (logger
+"korvik", level DEBUG); ``set_diagnostic_sink`` routes them elsewhere.
 """
 
 from __future__ import annotations
 
 import asyncio
+import atexit
 import ctypes
 import hashlib
 import itertools
+import logging
 import os
 import warnings
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
-from . import _dispatch, _loop, _native, _values
+from . import _dispatch, _loop, _native, _values, files
 from ._native import CALLBACK_TYPES, lib, library_path
 from ._values import Choice, MacLike, mac_bytes
 from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, Encoding, Packet,
@@ -50,6 +53,7 @@ __all__ = [
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
     "virtual_air", "set_path_loss", "set_diagnostic_sink", "open_replay", "start_capture", "stop_capture",
     "connect", "disconnect",
+    "files",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
@@ -333,32 +337,50 @@ def set_path_loss(a: "Board | str", b: "Board | str", db: float) -> None:
 
 _sink: List[Any] = []
 
+#: The logger that receives the library's diagnostic lines by default.
+logger = logging.getLogger("korvik")
+
+
+def _log_line(line: str) -> None:
+    logger.debug("%s", line)
+
 
 def set_diagnostic_sink(fn: Optional[Callable[[str], Any]]) -> None:
     """Sends the library's diagnostic lines (one str each, without the
-    newline) to ``fn`` instead of standard error; None restores standard
-    error. ``set_diagnostic_sink(logging.getLogger("korvik").info)`` puts
-    them into logging. ``fn`` may be called from a thread of the library
-    (direct SPI boards) and must not call set_diagnostic_sink. Exceptions it
+    newline) to ``fn``; None restores the default, the logger "korvik" at
+    level DEBUG (``set_diagnostic_sink(sys.stderr.write)`` would print
+    them, without their newlines). ``fn`` may be called from a thread of
+    the library (direct SPI boards) and must not call set_diagnostic_sink. Exceptions it
     raises go to sys.unraisablehook. Raises KorvikError when the loaded
     library cannot route its lines."""
     setter = _require("set_diagnostic_sink", "diagnostic sink")
     if fn is None:
-        setter(CALLBACK_TYPES["diagnostic"](), None)
-        return
+        fn = _log_line
     if not callable(fn):
         raise TypeError(f"sink must be callable or None, not {type(fn).__name__}")
+    sink: Callable[[str], Any] = fn
 
     def line(text: bytes, _u: Any) -> None:
         try:
-            fn(text.decode("utf-8", "replace"))
+            sink(text.decode("utf-8", "replace"))
         except BaseException as e:
-            _dispatch.report(e, fn, "diagnostic")
+            _dispatch.report(e, sink, "diagnostic")
 
     t = CALLBACK_TYPES["diagnostic"](line)
     setter(t, None)
     # the previous trampoline may be running on another thread: keep them all
     _sink.append(t)
+
+
+def _to_logging() -> None:
+    if not lib.has("set_diagnostic_sink"):
+        return
+    set_diagnostic_sink(None)
+    # lines written while the interpreter shuts down must not call into it
+    atexit.register(lambda: lib.set_diagnostic_sink(CALLBACK_TYPES["diagnostic"](), None))
+
+
+_to_logging()
 
 
 # ---- driving the library ----

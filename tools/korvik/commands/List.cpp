@@ -58,9 +58,16 @@ public:
         Json busy = Json::array();
         for (const auto& b : KORVIK::get_busy_boards())
             busy.push_back(Json{{"interface", b.first}, {"state", b.second}});
+        // Adapters that name a board but could not be used: without -v the
+        // reason would be hidden, and "no boards" would look like success.
+        const std::vector<std::string> problems = adapter_problems();
+        const int status = boards.empty() && busy.empty() && !problems.empty() ? EXIT_FAILURE_ : EXIT_OK;
+        if (!options.verbose)
+            for (const std::string& p : problems)
+                messages() << "korvik list: " << p << std::endl;
         if (options.json) {
             print_json(Json{{"boards", boards}, {"busy", busy}});
-            return EXIT_OK;
+            return status;
         }
         for (const Json& b : busy)
             std::cout << printable(b["interface"].get<std::string>()) << ": "
@@ -68,7 +75,7 @@ public:
         if (boards.empty()) {
             if (busy.empty())
                 std::cout << "no boards found" << std::endl;
-            return EXIT_OK;
+            return status;
         }
         std::printf("%-12s %-7s %-12s %-5s %8s %8s  %s\n", "SERIAL", "CHIP", "INTERFACE", "STATE", "RX", "TX",
                     "NAME");

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -24,8 +25,9 @@ public:
         app.add_option("HEX", hex, "The packet as hexadecimal bytes, e.g. 01020a0b or 01:02:0a:0b")->required();
         app.add_option("--count", count, "How many times, 1 to 1000000 (default 1)")
             ->check(within(1, 1000000, "a packet count"));
-        app.add_option("--interval", interval_ms, "Milliseconds between packets (default 100)")
-            ->check(within(0, 3600000, "a number of milliseconds"));
+        takes_duration(app.add_option("--interval", interval_ms,
+                                      "Time between packets, e.g. 5ms or 1s; a plain number is in ms (default 100)"),
+                       "ms");
         app.add_option("--to", to, "Destination MAC (default: the board's NV radio MAC)");
     }
 
@@ -43,10 +45,13 @@ public:
         if (data.empty())
             throw Failure("the packet is empty");
         Device d = open_board(board);
+        const std::string why = why_cannot_send(*d);
+        if (!why.empty())
+            throw Failure("board '" + board + "' cannot send: " + why);
         unsigned sent = 0;
         for (unsigned i = 0; i < count && !interrupted(); ++i) {
             if (i)
-                run_loop(std::chrono::milliseconds(interval_ms));
+                run_loop(std::chrono::milliseconds(std::llround(interval_ms)));
             try {
                 d->send_packet(reinterpret_cast<const unsigned char*>(data.data()), unsigned(data.size()),
                                to.empty() ? nullptr : destination);
@@ -69,7 +74,7 @@ private:
     std::string board;
     std::string hex;
     unsigned count = 1;
-    unsigned interval_ms = 100;
+    double interval_ms = 100;
     std::string to;
 };
 

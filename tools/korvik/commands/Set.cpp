@@ -10,6 +10,8 @@
 
 #include "../Command.h"
 #include "../Params.h"
+#include "../Suggest.h"
+#include "../SettingsFiles.h"
 
 namespace korvik_cli {
 
@@ -93,10 +95,13 @@ public:
         app.add_flag("--store", store,
                      "Also store the settings as the board's defaults (needed for the crystal and nv_ values, "
                      "which only the stored defaults keep)");
+        add_save_option(app, save_file);
     }
 
     int run(const Options& options) override
     {
+        if (dry_run && !save_file.empty())
+            throw UsageError("--dry-run writes nothing, --save writes a file: give one of them");
         std::vector<Assignment> todo;
         for (const std::string& a : assignments) {
             const auto eq = a.find('=');
@@ -105,7 +110,7 @@ public:
             const std::string n = a.substr(0, eq);
             const Param* p = find_param(n);
             if (!p)
-                throw UsageError("unknown parameter '" + n + "'; `korvik params` lists them");
+                throw unknown_parameter(n);
             if (p->read_only())
                 throw UsageError(n + " is read-only");
             todo.push_back({p, a.substr(eq + 1), Json(), {}});
@@ -176,6 +181,8 @@ public:
                 throw Failure("the settings reached the board, but it stopped answering while they were stored "
                               "as its defaults");
         }
+        if (!save_file.empty())
+            save_settings(*device, save_file);
         for (size_t k = 0; k < todo.size(); ++k)
             done.outcomes[k].achieved = device->get_param(todo[k].param->name);
         return report(options, *device, done);
@@ -256,7 +263,8 @@ private:
             rows.push_back(row);
         }
         if (options.json) {
-            print_json(Json{{"board", d.get_serial()}, {"dry_run", dry_run}, {"stored", store}, {"parameters", rows}});
+            print_json(Json{{"board", d.get_serial()}, {"dry_run", dry_run}, {"stored", store}, {"parameters", rows},
+                            {"saved", save_file.empty() ? Json() : Json(save_file)}});
             return EXIT_OK;
         }
         std::printf("%-24s %-20s %-20s %s\n", "PARAMETER", "ASKED", "NOW", "DIFFERENCE");
@@ -293,6 +301,10 @@ private:
             std::printf("(dry run: nothing was written to the board)\n");
         else if (store)
             std::printf("(stored as the board's defaults)\n");
+        else if (!save_file.empty())
+            std::printf("(settings saved to %s)\n", save_file.c_str());
+        else if (d.get_boardflags() & 1)
+            std::printf("(simulated board: the settings end with this command; --save FILE keeps them)\n");
         return EXIT_OK;
     }
 
@@ -301,6 +313,7 @@ private:
     bool dry_run = false;
     bool clamp = false;
     bool store = false;
+    std::string save_file;
 };
 
 } // namespace

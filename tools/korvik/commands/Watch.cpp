@@ -50,8 +50,10 @@ public:
         app.add_option("BOARD", board, "The board")->required();
         app.add_flag("--status", status, "Status reports (with --packets: both; neither: both)");
         app.add_flag("--packets", packets, "Received and sent packets");
-        app.add_option("--seconds", seconds, "Stop after this many seconds, up to a year (default: until interrupted)")
-            ->check(within(0, 366 * 86400.0, "a number of seconds"));
+        takes_duration(app.add_option("--seconds", seconds,
+                                      "Stop after this long, e.g. 2m or 500ms; a plain number is in seconds "
+                                      "(default: until interrupted)"),
+                       "s");
     }
 
     int run(const Options& options) override
