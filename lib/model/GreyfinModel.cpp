@@ -104,6 +104,7 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
 {
     if (i < registers.size())
         registers[i].chipvalue = registers[i].masked(v);
+    ++revision;
 }
 
 void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
@@ -112,6 +113,7 @@ void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
         return;
     Register& r = registers[i];
     r.chipvalue = r.masked(uint8_t((r.chipvalue & ~clear) ^ x));
+    ++revision;
 }
 
 void GreyfinModel::set_register_nvvalue(unsigned i, uint8_t v)
@@ -208,6 +210,7 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
 {
     if (i >= bitfields.size())
         return;
+    ++revision;
     uint64_t v = value;
     for (const BitfieldSegment& s : bitfields[i].segments) {
         unsigned width = std::min<unsigned>(s.width, 8);
@@ -226,18 +229,21 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
 
 void GreyfinModel::load_chipdefaults()
 {
+    ++revision;
     for (Register& r : registers)
         r.chipvalue = r.defaultvalue;
 }
 
 void GreyfinModel::load_boarddefaults()
 {
+    ++revision;
     for (Register& r : registers)
         r.chipvalue = r.masked(r.nvvalue);
 }
 
 void GreyfinModel::load_chipoperating()
 {
+    ++revision;
     for (Register& r : registers)
         r.chipvalue = r.masked(uint8_t(evusb_read16(r.operatingaddr) & 0xFF));
 }
@@ -588,6 +594,7 @@ void GreyfinModel::set_xtal_frequency(unsigned hz)
     if (hz == xtal_frequency)
         return;
     xtal_frequency = hz;
+    ++revision;
     signal_changed_xtal_frequency.emit();
 }
 
@@ -601,6 +608,7 @@ void GreyfinModel::set_xtal_tolerance(double ppm)
     if (ppm == xtal_tolerance)
         return;
     xtal_tolerance = ppm;
+    ++revision;
     signal_changed_xtal_tolerance.emit();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "transport/Adapter.h"
@@ -18,6 +19,11 @@ public:
 private:
     std::unique_ptr<Adapter> open_locked(const std::string& name, std::string& error, int lock);
 };
+
+/// Runs close_one(0) .. close_one(count - 1) on threads of their own and
+/// waits for them: closing a capture socket waits for the kernel's next grace
+/// period, and these waits then overlap instead of adding up.
+void close_adapters_together(size_t count, const std::function<void(size_t)>& close_one);
 
 /// Where the adapters' lock files live: "korvik" in the user's runtime
 /// directory.
