@@ -50,7 +50,7 @@ def list_in_namespace(build, runs):
         # one process plays every board
         emu = subprocess.Popen([emulator] + args)
         try:
-            time.sleep(0.5)
+            time.sleep(max(0.5, 0.04 * boards))  # until every board listens
             found = subprocess.run([korvik, "list"], capture_output=True, text=True).stdout.count(" live ")
             if found != boards:
                 sys.exit(f"korvik list found {found} of {boards} boards")

@@ -98,8 +98,10 @@ void WindowsEvUSBBoard::wait_input()
     if (!adapter)
         return;
     adapter->wait(AdapterParams::READ_TIMEOUT_MS);
-    // one frame: the waiting exchange looks at the reply queue after each
-    read_frames(false);
+    // every frame that is there: a window of requests has its replies come
+    // in a burst, and one wait for each would cost a system call apiece;
+    // they queue in order all the same
+    read_frames(true);
 }
 
 int WindowsEvUSBBoard::send_frame(const uint8_t* destination, const uint8_t* source, uint16_t ethertype,
