@@ -8,9 +8,13 @@
 #include <vector>
 
 #include <QDebug>
+#include <QFileInfo>
+#include <QStatusBar>
 #include <QPixmap>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QSplashScreen>
+#include <QTextBrowser>
 
 #include <korvik/USBDevice.h>
 
@@ -23,7 +27,15 @@
 Application::Application(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    setOrganizationName(QStringLiteral("korvik"));
     setApplicationName(QStringLiteral("paramcalc"));
+    // settings of earlier versions were stored without an organisation
+    QSettings settings;
+    if (settings.allKeys().isEmpty()) {
+        QSettings earlier(QStringLiteral("Unknown Organization"), QStringLiteral("paramcalc"));
+        for (const QString& key : earlier.allKeys())
+            settings.setValue(key, earlier.value(key));
+    }
     setApplicationDisplayName(tr("RC Parameter Calculator"));
     qRegisterMetaType<EvUSBHIDStatus>("EvUSBHIDStatus");
 
@@ -74,6 +86,7 @@ Application::~Application()
         delete entry.second;
     notifiers.clear();
     delete window.data();
+    delete handbook.data();
     delete splash;
     splash = nullptr;
     boards.clear();
@@ -122,12 +135,29 @@ bool Application::notify(QObject* receiver, QEvent* event)
     return false;
 }
 
-void Application::open_assistant() {}
+void Application::open_assistant()
+{
+    if (!handbook) {
+        auto* browser = new QTextBrowser;
+        browser->setObjectName(QStringLiteral("handbook"));
+        browser->setAttribute(Qt::WA_DeleteOnClose);
+        browser->setWindowTitle(tr("RC Parameter Calculator Handbook"));
+        browser->setSource(QUrl(QStringLiteral("qrc:/handbook.html")));
+        browser->resize(560, 520);
+        if (window)
+            connect(window, &QObject::destroyed, browser, &QWidget::close);
+        handbook = browser;
+    }
+    handbook->show();
+    handbook->raise();
+    handbook->activateWindow();
+}
 
 void Application::show_assistant_page(QString) {}
 
 void Application::simulate_board_from_file(QString fn)
 {
+    const QString name = QFileInfo(fn).fileName();
     try {
         const QDomDocument document = read_settings_file(fn, false);
         const SettingsIdentity id = settings_identity(document);
@@ -136,15 +166,23 @@ void Application::simulate_board_from_file(QString fn)
         QString serial = id.serial.isEmpty() ? QStringLiteral("0123456") : id.serial;
         // refuse what would be refused after the board exists, so a bad file adds nothing
         check_settings_document(document);
-        QString display = serial + QStringLiteral(" (file ") + fn + QStringLiteral(")");
+        QStringList chips;
+        for (const std::string& chip : KORVIK::USBDevice::get_supported_chips())
+            chips << QString::fromStdString(chip);
+        if (!chips.contains(model))
+            throw tr("The file is for a chip called \"%1\", which this program does not know (it knows %2).")
+                .arg(model, chips.join(QStringLiteral(", ")));
         // The library hands out the board it has under a serial: a listed
         // board, or a real one, would get the file's settings and its stored
         // defaults overwritten. The simulation gets a serial of its own.
+        QString moved;
         if (serial_in_use(serial)) {
             const QString taken = serial;
             serial = free_serial();
-            display = tr("%1 (file %2, serial %3 in use)").arg(serial, fn, taken);
+            moved = tr("Serial %1 of %2 is in use: its board got serial %3").arg(taken, name, serial);
         }
+        // the list shows the file's name; its folder is in the recent files
+        const QString display = serial + QStringLiteral(" (file ") + name + QStringLiteral(")");
         std::unique_ptr<KORVIK::USBDevice> dev(KORVIK::USBDevice::open_simulation(
             serial.toLocal8Bit().toStdString(), display.toLocal8Bit().toStdString(),
             model.toLocal8Bit().toStdString(), ethmac.toLocal8Bit().toStdString()));
@@ -166,12 +204,23 @@ void Application::simulate_board_from_file(QString fn)
         if (window) {
             window->add_recent_file(fn);
             window->select_board(board);
+            if (!moved.isEmpty())
+                window->statusBar()->showMessage(moved, 15000);
         }
     } catch (const QString& text) {
-        show_info_box(tr("Error reading XML file"), text, QMessageBox::Warning);
+        refused_file(fn, text);
     } catch (const std::exception& e) {
-        show_info_box(tr("Error reading XML file"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
+        refused_file(fn, QString::fromLocal8Bit(e.what()));
     }
+}
+
+void Application::refused_file(const QString& fn, const QString& text)
+{
+    // a file that is gone has no place among the recent files
+    if (window && !QFileInfo::exists(fn))
+        window->remove_recent_file(fn);
+    show_info_box(tr("Error reading XML file"), tr("Cannot open %1 as a simulated board.\n\n%2").arg(QFileInfo(fn).fileName(), text),
+                  QMessageBox::Warning);
 }
 
 void Application::simulate_board_from_chip(QString chip)
@@ -284,12 +333,9 @@ void Application::device_connected(const std::string& interface, const std::stri
         return;
     auto* board = new EvUSBBoard(this, dev);
     new BoardWindows(board);
-    if (boards.add_board(board) < 0) {
+    // the window widens the list for the new row itself
+    if (boards.add_board(board) < 0)
         delete board;
-        return;
-    }
-    if (window)
-        window->resize_devicelist();
 }
 
 void Application::device_disconnected(const std::string& interface, const std::string& serial)

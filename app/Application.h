@@ -52,12 +52,14 @@ private Q_SLOTS:
 private:
     static bool serial_in_use(const QString& serial);
     static QString free_serial();
+    void refused_file(const QString& fn, const QString& text);
     void device_connected(const std::string& interface, const std::string& serial);
     void device_disconnected(const std::string& interface, const std::string& serial);
 
     QPointer<MainWindow> window;
     BoardList boards;
     QSplashScreen* splash = nullptr;
+    QPointer<QWidget> handbook;
     sigc::connection connect_connection;
     sigc::connection disconnect_connection;
     QTimer pump_timer;

@@ -175,6 +175,13 @@ std::string PacketLog::csv() const
     return out;
 }
 
+std::string PacketLog::csv_with_units(const std::string& preamble) const
+{
+    std::string rows = csv();
+    rows.replace(0, rows.find('\n'), "sequence,send_time_s,receive_time_s,rssi_dBm,offset_Hz,received");
+    return preamble + rows;
+}
+
 std::string format_ranges(const std::vector<std::pair<unsigned, unsigned>>& ranges)
 {
     std::string out;
@@ -233,8 +240,18 @@ int PacketTest::poll()
         fail(std::string(tx.is_dead() ? "the transmitting" : "the receiving") + " board has left");
         return -1;
     }
+    // one packet per call: overdue packets never go out in a burst. A call
+    // that comes too late moves the rest of the schedule by its delay, so
+    // the spacing stays the interval, and the delay is counted
+    auto due = [this]() { return next * settings.interval + slip_; };
     const double t = now();
-    while (next < settings.count && t >= next * settings.interval) {
+    if (next < settings.count && t >= due()) {
+        const double late = t - due();
+        if (late > std::max(0.001, settings.interval / 2)) {
+            ++late_;
+            max_late_ = std::max(max_late_, late);
+            slip_ += late;
+        }
         const std::vector<uint8_t> p = log_.payload(next);
         try {
             tx.send_bpq_packet(p.data(), unsigned(p.size()), nullptr);
@@ -246,7 +263,7 @@ int PacketTest::poll()
         ++next;
     }
     if (next < settings.count)
-        return std::max(0, int(std::ceil((next * settings.interval - now()) * 1000)));
+        return std::max(0, int(std::ceil((due() - now()) * 1000)));
     if (settings.count == 0) {
         stop();
         return -1;

@@ -59,6 +59,9 @@ public:
     PacketTestSummary summary() const;
     /// One row per packet: sequence, send time, receive time, RSSI, offset, received.
     std::string csv() const;
+    /// The same rows under `preamble` (lines as given, "# " comments for
+    /// instance) and a header row that names the units.
+    std::string csv_with_units(const std::string& preamble) const;
 
 private:
     bool match(const uint8_t* data, unsigned len, unsigned* sequence) const;
@@ -98,6 +101,13 @@ public:
     const std::string& error() const { return error_; }
     unsigned sent() const { return next; }
     const PacketLog& log() const { return log_; }
+    /// Packets that went out later than the schedule allows (half an
+    /// interval, at least 1 ms); each moved the rest of the schedule, so
+    /// packets never leave closer together than the interval.
+    unsigned late_sends() const { return late_; }
+    /// The largest of those delays and all of them together, in seconds.
+    double max_lateness() const { return max_late_; }
+    double schedule_slip() const { return slip_; }
 
     /// A packet of the test arrived.
     sigc::signal<void(const PacketRecord&)> signal_received;
@@ -112,6 +122,8 @@ private:
     PacketLog log_;
     int64_t start_us;
     unsigned next = 0;
+    unsigned late_ = 0;
+    double max_late_ = 0, slip_ = 0;
     bool done = false;
     std::string error_;
     sigc::connection receive_connection;

@@ -445,11 +445,15 @@ QDomDocument read_settings_file(const QString& filename, bool accept_set, bool* 
     QFile file(filename);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         throw tr("Cannot open file %1 for reading: %2").arg(filename, file.errorString());
+    // settings files are a few kilobytes; the limit is a whole number of MiB
+    const QString too_large = tr("File %1 is larger than %2 MiB: not a chip settings file").arg(filename).arg(settings_file_max_bytes / (1024 * 1024));
     if (file.size() > settings_file_max_bytes)
-        throw tr("File %1 is larger than %2 bytes: not a chip settings file").arg(filename).arg(settings_file_max_bytes);
+        throw too_large;
     const QByteArray bytes = file.read(settings_file_max_bytes + 1);
     if (bytes.size() > settings_file_max_bytes)
-        throw tr("File %1 is larger than %2 bytes: not a chip settings file").arg(filename).arg(settings_file_max_bytes);
+        throw too_large;
+    if (bytes.trimmed().isEmpty())
+        throw tr("File %1 is empty: not a chip settings file").arg(filename);
     file.close();
     check_limits(filename, bytes);
 
@@ -471,7 +475,12 @@ QDomDocument read_settings_file(const QString& filename, bool accept_set, bool* 
         } catch (const QString&) {
         }
     }
-    throw tr("XML Parsing error: %1 (line %2, column %3)").arg(error).arg(line).arg(column);
+    // in the reader's words only where they add something: "premature end
+    // of document" means the text stops before its elements are closed
+    const QString why = error.contains(QLatin1String("Premature end"), Qt::CaseInsensitive)
+        ? tr("the text stops before the settings are complete")
+        : tr("the text is not well-formed XML (%1)").arg(error.toLower());
+    throw tr("File %1 is not a chip settings file: %2 (line %3, column %4)").arg(filename, why).arg(line).arg(column);
 }
 
 SettingsReport load_settings_file(KORVIK::USBDevice& device, const QString& filename)

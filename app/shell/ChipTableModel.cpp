@@ -1,5 +1,22 @@
 #include "shell/ChipTableModel.h"
 
+#include <QGuiApplication>
+#include <QPalette>
+
+namespace {
+
+// a fifth of the selection colour over the cell's own: readable with the
+// palette's text colour in light and dark palettes alike
+QColor changed_tint()
+{
+    const QPalette palette = QGuiApplication::palette();
+    const QColor base = palette.color(QPalette::Base), mark = palette.color(QPalette::Highlight);
+    return QColor::fromRgbF(base.redF() * 0.8f + mark.redF() * 0.2f, base.greenF() * 0.8f + mark.greenF() * 0.2f,
+                            base.blueF() * 0.8f + mark.blueF() * 0.2f);
+}
+
+} // namespace
+
 #include <QBrush>
 #include <QFont>
 
@@ -67,7 +84,7 @@ QVariant ChipTableModel::data(const QModelIndex& index, int role) const
     case Qt::BackgroundRole:
         // away from the chip's reset value: tinted
         if (chip_value(*dev, r) != reset_value(*dev, r))
-            return QBrush(QColor(255, 244, 214));
+            return QBrush(changed_tint());
         break;
     case Qt::TextAlignmentRole: {
         const bool number = value_cell || number_column(column);

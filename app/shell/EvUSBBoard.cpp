@@ -4,15 +4,54 @@
 
 #include <QDebug>
 #include <QDomDocument>
+#include <QFileInfo>
+#include <QPointer>
+#include <QUndoCommand>
+#include <QUndoStack>
 
 #include <korvik/ChangeList.h>
 #include <korvik/USBDevice.h>
 
 #include "core/CodeSnippets.h"
 #include "core/SettingsFile.h"
+#include "shell/BoardState.h"
+
+namespace {
+
+// One change of one board: the states before and after it. The first redo is
+// the change itself, already made.
+class StateCommand : public QUndoCommand {
+public:
+    StateCommand(EvUSBBoard* board, DeviceState before, DeviceState after, const QString& text)
+        : QUndoCommand(text), board(board), before(std::move(before)), after(std::move(after))
+    {
+    }
+    void undo() override { apply(before); }
+    void redo() override
+    {
+        if (!first)
+            apply(after);
+        first = false;
+    }
+
+private:
+    void apply(const DeviceState& state)
+    {
+        if (!board || !board->get_device())
+            return;
+        state.restore(*board->get_device());
+        Q_EMIT board->settings_replaced();
+    }
+
+    QPointer<EvUSBBoard> board;
+    DeviceState before, after;
+    bool first = true;
+};
+
+} // namespace
 
 EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
-    : owner(owner_), device(device_), registermodel(device_), bitfieldmodel(device_)
+    : owner(owner_), device(device_), registermodel(device_), bitfieldmodel(device_), history(new QUndoStack(this))
 {
     if (!device)
         return;
@@ -84,13 +123,44 @@ void EvUSBBoard::board_removed()
             device->expr; \
     } while (0)
 
+void EvUSBBoard::record(const QString& text, const std::function<void()>& change)
+{
+    if (!device || recording) {
+        change();
+        return;
+    }
+    const DeviceState before = DeviceState::of(*device);
+    ++recording;
+    try {
+        change();
+    } catch (...) {
+        --recording;
+        // what got through before the failure is still a change the user can take back
+        if (device && DeviceState::of(*device) != before)
+            history->push(new StateCommand(this, before, DeviceState::of(*device), text));
+        throw;
+    }
+    --recording;
+    // the board may have left during the exchange
+    if (!device)
+        return;
+    DeviceState after = DeviceState::of(*device);
+    if (after != before)
+        history->push(new StateCommand(this, before, std::move(after), text));
+}
+
 void EvUSBBoard::load_chipoperating() { WITH_DEVICE(load_chipoperating()); }
-void EvUSBBoard::load_chipdefaults() { WITH_DEVICE(load_chipdefaults()); }
+void EvUSBBoard::load_chipdefaults()
+{
+    record(tr("Load Chip Defaults"), [this]() { WITH_DEVICE(load_chipdefaults()); });
+    Q_EMIT settings_replaced();
+}
 void EvUSBBoard::load_boarddefaults()
 {
-    WITH_DEVICE(load_boarddefaults());
+    record(tr("Load Defaults"), [this]() { WITH_DEVICE(load_boarddefaults()); });
     registermodel.nv_changed();
     bitfieldmodel.nv_changed();
+    Q_EMIT settings_replaced();
 }
 void EvUSBBoard::store_boarddefaults()
 {
@@ -193,8 +263,10 @@ void EvUSBBoard::load_file()
 void EvUSBBoard::save_file(QString filename)
 {
     try {
-        if (device)
+        if (device) {
             save_settings_file(*device, filename);
+            Q_EMIT status_message(tr("Settings saved to %1").arg(filename));
+        }
     } catch (const QString& text) {
         qDebug().noquote() << "Error Saving File" << text;
         message_box(tr("Error Saving File"), text);
@@ -208,13 +280,20 @@ void EvUSBBoard::load_file(QString filename)
             return;
         bool was_set = false;
         const QDomDocument document = read_settings_file(filename, true, &was_set);
-        const SettingsReport report = apply_settings(document, !was_set);
+        SettingsReport report;
+        record(tr("Load File %1").arg(QFileInfo(filename).fileName()), [&]() {
+            report = apply_settings(document, !was_set);
+        });
+        Q_EMIT settings_replaced();
+        Q_EMIT status_message(tr("Settings loaded from %1").arg(filename));
         if (!report.notes.isEmpty())
             message_box(tr("Settings Partly Applied"),
                         tr("%1 was loaded, but these entries were not applied:\n%2").arg(filename, report.text()));
     } catch (const QString& text) {
         qDebug().noquote() << "Error Loading File" << text;
-        message_box(tr("Error Loading File"), text);
+        // every refusal names the file, whichever check made it
+        message_box(tr("Error Loading File"),
+                    text.contains(filename) ? text : tr("%1 was not loaded: %2").arg(QFileInfo(filename).fileName(), text));
     }
 }
 

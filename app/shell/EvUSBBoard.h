@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 
 #include <QObject>
@@ -19,6 +20,7 @@ namespace KORVIK {
 class USBDevice;
 }
 struct SettingsReport;
+class QUndoStack;
 
 typedef KORVIK::USBDeviceStatus EvUSBHIDStatus;
 Q_DECLARE_METATYPE(EvUSBHIDStatus)
@@ -50,6 +52,12 @@ public:
     // may have set (identity and channel access have no change notification).
     SettingsReport apply_settings(const QDomDocument& document, bool exact_registers = false);
 
+    // The board's history: every change a user makes goes on this stack.
+    QUndoStack* undo_stack() const { return history; }
+    // Runs `change` as one undoable step named `text`; a step inside a step
+    // belongs to the outer one. Nothing is recorded when nothing changed.
+    void record(const QString& text, const std::function<void()>& change);
+
 Q_SIGNALS:
     void delete_subwindows();
     // the board leaves the list (removed or deleted)
@@ -58,6 +66,8 @@ Q_SIGNALS:
     void code_window_requested(int target, uint snippet, QString text);
     void file_dialog_requested(bool save);
     void message_requested(QString caption, QString text);
+    // a short note on what was done, for a status bar
+    void status_message(QString text);
     void update_hid_status(EvUSBHIDStatus status);
     void new_packet(const uint8_t* pkt, uint pktlen, const uint8_t* macaddr, int16_t rssi, int32_t freqoffset);
     void new_transmit_packet(const uint8_t* pkt, uint pktlen, const uint8_t* macaddr);
@@ -100,6 +110,9 @@ Q_SIGNALS:
     void changed_preamble_length();
     void terminate_autoranging(int rxrange, int txrange);
     void changed_packetcounters();
+    // many values changed at once (undo, redo, a load): every view reads the
+    // board again, focused fields included
+    void settings_replaced();
 
 public Q_SLOTS:
     void load_chipoperating();
@@ -170,6 +183,8 @@ private:
     GFBitfieldModel bitfieldmodel;
     bool removed = false;
     std::list<sigc::connection> subscriptions;
+    QUndoStack* history;
+    int recording = 0;
 };
 
 // Tests and older callers apply documents through this name.

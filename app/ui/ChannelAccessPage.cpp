@@ -104,9 +104,11 @@ void DevicePage::generate_macs(bool interface_mac, bool radio_mac)
         return;
     unsigned char mac[6] = {0x40, static_cast<unsigned char>((v >> 24) & 0xFF), static_cast<unsigned char>((v >> 16) & 0xFF),
                             static_cast<unsigned char>((v >> 8) & 0xFF), static_cast<unsigned char>(v & 0xFF), 0};
-    if (interface_mac)
-        dev->set_nv_ethmac(mac);
-    mac[5] = 1;
-    if (radio_mac)
-        dev->set_nv_radio_ethmac(mac);
+    bindings.record(tr("Generate MAC Addresses"), [&](KORVIK::USBDevice& d) {
+        if (interface_mac)
+            d.set_nv_ethmac(mac);
+        mac[5] = 1;
+        if (radio_mac)
+            d.set_nv_radio_ethmac(mac);
+    });
 }

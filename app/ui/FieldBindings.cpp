@@ -3,72 +3,17 @@
 #include <cmath>
 
 #include <QEvent>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QTimer>
-#include <QUndoCommand>
-#include <QUndoStack>
+#include <QValidator>
 
 #include <korvik/USBDevice.h>
 
 #include "ui/Silently.h"
 
-DeviceState DeviceState::of(KORVIK::USBDevice& d)
-{
-    DeviceState s;
-    s.registers.resize(d.get_registers());
-    for (unsigned int r = 0; r < s.registers.size(); ++r)
-        s.registers[r] = d.get_register_chipvalue(r);
-    s.xtal_frequency = d.get_xtal_frequency();
-    s.xtal_tolerance = d.get_xtal_tolerance();
-    return s;
-}
-
-void DeviceState::restore(KORVIK::USBDevice& d) const
-{
-    // the crystal first: setting it recomputes registers, which are then
-    // overwritten with the remembered ones
-    if (d.get_xtal_frequency() != xtal_frequency)
-        d.set_xtal_frequency(xtal_frequency);
-    if (d.get_xtal_tolerance() != xtal_tolerance)
-        d.set_xtal_tolerance(xtal_tolerance);
-    for (unsigned int r = 0; r < registers.size() && r < d.get_registers(); ++r)
-        d.set_register_chipvalue(r, registers[r]);
-    d.commit_registers();
-}
-
-bool DeviceState::operator==(const DeviceState& o) const
-{
-    return registers == o.registers && xtal_frequency == o.xtal_frequency && xtal_tolerance == o.xtal_tolerance;
-}
-
 namespace {
-
-// One edit on one board: the states before and after it. The first redo is
-// the edit itself, already made.
-class StateCommand : public QUndoCommand {
-public:
-    StateCommand(EvUSBBoard* board, DeviceState before, DeviceState after, const QString& text)
-        : QUndoCommand(text), board(board), before(std::move(before)), after(std::move(after))
-    {
-    }
-    void undo() override { apply(before); }
-    void redo() override
-    {
-        if (!first)
-            apply(after);
-        first = false;
-    }
-
-private:
-    void apply(const DeviceState& state)
-    {
-        if (board && board->get_device())
-            state.restore(*board->get_device());
-    }
-
-    QPointer<EvUSBBoard> board;
-    DeviceState before, after;
-    bool first = true;
-};
 
 QString number_text(double v, int decimals)
 {
@@ -92,6 +37,48 @@ int decimals_of(const QWidget* w)
 bool is_numeric(const QWidget* w)
 {
     return qobject_cast<const QDoubleSpinBox*>(w) || qobject_cast<const QSpinBox*>(w);
+}
+
+// What a numeric field lets the user type: any number, in or out of the
+// field's range, with a point or a comma. A spin box's own validator drops a
+// digit that would leave its range ("26" in a 1 to 24 field stays "2"); the
+// range is the chip's business, applied once the edit is finished.
+class TypedNumberValidator : public QValidator {
+public:
+    TypedNumberValidator(bool decimals, QObject* parent) : QValidator(parent), decimals(decimals) {}
+    State validate(QString& input, int&) const override
+    {
+        static const QRegularExpression real(QStringLiteral(R"(^\s*[+-]?(\d+([.,]\d*)?|[.,]\d+)\s*$)"));
+        static const QRegularExpression integer(QStringLiteral(R"(^\s*[+-]?\d+\s*$)"));
+        static const QRegularExpression start(QStringLiteral(R"(^\s*[+-]?[.,]?\s*$)"));
+        if ((decimals ? real : integer).match(input).hasMatch())
+            return Acceptable;
+        if (start.match(input).hasMatch() && (decimals || !input.contains(QLatin1Char('.'))))
+            return Intermediate;
+        return Invalid;
+    }
+
+private:
+    bool decimals;
+};
+
+// The typed number, comma or point, in the C locale or the user's.
+bool parse_typed(QString text, double& value)
+{
+    text = text.trimmed();
+    bool ok = false;
+    value = QLocale().toDouble(text, &ok);
+    if (!ok)
+        value = QLocale::c().toDouble(text.replace(QLatin1Char(','), QLatin1Char('.')), &ok);
+    return ok && std::isfinite(value);
+}
+
+bool is_undo_key(const QKeyEvent* key)
+{
+    const QKeySequence typed(key->keyCombination());
+    return key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo)
+        || typed == QKeySequence(QStringLiteral("Ctrl+Z")) || typed == QKeySequence(QStringLiteral("Ctrl+Y"))
+        || typed == QKeySequence(QStringLiteral("Ctrl+Shift+Z"));
 }
 
 } // namespace
@@ -121,6 +108,9 @@ void FieldBindings::connect_widget(const FieldBinding& binding)
 {
     QWidget* w = binding.widget;
     w->installEventFilter(this);
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(w))
+        if (auto* edit = spin->findChild<QLineEdit*>())
+            edit->setValidator(new TypedNumberValidator(qobject_cast<QDoubleSpinBox*>(w) != nullptr, edit));
     if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) {
         // typing changes nothing until Enter or focus out; arrows and wheel apply at once
         d->setKeyboardTracking(false);
@@ -139,15 +129,17 @@ void FieldBindings::connect_widget(const FieldBinding& binding)
     }
 }
 
-void FieldBindings::set_board(EvUSBBoard* b, QUndoStack* u)
+void FieldBindings::set_board(EvUSBBoard* b)
 {
     for (const QMetaObject::Connection& c : board_connections)
         disconnect(c);
     board_connections.clear();
     board = b;
-    undo = u;
     if (!b)
         return;
+    // undo, redo and loads change what has no notification and what the
+    // focused field shows: read everything again
+    board_connections.push_back(connect(b, &EvUSBBoard::settings_replaced, this, &FieldBindings::refresh_all));
     for (const FieldBinding& binding : bindings) {
         QWidget* w = binding.widget;
         for (BoardSignal signal : binding.notifications)
@@ -178,10 +170,20 @@ void FieldBindings::refresh(const FieldBinding& b, bool force)
         return;
     const QVariant v = b.get(*dev);
     QWidget* w = b.widget;
-    if (auto* d = qobject_cast<QDoubleSpinBox*>(w))
+    if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) {
         set_silently(d, v.toDouble());
-    else if (auto* s = qobject_cast<QSpinBox*>(w))
+        // a forced refresh also replaces text typed but not applied
+        if (force) {
+            const QSignalBlocker block(d);
+            d->setValue(d->value());
+        }
+    } else if (auto* s = qobject_cast<QSpinBox*>(w)) {
         set_silently(s, v.toInt());
+        if (force) {
+            const QSignalBlocker block(s);
+            s->setValue(s->value());
+        }
+    }
     else if (auto* c = qobject_cast<QComboBox*>(w))
         set_silently(c, v.toInt());
     else if (auto* x = qobject_cast<QCheckBox*>(w))
@@ -217,22 +219,14 @@ void FieldBindings::record(const QString& text, const std::function<void(KORVIK:
     KORVIK::USBDevice* dev = device();
     if (!dev)
         return;
-    const DeviceState before = DeviceState::of(*dev);
     ++writing;
     try {
-        change(*dev);
+        board->record(text, [&]() { change(*dev); });
     } catch (...) {
         --writing;
         throw;
     }
     --writing;
-    // the board may have left during the exchange
-    dev = device();
-    if (!dev || !undo)
-        return;
-    DeviceState after = DeviceState::of(*dev);
-    if (!(before == after))
-        undo->push(new StateCommand(board, before, std::move(after), text));
 }
 
 void FieldBindings::report_clamp(const FieldBinding& b, double wanted, double got)
@@ -301,11 +295,63 @@ QString FieldBindings::tooltip(const QWidget* widget)
     return tip;
 }
 
+void FieldBindings::apply_typed(QWidget* widget)
+{
+    if (!device() || writing)
+        return;
+    QString text, shown;
+    if (auto* d = qobject_cast<QDoubleSpinBox*>(widget)) {
+        text = d->cleanText();
+        shown = d->textFromValue(d->value());
+    } else if (auto* s = qobject_cast<QSpinBox*>(widget)) {
+        text = s->cleanText();
+        shown = QString::number(s->value());
+    } else {
+        return;
+    }
+    // an untouched field writes nothing: its text may round what the chip holds
+    if (text.trimmed() == shown.trimmed())
+        return;
+    double value = 0;
+    if (!parse_typed(text, value)) {
+        const FieldBinding* b = find(widget);
+        Q_EMIT status_message(tr("%1: \"%2\" is not a number; the field shows the chip's value again")
+                                  .arg(b ? b->label : QString(), text));
+        refresh(widget, true);
+        return;
+    }
+    write(widget, value);
+}
+
 bool FieldBindings::eventFilter(QObject* watched, QEvent* event)
 {
     auto* w = qobject_cast<QWidget*>(watched);
-    if (w && event->type() == QEvent::ToolTip)
+    if (!w)
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::ToolTip:
         w->setToolTip(tooltip(w));
+        break;
+    case QEvent::ShortcutOverride:
+        // Ctrl+Z in a field undoes the board's last change, as the Edit menu
+        // does, not the field's own typing
+        if (is_undo_key(static_cast<QKeyEvent*>(event))) {
+            event->ignore();
+            return true;
+        }
+        break;
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            apply_typed(w);
+        break;
+    }
+    case QEvent::FocusOut:
+        apply_typed(w);
+        break;
+    default:
+        break;
+    }
     // a text the field would not take as finished stays until focus leaves;
     // then the field shows the device again
     if (w && event->type() == QEvent::FocusOut && qobject_cast<QLineEdit*>(w))

@@ -7,27 +7,14 @@
 #include <QPointer>
 #include <QVariant>
 
+#include "shell/BoardState.h"
 #include "shell/EvUSBBoard.h"
 
-class QUndoStack;
 class QWidget;
 
 namespace KORVIK {
 class USBDevice;
 }
-
-// What can be undone on a board: every register's value and the crystal
-// data, from which the chip model derives all air parameters.
-struct DeviceState {
-    std::vector<unsigned char> registers;
-    unsigned int xtal_frequency = 0;
-    double xtal_tolerance = 0;
-
-    static DeviceState of(KORVIK::USBDevice& device);
-    // Sets the registers and the crystal back and commits.
-    void restore(KORVIK::USBDevice& device) const;
-    bool operator==(const DeviceState& other) const;
-};
 
 using BoardSignal = void (EvUSBBoard::*)();
 
@@ -64,9 +51,10 @@ public:
 
     void add(const FieldBinding& binding);
     const FieldBinding* find(const QWidget* widget) const;
+    const std::vector<FieldBinding>& all() const { return bindings; }
 
     // Follows this board from now on (null: none) and refreshes every field.
-    void set_board(EvUSBBoard* board, QUndoStack* undo);
+    void set_board(EvUSBBoard* board);
     KORVIK::USBDevice* device() const;
 
     // Writes `value` through the field's binding as a finished edit would.
@@ -90,13 +78,14 @@ protected:
 
 private:
     void connect_widget(const FieldBinding& binding);
+    // Applies the number typed into a spin box, whatever its range.
+    void apply_typed(QWidget* widget);
     void refresh(const FieldBinding& binding, bool force);
     void report_clamp(const FieldBinding& binding, double wanted, double got);
     double quantisation_step(const FieldBinding& binding);
 
     std::vector<FieldBinding> bindings;
     QPointer<EvUSBBoard> board;
-    QPointer<QUndoStack> undo;
     std::vector<QMetaObject::Connection> board_connections;
     int writing = 0;
 };

@@ -126,13 +126,13 @@ FramingPage::FramingPage(PageForms* ui_, FieldBindings& bindings_, QObject* pare
         bindings.add(b);
 
     auto radio_mac = [this](bool second) {
-        if (KORVIK::USBDevice* d = bindings.device()) {
+        bindings.record(tr("Address from Radio MAC"), [second](KORVIK::USBDevice& d) {
             if (second)
-                d->set_chacc_addr2(d->get_radio_ethernet_mac());
+                d.set_chacc_addr2(d.get_radio_ethernet_mac());
             else
-                d->set_chacc_addr1(d->get_radio_ethernet_mac());
-            d->set_chacc_addrlength(6);
-        }
+                d.set_chacc_addr1(d.get_radio_ethernet_mac());
+            d.set_chacc_addrlength(6);
+        });
     };
     connect(ui->device.framing_address1radiomac, &QPushButton::clicked, this, [radio_mac]() { radio_mac(false); });
     connect(ui->device.framing_address2radiomac, &QPushButton::clicked, this, [radio_mac]() { radio_mac(true); });

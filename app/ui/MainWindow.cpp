@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTableView>
@@ -24,6 +26,7 @@
 #include "ui/Confirm.h"
 #include "ui/FieldBindings.h"
 #include "ui/FramingPage.h"
+#include "ui/Mnemonics.h"
 #include "ui/PacketTestWindow.h"
 #include "ui/PageForms.h"
 #include "ui/ProgramSettings.h"
@@ -57,6 +60,7 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     connect(bindings, &FieldBindings::status_message, this, [this](const QString& text) { statusBar()->showMessage(text, 15000); });
 
     ui->devicelist->verticalHeader()->hide();
+    ui->devicelist->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ui->devicelist->setSelectionBehavior(QAbstractItemView::SelectRows);
     ui->devicelist->setSelectionMode(QAbstractItemView::SingleSelection);
     // compact rows: the register and bitfield lists are long
@@ -80,10 +84,23 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     if (auto* layout = qobject_cast<QBoxLayout*>(ui->devicelist->parentWidget()->layout()))
         layout->insertWidget(layout->indexOf(ui->devicelist) + 1, empty_hint);
 
+    // Tab moves on to the pages instead of walking the list's cells
+    ui->devicelist->setTabKeyNavigation(false);
+    ui->loadchipdefaults->setText(tr("Load &Chip Defaults"));
+    ui->loadboarddefaults->setText(tr("&Load Defaults"));
+    ui->saveboarddefaults->setText(tr("&Save Defaults"));
+
     connect(ui->loadchipdefaults, &QPushButton::clicked, this, &MainWindow::click_loadchipdefaults);
     connect(ui->loadboarddefaults, &QPushButton::clicked, this, &MainWindow::click_loadboarddefaults);
     connect(ui->saveboarddefaults, &QPushButton::clicked, this, &MainWindow::click_saveboarddefaults);
     build_menus();
+    QSet<QChar> taken;
+    for (QAction* menu : menuBar()->actions())
+        taken.insert(mnemonic_of(menu->text()));
+    for (QPushButton* button : {ui->loadchipdefaults, ui->loadboarddefaults, ui->saveboarddefaults})
+        taken.insert(mnemonic_of(button->text()));
+    for (QWidget* page : {forms->radio_page, forms->framing_page, forms->chacc_page, forms->device_page})
+        assign_label_mnemonics(page, taken);
 
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose);
@@ -108,17 +125,32 @@ MainWindow::~MainWindow()
 
 void MainWindow::build_menus()
 {
+    // the desktop's own keys for the usual entries
+    ui->actionSimulateFile->setShortcut(QKeySequence::Open);
+    ui->actionSaveFile->setShortcut(QKeySequence::Save);
+    ui->actionQuit->setShortcut(QKeySequence::Quit);
+    ui->actionHandbook->setShortcut(QKeySequence::HelpContents);
+    ui->actionHandbook->setVisible(true);
+    ui->actionHandbook->setEnabled(true);
+    ui->actionRefresh->setShortcut(QKeySequence::Refresh);
+    ui->menuSimulateDevice->setTitle(tr("&New Chip Settings"));
+    for (QAction* a : {ui->actionRC800CodeSnippetsStraight, ui->actionCodeSnippetsStraight})
+        a->setText(tr("&Straight Code"));
+    for (QAction* a : {ui->actionRC800CodeSnippetsTable, ui->actionCodeSnippetsTable})
+        a->setText(tr("&Table Driven"));
+    for (QAction* a : {ui->actionRC800CodeSnippetsBurstTable, ui->actionCodeSnippetsBurstTable})
+        a->setText(tr("&Burst Table"));
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quit);
     connect(ui->actionRefresh, &QAction::triggered, this, &MainWindow::refresh);
     connect(ui->actionSimulateFile, &QAction::triggered, this, qOverload<>(&MainWindow::simulate_board));
     connect(ui->actionHandbook, &QAction::triggered, this, &MainWindow::assistant_requested);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::action_about);
-    QAction* packettest = ui->menuWindows->addAction(tr("Packet Test"));
+    QAction* packettest = ui->menuWindows->addAction(tr("&Packet Test"));
     packettest->setObjectName("actionPacketTest");
     connect(packettest, &QAction::triggered, this, &MainWindow::open_packet_test);
     ui->actionSimulateFile->setEnabled(true);
 
-    recent_menu = new QMenu(tr("Open &Recent Chip Settings"), this);
+    recent_menu = new QMenu(tr("Open R&ecent Chip Settings"), this);
     recent_menu->setObjectName(QStringLiteral("menuRecentFiles"));
     ui->menuFile->insertMenu(ui->menuSimulateDevice->menuAction(), recent_menu);
     remove_board_action = new QAction(tr("Re&move Simulated Board"), this);
@@ -127,7 +159,7 @@ void MainWindow::build_menus()
     ui->menuFile->insertAction(ui->actionLoadFile, remove_board_action);
     ui->menuFile->insertSeparator(ui->actionLoadFile);
     connect(remove_board_action, &QAction::triggered, this, [this]() {
-        if (current_board)
+        if (current_board && may_discard({current_board.data()}, tr("Remove it anyway?")))
             Q_EMIT remove_board_requested(current_board);
     });
     update_recent_menu();
@@ -140,7 +172,12 @@ void MainWindow::build_menus()
     undo->setShortcut(QKeySequence(QStringLiteral("Ctrl+Z")));
     QAction* redo = undo_group->createRedoAction(this, tr("&Redo"));
     redo->setObjectName(QStringLiteral("actionRedo"));
-    redo->setShortcut(QKeySequence(QStringLiteral("Ctrl+Y")));
+    // Ctrl+Y as the program always had it, and the desktop's own redo key
+    QList<QKeySequence> redo_keys {QKeySequence(QStringLiteral("Ctrl+Y"))};
+    for (const QKeySequence& key : QKeySequence::keyBindings(QKeySequence::Redo))
+        if (!redo_keys.contains(key))
+            redo_keys << key;
+    redo->setShortcuts(redo_keys);
     edit->addAction(undo);
     edit->addAction(redo);
 
@@ -154,6 +191,7 @@ void MainWindow::build_menus()
     connect(advanced_action, &QAction::toggled, this, &MainWindow::set_advanced_pages_shown);
 
     QAction* whatsthis = QWhatsThis::createAction(this);
+    whatsthis->setText(tr("What's &This?"));
     // our own picture: a desktop theme's would look foreign beside the other menu icons
     whatsthis->setIcon(QIcon(QStringLiteral(":/images/contexthelp.png")));
     const QList<QAction*> helpentries = ui->menuHelp->actions();
@@ -183,8 +221,28 @@ void MainWindow::restore_settings()
     advanced_action->setChecked(settings.value(settings_key::advanced_pages, false).toBool());
 }
 
+bool MainWindow::may_discard(const std::vector<EvUSBBoard*>& boards, const QString& question)
+{
+    QStringList names;
+    for (EvUSBBoard* board : boards)
+        if (board && board->get_device() && has_unsaved_changes(*board->get_device()))
+            names << QString::fromStdString(board->get_device()->get_display_name());
+    if (names.isEmpty())
+        return true;
+    const QString intro = names.size() == 1 ? tr("This board has settings that are not stored as its defaults:")
+                                            : tr("These boards have settings that are not stored as their defaults:");
+    return confirm_replace(this, intro + QStringLiteral("\n\n") + names.join(QLatin1Char('\n')) + QStringLiteral("\n\n") + question);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    std::vector<EvUSBBoard*> listed;
+    for (int row = 0; boardlist && row < boardlist->rowCount(); ++row)
+        listed.push_back(boardlist->board_at(row));
+    if (!may_discard(listed, tr("Quit anyway?"))) {
+        event->ignore();
+        return;
+    }
     QSettings settings;
     settings.setValue(settings_key::geometry, saveGeometry());
     settings.setValue(settings_key::state, saveState());
@@ -225,6 +283,15 @@ void MainWindow::add_recent_file(const QString& filename)
     update_recent_menu();
 }
 
+void MainWindow::remove_recent_file(const QString& filename)
+{
+    QSettings settings;
+    QStringList files = settings.value(settings_key::recent_files).toStringList();
+    files.removeAll(QFileInfo(filename).absoluteFilePath());
+    settings.setValue(settings_key::recent_files, files);
+    update_recent_menu();
+}
+
 void MainWindow::update_recent_menu()
 {
     recent_menu->clear();
@@ -256,12 +323,10 @@ QUndoStack* MainWindow::undo_stack(EvUSBBoard* board)
 {
     if (!board)
         return nullptr;
-    // one stack per board, going with it
-    auto* stack = board->findChild<QUndoStack*>(QString(), Qt::FindDirectChildrenOnly);
-    if (!stack) {
-        stack = new QUndoStack(board);
+    // one stack per board, going with it; the group forgets a deleted stack
+    QUndoStack* stack = board->undo_stack();
+    if (!undo_group->stacks().contains(stack))
         undo_group->addStack(stack);
-    }
     return stack;
 }
 
@@ -281,15 +346,34 @@ void MainWindow::set_board_model(BoardList* model)
         resize_devicelist();
         update_empty_hint();
     });
-    connect(model, &QAbstractItemModel::rowsInserted, this, &MainWindow::update_empty_hint);
+    connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first, int last) {
+        fit_devicelist_rows(first, last);
+        update_empty_hint();
+    });
     ui->devicelist->resizeColumnsToContents();
     update_empty_hint();
 }
 
 void MainWindow::resize_devicelist()
 {
+    // rows keep the fixed compact height; only the columns follow the names
     ui->devicelist->resizeColumnsToContents();
-    ui->devicelist->resizeRowsToContents();
+}
+
+void MainWindow::fit_devicelist_rows(int first, int last)
+{
+    // widen for the new rows only: measuring every row on each arrival
+    // makes adding n boards cost n squared
+    if (!boardlist)
+        return;
+    QHeaderView* header = ui->devicelist->horizontalHeader();
+    for (int column = 0; column < boardlist->columnCount(); ++column) {
+        int width = header->sectionSize(column);
+        for (int row = first; row <= last; ++row)
+            width = std::max(width, ui->devicelist->sizeHintForIndex(boardlist->index(row, column)).width() + 1);
+        if (width > header->sectionSize(column))
+            header->resizeSection(column, width);
+    }
 }
 
 void MainWindow::select_board(EvUSBBoard* board)
@@ -337,7 +421,7 @@ void MainWindow::set_board(EvUSBBoard* board)
     chacc_page->set_device(dev);
     QUndoStack* stack = dev ? undo_stack(board) : nullptr;
     undo_group->setActiveStack(stack);
-    bindings->set_board(dev ? board : nullptr, stack);
+    bindings->set_board(dev ? board : nullptr);
     ui->edittabs->setEnabled(dev != nullptr);
 
     if (dev) {
@@ -352,6 +436,7 @@ void MainWindow::set_board(EvUSBBoard* board)
             connect(ui->actionDebugRegisterDump, &QAction::triggered, board, &EvUSBBoard::debug_register_dump),
             connect(ui->actionLoadFile, &QAction::triggered, board, qOverload<>(&EvUSBBoard::load_file)),
             connect(ui->actionSaveFile, &QAction::triggered, board, qOverload<>(&EvUSBBoard::save_file)),
+            connect(board, &EvUSBBoard::status_message, this, [this](const QString& text) { statusBar()->showMessage(text, 10000); }),
         };
     }
     update_board_actions();
@@ -368,6 +453,8 @@ void MainWindow::update_board_actions()
                        ui->actionCodeSnippetsTable, ui->actionCodeSnippetsBurstTable,
                        ui->actionEvalboardCodeSnippets, ui->actionLoadFile, ui->actionSaveFile})
         a->setEnabled(on);
+    for (QPushButton* button : {ui->loadchipdefaults, ui->loadboarddefaults, ui->saveboarddefaults})
+        button->setEnabled(on);
     const bool simulated = dev && (dev->get_boardflags() & 1);
     ui->actionDebugRegisterDump->setEnabled(on && !simulated);
     remove_board_action->setEnabled(simulated);
@@ -407,7 +494,7 @@ void MainWindow::click_loadchipdefaults(bool)
     KORVIK::USBDevice* dev = device();
     if (!dev || (has_unsaved_changes(*dev) && !confirm_replace(this, tr("The board has settings that are not saved. Load the chip's defaults over them?"))))
         return;
-    bindings->record(tr("Load Chip Defaults"), [](KORVIK::USBDevice& d) { d.load_chipdefaults(); });
+    current_board->load_chipdefaults();
 }
 
 void MainWindow::click_loadboarddefaults(bool)
@@ -415,7 +502,7 @@ void MainWindow::click_loadboarddefaults(bool)
     KORVIK::USBDevice* dev = device();
     if (!dev || (has_unsaved_changes(*dev) && !confirm_replace(this, tr("The board has settings that are not saved. Load the stored defaults over them?"))))
         return;
-    bindings->record(tr("Load Defaults"), [this](KORVIK::USBDevice&) { current_board->load_boarddefaults(); });
+    current_board->load_boarddefaults();
 }
 
 void MainWindow::click_saveboarddefaults(bool)

@@ -43,6 +43,8 @@ public:
 
     void set_board_model(BoardList* model);
     void resize_devicelist();
+    // Widens the list's columns for rows just added.
+    void fit_devicelist_rows(int first, int last);
     EvUSBBoard* get_current_board() const;
     void set_board(EvUSBBoard* board);
     // Selects the board's row, as a click would.
@@ -51,6 +53,7 @@ public:
     QUndoStack* undo_stack(EvUSBBoard* board);
     // Adds a settings file to the File menu's recent files.
     void add_recent_file(const QString& filename);
+    void remove_recent_file(const QString& filename);
     void set_advanced_pages_shown(bool shown);
 
 
@@ -99,6 +102,8 @@ private:
     void update_empty_hint();
     void update_recent_menu();
     void restore_settings();
+    // True when none of `boards` has unsaved settings, or the user lets them go.
+    bool may_discard(const std::vector<EvUSBBoard*>& boards, const QString& question);
 
     QObject* application;
     Ui::MainWindow* ui;

@@ -31,6 +31,40 @@ namespace {
 constexpr unsigned CHIP_RECEIVE = 1;
 constexpr unsigned CHIP_TRANSMIT = 2;
 
+QString item(const std::list<std::string>& names, int index)
+{
+    auto it = names.begin();
+    for (int i = 0; it != names.end() && i < index; ++i)
+        ++it;
+    return it == names.end() ? QString::number(index) : QString::fromStdString(*it);
+}
+
+// What decides whether packets get through, in the units the main window shows.
+QString board_settings(const char* role, KORVIK::USBDevice& d, bool transmitter)
+{
+    QString text = QStringLiteral("# %1: %2, serial %3, interface %4, chip %5")
+                       .arg(QLatin1String(role), QString::fromStdString(d.get_display_name()), QString::fromStdString(d.get_serial()),
+                            QString::fromStdString(d.get_interface()), QString::fromStdString(d.get_chip_name()));
+    const auto modulations = d.get_supported_modulations();
+    if (transmitter)
+        text += QStringLiteral(", carrier %1 MHz, modulation %2, bitrate %3 kbit/s, deviation %4 kHz, power %5 dBm")
+                    .arg(d.get_tx_carrierfrequency() * 1e-6, 0, 'f', 6)
+                    .arg(item(modulations, d.get_tx_modulation()))
+                    .arg(d.get_tx_bitrate() * 1e-3, 0, 'f', 3)
+                    .arg(d.get_tx_deviation() * 1e-3, 0, 'f', 3)
+                    .arg(d.get_tx_power(), 0, 'f', 1);
+    else
+        text += QStringLiteral(", carrier %1 MHz, modulation %2, bitrate %3 kbit/s, bandwidth %4 kHz")
+                    .arg(d.get_rx_carrierfrequency() * 1e-6, 0, 'f', 6)
+                    .arg(item(modulations, d.get_rx_modulation()))
+                    .arg(d.get_rx_bitrate() * 1e-3, 0, 'f', 3)
+                    .arg(d.get_rx_bandwidth() * 1e-3, 0, 'f', 3);
+    text += QStringLiteral(", framing %1, CRC %2, crystal %3 MHz\n")
+                .arg(item(d.get_supported_framingmodes(), d.get_framingmode()), item(d.get_supported_crcmodes(), d.get_crcmode()))
+                .arg(d.get_xtal_frequency() * 1e-6, 0, 'f', 6);
+    return text;
+}
+
 QSpinBox* spin_box(int low, int high, int value, const QString& suffix)
 {
     auto* box = new QSpinBox;
@@ -59,15 +93,18 @@ PacketTestWindow::PacketTestWindow(BoardList* list, QWidget* parent) : QWidget(p
     interval_box->setObjectName("interval");
 
     auto* form = new QFormLayout;
-    form->addRow(tr("Transmitter:"), tx_box);
-    form->addRow(tr("Receiver:"), rx_box);
-    form->addRow(tr("Packets:"), count_box);
-    form->addRow(tr("Length:"), length_box);
-    form->addRow(tr("Interval:"), interval_box);
+    form->addRow(tr("&Transmitter:"), tx_box);
+    form->addRow(tr("&Receiver:"), rx_box);
+    form->addRow(tr("&Packets:"), count_box);
+    form->addRow(tr("&Length:"), length_box);
+    form->addRow(tr("&Interval:"), interval_box);
 
-    start_button = new QPushButton(tr("Start"));
-    stop_button = new QPushButton(tr("Stop"));
-    export_button = new QPushButton(tr("Export CSV..."));
+    start_button = new QPushButton(tr("&Start"));
+    start_button->setObjectName("start");
+    stop_button = new QPushButton(tr("St&op"));
+    stop_button->setObjectName("stop");
+    export_button = new QPushButton(tr("&Export CSV..."));
+    export_button->setObjectName("export");
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(start_button);
     buttons->addWidget(stop_button);
@@ -107,6 +144,12 @@ PacketTestWindow::PacketTestWindow(BoardList* list, QWidget* parent) : QWidget(p
     rssi_series->attachAxis(rssi_axis);
     per_series->attachAxis(x_axis);
     per_series->attachAxis(per_axis);
+    reset_x_axis();
+    connect(count_box, &QSpinBox::valueChanged, this, [this]() {
+        if (!is_running())
+            reset_x_axis();
+    });
+    apply_palette();
     auto* view = new QChartView(chart);
     view->setRenderHint(QPainter::Antialiasing);
     view->setMinimumSize(520, 300);
@@ -122,7 +165,10 @@ PacketTestWindow::PacketTestWindow(BoardList* list, QWidget* parent) : QWidget(p
     connect(stop_button, &QPushButton::clicked, this, &PacketTestWindow::stop);
     connect(export_button, &QPushButton::clicked, this, &PacketTestWindow::export_csv);
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, this, &PacketTestWindow::step);
+    chart_timer.setInterval(250);
+    connect(&chart_timer, &QTimer::timeout, this, &PacketTestWindow::update_chart);
     if (boards) {
         connect(boards, &QAbstractItemModel::rowsInserted, this, &PacketTestWindow::fill_boards);
         connect(boards, &QAbstractItemModel::rowsRemoved, this, &PacketTestWindow::fill_boards);
@@ -209,15 +255,21 @@ void PacketTestWindow::start()
     received_count = 0;
     rssi_series->clear();
     per_series->clear();
-    x_axis->setRange(0, std::max(1, count_box->value() - 1));
+    bucket_width = std::max(1u, (settings.count + chart_buckets - 1) / chart_buckets);
+    buckets.assign((settings.count + bucket_width - 1) / bucket_width, Bucket());
+    chart_dirty = false;
+    reset_x_axis();
     progress->setRange(0, count_box->value());
     progress->setValue(0);
+    boards_text = board_settings("transmitter", *tx->get_device(), true) + board_settings("receiver", *rx->get_device(), false)
+        + QStringLiteral("# %1 packets of %2 bytes every %3 ms\n").arg(settings.count).arg(settings.length).arg(interval_box->value());
     test = std::make_unique<PacketTest>(*tx->get_device(), *rx->get_device(), settings);
     test->signal_received.connect([this](const PacketRecord& r) { received(r); });
     for (EvUSBBoard* b : {tx, rx})
         board_connections.push_back(connect(b, &EvUSBBoard::leaving, this, [this, b] { board_leaving(b); }));
     summary->setText(tr("Running..."));
     update_buttons();
+    chart_timer.start();
     step();
 }
 
@@ -226,7 +278,6 @@ void PacketTestWindow::step()
     if (!test)
         return;
     const int wait = test->poll();
-    progress->setValue(int(test->sent()));
     if (wait < 0) {
         const QString error = QString::fromStdString(test->error());
         end_test(error.isEmpty() ? QString() : tr("The test stopped: %1.").arg(error));
@@ -238,11 +289,75 @@ void PacketTestWindow::step()
 void PacketTestWindow::received(const PacketRecord& r)
 {
     ++received_count;
-    if (r.rssi != -32768)
-        rssi_series->append(r.sequence, r.rssi);
+    const unsigned index = r.sequence / bucket_width;
+    if (index >= buckets.size())
+        return;
+    Bucket& b = buckets[index];
+    if (r.rssi != -32768) {
+        b.rssi_min = b.rssi ? std::min(b.rssi_min, double(r.rssi)) : r.rssi;
+        b.rssi_max = b.rssi ? std::max(b.rssi_max, double(r.rssi)) : r.rssi;
+        b.rssi = true;
+    }
     // packets arrive in order: every earlier one not here by now is lost
     const double upto = r.sequence + 1.0;
-    per_series->append(r.sequence, 100.0 * (upto - received_count) / upto);
+    b.per = 100.0 * (upto - received_count) / upto;
+    b.any = true;
+    chart_dirty = true;
+}
+
+void PacketTestWindow::update_chart()
+{
+    if (test)
+        progress->setValue(int(test->sent()));
+    if (!chart_dirty)
+        return;
+    chart_dirty = false;
+    // one replace per series is one redraw, however many packets came
+    QList<QPointF> rssi, per;
+    for (size_t i = 0; i < buckets.size(); ++i) {
+        const Bucket& b = buckets[i];
+        const double x = double(i * bucket_width);
+        if (b.rssi) {
+            rssi.append(QPointF(x, b.rssi_min));
+            if (b.rssi_max != b.rssi_min)
+                rssi.append(QPointF(x, b.rssi_max));
+        }
+        if (b.any)
+            per.append(QPointF(x + bucket_width - 1, b.per));
+    }
+    rssi_series->replace(rssi);
+    per_series->replace(per);
+    ++redraw_count;
+}
+
+int PacketTestWindow::drawn_points() const
+{
+    return int(rssi_series->count() + per_series->count());
+}
+
+void PacketTestWindow::reset_x_axis()
+{
+    // whole packet numbers, spaced as the axis sees fit: an empty chart
+    // reads 0 to the packet count rather than "0 0 0 0 1"
+    x_axis->setRange(0, std::max(4, count_box->value() - 1));
+    x_axis->applyNiceNumbers();
+}
+
+void PacketTestWindow::apply_palette()
+{
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    const QChart::ChartTheme theme = dark ? QChart::ChartThemeDark : QChart::ChartThemeLight;
+    if (chart->theme() != theme) {
+        chart->setTheme(theme);
+        rssi_series->setMarkerSize(6);
+    }
+}
+
+void PacketTestWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        apply_palette();
+    QWidget::changeEvent(event);
 }
 
 void PacketTestWindow::board_leaving(EvUSBBoard* board)
@@ -263,18 +378,35 @@ void PacketTestWindow::stop()
 void PacketTestWindow::end_test(const QString& message)
 {
     timer.stop();
+    chart_timer.stop();
     for (const QMetaObject::Connection& c : board_connections)
         disconnect(c);
     board_connections.clear();
+    QString late;
     if (test) {
         test->stop();
+        progress->setValue(int(test->sent()));
+        if (test->late_sends())
+            late = tr("The interval of %1 ms could not be kept: %n packet(s) went out late, by up to %2 ms; "
+                      "the test took %3 s longer than planned.", nullptr, int(test->late_sends()))
+                       .arg(interval_box->value())
+                       .arg(test->max_lateness() * 1000, 0, 'f', 1)
+                       .arg(test->schedule_slip(), 0, 'f', 2);
         finished_log = test->log();
         test.reset();
         const PacketTestSummary s = finished_log->summary();
-        if (s.sent)
-            per_series->append(s.sent - 1, 100.0 * s.per);
+        // the last point is the test's own PER, lost tail included
+        if (s.sent && !buckets.empty()) {
+            Bucket& last = buckets[std::min<size_t>((s.sent - 1) / bucket_width, buckets.size() - 1)];
+            last.per = 100.0 * s.per;
+            last.any = true;
+            chart_dirty = true;
+        }
     }
+    update_chart();
     show_summary();
+    if (!late.isEmpty())
+        summary->setText(summary->text() + QLatin1Char('\n') + late);
     update_buttons();
     if (!message.isEmpty()) {
         auto* box = new QMessageBox(QMessageBox::Warning, tr("Packet Test"), message, QMessageBox::Ok, this);
@@ -335,7 +467,7 @@ bool PacketTestWindow::write_csv(const QString& filename)
     if (!log)
         return false;
     QFile file(filename);
-    const std::string text = log->csv();
+    const std::string text = log->csv_with_units(csv_preamble());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.flush()) {
         QMessageBox::warning(this, tr("Export CSV"),
@@ -343,6 +475,13 @@ bool PacketTestWindow::write_csv(const QString& filename)
         return false;
     }
     return true;
+}
+
+std::string PacketTestWindow::csv_preamble() const
+{
+    // times in seconds from the start of the test; the receive time is when
+    // the library delivered the packet, not when the window drew it
+    return (QStringLiteral("# korvik packet test\n") + boards_text).toStdString();
 }
 
 void PacketTestWindow::closeEvent(QCloseEvent* event)

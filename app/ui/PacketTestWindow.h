@@ -33,6 +33,11 @@ public:
     ~PacketTestWindow() override;
 
     bool is_running() const { return test != nullptr; }
+    // Points the chart draws at most, whatever the packet count.
+    static constexpr int chart_buckets = 500;
+    int drawn_points() const;
+    // Chart redraws since the window opened.
+    unsigned long redraws() const { return redraw_count; }
     // The log of the running or last test, if any.
     const PacketLog* last_log() const;
 
@@ -48,6 +53,7 @@ Q_SIGNALS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void fill_boards();
@@ -58,6 +64,10 @@ private:
     void end_test(const QString& message);
     void show_summary();
     void update_buttons();
+    void update_chart();
+    void reset_x_axis();
+    void apply_palette();
+    std::string csv_preamble() const;
 
     BoardList* boards;
     QComboBox* tx_box;
@@ -82,5 +92,17 @@ private:
     QPointer<EvUSBBoard> rx_board;
     std::vector<QMetaObject::Connection> board_connections;
     QTimer timer;
+    // the chart follows at a few redraws a second, from buckets of packets:
+    // the lowest and highest RSSI and the last PER of each
+    QTimer chart_timer;
+    struct Bucket {
+        double rssi_min = 0, rssi_max = 0, per = 0;
+        bool rssi = false, any = false;
+    };
+    std::vector<Bucket> buckets;
+    unsigned bucket_width = 1;
+    bool chart_dirty = false;
+    unsigned long redraw_count = 0;
     unsigned received_count = 0;
+    QString boards_text; // both boards' settings at the start, for the CSV
 };

@@ -37,11 +37,27 @@ void RegisterPages::set_board(EvUSBBoard* board)
 {
     ui->registertable->setModel(board ? board->register_model() : nullptr);
     ui->bitfieldtable->setModel(board ? board->bitfield_model() : nullptr);
-    if (!board)
+    if (!board || !board->get_device())
         return;
-    ui->registertable->resizeColumnsToContents();
-    ui->bitfieldtable->resizeColumnsToContents();
-    apply_filter();
+    const QString chip = QString::fromStdString(board->get_device()->get_chip_name());
+    fit_columns(ui->registertable, QStringLiteral("registers ") + chip);
+    fit_columns(ui->bitfieldtable, QStringLiteral("bitfields ") + chip);
+    if (!filter->text().isEmpty())
+        apply_filter();
+}
+
+void RegisterPages::fit_columns(QTableView* table, const QString& key)
+{
+    std::vector<int>& widths = column_widths[key];
+    QHeaderView* header = table->horizontalHeader();
+    if (widths.empty()) {
+        table->resizeColumnsToContents();
+        for (int c = 0; c < header->count(); ++c)
+            widths.push_back(header->sectionSize(c));
+        return;
+    }
+    for (int c = 0; c < header->count() && c < int(widths.size()); ++c)
+        header->resizeSection(c, widths[size_t(c)]);
 }
 
 void RegisterPages::apply_filter()

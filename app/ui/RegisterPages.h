@@ -1,6 +1,10 @@
 #pragma once
 
+#include <map>
+#include <vector>
+
 #include <QObject>
+#include <QString>
 
 #include "ui/SpinBoxDelegate.h"
 
@@ -26,10 +30,14 @@ public:
 private:
     void apply_filter();
     static void filter_table(QTableView* table, const QString& text);
+    // Fits the columns to the chip's rows once per chip type and table; a
+    // board of a chip seen before takes the same widths without measuring.
+    void fit_columns(QTableView* table, const QString& key);
 
     Ui::MainWindow* ui;
     FieldBindings& bindings;
     SpinBoxDelegate register_delegate;
     SpinBoxDelegate bitfield_delegate;
     QLineEdit* filter;
+    std::map<QString, std::vector<int>> column_widths;
 };

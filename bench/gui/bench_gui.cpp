@@ -178,7 +178,7 @@ int screenshots(Application& app, const QString& dir)
     board->get_device()->load_chipdefaults(); // its framing was changed above
     simulate(window, QStringLiteral("RC1200"));
     for (QAction* a : window->findChild<QMenu*>(QStringLiteral("menuWindows"))->actions())
-        if (a->text() == QStringLiteral("Packet Test"))
+        if (a->objectName() == QStringLiteral("actionPacketTest"))
             a->trigger();
     auto* packets = window->findChild<PacketTestWindow*>();
     if (!packets)

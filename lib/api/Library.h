@@ -1,4 +1,4 @@
 #pragma once
 
 // the registry sits below the transport layer; code above it may keep this name
-#include "api/registry/Library.h"
+#include "registry/Library.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <iostream>
 
-#include "api/registry/Library.h"
+#include "registry/Library.h"
 #include "board/EvUSBBoard.h"
 #include "board/MainLoop.h"
 #include "board/SimBoard.h"

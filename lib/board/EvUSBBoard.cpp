@@ -551,13 +551,16 @@ void EvUSBBoard::store_boarddefaults()
     }
     // What is now in flash becomes the board defaults, so that
     // load_boarddefaults restores exactly what was stored.
-    // Only the stored register values are new to the model: setting the
-    // crystal again would recompute the registers derived from it and leave
-    // chip values that differ from the ones just stored.
+    // The stored register values and the tolerance (8 fraction bits in flash)
+    // are new to the model. Setting the crystal frequency again would recompute
+    // the registers derived from it and leave chip values that differ from the
+    // ones just stored; the tolerance derives no register.
     NvDefaults stored = nv_get_defaults(nv_layout(), readback);
     nv_chacc = stored.chacc;
-    if (model)
+    if (model) {
         model->set_nvarea(stored.area);
+        model->set_xtal_tolerance(stored.xtal_tolerance);
+    }
 }
 
 void EvUSBBoard::load_nv(uint8_t buffer[NV_SECTOR_SIZE])

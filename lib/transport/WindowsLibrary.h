@@ -8,7 +8,7 @@
 #include <glib.h>
 #include <glibmm/main.h>
 
-#include "api/registry/Library.h"
+#include "registry/Library.h"
 #include "transport/Adapter.h"
 
 namespace KORVIK {

@@ -6,9 +6,14 @@
 #include <set>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
+#include <QTest>
+
+#include <korvik/USBDevice.h>
 
 #include "Application.h"
+#include "board/EvUSBBoard.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "ui/MainWindow.h"
@@ -35,4 +40,36 @@ inline EvUSBBoard* simulate_from_menu(Application& app, const QString& chip)
         if (!before.count(boards.board_at(row)))
             return boards.board_at(row);
     return nullptr;
+}
+
+// Takes every board out of the list and closes every other window, as
+// between two cases.
+inline void remove_all_boards(Application& app)
+{
+    BoardList& boards = app.get_boards();
+    while (boards.rowCount() > 0) {
+        EvUSBBoard* board = boards.board_at(0);
+        board->get_device()->get_board()->leave_registry();
+        if (boards.board_at(0) == board)
+            boards.remove_row(0);
+    }
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != app.get_window() && w->isVisible())
+            w->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Types into a field as a user does: focus, select all, keys (no Enter).
+inline bool type_into(QWidget* field, const QString& keys)
+{
+    QWidget* window = field->window();
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window))
+        return false;
+    field->setFocus();
+    if (!field->hasFocus())
+        return false;
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, keys);
+    return true;
 }

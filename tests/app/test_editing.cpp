@@ -279,7 +279,9 @@ void EditingTest::open_chip_settings_never_overwrites_a_board()
     EvUSBBoard* added = window()->get_current_board();
     QVERIFY(added && added != listed);
     const QString name = QString::fromStdString(added->get_device()->get_display_name());
-    QVERIFY2(name.contains(QStringLiteral("in use")), qPrintable(name));
+    QVERIFY2(name.endsWith(QStringLiteral("(file %1)").arg(QFileInfo(file).fileName())), qPrintable(name));
+    const QString note = window()->statusBar()->currentMessage();
+    QVERIFY2(note.contains(QStringLiteral("is in use")), qPrintable(note));
 
     // files refused after reading add nothing, and say why
     const QByteArray text = settings_file_text(d);

@@ -63,7 +63,7 @@ EvUSBBoard* PacketWindowTest::simulate(const QString& chip)
 PacketTestWindow* PacketWindowTest::open_window()
 {
     for (QAction* a : app->get_window()->findChild<QMenu*>("menuWindows")->actions())
-        if (a->text() == "Packet Test")
+        if (a->objectName() == "actionPacketTest")
             a->trigger();
     return app->get_window()->findChild<PacketTestWindow*>();
 }
@@ -76,12 +76,9 @@ void PacketWindowTest::type(QSpinBox* box, const QString& text)
     QTest::keyClick(box, Qt::Key_Enter);
 }
 
-QPushButton* PacketWindowTest::button(const QString& text)
+QPushButton* PacketWindowTest::button(const QString& name)
 {
-    for (QPushButton* b : window->findChildren<QPushButton*>())
-        if (b->text() == text)
-            return b;
-    return nullptr;
+    return window->findChild<QPushButton*>(name);
 }
 
 void PacketWindowTest::short_test_exports_its_rows()
@@ -96,12 +93,12 @@ void PacketWindowTest::short_test_exports_its_rows()
     auto* rx = window->findChild<QComboBox*>("receiver");
     QCOMPARE(tx->count(), 2);
     QVERIFY(tx->currentData() != rx->currentData());
-    QVERIFY(!button("Export CSV...")->isEnabled());
+    QVERIFY(!button("export")->isEnabled());
     type(window->findChild<QSpinBox*>("count"), "12");
     type(window->findChild<QSpinBox*>("interval"), "5");
     QCOMPARE(window->findChild<QSpinBox*>("count")->value(), 12);
 
-    QTest::mouseClick(button("Start"), Qt::LeftButton);
+    QTest::mouseClick(button("start"), Qt::LeftButton);
     QVERIFY(window->is_running());
     QTRY_VERIFY_WITH_TIMEOUT(!window->is_running(), 10000);
     const QString summary = window->findChild<QLabel*>("summary")->text();
@@ -109,16 +106,24 @@ void PacketWindowTest::short_test_exports_its_rows()
 
     QTemporaryDir dir;
     const QString file = dir.filePath("per.csv");
-    QTest::mouseClick(button("Export CSV..."), Qt::LeftButton);
+    QTest::mouseClick(button("export"), Qt::LeftButton);
     auto* dialog = window->findChild<QFileDialog*>();
     QVERIFY(dialog);
     dialog->selectFile(file);
     QVERIFY(QMetaObject::invokeMethod(dialog, "accept")); // the Save button
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    const QStringList rows = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    QStringList rows = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    // comment lines first: both boards' settings, then the rows under a header with units
+    QStringList comments;
+    while (!rows.isEmpty() && rows.front().startsWith('#'))
+        comments << rows.takeFirst();
+    QVERIFY2(comments.size() >= 3, qPrintable(comments.join('\n')));
+    for (EvUSBBoard* board : {a, b})
+        QVERIFY(comments.join('\n').contains(QString::fromStdString(board->get_device()->get_serial())));
+    QVERIFY(comments.join('\n').contains(" MHz, modulation "));
     QCOMPARE(rows.size(), 13);
-    QCOMPARE(rows[0], QString("sequence,send_time,receive_time,rssi,offset,received"));
+    QCOMPARE(rows[0], QString("sequence,send_time_s,receive_time_s,rssi_dBm,offset_Hz,received"));
     const std::vector<PacketRecord>& records = window->last_log()->records();
     for (int i = 1; i < rows.size(); ++i) {
         const QStringList cells = rows[i].split(',');
@@ -138,7 +143,7 @@ void PacketWindowTest::leaving_board_or_closing_stops_the_test()
     QVERIFY(window);
     type(window->findChild<QSpinBox*>("count"), "100000");
     type(window->findChild<QSpinBox*>("interval"), "20");
-    QTest::mouseClick(button("Start"), Qt::LeftButton);
+    QTest::mouseClick(button("start"), Qt::LeftButton);
     QVERIFY(window->is_running());
     const QString rx_interface = window->findChild<QComboBox*>("receiver")->currentData().toString();
     EvUSBBoard* rx = app->get_boards().find_by_interface(rx_interface);
@@ -153,7 +158,7 @@ void PacketWindowTest::leaving_board_or_closing_stops_the_test()
 
     // closing the window ends a running test with it
     simulate("RC1200");
-    QTest::mouseClick(button("Start"), Qt::LeftButton);
+    QTest::mouseClick(button("start"), Qt::LeftButton);
     QVERIFY(window->is_running());
     QPointer<PacketTestWindow> guard(window);
     window->close();

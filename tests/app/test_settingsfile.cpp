@@ -175,7 +175,7 @@ void SettingsFileTest::wrong_model_is_refused_and_changes_nothing()
     const QByteArray before = registers_of(d);
     const std::string serial = d.get_nv_serial();
     board->load_file(path("rc1300.xml"));
-    QCOMPARE(last_box_text(), QStringLiteral("Invalid chip model name: expected RC1200, got RC1300"));
+    QCOMPARE(last_box_text(), QStringLiteral("rc1300.xml was not loaded: Invalid chip model name: expected RC1200, got RC1300"));
     QCOMPARE(registers_of(d), before);
     QCOMPARE(d.get_nv_serial(), serial);
 }
@@ -253,7 +253,7 @@ void SettingsFileTest::set_file_format()
     // without the revision line the file names no chip
     write(path("norev.set"), "-- a title\nFREQ3 20 39 11\n");
     board->load_file(path("norev.set"));
-    QCOMPARE(last_box_text(), QStringLiteral("The file does not name its chip (no model attribute); this board has an RC1200"));
+    QCOMPARE(last_box_text(), QStringLiteral("norev.set was not loaded: The file does not name its chip (no model attribute); this board has an RC1200"));
 
     QBuffer notset;
     notset.setData("-x\n");
@@ -281,7 +281,7 @@ void SettingsFileTest::unreadable_files()
     write(path("broken.xml"), "<evusb>\n  <chip model=\"RC1200\">\n</evusb>\n");
     board->load_file(path("broken.xml"));
     const QString text = last_box_text();
-    QVERIFY2(text.startsWith(QStringLiteral("XML Parsing error: ")) && text.contains(QStringLiteral("(line 3, column")), qPrintable(text));
+    QVERIFY2(text.startsWith(QStringLiteral("File %1 is not a chip settings file: ").arg(path("broken.xml"))) && text.contains(QStringLiteral("(line 3, column")), qPrintable(text));
     cleanup();
     board->load_file(path("missing.xml"));
     QCOMPARE(last_box_text(), QStringLiteral("Cannot open file %1 for reading: No such file or directory").arg(path("missing.xml")));
@@ -354,7 +354,8 @@ void SettingsFileTest::hostile_files_are_refused_before_parsing()
         {QByteArray("<evusb><chip model=\"RC1200\">") + QByteArray("<a>").repeated(deep) + QByteArray("</a>").repeated(deep)
              + "</chip></evusb>",
          "nested deeper than"},
-        {saved + QByteArray(settings_file_max_bytes, ' '), "larger than"},
+        {saved + QByteArray(settings_file_max_bytes, ' '), "larger than 1 MiB"},
+        {QByteArray(" \n"), "is empty"},
         {QByteArray(saved).replace("</chip>", QByteArray("<reg caddr=\"1\" val=\"2\"/>").repeated(200) + "</chip>"),
          "register entries"},
     };

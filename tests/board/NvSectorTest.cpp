@@ -138,6 +138,19 @@ TEST(BoardNv, StoreThenReadBack)
     EXPECT_EQ(bytes(board.get_nv_ethernet_mac(), 6), bytes(board.get_ethernet_mac(), 6));
 }
 
+TEST(BoardNv, StoreHandsTheStoredToleranceBack)
+{
+    // 2.3 ppm has no exact 8-fraction-bit form: the model holds what flash holds
+    RecordingBoard board;
+    FakeModel* model = board.attach_model();
+    model->set_xtal_tolerance(2.3);
+    model->set_register_chipvalue(3, 0x55);
+    board.store_boarddefaults();
+    EXPECT_EQ(model->get_xtal_tolerance(), 2.296875);
+    // registers stay as they were: nothing is re-derived on store
+    EXPECT_EQ(model->get_register_chipvalue(3), 0x55);
+}
+
 TEST(BoardNv, StoreThenLoadRestoresChannelAccess)
 {
     RecordingBoard board;

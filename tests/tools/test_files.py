@@ -143,7 +143,8 @@ def test_older_set_files_load(tmp_path):
 
 @pytest.mark.parametrize("content, message, diff_status", [
     (None, "Cannot open file", 2),
-    ("<evusb><chip model='RC1200'>", "XML Parsing error", 2),
+    ("<evusb><chip model='RC1200'>", "is not a chip settings file: the text stops before", 2),
+    ("", "is empty: not a chip settings file", 2),
     ("<evusb/>", "chip element not found", 2),
     ("<!DOCTYPE evusb><evusb><chip model='RC1300'/></evusb>",
      "Invalid chip model name: expected RC1200, got RC1300", 0),

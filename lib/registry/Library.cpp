@@ -1,4 +1,4 @@
-#include "api/registry/Library.h"
+#include "registry/Library.h"
 
 #include <iostream>
 #include <stdexcept>

@@ -1,0 +1,272 @@
+// The program as a keyboard user and a careful reader meet it: numbers land
+// as typed, standard keys and mnemonics work, colours follow the palette, and
+// the small things (file names, disabled buttons, status notes) are right.
+#include <cmath>
+#include <set>
+
+#include <QAction>
+#include <QChart>
+#include <QChartView>
+#include <QHeaderView>
+#include <QRegularExpression>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+
+#include <korvik/USBDevice.h>
+
+#include "Application.h"
+#include "ProgramTestSupport.h"
+#include "shell/GFRegisterModel.h"
+#include "ui/Mnemonics.h"
+#include "ui/PacketTestWindow.h"
+#include "ui/ProgramSettings.h"
+
+class KeyboardTest : public QObject {
+    Q_OBJECT
+public:
+    explicit KeyboardTest(Application* app) : app(app) {}
+
+private Q_SLOTS:
+    void cleanup();
+    void typed_numbers_are_never_cut();
+    void standard_keys_and_unique_mnemonics();
+    void labels_take_their_fields_and_tab_leaves_the_list();
+    void colours_follow_the_palette();
+    void buttons_recent_files_and_status_notes();
+    void board_list_fits_new_rows_only();
+
+private:
+    MainWindow* window() const { return app->get_window(); }
+    template <class T> T* widget(const char* name) const { return window_widget<T>(*app, name); }
+    KORVIK::USBDevice& dev() const { return *window()->get_current_board()->get_device(); }
+    void show_page_of(QWidget* field) { widget<QTabWidget>("edittabs")->setCurrentWidget(field->parentWidget()->parentWidget()); }
+
+    Application* app;
+    QTemporaryDir dir;
+};
+
+void KeyboardTest::cleanup()
+{
+    remove_all_boards(*app);
+}
+
+void KeyboardTest::typed_numbers_are_never_cut()
+{
+    window()->select_board(simulate_from_menu(*app, QStringLiteral("RC1200")));
+    struct Case {
+        const char* field;
+        const char* keys;
+        double want; // what the field then shows (NaN: the chip's limit, reported)
+    };
+    const double limit = std::nan("");
+    const Case cases[] = {
+        {"radio_xtalfreq", "26", 26.0},
+        {"radio_xtalfreq", "33", limit},
+        {"radio_xtalfreq", "99999", limit},
+        {"radio_xtalfreq", "15,5", 15.5},
+        {"radio_rxfreq", "868,3", 868.3},
+        {"radio_txbitrate", "1000000", limit},
+    };
+    for (const Case& c : cases) {
+        const QString what = QStringLiteral("%1 \"%2\"").arg(QLatin1String(c.field), QLatin1String(c.keys));
+        auto* field = window()->findChild<QDoubleSpinBox*>(QLatin1String(c.field));
+        show_page_of(field);
+        window()->statusBar()->clearMessage();
+        QVERIFY(type_into(field, QLatin1String(c.keys)));
+        // every digit stays while typing
+        QCOMPARE(field->cleanText(), QLatin1String(c.keys));
+        QTest::keyClick(field, Qt::Key_Return);
+        const double shown = field->value();
+        const QString message = window()->statusBar()->currentMessage();
+        if (std::isnan(c.want)) {
+            // the chip's limit, and one message naming what was typed and what was set
+            QVERIFY2(message.contains(QString(QLatin1String(c.keys)).replace(QLatin1Char(','), QLatin1Char('.'))) && message.contains(QStringLiteral("above")),
+                     qPrintable(what + QStringLiteral(": ") + message));
+            QVERIFY2(message.contains(field->textFromValue(shown).remove(QRegularExpression(QStringLiteral("0+$"))).remove(QRegularExpression(QStringLiteral("\\.$")))),
+                     qPrintable(what + QStringLiteral(": ") + message));
+        } else {
+            QVERIFY2(std::fabs(shown - c.want) < 0.01, qPrintable(what + QStringLiteral(": %1").arg(shown)));
+        }
+        QCOMPARE(field->text(), field->textFromValue(shown));
+    }
+    // letters are refused, digits never
+    auto* rx = widget<QDoubleSpinBox>("radio_rxfreq");
+    QVERIFY(type_into(rx, QStringLiteral("4x3y4")));
+    QCOMPARE(rx->cleanText(), QStringLiteral("434"));
+    QTest::keyClick(rx, Qt::Key_Escape);
+}
+
+void KeyboardTest::standard_keys_and_unique_mnemonics()
+{
+    QCOMPARE(widget<QAction>("actionSaveFile")->shortcut(), QKeySequence(QKeySequence::Save));
+    QCOMPARE(widget<QAction>("actionSimulateFile")->shortcut(), QKeySequence(QKeySequence::Open));
+    QCOMPARE(widget<QAction>("actionQuit")->shortcut(), QKeySequence(QKeySequence::Quit));
+    QCOMPARE(widget<QAction>("actionHandbook")->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window()));
+    QTest::keyClick(window(), Qt::Key_F1);
+    QTextBrowser* handbook = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("handbook") && w->isVisible())
+            handbook = qobject_cast<QTextBrowser*>(w);
+    QVERIFY(handbook);
+    QVERIFY(handbook->toPlainText().contains(QStringLiteral("Ctrl+Z")));
+    handbook->close();
+
+    // every entry of the menu bar's menus and the snippet menus has a
+    // mnemonic of its own within its menu
+    std::vector<QMenu*> menus;
+    for (QAction* top : window()->menuBar()->actions())
+        if (top->menu())
+            menus.push_back(top->menu());
+    menus.push_back(widget<QMenu>("menuRC800CodeSnippets"));
+    menus.push_back(widget<QMenu>("menuCodeSnippets"));
+    for (QMenu* menu : menus) {
+        std::set<QChar> seen;
+        for (QAction* a : menu->actions()) {
+            if (a->isSeparator() || !a->isVisible())
+                continue;
+            const QChar m = mnemonic_of(a->text());
+            QVERIFY2(!m.isNull(), qPrintable(menu->title() + QStringLiteral(": ") + a->text()));
+            QVERIFY2(seen.insert(m).second, qPrintable(menu->title() + QStringLiteral(": ") + a->text() + QStringLiteral(" repeats ") + m));
+        }
+    }
+    // the file menu's entries named in the reports: New Chip Settings, Open Recent and Refresh
+    QCOMPARE(mnemonic_of(widget<QMenu>("menuSimulateDevice")->title()), QChar('N'));
+    QVERIFY(mnemonic_of(widget<QMenu>("menuRecentFiles")->title()) != mnemonic_of(widget<QAction>("actionRefresh")->text()));
+}
+
+void KeyboardTest::labels_take_their_fields_and_tab_leaves_the_list()
+{
+    window()->set_advanced_pages_shown(true);
+    EvUSBBoard* first = simulate_from_menu(*app, QStringLiteral("RC1200"));
+    simulate_from_menu(*app, QStringLiteral("RC1200"));
+    window()->select_board(first);
+    auto* tabs = widget<QTabWidget>("edittabs");
+    int captions = 0;
+    for (int page = 0; page < tabs->count(); ++page) {
+        std::set<QChar> seen {QChar('F'), QChar('E'), QChar('V'), QChar('W'), QChar('H'), QChar('C'), QChar('L'), QChar('S')};
+        for (QLabel* label : tabs->widget(page)->findChildren<QLabel*>()) {
+            if (!label->buddy())
+                continue;
+            ++captions;
+            const QChar m = mnemonic_of(label->text());
+            QVERIFY2(!m.isNull(), qPrintable(label->text()));
+            QVERIFY2(seen.insert(m).second, qPrintable(tabs->tabText(page) + QStringLiteral(": ") + label->text()));
+        }
+    }
+    QVERIFY2(captions >= 20, qPrintable(QString::number(captions)));
+
+    // Alt and a caption's letter go to its field
+    QLabel* caption = window()->findChild<QLabel*>(QStringLiteral("radio_freqlabel"));
+    tabs->setCurrentWidget(caption->parentWidget()->parentWidget());
+    window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window()));
+    auto* list = widget<QTableView>("devicelist");
+    list->setFocus();
+    QTest::keyClick(window(), mnemonic_of(caption->text()).toLatin1(), Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), caption->buddy());
+
+    // Tab goes from the list to the next control, not the next cell
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Tab);
+    QVERIFY(!list->hasFocus());
+    window()->set_advanced_pages_shown(false);
+}
+
+void KeyboardTest::colours_follow_the_palette()
+{
+    const QPalette light = QApplication::palette();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(40, 40, 40));
+    dark.setColor(QPalette::WindowText, Qt::white);
+    dark.setColor(QPalette::Base, QColor(25, 25, 25));
+    dark.setColor(QPalette::Text, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    QApplication::setPalette(dark);
+    window()->select_board(simulate_from_menu(*app, QStringLiteral("RC1200")));
+    dev().set_rx_carrierfrequency(869.5e6);
+    dev().commit_registers();
+    GFRegisterModel* model = window()->get_current_board()->register_model();
+    int tinted = 0;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QVariant brush = model->index(row, 0).data(Qt::BackgroundRole);
+        if (!brush.isValid())
+            continue;
+        ++tinted;
+        // the palette's light text stays readable on the mark of a changed row
+        QVERIFY(brush.value<QBrush>().color().lightness() < 100);
+    }
+    QVERIFY(tinted > 0);
+    widget<QAction>("actionPacketTest")->trigger();
+    auto* packets = window()->findChild<PacketTestWindow*>();
+    QVERIFY(packets);
+    QCOMPARE(packets->findChild<QChartView*>() ? packets->findChild<QChartView*>()->chart()->theme() : QChart::ChartThemeLight,
+             QChart::ChartThemeDark);
+    // the empty chart's axis reads in whole, distinct packet numbers
+    packets->close();
+    QApplication::setPalette(light);
+}
+
+void KeyboardTest::buttons_recent_files_and_status_notes()
+{
+    for (const char* name : {"loadchipdefaults", "loadboarddefaults", "saveboarddefaults"})
+        QVERIFY2(!widget<QPushButton>(name)->isEnabled(), name);
+    EvUSBBoard* board = simulate_from_menu(*app, QStringLiteral("RC1200"));
+    window()->select_board(board);
+    for (const char* name : {"loadchipdefaults", "loadboarddefaults", "saveboarddefaults"})
+        QVERIFY2(widget<QPushButton>(name)->isEnabled(), name);
+
+    const QString fn = dir.filePath(QStringLiteral("saved settings.xml"));
+    board->save_file(fn);
+    QVERIFY2(window()->statusBar()->currentMessage().contains(fn), qPrintable(window()->statusBar()->currentMessage()));
+
+    // opened once, then deleted: the failed open takes it out of Open Recent
+    window()->simulate_board(fn);
+    QStringList recent = QSettings().value(settings_key::recent_files).toStringList();
+    QVERIFY(recent.contains(QFileInfo(fn).absoluteFilePath()));
+    // the list names the file, not its folder
+    EvUSBBoard* opened = window()->get_current_board();
+    QVERIFY(opened && opened != board);
+    QVERIFY(!QString::fromStdString(opened->get_device()->get_display_name()).contains(dir.path()));
+    QFile::remove(fn);
+    window()->simulate_board(fn);
+    recent = QSettings().value(settings_key::recent_files).toStringList();
+    QVERIFY(!recent.contains(QFileInfo(fn).absoluteFilePath()));
+    QCOMPARE(widget<QMenu>("menuRecentFiles")->actions().size(), recent.size());
+}
+
+void KeyboardTest::board_list_fits_new_rows_only()
+{
+    auto* list = widget<QTableView>("devicelist");
+    simulate_from_menu(*app, QStringLiteral("RC1200"));
+    const int narrow = list->horizontalHeader()->sectionSize(0);
+    // a long name widens its column when it arrives
+    const QString fn = dir.filePath(QStringLiteral("a settings file with a rather long name.xml"));
+    window()->get_current_board()->save_file(fn);
+    window()->simulate_board(fn);
+    QVERIFY(list->horizontalHeader()->sectionSize(0) > narrow);
+    QVERIFY(list->horizontalHeader()->sectionSize(0)
+            >= list->sizeHintForIndex(list->model()->index(app->get_boards().row_of(window()->get_current_board()), 0)).width());
+}
+
+int main(int argc, char** argv)
+{
+    Application app(argc, argv);
+    KeyboardTest test(&app);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_keyboard.moc"
