@@ -12,6 +12,7 @@
 #include "board/Protocol.h"
 #include "board/SimBoard.h"
 #include "model/GreyfinModel.h"
+#include "model/ModelRevision.h"
 #include "model/common/Diagnostics.h"
 
 namespace KORVIK {
@@ -144,11 +145,13 @@ VirtualAir::Station* VirtualAir::station_of(SimBoard* board)
 const air::Reception& VirtualAir::cached_reception(Station& s)
 {
     GreyfinModel* m = s.board->get_model();
-    const uint64_t revision = m ? m->get_revision() : 0;
+    const uint64_t revision = model_revision(m);
     const bool cw = s.board->is_transmit_cw();
     const ChannelAccessParams& chacc = s.board->get_chacc_params();
-    if (revision != s.rx_revision || cw != s.rx_cw || std::memcmp(&chacc, &s.rx_chacc, sizeof chacc) != 0) {
+    if (m != s.rx_model || revision != s.rx_revision || cw != s.rx_cw ||
+        std::memcmp(&chacc, &s.rx_chacc, sizeof chacc) != 0) {
         s.rx = reception_of(s.board);
+        s.rx_model = m;
         s.rx_revision = revision;
         s.rx_cw = cw;
         s.rx_chacc = chacc;
@@ -161,9 +164,10 @@ const air::Reception& VirtualAir::cached_reception(Station& s)
 const air::Emission& VirtualAir::cached_emission(Station& s)
 {
     GreyfinModel* m = s.board->get_model();
-    const uint64_t revision = m ? m->get_revision() : 0;
-    if (revision != s.tx_revision || seed != s.tx_seed) {
+    const uint64_t revision = model_revision(m);
+    if (m != s.tx_model || revision != s.tx_revision || seed != s.tx_seed) {
         s.tx = emission_of(s.board);
+        s.tx_model = m;
         s.tx_revision = revision;
         s.tx_seed = seed;
     }

@@ -14,6 +14,7 @@
 
 namespace KORVIK {
 
+class GreyfinModel;
 class SimBoard;
 
 /// The air between the simulated boards of this process (link model in
@@ -72,6 +73,8 @@ private:
     /// its registers costs more than everything else a packet needs.
     struct Station {
         SimBoard* board = nullptr;
+        const GreyfinModel* rx_model = nullptr; ///< the model `rx` was taken from
+        const GreyfinModel* tx_model = nullptr;
         uint64_t rx_revision = ~uint64_t(0); ///< model revision `rx` was taken at
         uint64_t tx_revision = ~uint64_t(0);
         uint64_t tx_seed = 0;

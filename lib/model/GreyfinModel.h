@@ -198,10 +198,6 @@ public:
 
     unsigned get_xtal_frequency() const { return xtal_frequency; }
     double get_xtal_tolerance() const { return xtal_tolerance; }
-    /// Changes whenever a chip value, the crystal frequency or its tolerance
-    /// may have changed: what the parameter getters compute from can be
-    /// cached against it.
-    uint64_t get_revision() const { return revision; }
 
     // Register store; an index out of range reads 0 / "" and writes nothing.
     unsigned get_registers() const { return unsigned(registers.size()); }
@@ -261,7 +257,6 @@ protected:
     std::vector<Bitfield> bitfields;
     unsigned xtal_frequency = 16000000;
     double xtal_tolerance = 10.0;
-    uint64_t revision = 0;
     ChipBus* board;
 };
 
