@@ -1,8 +1,13 @@
 #!/bin/sh
-# Runs bench_transport inside a private network namespace (needs root).
-# Usage: run_bench.sh BUILD_DIR [ROUNDS]
+# Runs a transport benchmark inside a private network namespace (needs root).
+# Usage: run_bench.sh BUILD_DIR [ROUNDS]          register reads (bench_transport)
+#        run_bench.sh BUILD_DIR discovery [COUNTS] [RUNS]   scans and memory
 build="${1:?build directory}"
 shift
+program="$build/bench/transport/bench_transport"
+case "$1" in
+discovery) shift; program="$build/bench/transport/bench_discovery" ;;
+esac
 exec unshare --net --mount sh -c '
     set -e
     mount --make-rprivate / 2>/dev/null || true
@@ -14,4 +19,4 @@ exec unshare --net --mount sh -c '
     export XDG_RUNTIME_DIR=/run/korvik-runtime
     ip link set lo up
     KORVIK_BENCH_NETNS=1 exec "$0" "$@"
-' "$build/bench/transport/bench_transport" "$@"
+' "$program" "$@"

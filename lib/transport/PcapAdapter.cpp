@@ -1,9 +1,13 @@
 #include "transport/PcapAdapter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include <fcntl.h>
 #include <linux/if_packet.h>
@@ -33,51 +37,99 @@ std::string read_line(const std::string& path)
     return line;
 }
 
+class PcapAdapter;
+
+// Closing a capture socket waits for the kernel's next grace period (some
+// milliseconds); the kernel closes what a process leaves open one socket
+// after the other. Adapters still open at exit are closed side by side.
+std::mutex open_mutex;
+std::set<PcapAdapter*>* open_adapters = nullptr;
+
+void close_open_adapters();
+
+void remember(PcapAdapter* adapter)
+{
+    std::lock_guard<std::mutex> lock(open_mutex);
+    if (!open_adapters) {
+        // never destroyed: adapters may be closed during static destruction
+        open_adapters = new std::set<PcapAdapter*>;
+        std::atexit(close_open_adapters);
+    }
+    open_adapters->insert(adapter);
+}
+
+void forget(PcapAdapter* adapter)
+{
+    std::lock_guard<std::mutex> lock(open_mutex);
+    if (open_adapters)
+        open_adapters->erase(adapter);
+}
+
 class PcapAdapter : public Adapter {
 public:
     PcapAdapter(pcap_t* p, unsigned mtu, std::unique_ptr<BoardLock> lock)
         : pcap(p), fd(pcap_get_selectable_fd(p)), mtu(mtu), lock(std::move(lock))
     {
+        remember(this);
     }
     ~PcapAdapter() override
     {
-        pcap_close(pcap);
+        forget(this);
+        close();
+    }
+
+    void close()
+    {
+        if (pcap)
+            pcap_close(pcap);
+        pcap = nullptr;
         // the board is free for others once the adapter is closed
         lock.reset();
     }
 
     int send(const uint8_t* frame, unsigned len) override
     {
+        if (!pcap)
+            return -1;
         return pcap_sendpacket(pcap, frame, int(len)) == 0 ? 0 : -1;
     }
 
     unsigned send_all(const uint8_t* const* frames, const unsigned* lens, unsigned count) override
     {
-        // one system call for all: the capture socket is bound to the
+        // one system call per batch: the capture socket is bound to the
         // interface, which is what pcap_sendpacket sends on as well
-        constexpr unsigned MAX_BATCH = 8;
-        if (count == 0 || count > MAX_BATCH)
-            return Adapter::send_all(frames, lens, count);
-        struct mmsghdr messages[MAX_BATCH];
-        struct iovec parts[MAX_BATCH];
-        std::memset(messages, 0, sizeof messages);
-        for (unsigned i = 0; i < count; ++i) {
-            parts[i].iov_base = const_cast<uint8_t*>(frames[i]);
-            parts[i].iov_len = lens[i];
-            messages[i].msg_hdr.msg_iov = &parts[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
+        constexpr unsigned MAX_BATCH = 64;
+        unsigned done = 0;
+        while (done < count) {
+            const unsigned n = std::min(count - done, MAX_BATCH);
+            struct mmsghdr messages[MAX_BATCH];
+            struct iovec parts[MAX_BATCH];
+            std::memset(messages, 0, sizeof(messages[0]) * n);
+            for (unsigned i = 0; i < n; ++i) {
+                parts[i].iov_base = const_cast<uint8_t*>(frames[done + i]);
+                parts[i].iov_len = lens[done + i];
+                messages[i].msg_hdr.msg_iov = &parts[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            if (!pcap)
+                return done;
+            int sent = sendmmsg(fd, messages, n, 0);
+            if (sent <= 0)
+                return done;
+            for (unsigned i = 0; i < unsigned(sent); ++i)
+                if (messages[i].msg_len != lens[done + i])
+                    return done + i;
+            done += unsigned(sent);
         }
-        int sent = sendmmsg(fd, messages, count, 0);
-        if (sent < 0)
-            return 0;
-        for (unsigned i = 0; i < unsigned(sent); ++i)
-            if (messages[i].msg_len != lens[i])
-                return i;
-        return unsigned(sent);
+        return done;
     }
 
     int next(const uint8_t** frame, unsigned* len) override
     {
+        if (!pcap) {
+            error = "adapter closed";
+            return -1;
+        }
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
         int r = pcap_next_ex(pcap, &header, &data);
@@ -122,7 +174,40 @@ private:
     std::string error;
 };
 
+void close_open_adapters()
+{
+    std::vector<PcapAdapter*> all;
+    {
+        std::lock_guard<std::mutex> lock(open_mutex);
+        if (!open_adapters)
+            return;
+        all.assign(open_adapters->begin(), open_adapters->end());
+        open_adapters->clear();
+    }
+    close_adapters_together(all.size(), [&](size_t i) { all[i]->close(); });
+}
+
 } // namespace
+
+void close_adapters_together(size_t count, const std::function<void(size_t)>& close_one)
+{
+    if (count <= 1) {
+        if (count)
+            close_one(0);
+        return;
+    }
+    std::vector<std::thread> closers;
+    for (size_t i = 0; i < count; ++i) {
+        try {
+            closers.emplace_back(close_one, i);
+        } catch (const std::exception&) {
+            // no thread to spare: this one closes in turn
+            close_one(i);
+        }
+    }
+    for (std::thread& t : closers)
+        t.join();
+}
 
 std::string describe_interface(const std::string& net_dir, const std::string& name)
 {
@@ -202,6 +287,9 @@ std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name,
     pcap_set_snaplen(p, AdapterParams::CAPTURE_LENGTH);
     pcap_set_promisc(p, 1);
     pcap_set_timeout(p, AdapterParams::READ_TIMEOUT_MS);
+    // the ring holds whole frames of the capture length: the default of
+    // 2 MiB would keep thousands of them resident for every open board
+    pcap_set_buffer_size(p, AdapterParams::CAPTURE_BUFFER_SIZE);
     // hand every frame over at once: replies are waited for one by one
     pcap_set_immediate_mode(p, 1);
     int r = pcap_activate(p);

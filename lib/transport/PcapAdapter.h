@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -28,6 +29,11 @@ private:
     std::unique_ptr<Adapter> open_locked(const std::string& name, std::string& error,
                                          std::unique_ptr<BoardLock> lock);
 };
+
+/// Runs close_one(0) .. close_one(count - 1) on threads of their own and
+/// waits for them: closing a capture socket waits for the kernel's next grace
+/// period, and these waits then overlap instead of adding up.
+void close_adapters_together(size_t count, const std::function<void(size_t)>& close_one);
 
 /// Description of a network interface as a user would recognise the device:
 /// the USB manufacturer and product strings for a USB adapter, else the

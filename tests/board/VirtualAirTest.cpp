@@ -156,6 +156,44 @@ TEST_F(VirtualAirTest, DeliveryRules)
     }
 }
 
+TEST_F(VirtualAirTest, ChangesToTheSameBoardsApplyFromTheNextPacket)
+{
+    // what the air knows of a board is kept between packets: every change
+    // of either side must reach the very next one
+    const uint8_t other[6] = {1, 2, 3, 4, 5, 6};
+    GreyfinModel* m = rx->get_model();
+    const double carrier = m->get_rx_carrierfrequency();
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool delivered;
+    } steps[] = {
+        {"as set up", [] {}, true},
+        {"receiver retuned, not committed", [&] { m->set_rx_carrierfrequency(carrier + 4 * m->get_rx_bandwidth()); },
+         false},
+        {"receiver back", [&] { m->set_rx_carrierfrequency(carrier); }, true},
+        {"transmitter retuned", [&] { tx->get_model()->set_tx_carrierfrequency(carrier + 4 * m->get_rx_bandwidth()); },
+         false},
+        {"transmitter back", [&] { tx->get_model()->set_tx_carrierfrequency(carrier); }, true},
+        {"receiver's wave on", [&] { rx->set_transmit_cw(true); }, false},
+        {"receiver's wave off", [&] { rx->set_transmit_cw(false); }, true},
+        {"address match on", [&] {
+             rx->set_chacc_addr1(other);
+             rx->set_chacc_addrmatch1(true);
+         },
+         false},
+        {"address match off", [&] { rx->set_chacc_addrmatch1(false); }, true},
+        {"receiver's crystal", [&] { m->set_xtal_frequency(m->get_xtal_frequency() / 2); }, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        heard.clear();
+        send(*tx, 1);
+        EXPECT_EQ(heard[rx.get()].size(), step.delivered ? 1u : 0u);
+    }
+}
+
 TEST_F(VirtualAirTest, ChipsThatCannotSendOrReceive)
 {
     auto listener = make("RX-1400", "sim-c", "RC1400");

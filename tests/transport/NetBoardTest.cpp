@@ -453,6 +453,42 @@ TEST_F(NetBoard, NvSectorUsesTheNetLayout)
     EXPECT_EQ(0x21, board->get_nv_chacc_params().preamble);
 }
 
+TEST_F(NetBoard, NvWindowsAndRegisterReadsLeaveInOneBatchEach)
+{
+    for (unsigned w = 0; w < 256; ++w)
+        fw().flash[w] = uint16_t(0xFF00 | w);
+    fw().flash[0x10 / 2] = 0x2302; // an Ethernet MAC of 02:23:...
+    link->batches.clear();
+    const size_t sent_before = link->sent.size();
+    board->read_boardnv();
+    EXPECT_EQ(0x02, board->get_nv_ethernet_mac()[0]);
+    EXPECT_EQ(0x23, board->get_nv_ethernet_mac()[1]);
+    // 32 windows of 8 words, three requests a word
+    EXPECT_EQ(std::vector<unsigned>(32, 24), link->batches);
+    EXPECT_EQ(768u, link->sent.size() - sent_before);
+
+    link->batches.clear();
+    board->evusb_read16(0x0102);
+    EXPECT_EQ(std::vector<unsigned>{2}, link->batches);
+}
+
+TEST_F(NetBoard, SendFailingInsideAnNvWindowEndsTheReadOnce)
+{
+    link->sends_until_failure = 30; // the 7th request of the second window
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(board->read_boardnv(), std::runtime_error);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(board->is_dead());
+    EXPECT_EQ(1, events->disconnects);
+    const std::string error = "queue_vendor_packet_lowlevel: error sending packet";
+    const size_t first = log.find(error);
+    ASSERT_NE(std::string::npos, first) << log;
+    EXPECT_EQ(std::string::npos, log.find(error, first + 1)) << log;
+    // the failed request is logged after the six that went out before it
+    EXPECT_NE(std::string::npos, log.find("report_io: reportid 0xe1 dir out dlen 1 out: 00 03 09 e1 0a\n"));
+    EXPECT_EQ(std::string::npos, log.find("out: 00 03 09 e1 0b\n")) << log;
+}
+
 TEST_F(NetBoard, FailureInsideDispatchWithTheLastReferenceDefersDeletion)
 {
     // only the registry holds the board; a status report makes it send the

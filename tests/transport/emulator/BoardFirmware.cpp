@@ -165,6 +165,7 @@ void BoardFirmware::receive(const uint8_t* frame, unsigned len, std::vector<Fram
     }
     if (request != proto::REQUEST_GET)
         return;
+    ++get_requests;
     if (id == proto::REPORT_IDENT) {
         if (!answer_ident)
             return;
