@@ -9,6 +9,7 @@
 #include <random>
 #include <stdexcept>
 
+#include <korvik/LinkTools.h>
 #include <korvik/USBDevice.h>
 
 namespace {
@@ -143,8 +144,8 @@ public:
             for (; sent_count < planned; ++sent_count)
                 send(sent_count);
             // every packet sent has arrived or was lost once nothing is in the air
-            if (KORVIK::USBDevice::get_virtual_air_in_flight() > 0)
-                return KORVIK::USBDevice::is_virtual_air_fast() ? 0 : 1;
+            if (KORVIK::get_virtual_air_in_flight() > 0)
+                return KORVIK::is_virtual_air_fast() ? 0 : 1;
             return finish();
         }
         const double t = now();
@@ -270,7 +271,7 @@ Sweep::Sweep(KORVIK::USBDevice& t, KORVIK::USBDevice& r, const Settings& s)
     case SweepVariable::PATH_LOSS:
         if (!on_air)
             throw std::runtime_error("the path loss can be swept only between simulated boards on the virtual air");
-        saved_tx = KORVIK::USBDevice::get_virtual_air_path_loss(tx.get_interface(), rx.get_interface());
+        saved_tx = KORVIK::get_virtual_air_path_loss(tx.get_interface(), rx.get_interface());
         break;
     case SweepVariable::OFFSET:
         saved_tx = tx.get_tx_carrierfrequency();
@@ -308,7 +309,7 @@ double Sweep::actual() const
     switch (settings_.variable) {
     case SweepVariable::POWER: return tx.get_tx_power();
     case SweepVariable::PATH_LOSS:
-        return KORVIK::USBDevice::get_virtual_air_path_loss(tx.get_interface(), rx.get_interface());
+        return KORVIK::get_virtual_air_path_loss(tx.get_interface(), rx.get_interface());
     case SweepVariable::OFFSET: return tx.get_tx_carrierfrequency() - saved_tx;
     case SweepVariable::BITRATE: return tx.get_tx_bitrate();
     }

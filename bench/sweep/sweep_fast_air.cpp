@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include <korvik/LinkTools.h>
 #include <korvik/USBDevice.h>
 
 #include "core/Sweep.h"
@@ -48,7 +49,7 @@ Figures sweep(USBDevice& tx, USBDevice& rx)
     s.step = 5;
     s.count = 1000;
     s.length = 32;
-    const double air0 = USBDevice::get_virtual_air_time();
+    const double air0 = KORVIK::get_virtual_air_time();
     const double t0 = now();
     Sweep run(tx, rx, s);
     while (run.poll() >= 0)
@@ -58,7 +59,7 @@ Figures sweep(USBDevice& tx, USBDevice& rx)
         std::fprintf(stderr, "sweep failed: %zu points, %s\n", run.points().size(), run.error().c_str());
         std::exit(1);
     }
-    return {wall, USBDevice::get_virtual_air_time() - air0};
+    return {wall, KORVIK::get_virtual_air_time() - air0};
 }
 
 double floor_run(USBDevice& tx)
@@ -69,7 +70,7 @@ double floor_run(USBDevice& tx)
         USBDevice::set_virtual_air_path_loss(tx.get_interface(), "BS-RX", 60 + 5 * point);
         for (unsigned i = 0; i < 1000; ++i)
             tx.send_packet(p.data(), unsigned(p.size()), nullptr);
-        while (USBDevice::get_virtual_air_in_flight() > 0)
+        while (KORVIK::get_virtual_air_in_flight() > 0)
             USBDevice::periodic();
     }
     return now() - t0;
@@ -88,7 +89,7 @@ int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     USBDevice::set_virtual_air(true);
-    USBDevice::set_virtual_air_fast(true);
+    KORVIK::set_virtual_air_fast(true);
     USBDevice::set_virtual_air_seed(1);
     auto tx = board("BS-TX");
     auto rx = board("BS-RX");

@@ -1,5 +1,6 @@
 // The class interface's switches of the virtual air.
 
+#include <korvik/LinkTools.h>
 #include <korvik/USBDevice.h>
 
 #include "board/LinkReport.h"
@@ -32,34 +33,34 @@ void USBDevice::set_virtual_air_path_loss(const std::string& interface_a, const 
     VirtualAir::instance().set_path_loss(interface_a, interface_b, db);
 }
 
-double USBDevice::get_virtual_air_path_loss(const std::string& interface_a, const std::string& interface_b)
+double get_virtual_air_path_loss(const std::string& interface_a, const std::string& interface_b)
 {
     return VirtualAir::instance().get_path_loss(interface_a, interface_b);
 }
 
-void USBDevice::set_virtual_air_fast(bool on)
+void set_virtual_air_fast(bool on)
 {
     VirtualAir::instance().set_fast(on);
 }
 
-bool USBDevice::is_virtual_air_fast()
+bool is_virtual_air_fast()
 {
     return VirtualAir::instance().is_fast();
 }
 
-unsigned USBDevice::get_virtual_air_in_flight()
+unsigned get_virtual_air_in_flight()
 {
     return unsigned(VirtualAir::instance().in_flight());
 }
 
-double USBDevice::get_virtual_air_time()
+double get_virtual_air_time()
 {
     return double(VirtualAir::instance().clock()) * 1e-6;
 }
 
-LinkCheck USBDevice::check_link(const USBDevice& tx, const USBDevice& rx, const LinkCheckOptions& options)
+LinkCheck check_link(const USBDevice& tx, const USBDevice& rx, const LinkCheckOptions& options)
 {
-    return KORVIK::check_link(*tx.board, *rx.board, options);
+    return check_link(*tx.get_board(), *rx.get_board(), options);
 }
 
 } // namespace KORVIK

@@ -2,6 +2,8 @@
 
 #include "api/flat/FlatCommon.h"
 
+#include <korvik/LinkTools.h>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -146,22 +148,22 @@ extern "C" {
 
 KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_fast(int on)
 {
-    guard_void([&] { USBDevice::set_virtual_air_fast(on != 0); });
+    guard_void([&] { KORVIK::set_virtual_air_fast(on != 0); });
 }
 
 KORVIK_API int KORVIK_CALL libkorvik_is_virtual_air_fast(void)
 {
-    return guard(0, [] { return USBDevice::is_virtual_air_fast() ? 1 : 0; });
+    return guard(0, [] { return KORVIK::is_virtual_air_fast() ? 1 : 0; });
 }
 
 KORVIK_API unsigned KORVIK_CALL libkorvik_get_virtual_air_in_flight(void)
 {
-    return guard(0u, [] { return USBDevice::get_virtual_air_in_flight(); });
+    return guard(0u, [] { return KORVIK::get_virtual_air_in_flight(); });
 }
 
 KORVIK_API double KORVIK_CALL libkorvik_get_virtual_air_time(void)
 {
-    return guard(0.0, [] { return USBDevice::get_virtual_air_time(); });
+    return guard(0.0, [] { return KORVIK::get_virtual_air_time(); });
 }
 
 KORVIK_API int KORVIK_CALL libkorvik_check_link(korvik_device* tx, korvik_device* rx, const unsigned char* data,
@@ -170,7 +172,7 @@ KORVIK_API int KORVIK_CALL libkorvik_check_link(korvik_device* tx, korvik_device
     if (!tx || tx->closed || !rx || rx->closed)
         return -1;
     return guard(-1, [&] {
-        return USBDevice::check_link(tx->device, rx->device, link_options(data, len, path_loss)).works ? 1 : 0;
+        return KORVIK::check_link(tx->device, rx->device, link_options(data, len, path_loss)).works ? 1 : 0;
     });
 }
 
@@ -180,7 +182,7 @@ KORVIK_API char* KORVIK_CALL libkorvik_check_link_json(korvik_device* tx, korvik
     if (!tx || tx->closed || !rx || rx->closed)
         return nullptr;
     return guard<char*>(nullptr, [&] {
-        return dup_string(link_json(USBDevice::check_link(tx->device, rx->device, link_options(data, len, path_loss))));
+        return dup_string(link_json(KORVIK::check_link(tx->device, rx->device, link_options(data, len, path_loss))));
     });
 }
 

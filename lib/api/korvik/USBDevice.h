@@ -8,7 +8,6 @@
 
 #include <korvik/Export.h>
 #include <korvik/Parameters.h>
-#include <korvik/LinkCheck.h>
 #include <korvik/USBDeviceStatus.h>
 
 namespace KORVIK {
@@ -111,30 +110,6 @@ public:
     static void set_virtual_air_path_loss(double db);
     /// Path loss in dB between the boards on two interfaces, both directions.
     static void set_virtual_air_path_loss(const std::string& interface_a, const std::string& interface_b, double db);
-    /// Path loss in dB the virtual air uses between two interfaces.
-    static double get_virtual_air_path_loss(const std::string& interface_a, const std::string& interface_b);
-    /// Simulated time: packets arrive as fast as the loop is pumped instead
-    /// of after their air time, in the same order and with the same seeded
-    /// RSSI values and losses. Off (real time) at start;
-    /// KORVIK_VIRTUAL_AIR=fast turns on the air in this mode. Switching drops
-    /// the packets still in the air.
-    static void set_virtual_air_fast(bool on);
-    static bool is_virtual_air_fast();
-    /// Deliveries still in the air (0: every packet sent so far has arrived or was lost).
-    static unsigned get_virtual_air_in_flight();
-    /// The air's clock in seconds (monotonic; simulated time in fast mode).
-    static double get_virtual_air_time();
-
-    // ---- Link check ----
-
-    /// Whether `rx` hears `tx`: every delivery rule of the virtual air with
-    /// its margin, the link budget and a verdict, each failing rule with what
-    /// to change. Two simulated boards are judged with the crystal errors the
-    /// air gives them, so the verdict is what the air does with a packet that
-    /// the budget carries; other boards with the worst case of both crystal
-    /// tolerances. Touches neither board.
-    static LinkCheck check_link(const USBDevice& tx, const USBDevice& rx,
-                                const LinkCheckOptions& options = LinkCheckOptions());
 
     // ---- Captures and replay ----
     // A capture holds every frame the library sends to or receives from a

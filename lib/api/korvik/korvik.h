@@ -166,7 +166,7 @@ KORVIK_API unsigned KORVIK_CALL libkorvik_get_virtual_air_in_flight(void);
 /** The air's clock in seconds (simulated in fast mode); error: 0. */
 KORVIK_API double KORVIK_CALL libkorvik_get_virtual_air_time(void);
 
-/* ---- Link check (see KORVIK::USBDevice::check_link) ---- */
+/* ---- Link check (see KORVIK::check_link) ---- */
 
 /** Whether rx hears tx: 1 yes, 0 no; data/len the packet's first bytes for
  * the address rule (null: not decided by it); path_loss in dB, NaN for the

@@ -9,6 +9,7 @@
 
 #include <CLI/App.hpp>
 
+#include <korvik/LinkTools.h>
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
@@ -92,7 +93,7 @@ public:
         if (!path_loss_text.empty())
             o.path_loss = parse_db(path_loss_text);
         o.packet_length = length;
-        const KORVIK::LinkCheck c = KORVIK::USBDevice::check_link(*tx, *rx, o);
+        const KORVIK::LinkCheck c = KORVIK::check_link(*tx, *rx, o);
 
         if (options.json) {
             Json rules = Json::array();

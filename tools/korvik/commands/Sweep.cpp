@@ -6,6 +6,7 @@
 
 #include <CLI/App.hpp>
 
+#include <korvik/LinkTools.h>
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
@@ -141,7 +142,7 @@ public:
         if ((tx->get_boardflags() & 1) && (rx->get_boardflags() & 1))
             KORVIK::USBDevice::set_virtual_air(true);
         if (fast)
-            KORVIK::USBDevice::set_virtual_air_fast(true);
+            KORVIK::set_virtual_air_fast(true);
         if (seed >= 0)
             KORVIK::USBDevice::set_virtual_air_seed(unsigned(seed));
 
@@ -191,7 +192,7 @@ public:
                      {"variable", sweep_variable_name(s.variable)},
                      {"unit", sweep_variable_unit(s.variable)},
                      {"virtual_air", sweep->on_virtual_air()},
-                     {"fast", KORVIK::USBDevice::is_virtual_air_fast()},
+                     {"fast", KORVIK::is_virtual_air_fast()},
                      {"points", rows}};
             if (s.find) {
                 doc["target_per"] = s.target_per;

@@ -2,7 +2,7 @@
 
 // Why a receiver does or does not hear a transmitter: every delivery rule of
 // the virtual air with its margin, the link budget and a verdict
-// (USBDevice::check_link). Plain records; the library fills them.
+// (KORVIK::check_link). Plain records; the library fills them.
 
 #include <limits>
 #include <string>
