@@ -16,6 +16,7 @@
 #include <QSplashScreen>
 #include <QTextBrowser>
 
+#include <korvik/BoardHolding.h>
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
@@ -351,8 +352,17 @@ void Application::device_connected(const std::string& interface, const std::stri
     auto* board = new EvUSBBoard(this, dev);
     new BoardWindows(board);
     // the window widens the list for the new row itself
-    if (boards.add_board(board) < 0)
+    if (boards.add_board(board) < 0) {
         delete board;
+        return;
+    }
+    if (KORVIK::is_nv_interrupted(*dev))
+        show_info_box(tr("Stored defaults"),
+                      tr("Board %1: its stored defaults are a store that did not finish (the board stopped "
+                         "answering while storing), so they were not loaded. Store the defaults again to write "
+                         "them whole.")
+                          .arg(QString::fromStdString(serial)),
+                      QMessageBox::Warning);
 }
 
 void Application::device_disconnected(const std::string& interface, const std::string& serial)

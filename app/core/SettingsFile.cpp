@@ -5,16 +5,18 @@
 #include <map>
 #include <vector>
 
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <korvik/USBDevice.h>
 
+#include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "core/HexBytes.h"
 
 namespace {
@@ -271,12 +273,11 @@ QByteArray settings_file_text(KORVIK::USBDevice& device)
 void save_settings_file(KORVIK::USBDevice& device, const QString& filename)
 {
     const QByteArray text = settings_file_text(device);
-    // written aside and renamed over: a failed save leaves the old file whole
-    QSaveFile file(filename);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        throw tr("Cannot open file %1 for writing: %2").arg(filename, file.errorString());
-    if (file.write(text) != text.size() || !file.commit())
-        throw tr("Cannot write file %1: %2").arg(filename, file.errorString());
+    // a failed save leaves the old file whole; a device is written, not replaced
+    const std::string error = korvik_file::write_file(filename.toLocal8Bit().toStdString(), text.constData(),
+                                                      std::size_t(text.size()));
+    if (!error.empty())
+        throw tr("Cannot write file %1: %2").arg(filename, QString::fromLocal8Bit(error.c_str()));
 }
 
 void check_settings_document(const QDomDocument& document)
@@ -442,9 +443,16 @@ QDomDocument read_settings_file(const QString& filename, bool accept_set, bool* 
 {
     if (was_set)
         *was_set = false;
-    QFile file(filename);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // a FIFO or a device would block the program in open or never end
+    std::string reason;
+    const int fd = korvik_file::open_regular_for_reading(filename.toLocal8Bit().toStdString(), reason);
+    if (fd < 0)
+        throw tr("Cannot open file %1 for reading: %2").arg(filename, QString::fromLocal8Bit(reason.c_str()));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw tr("Cannot open file %1 for reading: %2").arg(filename, file.errorString());
+    }
     // settings files are a few kilobytes; the limit is a whole number of MiB
     const QString too_large = tr("File %1 is larger than %2 MiB: not a chip settings file").arg(filename).arg(settings_file_max_bytes / (1024 * 1024));
     if (file.size() > settings_file_max_bytes)

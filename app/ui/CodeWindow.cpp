@@ -6,13 +6,13 @@
 #include <QFileDialog>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSaveFile>
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
 #include <korvik/USBDevice.h>
 
+#include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/EvUSBBoard.h"
 
 namespace {
@@ -114,10 +114,11 @@ void CodeWindow::set_subject(const QString& what, const QString& suffix_)
 
 QString CodeWindow::save_to(const QString& filename) const
 {
-    QSaveFile file(filename);
     const QByteArray bytes = text().toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text) || file.write(bytes) != bytes.size() || !file.commit())
-        return tr("Cannot write file %1: %2").arg(filename, file.errorString());
+    const std::string error =
+        korvik_file::write_file(filename.toLocal8Bit().toStdString(), bytes.constData(), std::size_t(bytes.size()));
+    if (!error.empty())
+        return tr("Cannot write file %1: %2").arg(filename, QString::fromLocal8Bit(error.c_str()));
     return QString();
 }
 

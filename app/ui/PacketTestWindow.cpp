@@ -23,6 +23,7 @@
 
 #include <korvik/USBDevice.h>
 
+#include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 
@@ -466,12 +467,12 @@ bool PacketTestWindow::write_csv(const QString& filename)
     const PacketLog* log = last_log();
     if (!log)
         return false;
-    QFile file(filename);
-    const std::string text = log->csv_with_units(csv_preamble());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.flush()) {
+    // a full disk leaves an older export as it was
+    const std::string error =
+        korvik_file::write_file(filename.toLocal8Bit().toStdString(), log->csv_with_units(csv_preamble()));
+    if (!error.empty()) {
         QMessageBox::warning(this, tr("Export CSV"),
-                             tr("Cannot write %1: %2").arg(filename, file.errorString()));
+                             tr("Cannot write %1: %2").arg(filename, QString::fromLocal8Bit(error.c_str())));
         return false;
     }
     return true;

@@ -5,7 +5,12 @@
 //  - time to open one board (scan, identification, NV sector, registers)
 //  - time for the first scan to find and open 8, 16 and 32 boards
 //  - CPU used by an idle main loop with one open board
-// The library's diagnostic lines go to /dev/null while measuring.
+//  - the register read once more with the diagnostic lines going to a file
+//    and to a terminal (a pseudo-terminal whose reader, like a terminal
+//    program, runs unpinned), in turn with /dev/null, RUNS runs of each
+// The library's diagnostic lines go to /dev/null while measuring otherwise.
+// Usage: bench_transport [ROUNDS] [RUNS]; KORVIK_BENCH_STDERR_FILE names the
+// file (default /tmp/korvik-bench-stderr.log).
 
 #include <algorithm>
 #include <atomic>
@@ -28,6 +33,7 @@
 #include <sys/socket.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <stdlib.h>
 
 #include "VethEmulator.h"
 #include "board/MainLoop.h"
@@ -198,6 +204,52 @@ double scan_figure(int count, int& opened)
     return ms;
 }
 
+/// A pseudo-terminal whose reader keeps it drained, as a terminal program would.
+class Terminal {
+public:
+    explicit Terminal(const cpu_set_t& cpus)
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+            std::perror("posix_openpt");
+            std::exit(1);
+        }
+        slave = open(ptsname(master), O_WRONLY | O_NOCTTY);
+        reader = std::thread([this, cpus] {
+            sched_setaffinity(0, sizeof cpus, &cpus);
+            char buf[4096];
+            while (read(master, buf, sizeof buf) > 0) {
+            }
+        });
+    }
+    ~Terminal()
+    {
+        close(slave);
+        // the reader sees end of file once the last slave descriptor is gone
+        reader.join();
+        close(master);
+    }
+    int get_fd() const { return slave; }
+
+private:
+    int master = -1;
+    int slave = -1;
+    std::thread reader;
+};
+
+double ratio_of_medians(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return median_us(a) / median_us(b);
+}
+
+std::string median_and_range(std::vector<double> v, const char* format)
+{
+    std::sort(v.begin(), v.end());
+    char b[160];
+    std::snprintf(b, sizeof b, format, v[v.size() / 2], v.front(), v.back());
+    return b;
+}
+
 double thread_cpu_seconds()
 {
     struct rusage u;
@@ -215,6 +267,7 @@ int main(int argc, char** argv)
         return 2;
     }
     int rounds = argc > 1 ? std::atoi(argv[1]) : 2000;
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
 
     // The round trips run on one processor, emulators included (threads
     // inherit it). Spread over a virtual machine's processors, a wake-up on
@@ -268,6 +321,36 @@ int main(int argc, char** argv)
         }
     }
 
+    // where the diagnostic lines go: run after run, the three in turn
+    const char* log_path = std::getenv("KORVIK_BENCH_STDERR_FILE");
+    if (!log_path)
+        log_path = "/tmp/korvik-bench-stderr.log";
+    int log_file = open(log_path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    Terminal terminal(all_cpus);
+    struct Sink {
+        const char* name;
+        int fd;
+        std::vector<double> ratios, medians;
+    } sinks[3] = {{"/dev/null", null, {}, {}}, {"a file", log_file, {}, {}}, {"a terminal", terminal.get_fd(), {}, {}}};
+    std::vector<double> floor_medians;
+    const int per_run = std::max(50, rounds / 4);
+    for (int run = 0; board && run < runs; ++run) {
+        for (Sink& sink : sinks) {
+            dup2(sink.fd, 2);
+            std::vector<double> lib, rawt;
+            for (int i = 0; i < per_run; ++i) {
+                rawt.push_back(raw.once(uint16_t(i)));
+                auto s = clock_type::now();
+                board->evusb_read16(uint16_t(i));
+                lib.push_back(std::chrono::duration<double, std::micro>(clock_type::now() - s).count());
+            }
+            sink.ratios.push_back(ratio_of_medians(lib, rawt));
+            sink.medians.push_back(median_us(lib));
+            floor_medians.push_back(median_us(rawt));
+        }
+    }
+    dup2(null, 2);
+
     // idle: one open board, no status reports, a blocking main loop for 2 s
     auto context = KORVIK::main_context();
     bool done = false;
@@ -319,5 +402,12 @@ int main(int argc, char** argv)
     for (int i = 0; i < 3; ++i)
         std::printf("first scan with %d emulated boards: %d found and opened in %.1f ms\n", counts[i],
                     scan_opened[i], scan_ms[i]);
+    std::printf("register read floor over the runs below: %s (pinned to one processor)\n",
+                median_and_range(floor_medians, "median %.1f us (range %.1f-%.1f)").c_str());
+    for (const Sink& sink : sinks)
+        std::printf("evusb_read16, diagnostic lines to %s, %d runs of %d interleaved reads: %s, ratio to the raw "
+                    "read %s\n",
+                    sink.name, runs, per_run, median_and_range(sink.medians, "median %.1f us (range %.1f-%.1f)").c_str(),
+                    median_and_range(sink.ratios, "median %.3f (range %.3f-%.3f)").c_str());
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "model/common/Diagnostics.h"
 #include "transport/Capture.h"
+#include "remote/RemoteLink.h"
 #include "transport/WindowsLibrary.h"
 
 namespace KORVIK {
@@ -24,6 +25,9 @@ Library* Library::instance()
         diag() << "Library::instance: " << e.what() << std::endl;
     }
     creating = false;
+    // the servers of KORVIK_SERVER, once the registry is there for their boards
+    if (library)
+        RemoteServers::connect_from_environment(library);
     return library;
 }
 

@@ -1,4 +1,5 @@
 #include <korvik/USBDevice.h>
+#include <korvik/BoardHolding.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +42,18 @@ USBDevice::~USBDevice()
 {
     diag() << "USBDevice::~USBDevice start" << std::endl;
     delete param_access;
+    // A simulated board exists for its handles: with the last one gone it
+    // leaves the registry, or every closed simulation would stay (memory,
+    // virtual-air work and results) for the life of the process.
+    Library* library = Library::instance();
+    if (library && (board->get_boardflags() & 1) && board->get_refcount() == 2) {
+        auto entry = library->find_interface(board->get_interface());
+        if (entry != library->end() && entry->second == board) {
+            board->reference(); // the board outlives its disconnect slots
+            library->release_board(board);
+            board->unreference();
+        }
+    }
     board->unreference();
     diag() << "USBDevice::~USBDevice end" << std::endl;
 }
@@ -119,6 +132,18 @@ void USBDevice::rescan_devices()
     library->scan_begin();
     library->scan();
     library->scan_end();
+}
+
+std::map<std::string, std::string> get_busy_boards()
+{
+    Library* library = Library::instance();
+    return library ? library->get_busy_adapters() : std::map<std::string, std::string>();
+}
+
+void release_unopened_boards()
+{
+    if (Library* library = Library::instance())
+        library->release_unopened_boards();
 }
 
 void USBDevice::periodic()
@@ -214,6 +239,7 @@ bool USBDevice::is_transmit_cw() const { return board->is_transmit_cw(); }
 // ---- Board state ----
 
 bool USBDevice::is_dead() const { return board->is_dead(); }
+bool is_nv_interrupted(const USBDevice& device) { return device.get_board()->is_nv_interrupted(); }
 bool USBDevice::is_net_up() const { return board->is_net_up(); }
 unsigned int USBDevice::get_boardflags() const { return board->get_boardflags(); }
 
@@ -391,8 +417,18 @@ void USBDevice::frob_register_chipvalue(unsigned int i, unsigned char x, unsigne
         model->frob_register_chipvalue(i, x, clear);
 }
 
-KORVIK_MODEL_DO(commit_registers)
-KORVIK_MODEL_DO(commit_all_registers)
+// a commit's writes leave a batching board as one batch
+#define KORVIK_MODEL_COMMIT(name)                                 \
+    void USBDevice::name()                                        \
+    {                                                             \
+        EvUSBBoard::BusyGuard busy(board);                        \
+        if (GreyfinModel* model = model_of(board))                \
+            model->name();                                        \
+        board->flush_writes();                                    \
+    }
+KORVIK_MODEL_COMMIT(commit_registers)
+KORVIK_MODEL_COMMIT(commit_all_registers)
+#undef KORVIK_MODEL_COMMIT
 
 std::string USBDevice::debug_register_dump()
 {

@@ -525,6 +525,15 @@ void EvUSBBoard::read_boardnv()
 {
     uint8_t buffer[NV_SECTOR_SIZE];
     load_nv(buffer);
+    // a half-written sector holds a serial, crystal and registers that no
+    // store ever meant; the board keeps what it had until a store finishes
+    nv_interrupted = nv_sector_interrupted(buffer);
+    if (nv_interrupted) {
+        diag() << "read_boardnv: board " << serial
+               << ": the NV sector holds an interrupted store; its values are not taken (store the defaults again)"
+               << std::endl;
+        return;
+    }
     parse_nvsector(buffer);
 }
 
@@ -549,6 +558,7 @@ void EvUSBBoard::store_boarddefaults()
         msg << "EvUSBBoard::store_boarddefaults: verify failed, " << errors << " bytes differ";
         throw std::runtime_error(msg.str());
     }
+    nv_interrupted = nv_sector_interrupted(readback);
     // What is now in flash becomes the board defaults, so that
     // load_boarddefaults restores exactly what was stored.
     // The stored register values and the tolerance (8 fraction bits in flash)
@@ -597,12 +607,20 @@ void EvUSBBoard::write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE])
     if (get_flashctl() != 2)
         throw std::runtime_error("EvUSBBoard::write_nvsector: cannot enable flash write operations");
     set_flashctl(0x93);
-    for (unsigned w = 0; w < NV_WORDS; ++w) {
+    // The identity word goes first as erased and last with its value, so
+    // that a write that stops anywhere in between reads back as interrupted
+    // (nv_sector_interrupted) instead of as a sector of the board's.
+    auto put = [this](unsigned w, uint16_t value) {
         set_flashaddr(uint8_t(w));
         if (get_flashaddr() != int(w))
             throw std::runtime_error("EvUSBBoard::write_nvsector flash address error");
-        set_flashdata(uint16_t(buffer[2 * w] | buffer[2 * w + 1] << 8));
-    }
+        set_flashdata(value);
+    };
+    put(0, 0xFFFF);
+    nv_interrupted = true;
+    for (unsigned w = 1; w < NV_WORDS; ++w)
+        put(w, uint16_t(buffer[2 * w] | buffer[2 * w + 1] << 8));
+    put(0, uint16_t(buffer[0] | buffer[1] << 8));
     set_flashctl(0x00);
 }
 

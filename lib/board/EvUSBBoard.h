@@ -139,10 +139,17 @@ public:
     int get_refcount() const { return refcount; }
     const ChannelAccessParams& get_chacc_params() const { return chacc; }
     const ChannelAccessParams& get_nv_chacc_params() const { return nv_chacc; }
+    /// True when the NV sector holds a store that did not finish (read at
+    /// open, or a store that failed half-way); a finished store clears it.
+    bool is_nv_interrupted() const { return nv_interrupted; }
 
     // NV sector access (flash words through the board operations).
     void load_nv(uint8_t buffer[NV_SECTOR_SIZE]);
-    void write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// Virtual: a remote board sends the sector in one piece.
+    virtual void write_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]);
+    /// Sends writes a board holds back to batch them (a remote board's);
+    /// called at the end of a commit.
+    virtual void flush_writes() {}
 
     sigc::signal<void(const USBDeviceStatus&)> signal_status;
     sigc::signal<void(const uint8_t*, unsigned, const uint8_t*, int16_t, int32_t)> signal_receive;
@@ -202,6 +209,7 @@ protected:
     GreyfinModel* model = nullptr;
     ChannelAccessParams chacc;
     ChannelAccessParams nv_chacc;
+    bool nv_interrupted = false;
     StatusHandler status{*this};
     sigc::connection model_connection_a;
     sigc::connection model_connection_b;

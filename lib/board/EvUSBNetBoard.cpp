@@ -73,8 +73,43 @@ bool EvUSBNetBoard::is_input_closed()
     return false;
 }
 
-int EvUSBNetBoard::queue_vendor_packet_pair_lowlevel(const uint8_t*, unsigned, const uint8_t*, unsigned)
+unsigned EvUSBNetBoard::queue_vendor_packets_lowlevel(const uint8_t* const*, const unsigned*, unsigned)
 {
+    return 0;
+}
+
+int EvUSBNetBoard::queue_vendor_packets(const std::vector<uint8_t>* packets, unsigned count, unsigned* sent_count)
+{
+    // a packet that needs padding, or a transport that cannot send several
+    // at once, takes the one-by-one way
+    constexpr unsigned MAX_BATCH = 64;
+    const uint8_t* data[MAX_BATCH];
+    unsigned lens[MAX_BATCH];
+    unsigned done = 0;
+    while (done < count) {
+        unsigned n = 0;
+        while (done + n < count && n < MAX_BATCH) {
+            const std::vector<uint8_t>& p = packets[done + n];
+            if (protocol::padded_length(unsigned(p.size())) != p.size() || p.size() > get_max_payload())
+                break;
+            data[n] = p.data();
+            lens[n] = unsigned(p.size());
+            ++n;
+        }
+        unsigned sent = n > 1 ? queue_vendor_packets_lowlevel(data, lens, n) : 0;
+        if (sent == 0) {
+            const std::vector<uint8_t>& p = packets[done];
+            if (int result = queue_vendor_packet(p.data(), unsigned(p.size()), nv_radio_ethernet_mac)) {
+                if (sent_count)
+                    *sent_count = done;
+                return result;
+            }
+            sent = 1;
+        }
+        done += sent;
+    }
+    if (sent_count)
+        *sent_count = done;
     return 0;
 }
 
@@ -140,7 +175,7 @@ int EvUSBNetBoard::report_io_pair(uint8_t set_id, unsigned set_dlen, const uint8
 
 int EvUSBNetBoard::exchange(uint8_t id, bool get, unsigned dlen, uint8_t* data)
 {
-    std::vector<uint8_t>& packet = get ? get_request : set_request;
+    std::vector<uint8_t>& packet = requests[get ? 1 : 0];
     if (get)
         protocol::build_get_report_into(packet, id);
     else
@@ -162,17 +197,20 @@ int EvUSBNetBoard::exchange_pair(uint8_t set_id, unsigned set_dlen, const uint8_
                                  unsigned get_dlen, uint8_t* get_data, unsigned echo_len)
 {
     drop_stale_replies();
-    std::vector<uint8_t>& set = set_request;
-    std::vector<uint8_t>& get = get_request;
+    std::vector<uint8_t>& set = requests[0];
+    std::vector<uint8_t>& get = requests[1];
     protocol::build_set_report_into(set, set_id, set_data, set_dlen);
     protocol::build_get_report_into(get, get_id);
     // both requests in one go where the transport can; what it did not send
     // takes the one-by-one way, which reports and handles a failure
-    int sent = 0;
+    unsigned sent = 0;
     const unsigned set_size = protocol::padded_length(unsigned(set.size()));
     const unsigned get_size = protocol::padded_length(unsigned(get.size()));
-    if (set_size == set.size() && get_size == get.size() && std::max(set_size, get_size) <= get_max_payload())
-        sent = queue_vendor_packet_pair_lowlevel(set.data(), set_size, get.data(), get_size);
+    if (set_size == set.size() && get_size == get.size() && std::max(set_size, get_size) <= get_max_payload()) {
+        const uint8_t* packets[2] = {set.data(), get.data()};
+        const unsigned lens[2] = {set_size, get_size};
+        sent = queue_vendor_packets_lowlevel(packets, lens, 2);
+    }
     int result = 0;
     if (sent < 1)
         result = queue_vendor_packet(set.data(), unsigned(set.size()), nv_radio_ethernet_mac);
@@ -267,24 +305,29 @@ void EvUSBNetBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
 void EvUSBNetBoard::read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigned window)
 {
     // the board answers in order: a window of words costs one round trip
-    // instead of two per word, which is most of the time a board takes to open
+    // instead of two per word, which is most of the time a board takes to
+    // open; its requests leave in one go where the transport can
+    std::vector<std::vector<uint8_t>> requests;
+    requests.reserve(3 * window);
+    const uint8_t ids[3] = {protocol::REPORT_FLASHADDR, protocol::REPORT_FLASHADDR, protocol::REPORT_FLASHDATA};
+    const unsigned dlens[3] = {1, 1, 2};
     for (unsigned first = 0; first < NV_WORDS; first += window) {
         const unsigned end = std::min(first + window, unsigned(NV_WORDS));
         drop_stale_replies();
-        int result = 0;
-        for (unsigned w = first; w < end && result == 0; ++w) {
+        requests.resize(3 * (end - first));
+        for (unsigned w = first; w < end; ++w) {
             const uint8_t address = uint8_t(w);
-            const std::vector<uint8_t> requests[3] = {
-                protocol::build_set_report(protocol::REPORT_FLASHADDR, &address, 1),
-                protocol::build_get_report(protocol::REPORT_FLASHADDR),
-                protocol::build_get_report(protocol::REPORT_FLASHDATA)};
-            const uint8_t ids[3] = {protocol::REPORT_FLASHADDR, protocol::REPORT_FLASHADDR, protocol::REPORT_FLASHDATA};
-            const unsigned dlens[3] = {1, 1, 2};
-            for (unsigned k = 0; k < 3 && result == 0; ++k) {
-                result = queue_vendor_packet(requests[k].data(), unsigned(requests[k].size()), nv_radio_ethernet_mac);
-                protocol::append_report_line(held_log, ids[k], k > 0, dlens[k], requests[k]);
-            }
+            std::vector<uint8_t>* r = &requests[3 * (w - first)];
+            protocol::build_set_report_into(r[0], protocol::REPORT_FLASHADDR, &address, 1);
+            protocol::build_get_report_into(r[1], protocol::REPORT_FLASHADDR);
+            protocol::build_get_report_into(r[2], protocol::REPORT_FLASHDATA);
         }
+        unsigned sent = 0;
+        int result = queue_vendor_packets(requests.data(), unsigned(requests.size()), &sent);
+        // the lines of what went out, a failed request's included
+        const unsigned logged = result == 0 ? sent : sent + 1;
+        for (unsigned k = 0; k < logged; ++k)
+            protocol::append_report_line(held_log, ids[k % 3], k % 3 > 0, dlens[k % 3], requests[k]);
         flush_log();
         for (unsigned w = first; w < end && result == 0; ++w) {
             uint8_t address = 0, word[2] = {0, 0};
@@ -455,6 +498,17 @@ void EvUSBNetBoard::handle_vendor_packet(const uint8_t* payload, unsigned len, c
     switch (protocol::classify_vendor_packet(payload, len, &entry)) {
     case protocol::VendorKind::Status: {
         USBDeviceStatus s; // arrival time stamp
+        // The tick counter moves on between two reports, so a report equal
+        // to the one before is that one again (a duplicated frame); it would
+        // reach every listener twice.
+        const gint64 now = g_get_monotonic_time();
+        if (len == last_status.size() && std::equal(payload, payload + len, last_status.begin()) &&
+            now - last_status_time < int64_t(DUPLICATE_STATUS_WINDOW_MS) * 1000) {
+            diag() << "status: duplicate report dropped" << std::endl;
+            break;
+        }
+        last_status.assign(payload, payload + len);
+        last_status_time = now;
         protocol::parse_status(payload, len, s);
         // handled at once unless an exchange waits or earlier ones are
         // still queued: the queue keeps the order either way

@@ -51,12 +51,12 @@ public:
     /// the payload does not fit into a frame, or sending failed.
     virtual int queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) = 0;
     virtual int queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) = 0;
-    /// Sends two vendor packets (padded, within the size limit) back to back
-    /// if the transport can do that cheaply; the number sent, counted from
-    /// the first. Nothing is reported or changed on a failure: the caller
-    /// sends the rest one by one. The base sends nothing.
-    virtual int queue_vendor_packet_pair_lowlevel(const uint8_t* first, unsigned first_len, const uint8_t* second,
-                                                  unsigned second_len);
+    /// Sends vendor packets (padded, within the size limit) back to back if
+    /// the transport can do that cheaply; the number sent, counted from the
+    /// first. Nothing is reported or changed on a failure: the caller sends
+    /// the rest one by one. The base sends nothing.
+    virtual unsigned queue_vendor_packets_lowlevel(const uint8_t* const* packets, const unsigned* lens,
+                                                   unsigned count);
 
     /// One report exchange: a set sends dlen bytes of data; a get receives
     /// dlen bytes into data. 0 on success, -1 on timeout, or the failed send's
@@ -128,6 +128,10 @@ private:
     /// Handles the status reports held back, in arrival order.
     void handle_deferred_statuses();
     void read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigned window);
+    /// Sends the packets in order, as many as the transport takes in one go
+    /// and the rest one by one; 0, or the first failed send's result (with
+    /// the number sent before it in sent_count).
+    int queue_vendor_packets(const std::vector<uint8_t>* packets, unsigned count, unsigned* sent_count = nullptr);
     /// Drops the replies that came before a request is sent: they answer
     /// something else (a duplicate, another program's request).
     void drop_stale_replies();
@@ -142,11 +146,16 @@ private:
     std::string held_log;
     /// Storage kept from one exchange to the next: a register read would
     /// otherwise allocate for both requests and for its reply.
-    std::vector<uint8_t> set_request, get_request, spare_reply;
+    std::vector<uint8_t> requests[2]; ///< a set, then a get
+    std::vector<uint8_t> spare_reply;
 
     unsigned exchange_depth = 0;
     bool handling_deferred = false;
     std::deque<USBDeviceStatus> deferred_statuses;
+    /// The last status report as it came, to drop a duplicate of it.
+    std::vector<uint8_t> last_status;
+    int64_t last_status_time = 0;
+    static constexpr unsigned DUPLICATE_STATUS_WINDOW_MS = 1000;
 };
 
 } // namespace KORVIK

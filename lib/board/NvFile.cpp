@@ -11,33 +11,11 @@
 #include <glib/gstdio.h>
 #include <glibmm/miscutils.h>
 
+#include "SafeWrite.h"
 #include "model/common/Diagnostics.h"
 
 namespace KORVIK {
 namespace nvfile {
-
-namespace {
-
-bool write_all(int fd, const uint8_t* data, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = ::write(fd, data, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        len -= size_t(n);
-    }
-    return true;
-}
-
-} // namespace
 
 std::string path_for_serial(const std::string& serial)
 {
@@ -87,49 +65,12 @@ void read(const std::string& path, uint8_t sector[SIZE])
 
 bool write(const std::string& path, const uint8_t sector[SIZE])
 {
-    const std::string dir = Glib::path_get_dirname(path);
-    g_mkdir_with_parents(dir.c_str(), 0700);
-    // a temporary file beside the old one, renamed over it only once all of
-    // it is on the disk: a full disk or a crash leaves the old contents
-    std::string temporary = path + ".XXXXXX";
-    int fd = g_mkstemp_full(&temporary[0], O_WRONLY | O_CLOEXEC, 0600);
-    const char* step = "cannot create a temporary file";
-    bool ok = fd >= 0;
-    if (ok) {
-        struct stat old;
-        // keep the permissions a user may have given the file
-        fchmod(fd, ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777 : 0644);
-        if (!write_all(fd, sector, SIZE)) {
-            step = "write";
-            ok = false;
-        } else if (fsync(fd) != 0) {
-            step = "fsync";
-            ok = false;
-        }
-        int saved = errno;
-        if (::close(fd) != 0 && ok) {
-            step = "close";
-            ok = false;
-            saved = errno;
-        }
-        if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-            step = "rename";
-            ok = false;
-            saved = errno;
-        }
-        if (!ok)
-            ::unlink(temporary.c_str());
-        errno = saved;
-    }
-    if (!ok) {
-        diag() << "nvfile::write: " << path << ": " << step << ": " << std::strerror(errno) << std::endl;
+    g_mkdir_with_parents(Glib::path_get_dirname(path).c_str(), 0700);
+    // the old contents stay until the new ones are on the disk
+    const std::string error = korvik_file::write_file(path, sector, SIZE, 0644);
+    if (!error.empty()) {
+        diag() << "nvfile::write: " << error << std::endl;
         return false;
-    }
-    // the rename itself reaches the disk with the directory
-    int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (d >= 0) {
-        fsync(d);
-        ::close(d);
     }
     return true;
 }

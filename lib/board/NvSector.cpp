@@ -176,4 +176,14 @@ NvContents parse_nvsector_first(const uint8_t sector[NV_SECTOR_BYTES])
     return c;
 }
 
+bool nv_sector_interrupted(const uint8_t sector[NV_SECTOR_BYTES])
+{
+    if (sector[0] != 0xFF || sector[1] != 0xFF)
+        return false;
+    for (unsigned i = 2; i < NV_SECTOR_BYTES; ++i)
+        if (sector[i] != 0xFF)
+            return true;
+    return false;
+}
+
 } // namespace KORVIK

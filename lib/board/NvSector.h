@@ -91,6 +91,11 @@ void nv_put_defaults(const NvLayout& layout, const NvDefaults& defaults, uint8_t
 /// Reads the same fields back (has_model is set to true).
 NvDefaults nv_get_defaults(const NvLayout& layout, const uint8_t* sector);
 
+/// True when the sector holds an interrupted store: the identity word (the
+/// serial descriptor's header, written last) is erased while other words
+/// are not. An erased sector, or any sector with its identity word, is not.
+bool nv_sector_interrupted(const uint8_t sector[NV_SECTOR_BYTES]);
+
 /// Whole sector in the first layout (0xFF wherever nothing is stored).
 void build_nvsector_first(const NvContents& contents, uint8_t sector[NV_SECTOR_BYTES]);
 NvContents parse_nvsector_first(const uint8_t sector[NV_SECTOR_BYTES]);

@@ -13,6 +13,7 @@
 #include "board/Protocol.h"
 #include "board/SimBoard.h"
 #include "model/GreyfinModel.h"
+#include "model/ModelRevision.h"
 #include "model/common/Diagnostics.h"
 
 namespace KORVIK {
@@ -22,6 +23,11 @@ namespace {
 constexpr unsigned CW_REPORT_MS = 100;
 // a timeout fires on whole milliseconds: deliver what is due within half of one
 constexpr int64_t DUE_SLACK_US = 500;
+// A sender may have this much air time waiting before its packets are
+// refused, as a board refuses them when its transmit buffer is full; a
+// sender faster than its air time would otherwise grow the queue for ever.
+constexpr int64_t MAX_BACKLOG_US = 1000000;
+
 constexpr unsigned FAST_BATCH = 256;
 
 std::pair<std::string, std::string> pair_key(const std::string& a, const std::string& b)
@@ -114,13 +120,61 @@ double VirtualAir::get_path_loss(const std::string& a, const std::string& b) con
 
 void VirtualAir::attach(SimBoard* board)
 {
-    if (std::find(boards.begin(), boards.end(), board) == boards.end())
-        boards.push_back(board);
+    if (std::find(boards.begin(), boards.end(), board) != boards.end())
+        return;
+    boards.push_back(board);
+    Station s;
+    s.board = board;
+    auto at = std::upper_bound(stations.begin(), stations.end(), board->get_interface(),
+                               [](const std::string& name, const Station& t) { return name < t.board->get_interface(); });
+    stations.insert(at, s);
+}
+
+VirtualAir::Station* VirtualAir::station_of(SimBoard* board)
+{
+    for (Station& s : stations)
+        if (s.board == board)
+            return &s;
+    return nullptr;
+}
+
+const air::Reception& VirtualAir::cached_reception(Station& s)
+{
+    GreyfinModel* m = s.board->get_model();
+    const uint64_t revision = model_revision(m);
+    const bool cw = s.board->is_transmit_cw();
+    const ChannelAccessParams& chacc = s.board->get_chacc_params();
+    if (m != s.rx_model || revision != s.rx_revision || cw != s.rx_cw ||
+        std::memcmp(&chacc, &s.rx_chacc, sizeof chacc) != 0) {
+        s.rx = reception_of(s.board);
+        s.rx_model = m;
+        s.rx_revision = revision;
+        s.rx_cw = cw;
+        s.rx_chacc = chacc;
+        // the receiver reports the offset in its own raw unit
+        s.offset_unit = m ? m->convert_frequencyoffset(4096) / 4096 : 0;
+    }
+    return s.rx;
+}
+
+const air::Emission& VirtualAir::cached_emission(Station& s)
+{
+    GreyfinModel* m = s.board->get_model();
+    const uint64_t revision = model_revision(m);
+    if (m != s.tx_model || revision != s.tx_revision || seed != s.tx_seed) {
+        s.tx = emission_of(s.board);
+        s.tx_model = m;
+        s.tx_revision = revision;
+        s.tx_seed = seed;
+    }
+    return s.tx;
 }
 
 void VirtualAir::detach(SimBoard* board)
 {
     boards.erase(std::remove(boards.begin(), boards.end(), board), boards.end());
+    stations.erase(std::remove_if(stations.begin(), stations.end(), [&](const Station& s) { return s.board == board; }),
+                   stations.end());
     busy_until.erase(board);
     for (auto it = queue.begin(); it != queue.end();)
         it = it->second.to == board ? queue.erase(it) : std::next(it);
@@ -154,7 +208,8 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
 {
     if (len > protocol::MAX_PAYLOAD)
         return -1;
-    const air::Emission tx = emission_of(from);
+    Station* source = station_of(from);
+    const air::Emission tx = source ? cached_emission(*source) : emission_of(from);
     const double seconds = air::air_time(tx, len);
     if (!(seconds > 0)) {
         diag() << "VirtualAir: " << from->get_interface() << ": no transmit bitrate, nothing sent on the air"
@@ -163,27 +218,30 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
     }
     const int64_t now = clock();
     int64_t& busy = busy_until[from];
+    if (busy - now > MAX_BACKLOG_US) {
+        ++refused;
+        diag() << "VirtualAir: " << from->get_interface() << ": transmit buffer full (" << (busy - now) / 1000
+               << " ms of air time waiting), packet refused" << std::endl;
+        return -1;
+    }
     const int64_t start = std::max(now, busy);
     const int64_t due = start + int64_t(std::llround(seconds * 1e6));
     busy = due;
 
-    std::vector<SimBoard*> receivers;
-    for (SimBoard* b : boards)
-        if (b != from && usable(b))
-            receivers.push_back(b);
-    std::sort(receivers.begin(), receivers.end(),
-              [](SimBoard* a, SimBoard* b) { return a->get_interface() < b->get_interface(); });
-
-    auto bytes = std::make_shared<const std::vector<uint8_t>>(data, data + len);
-    for (SimBoard* rx : receivers) {
-        const air::Reception r = reception_of(rx);
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    // stations are in interface order, the order of the random draws
+    for (Station& station : stations) {
+        SimBoard* rx = station.board;
+        if (rx == from || !usable(rx))
+            continue;
+        const air::Reception& r = cached_reception(station);
         const air::Verdict verdict = air::judge(tx, r, data, len);
         if (!signal_judged.empty())
             signal_judged.emit(from, rx, verdict);
         if (verdict != air::Verdict::HEARD)
             continue;
-        const double level = tx.power - get_path_loss(from->get_interface(), rx->get_interface()) +
-                             air::RSSI_SIGMA_DB * random.gaussian();
+        const double loss = pair_path_loss.empty() ? path_loss : get_path_loss(from->get_interface(), rx->get_interface());
+        const double level = tx.power - loss + air::RSSI_SIGMA_DB * random.gaussian();
         const double draw = random.uniform();
         const double snr = level - air::noise_floor(r.bandwidth);
         // without a CRC only errors in the framing bits lose the packet; data
@@ -192,14 +250,14 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
         const double bits = tx.head_bits + tx.tail_bits + (checked ? 8.0 * len : 0.0);
         if (draw < air::packet_error_rate(r.family, snr, r.bandwidth, r.bitrate, bits))
             continue;
+        if (!bytes)
+            bytes = std::make_shared<const std::vector<uint8_t>>(data, data + len);
         Delivery d;
         d.to = rx;
         d.data = checked ? bytes : corrupt(bytes, air::bit_error_rate_at(r.family, level, r.bandwidth, r.bitrate));
         std::memcpy(d.source, from->get_radio_ethernet_mac(), 6);
         d.rssi = int16_t(std::max(-128.0, std::min(127.0, std::round(level))));
-        // the receiver reports the offset in its own raw unit
-        double unit = rx->get_model()->convert_frequencyoffset(4096) / 4096;
-        double raw = unit > 0 ? (tx.carrier - r.carrier) / unit : 0;
+        double raw = station.offset_unit > 0 ? (tx.carrier - r.carrier) / station.offset_unit : 0;
         d.frequency_offset = int32_t(std::max(-32768.0, std::min(32767.0, std::round(raw))));
         // one entry per receiver, in send and then receiver order
         queue.emplace(Due(due, deliveries++), std::move(d));

@@ -10,9 +10,11 @@
 #include <sigc++/sigc++.h>
 
 #include "board/AirLink.h"
+#include "board/ChannelAccessParams.h"
 
 namespace KORVIK {
 
+class GreyfinModel;
 class SimBoard;
 
 /// The air between the simulated boards of this process (link model in
@@ -63,6 +65,8 @@ public:
     air::Reception reception_of(SimBoard* board) const;
     /// Packets still in the air.
     size_t in_flight() const { return queue.size(); }
+    /// Packets refused because their sender had a second of air time waiting.
+    uint64_t get_refused() const { return refused; }
 
     /// Each receiver's verdict on each packet sent (before losses), for
     /// checks that the air and the link check agree.
@@ -79,6 +83,26 @@ private:
         int32_t frequency_offset;
     };
     using Due = std::pair<int64_t, uint64_t>; // monotonic us, delivery number
+
+    /// A board as the air sees it, computed again only when something it
+    /// depends on changed: working out a board's emission or reception from
+    /// its registers costs more than everything else a packet needs.
+    struct Station {
+        SimBoard* board = nullptr;
+        const GreyfinModel* rx_model = nullptr; ///< the model `rx` was taken from
+        const GreyfinModel* tx_model = nullptr;
+        uint64_t rx_revision = ~uint64_t(0); ///< model revision `rx` was taken at
+        uint64_t tx_revision = ~uint64_t(0);
+        uint64_t tx_seed = 0;
+        bool rx_cw = false;
+        ChannelAccessParams rx_chacc;
+        air::Reception rx;
+        air::Emission tx;
+        double offset_unit = 0; ///< Hz per raw frequency-offset step
+    };
+    Station* station_of(SimBoard* board);
+    const air::Reception& cached_reception(Station& s);
+    const air::Emission& cached_emission(Station& s);
 
     /// Schedules the timeout of the next delivery; true when a new one was attached.
     bool arm();
@@ -99,9 +123,13 @@ private:
     double path_loss = air::DEFAULT_PATH_LOSS_DB;
     std::map<std::pair<std::string, std::string>, double> pair_path_loss;
     std::vector<SimBoard*> boards;
+    /// The attached boards in the order of their interface names, the order
+    /// in which receivers draw their random numbers.
+    std::vector<Station> stations;
     std::map<SimBoard*, int64_t> busy_until;
     std::map<Due, Delivery> queue;
     uint64_t deliveries = 0;
+    uint64_t refused = 0;
     sigc::connection timer;
     int64_t timer_due = 0;
     sigc::connection cw_timer;

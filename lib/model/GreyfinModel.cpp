@@ -1,5 +1,10 @@
 #include "model/GreyfinModel.h"
 
+#include <mutex>
+#include <unordered_map>
+
+#include "model/ModelRevision.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,9 +23,45 @@ Register::Register(const std::string& name_, uint16_t chipaddr_, uint16_t operat
 {
 }
 
-GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_) {}
+namespace {
 
-GreyfinModel::~GreyfinModel() = default;
+// The revisions live beside the models rather than in them: models are
+// built and loaded on several threads while a scan opens boards.
+std::mutex revision_mutex;
+uint64_t last_revision = 0;
+
+std::unordered_map<const GreyfinModel*, uint64_t>& revisions()
+{
+    // never destroyed: models may go during static destruction
+    static auto* map = new std::unordered_map<const GreyfinModel*, uint64_t>;
+    return *map;
+}
+
+void touch_revision(const GreyfinModel* model)
+{
+    std::lock_guard<std::mutex> lock(revision_mutex);
+    revisions()[model] = ++last_revision;
+}
+
+} // namespace
+
+uint64_t model_revision(const GreyfinModel* model)
+{
+    std::lock_guard<std::mutex> lock(revision_mutex);
+    auto it = revisions().find(model);
+    return it == revisions().end() ? 0 : it->second;
+}
+
+GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_)
+{
+    touch_revision(this);
+}
+
+GreyfinModel::~GreyfinModel()
+{
+    std::lock_guard<std::mutex> lock(revision_mutex);
+    revisions().erase(this);
+}
 
 namespace {
 
@@ -104,6 +145,7 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
 {
     if (i < registers.size())
         registers[i].chipvalue = registers[i].masked(v);
+    touch_revision(this);
 }
 
 void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
@@ -112,6 +154,7 @@ void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
         return;
     Register& r = registers[i];
     r.chipvalue = r.masked(uint8_t((r.chipvalue & ~clear) ^ x));
+    touch_revision(this);
 }
 
 void GreyfinModel::set_register_nvvalue(unsigned i, uint8_t v)
@@ -208,6 +251,7 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
 {
     if (i >= bitfields.size())
         return;
+    touch_revision(this);
     uint64_t v = value;
     for (const BitfieldSegment& s : bitfields[i].segments) {
         unsigned width = std::min<unsigned>(s.width, 8);
@@ -226,18 +270,21 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
 
 void GreyfinModel::load_chipdefaults()
 {
+    touch_revision(this);
     for (Register& r : registers)
         r.chipvalue = r.defaultvalue;
 }
 
 void GreyfinModel::load_boarddefaults()
 {
+    touch_revision(this);
     for (Register& r : registers)
         r.chipvalue = r.masked(r.nvvalue);
 }
 
 void GreyfinModel::load_chipoperating()
 {
+    touch_revision(this);
     for (Register& r : registers)
         r.chipvalue = r.masked(uint8_t(evusb_read16(r.operatingaddr) & 0xFF));
 }
@@ -588,6 +635,7 @@ void GreyfinModel::set_xtal_frequency(unsigned hz)
     if (hz == xtal_frequency)
         return;
     xtal_frequency = hz;
+    touch_revision(this);
     signal_changed_xtal_frequency.emit();
 }
 
@@ -601,6 +649,7 @@ void GreyfinModel::set_xtal_tolerance(double ppm)
     if (ppm == xtal_tolerance)
         return;
     xtal_tolerance = ppm;
+    touch_revision(this);
     signal_changed_xtal_tolerance.emit();
 }
 

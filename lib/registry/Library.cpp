@@ -90,6 +90,18 @@ Library::BoardMap::iterator Library::find_board_by_serial(const std::string& ser
     return boards.end();
 }
 
+void Library::release_unopened_boards()
+{
+    std::list<std::string> unused;
+    for (const auto& entry : boards)
+        if (!(entry.second->get_boardflags() & 1) && entry.second->get_refcount() == 1)
+            unused.push_back(entry.first);
+    // the registry's reference is the last one: removing the entry deletes
+    // the board, which closes its adapter and with it the lock
+    for (const std::string& interface : unused)
+        remove_board(boards.find(interface));
+}
+
 std::string Library::next_sim_interface()
 {
     return "sim" + std::to_string(sim_counter++);

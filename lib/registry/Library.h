@@ -53,6 +53,14 @@ public:
     BoardMap::iterator end() { return boards.end(); }
     const BoardMap& get_boards() const { return boards; }
 
+    /// Adapters of boards that another process holds, with who holds them
+    /// ("in use by PID 123 (korvik)"), as the last scan found them.
+    virtual std::map<std::string, std::string> get_busy_adapters() const { return {}; }
+
+    /// Closes every real board that only the registry holds (no handle), so
+    /// that other programs can have them; a rescan finds them again.
+    void release_unopened_boards();
+
     /// Next simulated interface name ("sim0", "sim1", ...); numbers never repeat.
     std::string next_sim_interface();
 

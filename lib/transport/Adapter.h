@@ -11,6 +11,10 @@ namespace KORVIK {
 struct AdapterParams {
     static constexpr int CAPTURE_LENGTH = 444;
     static constexpr int READ_TIMEOUT_MS = 1000;
+    /// Capture ring per adapter: about 256 frames of the capture length, a
+    /// quarter of a second of the densest receive traffic a board sends,
+    /// far more than the replies of the requests one window has in flight.
+    static constexpr int CAPTURE_BUFFER_SIZE = 128 * 1024;
 };
 
 /// One open frame adapter. The packet-capture implementation sits on

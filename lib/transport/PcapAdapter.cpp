@@ -1,9 +1,13 @@
 #include "transport/PcapAdapter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include <fcntl.h>
 #include <linux/if_packet.h>
@@ -16,6 +20,7 @@
 #include <pcap/pcap.h>
 
 #include "model/common/Diagnostics.h"
+#include "transport/BoardLock.h"
 
 namespace KORVIK {
 
@@ -32,85 +37,99 @@ std::string read_line(const std::string& path)
     return line;
 }
 
-/// Takes the adapter's lock file; -1 with `error` set when another process
-/// holds it. A lock that cannot be taken at all (no runtime directory) does
-/// not keep the board from being used: -2 then.
-int lock_adapter(const std::string& name, std::string& error)
+class PcapAdapter;
+
+// Closing a capture socket waits for the kernel's next grace period (some
+// milliseconds); the kernel closes what a process leaves open one socket
+// after the other. Adapters still open at exit are closed side by side.
+std::mutex open_mutex;
+std::set<PcapAdapter*>* open_adapters = nullptr;
+
+void close_open_adapters();
+
+void remember(PcapAdapter* adapter)
 {
-    const std::string dir = adapter_lock_directory();
-    g_mkdir_with_parents(dir.c_str(), 0700);
-    std::string file = name;
-    for (char& c : file)
-        if (c == '/')
-            c = '_';
-    const std::string path = dir + "/" + file + ".lock";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        diag() << "PcapAdapterSystem::open: cannot lock " << path << ": " << std::strerror(errno) << std::endl;
-        return -2;
+    std::lock_guard<std::mutex> lock(open_mutex);
+    if (!open_adapters) {
+        // never destroyed: adapters may be closed during static destruction
+        open_adapters = new std::set<PcapAdapter*>;
+        std::atexit(close_open_adapters);
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        char pid[32] = "";
-        ssize_t n = pread(fd, pid, sizeof pid - 1, 0);
-        ::close(fd);
-        std::string holder = n > 0 ? std::string(pid, size_t(n)) : std::string();
-        while (!holder.empty() && (holder.back() == '\n' || holder.back() == ' '))
-            holder.pop_back();
-        error = "board " + name + " is in use by " + (holder.empty() ? "another process" : "process " + holder);
-        return -1;
-    }
-    // the holder's process id, for the message the next one gets
-    const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, pid.data(), pid.size(), 0) < 0)
-        diag() << "PcapAdapterSystem::open: " << path << ": " << std::strerror(errno) << std::endl;
-    return fd;
+    open_adapters->insert(adapter);
+}
+
+void forget(PcapAdapter* adapter)
+{
+    std::lock_guard<std::mutex> lock(open_mutex);
+    if (open_adapters)
+        open_adapters->erase(adapter);
 }
 
 class PcapAdapter : public Adapter {
 public:
-    PcapAdapter(pcap_t* p, unsigned mtu, int lock) : pcap(p), fd(pcap_get_selectable_fd(p)), mtu(mtu), lock(lock)
+    PcapAdapter(pcap_t* p, unsigned mtu, std::unique_ptr<BoardLock> lock)
+        : pcap(p), fd(pcap_get_selectable_fd(p)), mtu(mtu), lock(std::move(lock))
     {
+        remember(this);
     }
     ~PcapAdapter() override
     {
-        pcap_close(pcap);
+        forget(this);
+        close();
+    }
+
+    void close()
+    {
+        if (pcap)
+            pcap_close(pcap);
+        pcap = nullptr;
         // the board is free for others once the adapter is closed
-        if (lock >= 0)
-            ::close(lock);
+        lock.reset();
     }
 
     int send(const uint8_t* frame, unsigned len) override
     {
+        if (!pcap)
+            return -1;
         return pcap_sendpacket(pcap, frame, int(len)) == 0 ? 0 : -1;
     }
 
     unsigned send_all(const uint8_t* const* frames, const unsigned* lens, unsigned count) override
     {
-        // one system call for all: the capture socket is bound to the
+        // one system call per batch: the capture socket is bound to the
         // interface, which is what pcap_sendpacket sends on as well
-        constexpr unsigned MAX_BATCH = 8;
-        if (count == 0 || count > MAX_BATCH)
-            return Adapter::send_all(frames, lens, count);
-        struct mmsghdr messages[MAX_BATCH];
-        struct iovec parts[MAX_BATCH];
-        std::memset(messages, 0, sizeof messages);
-        for (unsigned i = 0; i < count; ++i) {
-            parts[i].iov_base = const_cast<uint8_t*>(frames[i]);
-            parts[i].iov_len = lens[i];
-            messages[i].msg_hdr.msg_iov = &parts[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
+        constexpr unsigned MAX_BATCH = 64;
+        unsigned done = 0;
+        while (done < count) {
+            const unsigned n = std::min(count - done, MAX_BATCH);
+            struct mmsghdr messages[MAX_BATCH];
+            struct iovec parts[MAX_BATCH];
+            std::memset(messages, 0, sizeof(messages[0]) * n);
+            for (unsigned i = 0; i < n; ++i) {
+                parts[i].iov_base = const_cast<uint8_t*>(frames[done + i]);
+                parts[i].iov_len = lens[done + i];
+                messages[i].msg_hdr.msg_iov = &parts[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            if (!pcap)
+                return done;
+            int sent = sendmmsg(fd, messages, n, 0);
+            if (sent <= 0)
+                return done;
+            for (unsigned i = 0; i < unsigned(sent); ++i)
+                if (messages[i].msg_len != lens[done + i])
+                    return done + i;
+            done += unsigned(sent);
         }
-        int sent = sendmmsg(fd, messages, count, 0);
-        if (sent < 0)
-            return 0;
-        for (unsigned i = 0; i < unsigned(sent); ++i)
-            if (messages[i].msg_len != lens[i])
-                return i;
-        return unsigned(sent);
+        return done;
     }
 
     int next(const uint8_t** frame, unsigned* len) override
     {
+        if (!pcap) {
+            error = "adapter closed";
+            return -1;
+        }
         struct pcap_pkthdr* header = nullptr;
         const u_char* data = nullptr;
         int r = pcap_next_ex(pcap, &header, &data);
@@ -151,15 +170,43 @@ private:
     pcap_t* pcap;
     int fd;
     unsigned mtu;
-    int lock;
+    std::unique_ptr<BoardLock> lock;
     std::string error;
 };
 
+void close_open_adapters()
+{
+    std::vector<PcapAdapter*> all;
+    {
+        std::lock_guard<std::mutex> lock(open_mutex);
+        if (!open_adapters)
+            return;
+        all.assign(open_adapters->begin(), open_adapters->end());
+        open_adapters->clear();
+    }
+    close_adapters_together(all.size(), [&](size_t i) { all[i]->close(); });
+}
+
 } // namespace
 
-std::string adapter_lock_directory()
+void close_adapters_together(size_t count, const std::function<void(size_t)>& close_one)
 {
-    return std::string(g_get_user_runtime_dir()) + "/korvik";
+    if (count <= 1) {
+        if (count)
+            close_one(0);
+        return;
+    }
+    std::vector<std::thread> closers;
+    for (size_t i = 0; i < count; ++i) {
+        try {
+            closers.emplace_back(close_one, i);
+        } catch (const std::exception&) {
+            // no thread to spare: this one closes in turn
+            close_one(i);
+        }
+    }
+    for (std::thread& t : closers)
+        t.join();
 }
 
 std::string describe_interface(const std::string& net_dir, const std::string& name)
@@ -203,17 +250,33 @@ bool PcapAdapterSystem::list(std::vector<AdapterInfo>& adapters, std::string& er
 std::unique_ptr<Adapter> PcapAdapterSystem::open(const std::string& name, std::string& error)
 {
     // one process per board: two would take each other's replies and write
-    // each other's registers
-    int lock = lock_adapter(name, error);
-    if (lock == -1)
+    // each other's registers. A short wait lets two quick commands started
+    // together both see the board.
+    unsigned wait_ms = 0;
+    {
+        // only the first look waits; later ones (rechecks of a busy board)
+        // must not stall the caller's loop
+        std::lock_guard<std::mutex> guard(waited_mutex);
+        if (waited.insert(name).second)
+            wait_ms = LOCK_WAIT_MS;
+    }
+    std::unique_ptr<BoardLock> lock;
+    std::string why;
+    switch (BoardLock::take(board_lock_directory(), board_lock_name(name), wait_ms, lock, why)) {
+    case BoardLock::Result::TAKEN:
+        break;
+    case BoardLock::Result::BUSY:
+        error = "board " + name + " is " + why;
         return nullptr;
-    std::unique_ptr<Adapter> adapter = open_locked(name, error, lock);
-    if (!adapter && lock >= 0)
-        ::close(lock);
-    return adapter;
+    case BoardLock::Result::FAILED:
+        error = why;
+        return nullptr;
+    }
+    return open_locked(name, error, std::move(lock));
 }
 
-std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name, std::string& error, int lock)
+std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name, std::string& error,
+                                                        std::unique_ptr<BoardLock> lock)
 {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* p = pcap_create(name.c_str(), errbuf);
@@ -224,6 +287,9 @@ std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name,
     pcap_set_snaplen(p, AdapterParams::CAPTURE_LENGTH);
     pcap_set_promisc(p, 1);
     pcap_set_timeout(p, AdapterParams::READ_TIMEOUT_MS);
+    // the ring holds whole frames of the capture length: the default of
+    // 2 MiB would keep thousands of them resident for every open board
+    pcap_set_buffer_size(p, AdapterParams::CAPTURE_BUFFER_SIZE);
     // hand every frame over at once: replies are waited for one by one
     pcap_set_immediate_mode(p, 1);
     int r = pcap_activate(p);
@@ -264,7 +330,7 @@ std::unique_ptr<Adapter> PcapAdapterSystem::open_locked(const std::string& name,
         } catch (const std::exception&) {
         }
     }
-    return std::unique_ptr<Adapter>(new PcapAdapter(p, mtu, lock));
+    return std::unique_ptr<Adapter>(new PcapAdapter(p, mtu, std::move(lock)));
 }
 
 } // namespace KORVIK

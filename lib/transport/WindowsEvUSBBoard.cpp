@@ -36,6 +36,12 @@ WindowsEvUSBBoard::~WindowsEvUSBBoard()
     io_connection.disconnect();
 }
 
+std::unique_ptr<Adapter> WindowsEvUSBBoard::release_adapter()
+{
+    io_connection.disconnect();
+    return std::move(adapter);
+}
+
 void WindowsEvUSBBoard::close_adapter()
 {
     io_connection.disconnect();
@@ -92,8 +98,10 @@ void WindowsEvUSBBoard::wait_input()
     if (!adapter)
         return;
     adapter->wait(AdapterParams::READ_TIMEOUT_MS);
-    // one frame: the waiting exchange looks at the reply queue after each
-    read_frames(false);
+    // every frame that is there: a window of requests has its replies come
+    // in a burst, and one wait for each would cost a system call apiece;
+    // they queue in order all the same
+    read_frames(true);
 }
 
 int WindowsEvUSBBoard::send_frame(const uint8_t* destination, const uint8_t* source, uint16_t ethertype,
@@ -128,18 +136,25 @@ int WindowsEvUSBBoard::queue_net_packet_lowlevel(const uint8_t* data, unsigned l
                       "queue_net_packet_lowlevel");
 }
 
-int WindowsEvUSBBoard::queue_vendor_packet_pair_lowlevel(const uint8_t* first, unsigned first_len,
-                                                         const uint8_t* second, unsigned second_len)
+unsigned WindowsEvUSBBoard::queue_vendor_packets_lowlevel(const uint8_t* const* packets, const unsigned* lens,
+                                                          unsigned count)
 {
-    if (!adapter || first_len > get_max_payload() || second_len > get_max_payload())
+    constexpr unsigned MAX_BATCH = 64;
+    if (!adapter || count > MAX_BATCH)
         return 0;
-    protocol::build_frame_into(tx_frame, protocol::BROADCAST_MAC, protocol::BROADCAST_MAC,
-                               protocol::ETHERTYPE_VENDOR, first, first_len);
-    protocol::build_frame_into(tx_frame2, protocol::BROADCAST_MAC, protocol::BROADCAST_MAC,
-                               protocol::ETHERTYPE_VENDOR, second, second_len);
-    const uint8_t* frames[2] = {tx_frame.data(), tx_frame2.data()};
-    const unsigned lens[2] = {unsigned(tx_frame.size()), unsigned(tx_frame2.size())};
-    return int(adapter->send_all(frames, lens, 2));
+    if (tx_frames.size() < count)
+        tx_frames.resize(count);
+    const uint8_t* frames[MAX_BATCH];
+    unsigned frame_lens[MAX_BATCH];
+    for (unsigned i = 0; i < count; ++i) {
+        if (lens[i] > get_max_payload())
+            return 0;
+        protocol::build_frame_into(tx_frames[i], protocol::BROADCAST_MAC, protocol::BROADCAST_MAC,
+                                   protocol::ETHERTYPE_VENDOR, packets[i], lens[i]);
+        frames[i] = tx_frames[i].data();
+        frame_lens[i] = unsigned(tx_frames[i].size());
+    }
+    return adapter->send_all(frames, frame_lens, count);
 }
 
 void WindowsEvUSBBoard::leave_registry()

@@ -30,14 +30,21 @@ public:
     void wait_input() override;
     int queue_vendor_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) override;
     int queue_net_packet_lowlevel(const uint8_t* data, unsigned len, const uint8_t* mac) override;
-    int queue_vendor_packet_pair_lowlevel(const uint8_t* first, unsigned first_len, const uint8_t* second,
-                                          unsigned second_len) override;
+    unsigned queue_vendor_packets_lowlevel(const uint8_t* const* packets, const unsigned* lens,
+                                           unsigned count) override;
     void leave_registry() override;
     bool is_dead() override;
     bool is_net_up() override;
     unsigned get_max_payload() const override;
 
     const uint8_t* get_adapter_mac() const { return adapter_mac; }
+    /// For a board built away from the main thread without a registry (so
+    /// that a failure while it opens touches nothing shared): the registry it
+    /// leaves from now on.
+    void set_registry(BoardRegistry* r) { registry = r; }
+    /// Takes the adapter away (the board is dead from then on), so that the
+    /// caller can close many at once.
+    std::unique_ptr<Adapter> release_adapter();
 
 protected:
     bool is_input_closed() override;
@@ -57,9 +64,9 @@ private:
     sigc::connection io_connection;
     std::unique_ptr<Adapter> adapter;
     uint8_t adapter_mac[6];
-    /// Storage of the frame being sent, kept between sends.
+    /// Storage of the frames being sent, kept between sends.
     std::vector<uint8_t> tx_frame;
-    std::vector<uint8_t> tx_frame2;
+    std::vector<std::vector<uint8_t>> tx_frames;
 };
 
 } // namespace KORVIK

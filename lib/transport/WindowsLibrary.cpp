@@ -6,9 +6,14 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
@@ -47,6 +52,123 @@ struct WindowsLibrary::Probe {
     sigc::connection timeout;
 };
 
+struct WindowsLibrary::Opening {
+    std::unique_ptr<Probe> probe;
+    std::string serial;
+    std::string display_name;
+    std::string mac_string;
+    std::string chip;
+    WindowsEvUSBBoard* board = nullptr; ///< built, not yet registered
+    std::string error;                  ///< why it could not be built
+
+    /// Builds the board; it belongs to no registry yet, so that a failure
+    /// while it opens touches nothing shared.
+    void build()
+    {
+        try {
+            board = new WindowsEvUSBBoard(nullptr, std::move(probe->adapter), probe->info.name, serial, display_name,
+                                          mac_string, chip);
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+    }
+};
+
+// Builds boards on worker threads while the scan's thread goes on reading
+// identification answers; it takes each board back as soon as it is built.
+class WindowsLibrary::Openers {
+public:
+    Openers() : event(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Openers()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopping = true;
+            // what is not built yet stays unbuilt: its adapter closes with it
+            queue.clear();
+        }
+        wake.notify_all();
+        for (std::thread& t : threads)
+            t.join();
+        for (auto& o : ready)
+            if (o->board) {
+                o->board->reference();
+                o->board->unreference();
+            }
+        if (event >= 0)
+            ::close(event);
+    }
+
+    void add(std::unique_ptr<Opening> opening)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            queue.push_back(std::move(opening));
+            ++outstanding;
+            if (idle == 0 && threads.size() < MAX_PARALLEL_OPENS) {
+                threads.emplace_back(&Openers::work, this);
+                return;
+            }
+        }
+        wake.notify_one();
+    }
+
+    /// Readable when a board is ready.
+    int get_fd() const { return event; }
+    /// Openings added and not taken back yet.
+    size_t get_outstanding() const { return outstanding; }
+
+    std::vector<std::unique_ptr<Opening>> take_ready()
+    {
+        uint64_t count;
+        if (::read(event, &count, sizeof count) < 0) {
+            // nothing signalled yet: the list may still hold something
+        }
+        std::vector<std::unique_ptr<Opening>> taken;
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& o : ready)
+            taken.push_back(std::move(o));
+        ready.clear();
+        outstanding -= taken.size();
+        return taken;
+    }
+
+private:
+    void work()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            while (queue.empty() && !stopping) {
+                ++idle;
+                wake.wait(lock);
+                --idle;
+            }
+            if (queue.empty())
+                return;
+            std::unique_ptr<Opening> opening = std::move(queue.front());
+            queue.pop_front();
+            lock.unlock();
+            opening->build();
+            lock.lock();
+            ready.push_back(std::move(opening));
+            const uint64_t one = 1;
+            if (::write(event, &one, sizeof one) < 0) {
+                // the counter cannot overflow with a few dozen boards
+            }
+        }
+    }
+
+    int event;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::unique_ptr<Opening>> queue;
+    std::vector<std::unique_ptr<Opening>> ready;
+    std::vector<std::thread> threads;
+    unsigned idle = 0;
+    bool stopping = false;
+    size_t outstanding = 0; ///< only touched by the scan's thread
+};
+
 WindowsLibrary::WindowsLibrary()
     : adapters(new PcapAdapterSystem()), hotplug(make_netlink_hotplug()), ident_timeout_ms(IDENT_TIMEOUT_MS)
 {
@@ -79,10 +201,21 @@ WindowsLibrary::~WindowsLibrary()
 {
     event_connection.disconnect();
     rescan_timer.disconnect();
+    busy_timer.disconnect();
+    for (auto& entry : open_retries)
+        entry.second.disconnect();
     for (auto& entry : probes) {
         entry.second->input.disconnect();
         entry.second->timeout.disconnect();
     }
+    // each capture socket waits for the kernel when it closes: all at once
+    // rather than board by board as the registry empties
+    std::vector<std::unique_ptr<Adapter>> open;
+    for (auto& entry : boards)
+        if (auto* board = dynamic_cast<WindowsEvUSBBoard*>(entry.second))
+            if (!board->is_dead())
+                open.push_back(board->release_adapter());
+    close_adapters_together(open.size(), [&](size_t i) { open[i].reset(); });
 }
 
 WindowsEvUSBBoard* WindowsLibrary::find_adapter_board(const std::string& interface) const
@@ -103,6 +236,17 @@ WindowsEvUSBBoard* WindowsLibrary::find_adapter_board_by_display_name(const std:
 
 void WindowsLibrary::scan()
 {
+    Openers workers;
+    struct Scope {
+        WindowsLibrary& library;
+        Scope(WindowsLibrary& l, Openers* o) : library(l) { library.openers = o; }
+        ~Scope()
+        {
+            // after an exception, the boards not registered are gone
+            library.openers = nullptr;
+            library.opening_names.clear();
+        }
+    } scope(*this, &workers);
     start_probes();
     wait_probes();
 }
@@ -156,12 +300,33 @@ void WindowsLibrary::start_probes()
             t.join();
     }
     for (size_t i = 0; i < candidates.size(); ++i) {
-        if (opened[i])
+        const std::string& name = candidates[i]->name;
+        const std::string::size_type in_use = errors[i].find(" is in use by ");
+        if (opened[i]) {
+            busy.erase(name);
             start_probe(*candidates[i], std::move(opened[i]));
-        else
-            diag() << "pcap_open: unable to open adapter " << candidates[i]->name << ": " << errors[i]
-                      << std::endl;
+        } else if (in_use != std::string::npos) {
+            // another program's board: not touched, looked at again later
+            busy[name] = errors[i].substr(in_use + 4);
+            diag() << name << ": " << errors[i] << std::endl;
+        } else {
+            busy.erase(name);
+            diag() << "pcap_open: unable to open adapter " << name << ": " << errors[i] << std::endl;
+        }
     }
+    // adapters that went away are no longer busy
+    for (auto it = busy.begin(); it != busy.end();) {
+        const bool listed = std::any_of(list.begin(), list.end(),
+                                        [&](const AdapterInfo& info) { return info.name == it->first; });
+        it = listed ? std::next(it) : busy.erase(it);
+    }
+    if (!busy.empty() && !busy_timer.connected())
+        busy_timer = main_context()->signal_timeout().connect(
+            [this] {
+                rescan_now();
+                return !busy.empty();
+            },
+            BUSY_RECHECK_MS);
 }
 
 void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapter> adapter)
@@ -188,8 +353,9 @@ void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapte
 
 void WindowsLibrary::wait_probes()
 {
-    // one deadline for all: every adapter was asked at the same time
-    while (!probes.empty()) {
+    // one deadline for all: every adapter was asked at the same time; the
+    // boards that answered open meanwhile
+    while (!probes.empty() || (openers && openers->get_outstanding())) {
         std::vector<struct pollfd> fds;
         std::vector<std::string> names;
         gint64 next = G_MAXINT64;
@@ -201,10 +367,12 @@ void WindowsLibrary::wait_probes()
                 names.push_back(entry.first);
             }
         }
+        if (openers)
+            fds.push_back({openers->get_fd(), POLLIN, 0});
         const gint64 now = g_get_monotonic_time();
         const int wait_ms = next <= now ? 0 : int(std::min<gint64>((next - now + 999) / 1000, 1000));
         int ready = poll(fds.data(), fds.size(), wait_ms);
-        for (size_t i = 0; ready > 0 && i < fds.size(); ++i)
+        for (size_t i = 0; ready > 0 && i < names.size(); ++i)
             if (fds[i].revents)
                 on_probe_input(Glib::IO_IN, names[i]);
         std::vector<std::string> late;
@@ -213,6 +381,9 @@ void WindowsLibrary::wait_probes()
                 late.push_back(entry.first);
         for (const std::string& name : late)
             on_probe_deadline(name);
+        if (openers && ready > 0 && fds.back().revents)
+            for (auto& opening : openers->take_ready())
+                complete_opening(*opening);
     }
 }
 
@@ -295,6 +466,21 @@ void WindowsLibrary::finish_probe(const std::string& name, bool answered, const 
 
 void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6])
 {
+    std::unique_ptr<Opening> opening = prepare_opening(std::move(probe), serial, mac);
+    if (!opening)
+        return;
+    if (openers) {
+        openers->add(std::move(opening));
+        return;
+    }
+    opening->build();
+    complete_opening(*opening);
+}
+
+std::unique_ptr<WindowsLibrary::Opening> WindowsLibrary::prepare_opening(std::unique_ptr<Probe> probe,
+                                                                         const std::string& serial,
+                                                                         const uint8_t mac[6])
+{
     const AdapterInfo& info = probe->info;
     std::string mac_string = protocol::format_mac_string(mac);
     diag() << "USB serial number is: " << serial << std::endl;
@@ -308,29 +494,67 @@ void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string&
         for (const std::string& n : names)
             known += " " + n;
         diag() << "Description: " << info.description << std::endl << "No matching chip found:" << known << std::endl;
-        return;
+        return nullptr;
     }
     const std::string display_name = serial;
     diag() << "Dispname " << display_name << std::endl;
-    if (find_adapter_board_by_display_name(display_name)) {
+    // boards of this scan that are still being opened count as found
+    if (find_adapter_board_by_display_name(display_name) || opening_names.count(display_name)) {
         diag() << "Dispname " << display_name << " already found" << std::endl;
-        return;
+        return nullptr;
     }
-    WindowsEvUSBBoard* board = nullptr;
-    try {
-        board = new WindowsEvUSBBoard(this, std::move(probe->adapter), info.name, serial, display_name, mac_string,
-                                      chip);
-    } catch (const std::exception& e) {
+    std::unique_ptr<Opening> opening(new Opening);
+    opening->probe = std::move(probe);
+    opening->serial = serial;
+    opening->display_name = display_name;
+    opening->mac_string = mac_string;
+    opening->chip = chip;
+    opening_names.insert(display_name);
+    return opening;
+}
+
+void WindowsLibrary::complete_opening(Opening& opening)
+{
+    opening_names.erase(opening.display_name);
+    const std::string& name = opening.probe->info.name;
+    WindowsEvUSBBoard* board = opening.board;
+    opening.board = nullptr;
+    if (!board) {
         // this board only: the other adapters' boards still open
-        diag() << info.name << ": cannot open the board: " << e.what()
-                  << "; not tried again until its link changes" << std::endl;
-        held_back.insert(info.name);
+        retry_open(name, opening.error);
         return;
     }
+    board->set_registry(this);
     board->reference();
-    if (!board->is_dead())
+    if (!board->is_dead()) {
+        open_failures.erase(name);
         add_board(board);
+    } else {
+        retry_open(name, "it stopped answering");
+    }
     board->unreference();
+}
+
+void WindowsLibrary::retry_open(const std::string& name, const std::string& why)
+{
+    held_back.insert(name);
+    const unsigned failures = ++open_failures[name];
+    if (failures >= OPEN_ATTEMPTS) {
+        diag() << name << ": cannot open the board: " << why << "; gave up after " << failures
+               << " tries, not tried again until its link changes" << std::endl;
+        return;
+    }
+    const unsigned pause = OPEN_RETRY_MS << (failures - 1);
+    diag() << name << ": cannot open the board: " << why << "; trying again in " << pause << " ms" << std::endl;
+    open_retries[name].disconnect();
+    open_retries[name] = main_context()->signal_timeout().connect(
+        [this, name] {
+            open_retries.erase(name);
+            held_back.erase(name);
+            rescan_now();
+            return false;
+        },
+        pause);
 }
 
 bool WindowsLibrary::new_device_handler(Glib::IOCondition)
@@ -342,11 +566,20 @@ bool WindowsLibrary::new_device_handler(Glib::IOCondition)
     if (changed && hotplug && !hotplug->take_changed_links(links)) {
         // the source cannot say which links changed: any may answer now
         held_back.clear();
+        open_failures.clear();
     }
-    for (const std::string& name : links)
+    for (const std::string& name : links) {
         held_back.erase(name);
+        open_failures.erase(name);
+    }
     for (const std::string& name : removed) {
         held_back.erase(name);
+        open_failures.erase(name);
+        auto retry = open_retries.find(name);
+        if (retry != open_retries.end()) {
+            retry->second.disconnect();
+            open_retries.erase(retry);
+        }
         end_probe(name);
         // an unplugged adapter: its board leaves now instead of at its next failed read
         if (WindowsEvUSBBoard* board = find_adapter_board(name))

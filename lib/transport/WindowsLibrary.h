@@ -23,6 +23,10 @@ class WindowsEvUSBBoard;
 /// request, and the answers (or the deadline) are handled as they come.
 /// An adapter that gives no answer, or whose board fails while it opens, is
 /// not asked again until its link changes (goes away, comes up, is renamed).
+/// During a blocking scan the boards that answered open side by side, each
+/// on a worker thread of the scan (a board's opening is a few dozen report
+/// exchanges, mostly spent waiting), and enter the registry on the calling
+/// thread as each one is ready.
 class WindowsLibrary : public Library {
 public:
     /// How long an adapter has to answer the identification request.
@@ -52,9 +56,13 @@ public:
     bool is_rescan_pending() const { return rescan_timer.connected(); }
     /// Adapters whose identification is under way.
     size_t get_identifying_count() const { return probes.size(); }
+    /// Boards a blocking scan opens at the same time, at most.
+    static constexpr unsigned MAX_PARALLEL_OPENS = 16;
     /// Whether this adapter gave no answer or a failing board and waits for
     /// a link change.
     bool is_held_back(const std::string& interface) const { return held_back.count(interface) != 0; }
+
+    std::map<std::string, std::string> get_busy_adapters() const override { return busy; }
 
     /// The registered adapter board with this interface name or display name.
     WindowsEvUSBBoard* find_adapter_board(const std::string& interface) const;
@@ -62,6 +70,8 @@ public:
 
 private:
     struct Probe;
+    struct Opening;
+    class Openers;
 
     void init();
     bool rescan_now();
@@ -80,6 +90,16 @@ private:
     /// Takes the probe out of the running ones and closes its watches.
     std::unique_ptr<Probe> end_probe(const std::string& name);
     void open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6]);
+    /// A board that answered but failed while it opened (a reply lost or
+    /// out of order) is asked again after a growing pause; after
+    /// OPEN_ATTEMPTS it waits for its link to change.
+    void retry_open(const std::string& name, const std::string& why);
+    /// The checks before a board is built (chip, display name); null when
+    /// the board is not to be built.
+    std::unique_ptr<Opening> prepare_opening(std::unique_ptr<Probe> probe, const std::string& serial,
+                                             const uint8_t mac[6]);
+    /// Registers a board built by an opening, or holds its adapter back.
+    void complete_opening(Opening& opening);
     /// Ends a probe: opens its board when it answered, else holds the adapter back.
     void finish_probe(const std::string& name, bool answered, const std::string& serial, const uint8_t mac[6],
                       const std::string& why_silent);
@@ -92,6 +112,23 @@ private:
     unsigned ident_timeout_ms;
     std::map<std::string, std::unique_ptr<Probe>> probes;
     std::set<std::string> held_back;
+    /// Workers of the blocking scan under way; null outside one.
+    Openers* openers = nullptr;
+    /// Display names of the boards being opened.
+    std::set<std::string> opening_names;
+    std::map<std::string, unsigned> open_failures;
+    /// Adapters whose board another process holds, and who; asked again
+    /// every BUSY_RECHECK_MS so the board appears once it is let go.
+    std::map<std::string, std::string> busy;
+    sigc::connection busy_timer;
+    std::map<std::string, sigc::connection> open_retries;
+
+public:
+    /// Tries at opening a board that answers before it waits for its link.
+    static constexpr unsigned OPEN_ATTEMPTS = 6;
+    /// Pause before the first retry; it doubles with every failed one.
+    static constexpr unsigned OPEN_RETRY_MS = 250;
+    static constexpr unsigned BUSY_RECHECK_MS = 1000;
 };
 
 } // namespace KORVIK

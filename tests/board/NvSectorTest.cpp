@@ -253,3 +253,27 @@ TEST(BoardNv, AnyFlashContentIsSafe)
     }
     ::testing::internal::GetCapturedStderr();
 }
+
+TEST(NvSectorBytes, InterruptedStoreIsTheMissingIdentityWordOnly)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<unsigned, uint8_t>> bytes; // set over an erased sector
+        bool interrupted;
+    } cases[] = {
+        {"erased (never stored)", {}, false},
+        {"identity word and data", {{0, 0x10}, {1, 0x03}, {200, 0x42}}, false},
+        {"identity word alone", {{0, 0x10}, {1, 0x03}}, false},
+        {"data without identity word", {{200, 0x42}}, true},
+        {"only the last byte", {{511, 0x00}}, true},
+        {"half an identity word", {{0, 0x10}, {300, 1}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        uint8_t sector[NV_SECTOR_BYTES];
+        std::memset(sector, 0xFF, sizeof sector);
+        for (const auto& b : c.bytes)
+            sector[b.first] = b.second;
+        EXPECT_EQ(c.interrupted, nv_sector_interrupted(sector));
+    }
+}

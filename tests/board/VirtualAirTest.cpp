@@ -156,6 +156,44 @@ TEST_F(VirtualAirTest, DeliveryRules)
     }
 }
 
+TEST_F(VirtualAirTest, ChangesToTheSameBoardsApplyFromTheNextPacket)
+{
+    // what the air knows of a board is kept between packets: every change
+    // of either side must reach the very next one
+    const uint8_t other[6] = {1, 2, 3, 4, 5, 6};
+    GreyfinModel* m = rx->get_model();
+    const double carrier = m->get_rx_carrierfrequency();
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool delivered;
+    } steps[] = {
+        {"as set up", [] {}, true},
+        {"receiver retuned, not committed", [&] { m->set_rx_carrierfrequency(carrier + 4 * m->get_rx_bandwidth()); },
+         false},
+        {"receiver back", [&] { m->set_rx_carrierfrequency(carrier); }, true},
+        {"transmitter retuned", [&] { tx->get_model()->set_tx_carrierfrequency(carrier + 4 * m->get_rx_bandwidth()); },
+         false},
+        {"transmitter back", [&] { tx->get_model()->set_tx_carrierfrequency(carrier); }, true},
+        {"receiver's wave on", [&] { rx->set_transmit_cw(true); }, false},
+        {"receiver's wave off", [&] { rx->set_transmit_cw(false); }, true},
+        {"address match on", [&] {
+             rx->set_chacc_addr1(other);
+             rx->set_chacc_addrmatch1(true);
+         },
+         false},
+        {"address match off", [&] { rx->set_chacc_addrmatch1(false); }, true},
+        {"receiver's crystal", [&] { m->set_xtal_frequency(m->get_xtal_frequency() / 2); }, false},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        heard.clear();
+        send(*tx, 1);
+        EXPECT_EQ(heard[rx.get()].size(), step.delivered ? 1u : 0u);
+    }
+}
+
 TEST_F(VirtualAirTest, ChipsThatCannotSendOrReceive)
 {
     auto listener = make("RX-1400", "sim-c", "RC1400");
@@ -306,3 +344,33 @@ TEST_F(VirtualAirTest, ContinuousWaveRaisesRssiInOthersStatus)
 }
 
 } // namespace
+
+// A sender faster than its air time fills a bounded queue; what does not fit
+// is refused the way a full transmit buffer refuses it, and nothing of what
+// was taken is lost.
+TEST_F(VirtualAirTest, BacklogIsBoundedAndRefusalsAreReported)
+{
+    // 8 kbit/s: an 8-byte packet takes some 10 ms of air
+    tx->get_model()->set_tx(0, 8000, 8, true);
+    rx->get_model()->set_rx(0, 8000, 8, true, 0);
+    tx->get_model()->commit_registers();
+    rx->get_model()->commit_registers();
+    const uint64_t refused_before = air.get_refused();
+    unsigned taken = 0, refused = 0;
+    for (unsigned i = 0; i < 1000; ++i) {
+        std::vector<uint8_t> p(8, 0xA5);
+        try {
+            tx->send_packet(p.data(), unsigned(p.size()), nullptr);
+            ++taken;
+        } catch (const std::runtime_error&) {
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 0u);
+    EXPECT_LT(taken, 1000u); // about a second of air
+    EXPECT_EQ(air.get_refused() - refused_before, refused);
+    EXPECT_EQ(air.in_flight(), taken);
+    EXPECT_EQ(tx->get_tx_pkt_count(), taken);
+    ASSERT_TRUE(pump_until([&] { return air.in_flight() == 0; }, 5000));
+    EXPECT_EQ(heard[rx.get()].size(), taken);
+}

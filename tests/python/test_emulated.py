@@ -63,3 +63,21 @@ def test_packets_both_ways_through_async_for(emulated_board):
         with pytest.raises(StopAsyncIteration):
             await asyncio.wait_for(packets.__anext__(), 1)
     asyncio.run(main())
+
+
+def test_a_simulation_never_takes_a_real_boards_serial(emulated_board):
+    import time
+    import warnings
+    deadline = time.monotonic() + 10
+    while "3200001" not in {b.serial for b in korvik.boards()}:
+        assert time.monotonic() < deadline, "the emulated board never arrived"
+        korvik.rescan()
+        time.sleep(0.1)
+    with warnings.catch_warnings(record=True) as said:
+        warnings.simplefilter("always")
+        sim = korvik.open_simulation("RC1200", serial="3200001")
+    with sim, korvik.open("3200001") as real:
+        assert sim.is_simulated and sim.serial != "3200001"
+        assert any("3200001" in str(w.message) and sim.serial in str(w.message) for w in said)
+        assert not real.is_simulated and not real.nv_interrupted
+        assert sim.interface != real.interface

@@ -98,7 +98,7 @@ def test_set_text_view_shows_asked_now_and_difference():
     (["set", "sim:RC1200", "enc_diff=maybe"], 1, "is not on/off"),
     (["set", "sim:RC1200", "chacc_addr1=40::12:34:56:00"], 1, "is not a MAC address"),
     (["set", "sim:RC1400", "tx_power=3"], 1, "tx_power does not apply to the RC1400"),
-    (["get", "sim:XY1200"], 1, "unknown chip 'XY1200'; supported: RC1200, RC1400, RC1100, RC1300"),
+    (["get", "sim:XY1200"], 1, "unknown chip 'XY1200' (did you mean 'RC1200'?); supported: RC1200, RC1400, RC1100, RC1300"),
     (["get", "nosuchboard"], 1, "board 'nosuchboard' not found"),
     (["poke", "sim:RC1200", "NOPE=1"], 2, "no register or bitfield 'NOPE'"),
     (["poke", "sim:RC1200", "FREQ3@0x081=0x100"], 1, "bad value for FREQ3@0x081: '0x100' is larger than 255"),
@@ -107,7 +107,7 @@ def test_set_text_view_shows_asked_now_and_difference():
     (["set", "sim:RC1200", "preamble_length=32"], 1, "preamble_length does not apply to the RC1200"),
     (["defaults", "sim:RC1200", "sideways"], 2, "sideways not in {chip,load,store}"),
     (["send", "sim:RC1200", "01x2"], 1, "'x', which is not a hexadecimal digit"),
-    (["send", "sim:RC1200", "0102"], 1, "packet 1 of 1 could not be sent (0 sent)"),
+    (["send", "sim:RC1200", "0102"], 1, "board 'sim:RC1200' cannot send: the virtual air is off"),
     (["cw", "sim:RC1400", "on"], 1, "cannot transmit"),
 ])
 def test_bad_input(args, status, message):

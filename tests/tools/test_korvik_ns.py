@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from conftest import korvik
+from conftest import KORVIK, korvik
 
 EMULATOR = os.environ.get("KORVIK_BOARD_EMU", "korvik-board-emu")
 BOARDS = {"kc0": ("1000001", "RC1200"), "kc1": ("1000002", "RC1300")}
@@ -97,3 +97,23 @@ def test_watch_prints_status_reports_on_the_board_clock():
 def test_send_packets():
     r = korvik("send", "1000001", "01:02:0a:0b", "--count", "3", "--interval", "5", check=0)
     assert r.out.strip() == "sent 3 packets of 4 bytes"
+
+
+def test_list_without_privileges_says_why():
+    # as an unprivileged user the raw frames are refused: without -v the
+    # reason still shows, and finding adapters but no usable board fails
+    runtime = "/run/korvik-nobody"
+    os.makedirs(runtime, exist_ok=True)
+    os.chown(runtime, 65534, 65534)
+    env = dict(os.environ, XDG_RUNTIME_DIR=runtime, HOME=runtime)
+    for args in (["list"], ["--json", "list"]):
+        r = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", KORVIK, *args],
+                           capture_output=True, text=True, env=env, timeout=60)
+        assert r.returncode == 1, r.stdout + r.stderr
+        for iface in BOARDS:
+            assert f"unable to open adapter {iface}" in r.stderr
+        assert "raw frames need root or the capabilities cap_net_raw and cap_net_admin" in r.stderr
+    assert "no boards found" in r.stdout or json.loads(r.stdout)["boards"] == []
+    # with root the same list works and says nothing on standard error
+    ok = korvik("list", check=0)
+    assert ok.err == ""

@@ -24,4 +24,4 @@ def test_per_on_the_virtual_air(tmp_path):
                   "--count", "5", "--interval", "1", check=0).out
     assert "sent 5, received 5, PER 0.00 %" in text
     dry = korvik("per", "--tx", "sim:RC1200", "--rx", "sim:RC1200", "--count", "5")
-    assert dry.status == 1 and "no packet io" in dry.err
+    assert dry.status == 1 and "the virtual air is off" in dry.err

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -169,6 +172,56 @@ TEST(Discovery, BoardFailingWhileOpeningHidesNoOther)
     EXPECT_NE(std::string::npos, s.log.find("kb0: cannot open the board: EvUSBBoard::load_nv flash address error"))
         << s.log;
     EXPECT_TRUE(s.library->is_held_back("kb0"));
+}
+
+// A reply lost while a board opens costs that try only: the board is asked
+// again after a pause (not only once its link changes) and then opens.
+TEST(Discovery, BoardWhoseReplyWasLostOpensOnALaterTry)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto fw = firmware("5555557");
+    fw->dropped_replies = 1;
+    auto link = system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
+    Scan s = run_scan(std::move(system));
+    EXPECT_TRUE(s.library->get_boards().empty());
+    EXPECT_TRUE(s.library->is_held_back("kb0"));
+    EXPECT_NE(std::string::npos, s.log.find("kb0: cannot open the board")) << s.log;
+    EXPECT_NE(std::string::npos, s.log.find("trying again in 250 ms")) << s.log;
+    EXPECT_TRUE(pump_until([&] { return s.library->find_adapter_board("kb0") != nullptr; },
+                           std::chrono::milliseconds(3000)));
+    EXPECT_FALSE(s.library->is_held_back("kb0"));
+    EXPECT_EQ(2u, link->opens);
+}
+
+TEST(Discovery, ManyBoardsOpenSideBySideEachOnce)
+{
+    // more boards than the scan opens at a time, one that fails while it
+    // opens and two with one serial among them
+    auto system = std::make_unique<FakeAdapterSystem>();
+    std::vector<std::shared_ptr<FakeLink>> links;
+    for (unsigned i = 0; i < 2 * WindowsLibrary::MAX_PARALLEL_OPENS + 3; ++i) {
+        char name[8], serial[8];
+        std::snprintf(name, sizeof name, "kb%02u", i);
+        std::snprintf(serial, sizeof serial, "%07u", i == 7 ? 6100006 : 6100000 + i);
+        links.push_back(system->add(name, "Zelvane Inc. RC1200", firmware(serial, uint8_t(i))));
+    }
+    links[3]->sends_until_failure = 1; // the identification only
+    Scan s = run_scan(std::move(system));
+    const size_t boards = links.size() - 2;
+    ASSERT_EQ(boards, s.library->get_boards().size()) << s.log;
+    EXPECT_TRUE(s.library->is_held_back("kb03"));
+    EXPECT_FALSE(links[3]->open);
+    // one of the twins, and only one
+    EXPECT_NE(s.library->find_adapter_board("kb06") != nullptr, s.library->find_adapter_board("kb07") != nullptr);
+    for (const auto& entry : s.library->get_boards()) {
+        const unsigned i = unsigned(std::stoul(entry.first.substr(2)));
+        EXPECT_EQ(i == 7 ? "6100006" : std::to_string(6100000 + i), entry.second->get_serial());
+        EXPECT_FALSE(entry.second->is_dead());
+    }
+    size_t added = 0;
+    for (size_t p = s.log.find("Adding board serial "); p != std::string::npos; p = s.log.find("Adding board ", p + 1))
+        ++added;
+    EXPECT_EQ(boards, added);
 }
 
 /// Hot-plug news from a test.

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -17,6 +19,7 @@
 #include <korvik/USBDevice.h>
 
 #include "TestSupport.h"
+#include "transport/BoardLock.h"
 #include "transport/NetlinkHotplug.h"
 #include "transport/PcapAdapter.h"
 #include "NamespaceGuard.h"
@@ -340,7 +343,7 @@ TEST_F(Namespace, SecondProcessLeavesABoardInUseAlone)
     auto second = in_child(boards_seen);
     EXPECT_EQ(0, second.first);
     EXPECT_NE(std::string::npos,
-              second.second.find("board " + name + " is in use by process " + std::to_string(getpid())))
+              second.second.find("board " + name + " is in use by PID " + std::to_string(getpid()) + " ("))
         << second.second;
     unsigned after = 0;
     emu.with_firmware([&](BoardFirmware& f) { after = f.vendor_requests; });
@@ -348,6 +351,78 @@ TEST_F(Namespace, SecondProcessLeavesABoardInUseAlone)
 
     library.reset(); // closing the board frees it
     EXPECT_EQ(1, in_child(boards_seen).first);
+}
+
+// The lock as the fault review attacked it: another runtime directory, a
+// link planted at the lock's name, a forked worker outliving its parent, a
+// holder whose name carries escape sequences.
+TEST_F(Namespace, BoardLockHoldsAgainstEnvironmentLinksAndForks)
+{
+    std::string name = add_pair(RC1200_ALIAS);
+    VethEmulator& emu = add_board(name, "1357915");
+    auto requests = [&] {
+        unsigned n = 0;
+        emu.with_firmware([&](BoardFirmware& f) { n = f.vendor_requests; });
+        return n;
+    };
+    auto boards_seen = [] {
+        WindowsLibrary other(std::unique_ptr<AdapterSystem>(new PcapAdapterSystem()), nullptr, 1000);
+        return int(other.get_boards().size());
+    };
+
+    // a holder named with an escape sequence, in another runtime directory
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    const pid_t holder = fork();
+    if (holder == 0) {
+        prctl(PR_SET_NAME, "evil\033[31m", 0, 0, 0);
+        setenv("XDG_RUNTIME_DIR", "/nonexistent", 1);
+        WindowsLibrary mine(std::unique_ptr<AdapterSystem>(new PcapAdapterSystem()), nullptr, 1000);
+        (void)!write(ready[1], mine.get_boards().size() == 1 ? "1" : "0", 1);
+        pause();
+        _exit(0);
+    }
+    char got = 0;
+    ASSERT_EQ(1, read(ready[0], &got, 1));
+    ASSERT_EQ('1', got);
+    const unsigned before = requests();
+    auto second = in_child([&] {
+        unsetenv("XDG_RUNTIME_DIR");
+        return boards_seen();
+    });
+    EXPECT_EQ(0, second.first);
+    const std::string said = "is in use by PID " + std::to_string(holder) + " (evil[31m)";
+    EXPECT_NE(std::string::npos, second.second.find(said)) << second.second;
+    EXPECT_EQ(std::string::npos, second.second.find('\033')) << second.second;
+    EXPECT_EQ(before, requests());
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+
+    // a forked worker does not keep its parent's lock
+    auto parent = in_child([&] {
+        WindowsLibrary mine(std::unique_ptr<AdapterSystem>(new PcapAdapterSystem()), nullptr, 1000);
+        if (mine.get_boards().size() != 1)
+            return 1;
+        if (fork() == 0) {
+            close(2);
+            sleep(5);
+            _exit(0);
+        }
+        _exit(0); // the worker lives on
+    });
+    EXPECT_EQ(0, parent.first) << parent.second;
+    EXPECT_EQ(1, in_child(boards_seen).first);
+
+    // a link planted at the lock's name keeps the board closed, untouched
+    const std::string lock = board_lock_directory() + "/" + board_lock_name(name);
+    ::unlink(lock.c_str());
+    ASSERT_EQ(0, symlink("/tmp/elsewhere", lock.c_str()));
+    const unsigned untouched = requests();
+    auto planted = in_child(boards_seen);
+    EXPECT_EQ(0, planted.first);
+    EXPECT_NE(std::string::npos, planted.second.find("cannot take the lock " + lock)) << planted.second;
+    EXPECT_EQ(untouched, requests());
+    ::unlink(lock.c_str());
 }
 
 TEST_F(Namespace, SilentAndFailingBoardsHideNoOtherAndNeverBlockARescan)

@@ -453,6 +453,42 @@ TEST_F(NetBoard, NvSectorUsesTheNetLayout)
     EXPECT_EQ(0x21, board->get_nv_chacc_params().preamble);
 }
 
+TEST_F(NetBoard, NvWindowsAndRegisterReadsLeaveInOneBatchEach)
+{
+    for (unsigned w = 0; w < 256; ++w)
+        fw().flash[w] = uint16_t(0xFF00 | w);
+    fw().flash[0x10 / 2] = 0x2302; // an Ethernet MAC of 02:23:...
+    link->batches.clear();
+    const size_t sent_before = link->sent.size();
+    board->read_boardnv();
+    EXPECT_EQ(0x02, board->get_nv_ethernet_mac()[0]);
+    EXPECT_EQ(0x23, board->get_nv_ethernet_mac()[1]);
+    // 32 windows of 8 words, three requests a word
+    EXPECT_EQ(std::vector<unsigned>(32, 24), link->batches);
+    EXPECT_EQ(768u, link->sent.size() - sent_before);
+
+    link->batches.clear();
+    board->evusb_read16(0x0102);
+    EXPECT_EQ(std::vector<unsigned>{2}, link->batches);
+}
+
+TEST_F(NetBoard, SendFailingInsideAnNvWindowEndsTheReadOnce)
+{
+    link->sends_until_failure = 30; // the 7th request of the second window
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(board->read_boardnv(), std::runtime_error);
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(board->is_dead());
+    EXPECT_EQ(1, events->disconnects);
+    const std::string error = "queue_vendor_packet_lowlevel: error sending packet";
+    const size_t first = log.find(error);
+    ASSERT_NE(std::string::npos, first) << log;
+    EXPECT_EQ(std::string::npos, log.find(error, first + 1)) << log;
+    // the failed request is logged after the six that went out before it
+    EXPECT_NE(std::string::npos, log.find("report_io: reportid 0xe1 dir out dlen 1 out: 00 03 09 e1 0a\n"));
+    EXPECT_EQ(std::string::npos, log.find("out: 00 03 09 e1 0b\n")) << log;
+}
+
 TEST_F(NetBoard, FailureInsideDispatchWithTheLastReferenceDefersDeletion)
 {
     // only the registry holds the board; a status report makes it send the
@@ -683,4 +719,72 @@ TEST_F(StatusThroughFrames, StatusHandledDuringAnExchangeLeavesItsReply)
     }
     EXPECT_EQ(0u, board->get_pending_reprogram());
     EXPECT_FALSE(board->is_dead());
+}
+
+// A board unplugged half-way through storing its defaults: the store fails,
+// and the sector it left is recognised as interrupted when the board comes
+// back, instead of being taken as the board's serial, crystal and registers.
+TEST_F(NetBoard, InterruptedStoreIsDetectedAtTheNextOpen)
+{
+    for (unsigned words_written : {1u, 200u}) {
+        SCOPED_TRACE(words_written);
+        for (uint16_t& w : fw().flash)
+            w = 0xFFFF;
+        board->store_boarddefaults();
+        const uint16_t identity = fw().flash[0];
+        ASSERT_EQ(0x0310, identity);
+        EXPECT_FALSE(board->is_nv_interrupted());
+
+        BoardFirmware again = fw();
+        again.flash_writes_before_silence = words_written;
+        auto system = std::make_unique<FakeAdapterSystem>();
+        auto second = system->add("kb1", "Zelvane Inc. RC1200 Evaluation Board",
+                                  std::make_unique<BoardFirmware>(again));
+        WindowsLibrary other(std::move(system), nullptr);
+        WindowsEvUSBBoard* replugged = other.find_adapter_board("kb1");
+        ASSERT_NE(nullptr, replugged);
+        BoardRef hold(replugged);
+        EXPECT_THROW(replugged->store_boarddefaults(), std::runtime_error);
+
+        // the same flash on a board that answers again
+        BoardFirmware back = *second->firmware;
+        back.silent = false;
+        back.flash_writes_before_silence = 0;
+        auto system2 = std::make_unique<FakeAdapterSystem>();
+        system2->add("kb2", "Zelvane Inc. RC1200 Evaluation Board", std::make_unique<BoardFirmware>(back));
+        std::vector<std::string> lines;
+        set_diagnostic_sink([&](const std::string& line) { lines.push_back(line); });
+        WindowsLibrary third(std::move(system2), nullptr);
+        set_diagnostic_sink(nullptr);
+        WindowsEvUSBBoard* reopened = third.find_adapter_board("kb2");
+        ASSERT_NE(nullptr, reopened);
+        BoardRef hold2(reopened);
+        // every word but the identity word was written at least once: only
+        // the identity word tells the store did not finish
+        EXPECT_TRUE(reopened->is_nv_interrupted());
+        EXPECT_EQ("1234567", reopened->get_nv_serial());
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.find("interrupted store") != std::string::npos;
+        }));
+        // a store that finishes makes the sector whole again
+        reopened->store_boarddefaults();
+        EXPECT_FALSE(reopened->is_nv_interrupted());
+    }
+}
+
+// A status frame that the link delivers twice reaches listeners once; the
+// next report (its ticks moved on) comes through as usual.
+TEST_F(StatusThroughFrames, DuplicatedStatusFramesReachListenersOnce)
+{
+    std::vector<uint16_t> ticks;
+    board->signal_status.connect([&](const USBDeviceStatus& s) { ticks.push_back(s.ticks); });
+    for (int i = 0; i < 3; ++i) {
+        const Frame status = fw().status_frame();
+        link->push(status);
+        link->push(status);
+        pump_until([this] { return link->incoming.empty(); }, std::chrono::milliseconds(500));
+    }
+    ASSERT_EQ(3u, ticks.size());
+    EXPECT_LT(ticks[0], ticks[1]);
+    EXPECT_LT(ticks[1], ticks[2]);
 }

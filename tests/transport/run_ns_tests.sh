@@ -20,6 +20,8 @@ exec unshare --net --mount sh -c '
     # a runtime directory of its own, for the adapter lock files
     mount -t tmpfs -o size=1m,mode=0755 tmpfs /run
     mkdir -m 0700 /run/korvik-runtime
+    # the host-wide board locks live here, as on the host
+    mkdir -m 1777 /run/lock
     export XDG_RUNTIME_DIR=/run/korvik-runtime
     ip link set lo up
     KORVIK_TEST_NETNS=1 exec "$0" "$@"

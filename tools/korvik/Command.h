@@ -22,6 +22,8 @@ public:
     virtual const char* name() const = 0;
     /// One line for `korvik --help`.
     virtual const char* summary() const = 0;
+    /// Left out of --help and the command lists (helpers for the completions).
+    virtual bool hidden() const { return false; }
     /// Declares the command's arguments and options on its subcommand.
     virtual void setup(CLI::App& app) = 0;
     /// Runs the command; returns the exit status or throws UsageError or Failure.

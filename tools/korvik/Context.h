@@ -18,6 +18,10 @@ namespace KORVIK {
 class USBDevice;
 }
 
+namespace CLI {
+class Option;
+}
+
 namespace korvik_cli {
 
 using Json = nlohmann::ordered_json;
@@ -49,16 +53,33 @@ using Device = std::unique_ptr<KORVIK::USBDevice>;
 /// recorded board replayed from a capture file). Throws Failure.
 Device open_board(const std::string& board);
 
+/// `wanted` when no registered board has that serial, otherwise the first
+/// free 7-digit serial counting from `from`.
+std::string free_serial(const std::string& wanted, unsigned from);
+
 /// A simulated board of this chip that nobody else uses, with the chip's
 /// defaults loaded (for dry runs and comparisons).
 Device open_scratch_board(const std::string& chip);
 
 /// Waits on the library's descriptors and dispatches its events until
-/// done() holds, the time is up or the user interrupts; true when done() held.
-bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done = nullptr);
+/// done() holds, the time is up or (unless `until_done`) the user
+/// interrupts; true when done() held.
+bool run_loop(std::chrono::milliseconds limit, const std::function<bool()>& done = nullptr,
+              bool until_done = false);
 
-/// True once SIGINT or SIGTERM arrived (commands that run until stopped).
+/// With --wait: open_board waits for a board that another program holds
+/// (or that is not there yet) instead of failing.
+void set_wait_for_boards(bool on);
+
+/// Makes SIGINT, SIGTERM and SIGHUP ask the command to stop after its current
+/// step instead of killing it half-way (a second signal still ends it at once).
+void catch_signals();
+
+/// True once SIGINT, SIGTERM or SIGHUP arrived.
 bool interrupted();
+
+/// The signal that interrupted the command, 0 when none did.
+int interrupting_signal();
 
 /// Shows what a long operation is doing on a terminal; silent with --json
 /// or when standard error is not a terminal.
@@ -73,6 +94,11 @@ private:
     bool shown;
 };
 
+/// The text with control characters (escape sequences, line ends but the
+/// ones `keep_lines` keeps) written as \xNN, so that names from a board, a
+/// file or the command line cannot drive the terminal.
+std::string printable(const std::string& text, bool keep_lines = false);
+
 /// Standard error for korvik's own messages. Without -v, std::cerr itself is
 /// silenced, because the program core writes its diagnostic lines there.
 std::ostream& messages();
@@ -81,11 +107,32 @@ std::ostream& messages();
 /// program core; call before the library starts.
 void route_diagnostics(bool verbose);
 
+/// Flushes standard output; the reason when something written to it was lost
+/// (a full disk, a closed descriptor, a broken pipe), else an empty text.
+std::string output_error();
+
+/// The library's lines that say why an adapter that names a board could not
+/// be used (no permission for raw frames, in use, no answer), kept whether or
+/// not -v shows them; for `list` to say why it found nothing.
+std::vector<std::string> adapter_problems();
+
 /// One JSON document on standard output.
 void print_json(const Json& document);
 
 /// The board's identity fields shared by list and info.
 Json board_identity(const KORVIK::USBDevice& device);
+
+/// Why the board cannot send packets now, "" when it can: "this chip cannot
+/// send" (a receive-only chip) or "the virtual air is off" (a simulated board
+/// without --virtual-air), with what to do about it.
+std::string why_cannot_send(const KORVIK::USBDevice& device);
+
+/// Why the board cannot receive packets, "" when it can.
+std::string why_cannot_receive(const KORVIK::USBDevice& device);
+
+/// Lets a duration option take a unit (500us, 5ms, 2s, 2m, 1h); a plain
+/// number stays in `plain` ("ms" or "s"), the unit the option stores.
+void takes_duration(CLI::Option* option, const char* plain);
 
 /// What a commit wrote, register indices in the order written.
 struct CommitResult {

@@ -1,4 +1,5 @@
 #include "Params.h"
+#include "Suggest.h"
 
 #include <algorithm>
 #include <cctype>
@@ -176,12 +177,14 @@ Json parse_param_value(const Param& p, const USBDevice& device, const std::strin
             ++id;
         }
         // the id itself is accepted too
-        if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit) && std::stoul(text) < names.size())
+        if (!text.empty() && std::all_of(text.begin(), text.end(), ::isdigit) && text.size() < 9 &&
+            std::stoul(text) < names.size())
             return std::stoi(text);
         std::string accepted;
         for (const std::string& n : names)
             accepted += (accepted.empty() ? "" : ", ") + ("\"" + n + "\"");
-        throw ValueError("'" + text + "' is not one of " + accepted + " (or its number from 0)");
+        throw ValueError("'" + text + "'" + did_you_mean(text, {names.begin(), names.end()}) + " is not one of " +
+                         accepted + " (or its number from 0)");
     }
     case Kind::Mac: {
         unsigned char mac[6];

@@ -10,6 +10,10 @@
 
 class QDomDocument;
 
+namespace CLI {
+class App;
+}
+
 namespace korvik_cli {
 
 /// A simulated board made from a settings file the way the graphical program
@@ -23,6 +27,16 @@ QDomDocument read_settings(const std::string& file);
 /// The chip a settings document is for ("RC1200" when it names none, as the
 /// graphical program assumes).
 std::string settings_chip(const QDomDocument& document);
+
+/// A scratch simulated board holding a settings file's settings, as a board
+/// of its chip shows them; throws Failure naming the file.
+Device board_from_file(const std::string& file);
+
+/// The -o FILE / --save FILE option of commands that change a board.
+void add_save_option(CLI::App& app, std::string& file);
+
+/// Writes the board's settings file (whole or not at all); throws Failure.
+void save_settings(KORVIK::USBDevice& device, const std::string& file);
 
 /// Shows the program core's Qt debug lines only with -v.
 void route_program_diagnostics(bool verbose);

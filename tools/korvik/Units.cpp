@@ -191,6 +191,29 @@ double parse_quantity(const std::string& text, Unit unit)
     throw ValueError("'" + text + "' is not " + unit_examples(unit));
 }
 
+double parse_duration(const std::string& text, double plain_seconds)
+{
+    static const struct {
+        const char* suffix;
+        double seconds;
+    } units[] = {{"us", 1e-6}, {"ms", 1e-3}, {"s", 1}, {"min", 60}, {"m", 60}, {"h", 3600}};
+    const std::string t = trim(text);
+    try {
+        size_t used = 0;
+        const double number = plain_number(t, used);
+        const std::string suffix = trim(t.substr(used));
+        double factor = suffix.empty() ? plain_seconds : 0;
+        for (const auto& u : units)
+            if (suffix == u.suffix)
+                factor = u.seconds;
+        if (factor > 0 && number >= 0 && std::isfinite(number * factor))
+            return number * factor;
+    } catch (const ValueError&) {
+    }
+    throw ValueError("'" + text + "' is not a duration such as 500us, 5ms, 2s, 2m or 1h (a plain number is in " +
+                     (plain_seconds == 1 ? "seconds)" : "milliseconds)"));
+}
+
 std::string format_quantity(double si, Unit unit, int digits)
 {
     if (std::isnan(si))

@@ -20,6 +20,10 @@ public:
 /// or a plain SI number; returns the value in the unit's SI base.
 double parse_quantity(const std::string& text, Unit unit);
 
+/// Reads a duration with a unit (500us, 5ms, 2s, 2m or 2min, 1h) or a plain
+/// number, counted in `plain_seconds` (1e-3 for milliseconds); returns seconds.
+double parse_duration(const std::string& text, double plain_seconds);
+
 /// The value (SI) in a unit that suits its size, e.g. "868.3 MHz", with at
 /// most `digits` significant digits.
 std::string format_quantity(double si, Unit unit, int digits = 10);

@@ -1,5 +1,6 @@
 // korvik: every board operation of libkorvik-0 from the command line.
 
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
@@ -9,6 +10,7 @@
 #include <korvik/USBDevice.h>
 
 #include "Command.h"
+#include "Suggest.h"
 
 using namespace korvik_cli;
 
@@ -23,15 +25,27 @@ std::string version_text()
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Drives evaluation boards (real and simulated) from the command line.\n"
-                 "BOARD is a serial number, an interface name, sim:CHIP, sim:CHIP:FILE or sim:replay:CAPTURE.",
-                 "korvik"};
+    const std::string board_syntax =
+        "BOARD is a serial number or an interface name (as `korvik list` shows them), sim:CHIP for a simulated\n"
+        "board of RC1200, RC1300, RC1400 or RC1100 (any case), sim:CHIP:FILE for one made from a settings file, or\n"
+        "sim:replay:CAPTURE for a recorded board replayed from a capture.";
+    const std::string global_options =
+        "Global options, before or after the command: --json (JSON in SI units), -v/--verbose (the library's\n"
+        "diagnostic lines), --virtual-air (packets between simulated boards). Exit status: 0 success, 1 failure,\n"
+        "2 usage error. `man korvik` says more.";
+    CLI::App app{"Drives evaluation boards (real and simulated) from the command line.\n" + board_syntax, "korvik"};
     Options options;
     app.add_flag("--json", options.json, "Print one JSON document (JSON lines for watch), values in SI units");
     app.add_flag("-v,--verbose", options.verbose, "Show the library's diagnostic lines on standard error");
     bool virtual_air = false;
+    bool wait = false;
+    app.add_flag("--wait", wait, "Wait for a board that another program holds (or that is not plugged in yet)");
     app.add_flag("--virtual-air", virtual_air,
                  "Packets travel between simulated boards (as KORVIK_VIRTUAL_AIR=1 does)");
+    std::vector<std::string> servers;
+    app.add_option("--server", servers,
+                   "Also use the boards of the korvikd at URI (unix:PATH, tls://HOST:PORT, tcp://HOST:PORT; "
+                   "as KORVIK_SERVER does)");
     app.set_version_flag("--version", version_text());
     app.require_subcommand(1);
     // global options may also follow the command: korvik get BOARD --json
@@ -43,6 +57,13 @@ int main(int argc, char** argv)
     for (auto& c : commands) {
         CLI::App* sub = app.add_subcommand(c->name(), c->summary());
         c->setup(*sub);
+        // what `korvik COMMAND --help` would otherwise leave out
+        std::string footer;
+        if (sub->get_option_no_throw("BOARD") || sub->get_option_no_throw("--tx"))
+            footer = board_syntax + "\n";
+        sub->footer(footer + global_options);
+        if (c->hidden())
+            sub->group("");
         by_app[sub] = c.get();
         by_name[c->name()] = c.get();
     }
@@ -53,9 +74,14 @@ int main(int argc, char** argv)
         if (word.empty() || word[0] == '-')
             continue;
         if (!by_name.count(word)) {
-            std::cerr << "korvik: unknown command '" << word << "'; the commands are:";
+            std::vector<std::string> names;
             for (auto& c : commands)
-                std::cerr << ' ' << c->name();
+                if (!c->hidden())
+                    names.push_back(c->name());
+            std::cerr << "korvik: unknown command '" << printable(word) << "'" << did_you_mean(word, names)
+                      << "; the commands are:";
+            for (const std::string& n : names)
+                std::cerr << ' ' << n;
             std::cerr << "\nRun with --help for more information." << std::endl;
             return EXIT_USAGE;
         }
@@ -65,28 +91,55 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? EXIT_OK : EXIT_USAGE;
+        if (e.get_exit_code() == 0)
+            return app.exit(e) == 0 ? EXIT_OK : EXIT_USAGE;
+        // the message quotes what was typed, which must not reach the terminal raw
+        std::cerr << printable(e.what(), true) << "\nRun with --help for more information." << std::endl;
+        return EXIT_USAGE;
     }
 
     // before the library starts, so that not even its first lines show unasked
     route_diagnostics(options.verbose);
+    catch_signals();
+    set_wait_for_boards(wait);
     if (virtual_air)
         KORVIK::USBDevice::set_virtual_air(true);
 
     CLI::App* chosen = app.get_subcommands().front();
     Command* command = by_app.at(chosen);
-    try {
-        return command->run(options);
-    } catch (const UsageError& e) {
-        messages() << "korvik " << command->name() << ": " << e.what() << "\n"
-                  << "Run with --help for more information." << std::endl;
-        return EXIT_USAGE;
-    } catch (const Failure& e) {
-        messages() << "korvik " << command->name() << ": " << e.what() << std::endl;
-        return EXIT_FAILURE_;
-    } catch (const std::exception& e) {
-        messages() << "korvik " << command->name() << ": " << e.what() << std::endl;
-        return EXIT_FAILURE_;
+    for (const std::string& uri : servers) {
+        try {
+            KORVIK::USBDevice::connect_server(uri);
+        } catch (const std::exception& e) {
+            messages() << "korvik: " << e.what() << std::endl;
+            return EXIT_FAILURE_;
+        }
     }
+    int status = EXIT_OK;
+    try {
+        status = command->run(options);
+    } catch (const UsageError& e) {
+        messages() << "korvik " << command->name() << ": " << printable(e.what(), true) << "\n"
+                  << "Run with --help for more information." << std::endl;
+        status = EXIT_USAGE;
+    } catch (const Failure& e) {
+        messages() << "korvik " << command->name() << ": " << printable(e.what(), true) << std::endl;
+        status = EXIT_FAILURE_;
+    } catch (const std::exception& e) {
+        messages() << "korvik " << command->name() << ": " << printable(e.what(), true) << std::endl;
+        status = EXIT_FAILURE_;
+    }
+    // output that did not arrive is a failure, whatever the command did
+    const std::string lost = output_error();
+    if (!lost.empty()) {
+        messages() << "korvik " << command->name() << ": cannot write the output: " << lost << std::endl;
+        if (status == EXIT_OK)
+            status = EXIT_FAILURE_;
+    }
+    if (const int sig = interrupting_signal()) {
+        messages() << "korvik " << command->name() << ": interrupted by SIG" << sigabbrev_np(sig)
+                   << " after finishing the step it was in; what is shown above reached the board" << std::endl;
+        return 128 + sig;
+    }
+    return status;
 }

@@ -4,6 +4,8 @@
 
 #include "api/flat/FlatCommon.h"
 
+#include <korvik/BoardHolding.h>
+
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -95,6 +97,10 @@ FLAT_GET(unsigned, get_rx_pkt_count, 0)
 FLAT_GET(unsigned, get_tx_pkt_count, 0)
 FLAT_GET(int, is_transmit_cw, 0)
 FLAT_GET(int, is_dead, 1)
+KORVIK_API int KORVIK_CALL libkorvik_is_nv_interrupted(korvik_device* dev)
+{
+    return with_device<int>(dev, 0, [](USBDevice& d) { return int(KORVIK::is_nv_interrupted(d)); });
+}
 FLAT_GET(int, is_net_up, 0)
 FLAT_GET(unsigned, get_boardflags, 0)
 

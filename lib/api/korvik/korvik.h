@@ -178,6 +178,15 @@ KORVIK_API int KORVIK_CALL libkorvik_check_link(korvik_device* tx, korvik_device
 KORVIK_API char* KORVIK_CALL libkorvik_check_link_json(korvik_device* tx, korvik_device* rx,
                                                       const unsigned char* data, unsigned len, double path_loss);
 
+/* ---- Boards of korvikd servers (see KORVIK::USBDevice::connect_server) ---- */
+
+/** Connects to the korvikd at uri; 0 on success, -1 on failure. On failure
+    *error (when error is not null) gets the reason, a malloc copy the caller
+    frees; it is left alone on success. */
+KORVIK_API int KORVIK_CALL libkorvik_connect_server(const char* uri, char** error);
+/** Ends the connection; 0 when it existed, -1 otherwise. */
+KORVIK_API int KORVIK_CALL libkorvik_disconnect_server(const char* uri);
+
 /* ---- Identity, counters and board state ---- */
 
 /** Serial (free it); error: null. */
@@ -204,6 +213,8 @@ KORVIK_API unsigned KORVIK_CALL libkorvik_get_tx_pkt_count(korvik_device* dev);
 KORVIK_API int KORVIK_CALL libkorvik_is_transmit_cw(korvik_device* dev);
 /** Board has failed or left; error: 1. */
 KORVIK_API int KORVIK_CALL libkorvik_is_dead(korvik_device* dev);
+/** Stored defaults are a store that did not finish (not taken at open); error: 0. */
+KORVIK_API int KORVIK_CALL libkorvik_is_nv_interrupted(korvik_device* dev);
 /** Board's network side is up; error: 0. */
 KORVIK_API int KORVIK_CALL libkorvik_is_net_up(korvik_device* dev);
 /** Board flags; error: 0. */

@@ -17,19 +17,23 @@ loop do it with ``await korvik.attach()``.
 
 Library lookup: ``KORVIK_LIBRARY`` (a path), else the dynamic linker's
 search path, else the build directories of the checkout this package runs
-from. The library writes diagnostic lines to standard error.
+from. The library's diagnostic lines go to the ``logging`` module (logger
+"korvik", level DEBUG); ``set_diagnostic_sink`` routes them elsewhere.
 """
 
 from __future__ import annotations
 
 import asyncio
+import atexit
 import ctypes
 import hashlib
 import itertools
+import logging
 import os
+import warnings
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
-from . import _dispatch, _loop, _values
+from . import _dispatch, _loop, _native, _values, files
 from ._native import CALLBACK_TYPES, lib, library_path
 from ._values import Choice, MacLike, mac_bytes
 from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, Encoding, Packet,
@@ -48,11 +52,17 @@ __all__ = [
     "version", "supported_chips", "boards", "open_interface", "open_simulation", "rescan",
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
     "virtual_air", "set_path_loss", "set_diagnostic_sink", "open_replay", "start_capture", "stop_capture",
+    "connect", "disconnect",
+    "files",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
     "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent", "ParamError",
     "params", "ParamInfo", "ParamResult", "ALIASES",
+<<<<<<< HEAD
+=======
+    "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent",
+>>>>>>> integ2
     "check_link", "LinkCheck", "LinkRule", "set_virtual_air_fast", "virtual_air_fast", "in_flight", "air_time",
 ]
 
@@ -155,7 +165,7 @@ def open(serial: str) -> Board:  # noqa: A001 - the natural name, as with io.ope
     _loop.kick()
     if not h:
         raise BoardNotFound(f"no board with serial {serial!r}")
-    return Board(h)
+    return _checked(Board(h))
 
 
 def open_interface(name: str) -> Board:
@@ -165,7 +175,14 @@ def open_interface(name: str) -> Board:
     _loop.kick()
     if not h:
         raise BoardNotFound(f"no board on interface {name!r}")
-    return Board(h)
+    return _checked(Board(h))
+
+
+def _checked(board: Board) -> Board:
+    if board.nv_interrupted:
+        warnings.warn(f"board {board.serial}: its stored defaults are a store that did not finish and were "
+                      "not taken; store_board_defaults() writes them whole", stacklevel=3)
+    return board
 
 
 _sim_numbers = itertools.count(1)
@@ -178,16 +195,30 @@ def open_simulation(chip: str, serial: Optional[str] = None, name: Optional[str]
 
     ``serial`` defaults to one no connected board has; ``name`` (the display
     name) to "Simulated <chip>"; ``mac`` (MAC text or 6 bytes) to a locally
-    administered address derived from the serial. When a board with
-    ``serial`` exists already, that board is opened instead and the other
-    arguments are ignored, as the library does."""
+    administered address derived from the serial. When a simulated board
+    with ``serial`` exists already, that board is opened instead and the
+    other arguments are ignored, as the library does. A real board's serial
+    is never taken: the simulation gets a free serial instead, and a
+    UserWarning says which."""
     chip_b = _text(chip, "chip")
+    wanted: Optional[str] = None
     chips = supported_chips()
     if chip not in chips and not (chip.startswith("EV") and "RC" + chip[2:] in chips):
         raise ValueError(f"unknown chip {chip!r}; supported: {', '.join(chips)}")
+    taken = {b.serial for b in boards()}
+    if serial is not None and serial in taken:
+        existing = open(serial)
+        if existing.is_simulated:
+            return existing
+        # the library would hand out the real board, whose settings and
+        # stored defaults the caller means to play with
+        existing.close()
+        wanted, serial = serial, None
     if serial is None:
-        taken = {b.serial for b in boards()}
         serial = next(s for s in (f"SIM{n:05d}" for n in _sim_numbers) if s not in taken)
+        if wanted is not None:
+            warnings.warn(f"serial {wanted} is a real board's; the simulated {chip} is serial {serial}",
+                          stacklevel=2)
     serial_b = _text(serial, "serial")
     name_b = _text(f"Simulated {chip}" if name is None else name, "name")
     if mac is None:
@@ -198,7 +229,12 @@ def open_simulation(chip: str, serial: Optional[str] = None, name: Optional[str]
     _loop.kick()
     if not h:
         raise KorvikError(f"the library could not create a simulated {chip} board")
-    return Board(h)
+    made = Board(h)
+    if not made.is_simulated:
+        # a real board with this serial arrived in between
+        made.close()
+        raise KorvikError(f"serial {serial} is a real board's; no simulated {chip} was made")
+    return made
 
 
 def open_replay(path: "str | os.PathLike[str]") -> Board:
@@ -235,6 +271,33 @@ def rescan() -> None:
     """Looks for boards now (boards also arrive on their own while the library runs)."""
     lib.rescan_devices()
     _loop.kick()
+
+
+# ---- boards of korvikd servers ----
+
+def connect(uri: str) -> None:
+    """Connects to a korvikd: ``unix:/run/korvik/korvikd.sock``,
+    ``tls://host:port`` (token and CA from ``?token=...&ca=FILE`` or
+    KORVIK_TOKEN and KORVIK_CA) or ``tcp://127.0.0.1:port``. Its boards then
+    arrive like plugged-in ones (``boards()``, ``on("device_connect")``) and
+    open with ``open``/``open_interface``. Raises KorvikError with the
+    server's reason ("permission denied", cannot connect)."""
+    fn = _require("connect_server", "korvikd client")
+    error = ctypes.c_void_p()
+    if fn(_text(uri, "uri"), ctypes.byref(error)) != 0:
+        reason = f"cannot connect to korvikd at {uri}"
+        if error.value:
+            reason = ctypes.string_at(error.value).decode(errors="replace")
+            _native.libc.free(error)
+        raise KorvikError(reason)
+    _loop.kick()
+
+
+def disconnect(uri: str) -> bool:
+    """Ends the connection to a korvikd; its boards leave. False when it was not connected."""
+    ok = _require("disconnect_server", "korvikd client")(_text(uri, "uri")) == 0
+    _loop.kick()
+    return ok
 
 
 # ---- library-wide switches ----
@@ -277,32 +340,50 @@ def set_path_loss(a: "Board | str", b: "Board | str", db: float) -> None:
 
 _sink: List[Any] = []
 
+#: The logger that receives the library's diagnostic lines by default.
+logger = logging.getLogger("korvik")
+
+
+def _log_line(line: str) -> None:
+    logger.debug("%s", line)
+
 
 def set_diagnostic_sink(fn: Optional[Callable[[str], Any]]) -> None:
     """Sends the library's diagnostic lines (one str each, without the
-    newline) to ``fn`` instead of standard error; None restores standard
-    error. ``set_diagnostic_sink(logging.getLogger("korvik").info)`` puts
-    them into logging. ``fn`` may be called from a thread of the library
-    (direct SPI boards) and must not call set_diagnostic_sink. Exceptions it
+    newline) to ``fn``; None restores the default, the logger "korvik" at
+    level DEBUG (``set_diagnostic_sink(sys.stderr.write)`` would print
+    them, without their newlines). ``fn`` may be called from a thread of
+    the library (direct SPI boards) and must not call set_diagnostic_sink. Exceptions it
     raises go to sys.unraisablehook. Raises KorvikError when the loaded
     library cannot route its lines."""
     setter = _require("set_diagnostic_sink", "diagnostic sink")
     if fn is None:
-        setter(CALLBACK_TYPES["diagnostic"](), None)
-        return
+        fn = _log_line
     if not callable(fn):
         raise TypeError(f"sink must be callable or None, not {type(fn).__name__}")
+    sink: Callable[[str], Any] = fn
 
     def line(text: bytes, _u: Any) -> None:
         try:
-            fn(text.decode("utf-8", "replace"))
+            sink(text.decode("utf-8", "replace"))
         except BaseException as e:
-            _dispatch.report(e, fn, "diagnostic")
+            _dispatch.report(e, sink, "diagnostic")
 
     t = CALLBACK_TYPES["diagnostic"](line)
     setter(t, None)
     # the previous trampoline may be running on another thread: keep them all
     _sink.append(t)
+
+
+def _to_logging() -> None:
+    if not lib.has("set_diagnostic_sink"):
+        return
+    set_diagnostic_sink(None)
+    # lines written while the interpreter shuts down must not call into it
+    atexit.register(lambda: lib.set_diagnostic_sink(CALLBACK_TYPES["diagnostic"](), None))
+
+
+_to_logging()
 
 
 # ---- driving the library ----

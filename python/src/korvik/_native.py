@@ -3,11 +3,10 @@
 from __future__ import annotations
 
 import ctypes
-import ctypes.util
 import mmap
 import os
 from pathlib import Path
-from typing import Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 from ctypes import (CFUNCTYPE, POINTER, Structure, c_char_p, c_double, c_int, c_int32,
                     c_ubyte, c_uint, c_uint8, c_uint16, c_void_p)
@@ -15,7 +14,11 @@ from ctypes import (CFUNCTYPE, POINTER, Structure, c_char_p, c_double, c_int, c_
 __all__ = ["lib", "libc", "library_path", "CALLBACK_TYPES", "StatusRecord", "DEVICE_CALLBACK_KINDS"]
 
 LIBRARY_NAME = "korvik-0"
-SONAME = "libkorvik-0.so"
+# the name the dynamic linker knows the installed library by (its package,
+# libkorvik-0-0, puts it where ldconfig looks)
+SONAME = "libkorvik-0.so.0"
+# the link name a build tree has beside it
+LINK_NAME = "libkorvik-0.so"
 
 
 def _needs_asan(path: Path) -> bool:
@@ -43,7 +46,7 @@ def _build_tree_candidates() -> List[Path]:
             # the plain build first: the test build is usually sanitized
             for build in sorted(top.glob("build*"), key=lambda p: (p.name != "build", p.name)):
                 for sub in ("lib", "."):
-                    found.append(build / sub / SONAME)
+                    found.append(build / sub / LINK_NAME)
             return found
     return []
 
@@ -74,13 +77,10 @@ def _load() -> Tuple[ctypes.CDLL, str]:
         if lib is not None:
             return lib, explicit
     else:
-        found = ctypes.util.find_library(LIBRARY_NAME)
-        if found:
-            lib = attempt(found, False)
-            if lib is not None:
-                return lib, found
-        else:
-            tried.append(f"lib{LIBRARY_NAME} on the dynamic linker's search path (not found)")
+        # by SONAME, as a program linked against it would find it
+        lib = attempt(SONAME, False)
+        if lib is not None:
+            return lib, SONAME
         candidates = [p for p in _build_tree_candidates() if p.exists()]
         for path in candidates:
             lib = attempt(str(path), True)
@@ -106,7 +106,8 @@ class StatusRecord(Structure):
 
 _bytes_p = POINTER(c_ubyte)
 
-CALLBACK_TYPES = {
+# Any: a type called without arguments gives the null function that removes a callback
+CALLBACK_TYPES: Dict[str, Any] = {
     "serial": CFUNCTYPE(None, c_char_p, c_void_p),
     "iface": CFUNCTYPE(None, c_char_p, c_char_p, c_void_p),
     "status": CFUNCTYPE(None, POINTER(StatusRecord), c_void_p),
@@ -169,7 +170,7 @@ _PROTOTYPES: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "get_ethernet_mac": (MAC, (H,)), "get_radio_ethernet_mac": (MAC, (H,)),
     "get_nv_ethernet_mac": (MAC, (H,)), "get_nv_radio_ethernet_mac": (MAC, (H,)),
     "get_rx_pkt_count": (U, (H,)), "get_tx_pkt_count": (U, (H,)),
-    "is_transmit_cw": (I, (H,)), "is_dead": (I, (H,)), "is_net_up": (I, (H,)),
+    "is_transmit_cw": (I, (H,)), "is_dead": (I, (H,)), "is_nv_interrupted": (I, (H,)), "is_net_up": (I, (H,)),
     "get_boardflags": (U, (H,)), "get_chipflags": (U, (H,)),
     # NV and defaults
     "set_nv_ethmac": (None, (H, c_char_p)), "set_nv_radio_ethmac": (None, (H, c_char_p)),
@@ -267,6 +268,8 @@ _OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "get_virtual_air_time": (D, ()),
     "check_link": (I, (H, H, c_char_p, U, D)),
     "check_link_json": (STR, (H, H, c_char_p, U, D)),
+    "connect_server": (I, (c_char_p, POINTER(c_void_p))),
+    "disconnect_server": (I, (c_char_p,)),
 }
 
 
@@ -275,6 +278,11 @@ class _Functions:
 
     def has(self, name: str) -> bool:
         return name in self.__dict__
+
+    def __getattr__(self, name: str) -> Any:
+        # reached only for names _declare did not set: optional functions
+        # this library lacks (the declared ones are instance attributes)
+        raise AttributeError(f"libkorvik_{name} is not in the loaded library ({library_path})")
 
 
 def _declare(dll: ctypes.CDLL) -> _Functions:

@@ -4,6 +4,9 @@ from __future__ import annotations
 
 import asyncio
 import ctypes
+import math
+import select
+import time
 import weakref
 from dataclasses import dataclass
 from typing import (Any, Callable, Dict, Iterator, List, Optional, Sequence,
@@ -620,6 +623,8 @@ class Board(_Parameters):
         self._h: Optional[int] = handle
         self._b = self
         self._serial = take_string(lib.get_serial(handle)) or "?"
+        # when the packets sent so far will have left the air (monotonic clock)
+        self._air_free = 0.0
         ref = weakref.ref(self)
         conv = _converters(ref)
         trampolines: Dict[str, Any] = {}
@@ -696,6 +701,9 @@ class Board(_Parameters):
     nv_radio_ethernet_mac = _mac_prop("nv_radio_ethernet_mac", "nv_radio_ethmac",
                                       "Radio MAC kept in NV memory; the default destination of send().")
     is_dead = _bool_prop("is_dead", None, "The board failed or was removed (also True on a library error).")
+    nv_interrupted = _bool_prop("is_nv_interrupted", None,
+                                "The stored defaults are a store that did not finish; they were not taken at open "
+                                "and store_board_defaults() writes them whole again.")
     is_net_up = _bool_prop("is_net_up", None, "The board's network side is up.")
     rx_packet_count = _int_prop("rx_pkt_count", None, "Packets received.")
     tx_packet_count = _int_prop("tx_pkt_count", None, "Packets sent.")
@@ -836,14 +844,50 @@ class Board(_Parameters):
         _checked(self, "continuous_wave")
 
     def send(self, data: Union[bytes, bytearray, memoryview], dest: Optional[MacLike] = None,
-             bpq: bool = False) -> None:
+             bpq: bool = False, *, wait: bool = False) -> None:
         """Sends one packet over the air to ``dest`` (MAC text or 6 bytes;
         None: the board's NV radio MAC). ``bpq=True`` sends it length-framed.
+
+        The board takes the packet at once and puts it on the air after the
+        packets before it. With ``wait=True`` the call returns only once the
+        packet has been on the air for its whole air time (preamble,
+        framing and data at the transmit bitrate), driving the library's
+        loop meanwhile, so that a receiver has it when the call returns;
+        ``await send_async(...)`` does the same without blocking the loop.
 
         Raises NotSent when the board did not take the packet (simulated
         boards have no packet transport unless the library's virtual air is
         on), BoardDead when the board failed, ValueError for packets larger
         than one frame (1500 bytes)."""
+        self._send(data, dest, bpq)
+        if wait:
+            _run_until(self._air_free)
+
+    async def send_async(self, data: Union[bytes, bytearray, memoryview], dest: Optional[MacLike] = None,
+                         bpq: bool = False) -> None:
+        """send(), then waits without blocking the running asyncio loop until
+        the packet has been on the air (see send's ``wait``). Attaches the
+        library to the running loop if needed."""
+        from . import _loop
+        _loop.ensure_attached()
+        self._send(data, dest, bpq)
+        delay = self._air_free - time.monotonic()
+        if delay > 0:
+            await asyncio.sleep(delay)
+        # what falls due at the end of the air time (the receivers' packets)
+        await asyncio.sleep(_AIR_SLACK)
+
+    def air_time(self, length: int) -> float:
+        """Seconds a packet of ``length`` data bytes takes on the air with the
+        present transmit settings: the head (preamble and sync) and tail
+        times plus the data bits at the transmit bit time."""
+        c = self.currents
+        bit, head, tail = c[6], c[8], c[9]
+        if not all(math.isfinite(v) for v in (bit, head, tail)) or bit <= 0:
+            return 0.0
+        return head + tail + 8 * unsigned(length, "length") * bit
+
+    def _send(self, data: Union[bytes, bytearray, memoryview], dest: Optional[MacLike], bpq: bool) -> None:
         h = _handle(self)
         if isinstance(data, memoryview):
             data = data.tobytes()
@@ -858,6 +902,9 @@ class Board(_Parameters):
         # the library counts every packet it took and reports refusals only on stderr
         if self._h is not None and lib.get_tx_pkt_count(self._h) == before:
             raise NotSent(f"board {self._serial} did not take the packet")
+        # the board sends its packets one after the other
+        if self._h is not None:
+            self._air_free = max(self._air_free, time.monotonic()) + self.air_time(len(data))
 
     # -- callbacks --
 
@@ -930,6 +977,29 @@ class Board(_Parameters):
             conn.disconnect()
             if closed in self._closers:
                 self._closers.remove(closed)
+
+
+# the library's timers fire on whole milliseconds: a little past the end
+_AIR_SLACK = 0.003
+
+
+def _run_until(deadline: float) -> None:
+    """Drives the library's loop until the monotonic clock passes
+    ``deadline``, and then runs what fell due by then."""
+    from . import _loop
+    end = deadline + _AIR_SLACK
+    while True:
+        _loop.periodic()
+        left = end - time.monotonic()
+        if left <= 0:
+            break
+        fds, timeout = _loop.poll_handles()
+        wait = left if timeout is None else min(left, timeout / 1000)
+        if fds:
+            select.select(fds, [], [], wait)
+        else:
+            time.sleep(wait)
+    _loop.periodic()
 
 
 class PacketStream:

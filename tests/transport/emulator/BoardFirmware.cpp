@@ -90,8 +90,12 @@ void BoardFirmware::handle_set(uint8_t id, const uint8_t* d, unsigned dlen)
             flash_address = d[0];
         break;
     case proto::REPORT_FLASHDATA:
-        if (dlen >= 2 && flash_write_enabled)
+        if (dlen >= 2 && flash_write_enabled) {
             flash[flash_address] = uint16_t(d[0] | d[1] << 8);
+            // a board unplugged in the middle of a store
+            if (flash_writes_before_silence > 0 && --flash_writes_before_silence == 0)
+                silent = true;
+        }
         break;
     case proto::REPORT_REGISTER:
         if (dlen >= 4) {
@@ -161,6 +165,7 @@ void BoardFirmware::receive(const uint8_t* frame, unsigned len, std::vector<Fram
     }
     if (request != proto::REQUEST_GET)
         return;
+    ++get_requests;
     if (id == proto::REPORT_IDENT) {
         if (!answer_ident)
             return;

@@ -67,12 +67,15 @@ public:
     unsigned misaddressed_replies = 0; ///< register reads answered first for the next address
     unsigned statuses_before_replies = 0; ///< gets answered first with a status report
     bool silent = false;              ///< answers nothing, reports nothing
+    unsigned flash_writes_before_silence = 0; ///< falls silent after this many flash words (0: never)
+    unsigned answer_delay_us = 0;     ///< a slow board: each answer leaves this late (veth player only)
 
     // What the host did.
     std::vector<uint8_t> state_history;            ///< every state byte written
     std::vector<std::vector<uint8_t>> net_packets; ///< payloads of 0x08FF frames
     std::vector<std::vector<uint8_t>> net_destinations;
     unsigned vendor_requests = 0;
+    unsigned get_requests = 0;                     ///< of them gets, the identification's included
 
 private:
     Frame vendor_frame(const std::vector<uint8_t>& packet) const;

@@ -54,6 +54,12 @@ int FakeAdapter::send(const uint8_t* frame, unsigned len)
     return 0;
 }
 
+unsigned FakeAdapter::send_all(const uint8_t* const* frames, const unsigned* lens, unsigned count)
+{
+    link->batches.push_back(count);
+    return Adapter::send_all(frames, lens, count);
+}
+
 int FakeAdapter::next(const uint8_t** frame, unsigned* len)
 {
     if (link->fail_read)

@@ -23,6 +23,7 @@ struct FakeLink {
     std::unique_ptr<BoardFirmware> firmware; ///< null: nobody answers
     std::deque<Frame> incoming;
     std::vector<Frame> sent;
+    std::vector<unsigned> batches; ///< sizes of the send_all calls
     int event_fd = -1;
     bool fail_send = false;
     int sends_until_failure = -1; ///< sends that still succeed before every later one fails; -1: no limit
@@ -38,6 +39,7 @@ public:
     ~FakeAdapter() override;
 
     int send(const uint8_t* frame, unsigned len) override;
+    unsigned send_all(const uint8_t* const* frames, const unsigned* lens, unsigned count) override;
     int next(const uint8_t** frame, unsigned* len) override;
     bool wait(int timeout_ms) override;
     int get_fd() const override;

@@ -150,12 +150,17 @@ void VethEmulator::run()
             continue;
         std::vector<Frame> out;
         std::vector<std::vector<uint8_t>> sent_on_air;
+        unsigned delay_us = 0;
         {
             std::lock_guard<std::mutex> lock(mutex);
             const size_t before = firmware.net_packets.size();
             firmware.receive(buffer, unsigned(n), out);
             sent_on_air.assign(firmware.net_packets.begin() + long(before), firmware.net_packets.end());
+            delay_us = firmware.answer_delay_us;
         }
+        // a slow board also takes the next request only after this one
+        if (delay_us && !out.empty())
+            std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
         for (const Frame& f : out)
             send(f);
         // outside the board's lock: the air takes the other boards' locks

@@ -22,21 +22,6 @@ namespace korvik_cli {
 
 namespace {
 
-// Each file on a simulated board of its chip, so that its parameters come
-// out of the chip model exactly as a real board would show them.
-Device board_from(const std::string& file)
-{
-    const QDomDocument document = read_settings(file);
-    Device d = open_scratch_board(settings_chip(document));
-    try {
-        apply_settings_document(*d, document);
-    } catch (const QString& message) {
-        throw Failure(file + ": " + message.toLocal8Bit().toStdString());
-    }
-    d->commit_registers();
-    return d;
-}
-
 // Registers by name; a name that occurs twice (receive and transmit copies)
 // is told apart by its operating address.
 std::map<std::string, unsigned> registers_by_name(const KORVIK::USBDevice& d)
@@ -64,8 +49,10 @@ public:
     {
         Device a, b;
         try {
-            a = board_from(files[0]);
-            b = board_from(files[1]);
+            // each file on a simulated board of its chip, so that its
+            // parameters come out of the chip model as a real board shows them
+            a = board_from_file(files[0]);
+            b = board_from_file(files[1]);
         } catch (const Failure& e) {
             // 1 means "different" here, so trouble is 2, as for diff(1)
             throw UsageError(e.what());

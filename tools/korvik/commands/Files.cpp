@@ -11,6 +11,7 @@
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
+#include "../SettingsFiles.h"
 #include "core/SettingsFile.h"
 
 namespace korvik_cli {
@@ -64,6 +65,7 @@ public:
     {
         app.add_option("BOARD", board, "The board")->required();
         app.add_option("FILE", file, "The settings file to apply")->required();
+        add_save_option(app, save_file);
     }
 
     int run(const Options& options) override
@@ -81,6 +83,8 @@ public:
             throw Failure("board '" + board + "' failed while loading " + file + ".\n  registers written: " +
                           register_names(*d, result.reached) + "\n  registers lost:    " +
                           register_names(*d, result.not_reached));
+        if (!save_file.empty())
+            save_settings(*d, save_file);
         Json notes = Json::array();
         for (const QString& n : report.notes)
             notes.push_back(local(n));
@@ -88,7 +92,8 @@ public:
             print_json(Json{{"board", d->get_serial()},
                             {"file", file},
                             {"registers_written", result.reached.size()},
-                            {"notes", notes}});
+                            {"notes", notes},
+                            {"saved", save_file.empty() ? Json() : Json(save_file)}});
             return EXIT_OK;
         }
         // what was skipped or cut to range is worth a look, but the rest is applied
@@ -96,12 +101,15 @@ public:
             messages() << "korvik load: " << n.get<std::string>() << std::endl;
         std::cout << "loaded " << file << " into " << d->get_chip_name() << " board " << d->get_serial() << " ("
                   << result.reached.size() << " registers written)" << std::endl;
+        if (!save_file.empty())
+            std::cout << "(settings saved to " << save_file << ")" << std::endl;
         return EXIT_OK;
     }
 
 private:
     std::string board;
     std::string file;
+    std::string save_file;
 };
 
 } // namespace

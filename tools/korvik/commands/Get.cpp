@@ -9,6 +9,7 @@
 
 #include "../Command.h"
 #include "../Params.h"
+#include "../Suggest.h"
 
 namespace korvik_cli {
 
@@ -30,7 +31,7 @@ public:
         for (const std::string& n : names) {
             const Param* p = find_param(n);
             if (!p)
-                throw UsageError("unknown parameter '" + n + "'; `korvik params` lists them");
+                throw unknown_parameter(n);
             wanted.push_back(p);
         }
         Device d = open_board(board);

@@ -9,7 +9,9 @@
 
 #include <korvik/USBDevice.h>
 
+#include "../Checks.h"
 #include "../Command.h"
+#include "../../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "core/PacketTest.h"
 
 namespace korvik_cli {
@@ -31,6 +33,9 @@ std::string fixed(double v, int decimals)
     return s.str();
 }
 
+// a log row per packet is kept; beyond this the test would run for days anyway
+constexpr double MAX_COUNT = 1000000;
+
 class PerCommand : public Command {
 public:
     const char* name() const override { return "per"; }
@@ -42,12 +47,17 @@ public:
     {
         app.add_option("--tx", tx_name, "The sending board")->required();
         app.add_option("--rx", rx_name, "The receiving board")->required();
-        app.add_option("--count", count, "Packets to send (default 100)")->check(CLI::PositiveNumber);
+        app.add_option("--count", count, "Packets to send, 1 to 1000000 (default 100)")
+            ->check(within(1, MAX_COUNT, "a packet count"));
         app.add_option("--length", length, "Data bytes per packet, at least 8 (default 32)")
             ->check(CLI::Range(unsigned(PacketLog::MIN_LENGTH), 1400u));
-        app.add_option("--interval", interval_ms, "Milliseconds between packets (default 50)")
-            ->check(CLI::NonNegativeNumber);
+        takes_duration(app.add_option("--interval", interval_ms,
+                                      "Time between packets, e.g. 5ms; a plain number is in ms (default 50)"),
+                       "ms");
         app.add_option("--csv", csv, "Also write one row per packet to this file");
+        seed_option = app.add_option("--seed", seed, "Virtual air: the link model's seed, for a run that repeats (default 1)");
+        loss_option = app.add_option("--path-loss", path_loss, "Virtual air: the path loss between the two boards in dB (default 60)")
+            ->check(CLI::Range(0.0, 250.0));
     }
 
     int run(const Options& options) override
@@ -56,6 +66,19 @@ public:
         Device rx = open_board(rx_name);
         if (tx->get_interface() == rx->get_interface())
             throw UsageError("--tx and --rx name the same board");
+        const bool simulated = (tx->get_boardflags() & 1) && (rx->get_boardflags() & 1);
+        if ((seed_option->count() || loss_option->count()) && !simulated)
+            throw UsageError("--seed and --path-loss shape the virtual air between two simulated boards");
+        std::string why = why_cannot_send(*tx);
+        if (!why.empty())
+            throw Failure("board '" + tx_name + "' cannot send: " + why);
+        why = why_cannot_receive(*rx);
+        if (!why.empty())
+            throw Failure("board '" + rx_name + "' cannot receive: " + why);
+        if (seed_option->count())
+            KORVIK::USBDevice::set_virtual_air_seed(seed);
+        if (loss_option->count())
+            KORVIK::USBDevice::set_virtual_air_path_loss(tx->get_interface(), rx->get_interface(), path_loss);
         PacketTest::Settings settings;
         settings.count = count;
         settings.length = length;
@@ -73,11 +96,9 @@ public:
         }
         const PacketLog& log = test.log();
         if (!csv.empty()) {
-            std::ofstream out(csv, std::ios::binary | std::ios::trunc);
-            out << log.csv();
-            out.flush();
-            if (!out)
-                throw Failure("cannot write " + csv);
+            const std::string error = korvik_file::write_file(csv, log.csv());
+            if (!error.empty())
+                throw Failure("cannot write " + error);
         }
         const PacketTestSummary s = log.summary();
         if (options.json) {
@@ -122,8 +143,12 @@ private:
     std::string rx_name;
     unsigned count = 100;
     unsigned length = 32;
-    unsigned interval_ms = 50;
+    double interval_ms = 50;
     std::string csv;
+    unsigned seed = 1;
+    double path_loss = 60;
+    CLI::Option* seed_option = nullptr;
+    CLI::Option* loss_option = nullptr;
 };
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
+#include "../SettingsFiles.h"
+#include "../Suggest.h"
 #include "../Units.h"
 
 namespace korvik_cli {
@@ -31,6 +33,7 @@ public:
         app.add_option("BOARD", board, "The board")->required();
         app.add_option("NAME=VALUE", assignments, "Register or bitfield names and values, e.g. FREQ3=0x21 or FREQ2@0x089=0x10")
             ->required();
+        add_save_option(app, save_file);
     }
 
     int run(const Options& options) override
@@ -58,6 +61,8 @@ public:
             throw Failure("board '" + board + "' failed during the commit.\n  registers written: " +
                           register_names(*d, result.reached) + "\n  registers lost:    " +
                           register_names(*d, result.not_reached));
+        if (!save_file.empty())
+            save_settings(*d, save_file);
 
         Json rows = Json::array();
         for (const Write& w : writes) {
@@ -68,7 +73,9 @@ public:
                                 {"value", now}});
         }
         if (options.json) {
-            print_json(Json{{"board", d->get_serial()}, {"written", rows}});
+            print_json(Json{{"board", d->get_serial()},
+                            {"written", rows},
+                            {"saved", save_file.empty() ? Json() : Json(save_file)}});
             return EXIT_OK;
         }
         for (const Json& r : rows) {
@@ -77,6 +84,8 @@ public:
             std::printf("%-20s 0x%02lx%s\n", r["name"].get<std::string>().c_str(), now,
                         now == asked ? "" : "  (bits outside the register's mask keep their reset value)");
         }
+        if (!save_file.empty())
+            std::printf("(settings saved to %s)\n", save_file.c_str());
         return EXIT_OK;
     }
 
@@ -97,7 +106,13 @@ private:
                 const unsigned bits = d.get_bitfield_bitlength(i);
                 return {name, true, i, parse_value(name, text, bits >= 32 ? 0xFFFFFFFFul : (1ul << bits) - 1)};
             }
-        throw UsageError("no register or bitfield '" + name + "' on the " + d.get_chip_name() +
+        std::vector<std::string> names;
+        for (unsigned i = 0; i < d.get_registers(); ++i)
+            names.push_back(d.get_register_name(i));
+        for (unsigned i = 0; i < d.get_bitfields(); ++i)
+            names.push_back(d.get_bitfield_name(i));
+        throw UsageError("no register or bitfield '" + name + "'" + did_you_mean(name, names) + " on the " +
+                         d.get_chip_name() +
                          "; `korvik regs BOARD` and `korvik regs BOARD --bitfields` list them");
     }
 
@@ -112,6 +127,7 @@ private:
 
     std::string board;
     std::vector<std::string> assignments;
+    std::string save_file;
 };
 
 } // namespace

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <chrono>
 #include <iostream>
 #include <string>
@@ -6,6 +7,7 @@
 
 #include <korvik/USBDevice.h>
 
+#include "../Checks.h"
 #include "../Command.h"
 #include "../Params.h"
 
@@ -21,9 +23,11 @@ public:
     {
         app.add_option("BOARD", board, "The board")->required();
         app.add_option("HEX", hex, "The packet as hexadecimal bytes, e.g. 01020a0b or 01:02:0a:0b")->required();
-        app.add_option("--count", count, "How many times (default 1)")->check(CLI::PositiveNumber);
-        app.add_option("--interval", interval_ms, "Milliseconds between packets (default 100)")
-            ->check(CLI::NonNegativeNumber);
+        app.add_option("--count", count, "How many times, 1 to 1000000 (default 1)")
+            ->check(within(1, 1000000, "a packet count"));
+        takes_duration(app.add_option("--interval", interval_ms,
+                                      "Time between packets, e.g. 5ms or 1s; a plain number is in ms (default 100)"),
+                       "ms");
         app.add_option("--to", to, "Destination MAC (default: the board's NV radio MAC)");
     }
 
@@ -41,10 +45,13 @@ public:
         if (data.empty())
             throw Failure("the packet is empty");
         Device d = open_board(board);
+        const std::string why = why_cannot_send(*d);
+        if (!why.empty())
+            throw Failure("board '" + board + "' cannot send: " + why);
         unsigned sent = 0;
         for (unsigned i = 0; i < count && !interrupted(); ++i) {
             if (i)
-                run_loop(std::chrono::milliseconds(interval_ms));
+                run_loop(std::chrono::milliseconds(std::llround(interval_ms)));
             try {
                 d->send_packet(reinterpret_cast<const unsigned char*>(data.data()), unsigned(data.size()),
                                to.empty() ? nullptr : destination);
@@ -67,7 +74,7 @@ private:
     std::string board;
     std::string hex;
     unsigned count = 1;
-    unsigned interval_ms = 100;
+    double interval_ms = 100;
     std::string to;
 };
 

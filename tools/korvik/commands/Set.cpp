@@ -10,6 +10,8 @@
 
 #include "../Command.h"
 #include "../Params.h"
+#include "../Suggest.h"
+#include "../SettingsFiles.h"
 
 namespace korvik_cli {
 
@@ -58,6 +60,16 @@ std::string refusal(const KORVIK::ParamReport& r, const Param& p, const Json& as
            ". Nothing was written (--clamp sets the nearest value)";
 }
 
+// Values the board itself does not keep: the crystal and the NV identity
+// live in the host's copy until they are stored, and the next command reads
+// them from the board's flash again (with the crystal, the carrier and rates
+// it derives would then read wrong).
+bool held_by_host(const Param& p)
+{
+    const std::string name = p.name;
+    return name == "xtal_frequency" || name == "xtal_tolerance" || name.rfind("nv_", 0) == 0;
+}
+
 std::string signed_quantity(double v, Unit unit)
 {
     const std::string s = format_quantity(v, unit, 4);
@@ -80,10 +92,16 @@ public:
         app.add_flag("--clamp", clamp,
                      "Set a value the chip cannot hold to the nearest one it can (by default such a value "
                      "refuses the whole command and nothing is written)");
+        app.add_flag("--store", store,
+                     "Also store the settings as the board's defaults (needed for the crystal and nv_ values, "
+                     "which only the stored defaults keep)");
+        add_save_option(app, save_file);
     }
 
     int run(const Options& options) override
     {
+        if (dry_run && !save_file.empty())
+            throw UsageError("--dry-run writes nothing, --save writes a file: give one of them");
         std::vector<Assignment> todo;
         for (const std::string& a : assignments) {
             const auto eq = a.find('=');
@@ -92,11 +110,19 @@ public:
             const std::string n = a.substr(0, eq);
             const Param* p = find_param(n);
             if (!p)
-                throw UsageError("unknown parameter '" + n + "'; `korvik params` lists them");
+                throw unknown_parameter(n);
             if (p->read_only())
                 throw UsageError(n + " is read-only");
             todo.push_back({p, a.substr(eq + 1), Json(), {}});
         }
+        if (dry_run && store)
+            throw UsageError("--dry-run writes nothing, so it cannot --store");
+        for (const Assignment& a : todo)
+            if (held_by_host(*a.param) && !store && !dry_run)
+                throw UsageError(std::string(a.param->name) +
+                                 " is kept only in the board's stored defaults: set alone it would be lost when "
+                                 "this command ends (the next one reads it from the board again); add --store to "
+                                 "store it with the board's defaults");
 
         Device device = open_board(board);
         // every value is read before anything is set
@@ -144,6 +170,19 @@ public:
         });
         if (result.board_failed)
             throw Failure(half_way_report(*device, todo, result));
+        if (store) {
+            try {
+                device->store_boarddefaults();
+            } catch (const std::exception& e) {
+                throw Failure(std::string("the settings reached the board, but storing them as its defaults "
+                                          "failed: ") + e.what());
+            }
+            if (device->is_dead())
+                throw Failure("the settings reached the board, but it stopped answering while they were stored "
+                              "as its defaults");
+        }
+        if (!save_file.empty())
+            save_settings(*device, save_file);
         for (size_t k = 0; k < todo.size(); ++k)
             done.outcomes[k].achieved = device->get_param(todo[k].param->name);
         return report(options, *device, done);
@@ -224,7 +263,8 @@ private:
             rows.push_back(row);
         }
         if (options.json) {
-            print_json(Json{{"board", d.get_serial()}, {"dry_run", dry_run}, {"parameters", rows}});
+            print_json(Json{{"board", d.get_serial()}, {"dry_run", dry_run}, {"stored", store}, {"parameters", rows},
+                            {"saved", save_file.empty() ? Json() : Json(save_file)}});
             return EXIT_OK;
         }
         std::printf("%-24s %-20s %-20s %s\n", "PARAMETER", "ASKED", "NOW", "DIFFERENCE");
@@ -259,6 +299,12 @@ private:
         }
         if (dry_run)
             std::printf("(dry run: nothing was written to the board)\n");
+        else if (store)
+            std::printf("(stored as the board's defaults)\n");
+        else if (!save_file.empty())
+            std::printf("(settings saved to %s)\n", save_file.c_str());
+        else if (d.get_boardflags() & 1)
+            std::printf("(simulated board: the settings end with this command; --save FILE keeps them)\n");
         return EXIT_OK;
     }
 
@@ -266,6 +312,8 @@ private:
     std::vector<std::string> assignments;
     bool dry_run = false;
     bool clamp = false;
+    bool store = false;
+    std::string save_file;
 };
 
 } // namespace

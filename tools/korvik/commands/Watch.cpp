@@ -11,6 +11,7 @@
 
 #include <korvik/USBDevice.h>
 
+#include "../Checks.h"
 #include "../Command.h"
 #include "../Params.h"
 
@@ -49,8 +50,10 @@ public:
         app.add_option("BOARD", board, "The board")->required();
         app.add_flag("--status", status, "Status reports (with --packets: both; neither: both)");
         app.add_flag("--packets", packets, "Received and sent packets");
-        app.add_option("--seconds", seconds, "Stop after this many seconds (default: until interrupted)")
-            ->check(CLI::NonNegativeNumber);
+        takes_duration(app.add_option("--seconds", seconds,
+                                      "Stop after this long, e.g. 2m or 500ms; a plain number is in seconds "
+                                      "(default: until interrupted)"),
+                       "s");
     }
 
     int run(const Options& options) override
@@ -76,7 +79,9 @@ public:
         }
         const auto limit = seconds >= 0 ? std::chrono::milliseconds(std::llround(seconds * 1000))
                                         : std::chrono::milliseconds(std::chrono::hours(24 * 365));
-        run_loop(limit, [&] { return d->is_dead(); });
+        // a reader that went away ends the watch (and frees the board), as the
+        // shell's pipes expect; main reports the failed output
+        run_loop(limit, [&] { return d->is_dead() || output_failed; });
         for (sigc::connection& c : connections)
             c.disconnect();
         if (d->is_dead())
@@ -91,10 +96,14 @@ private:
 
     void emit(const Json& j, const std::string& text)
     {
+        if (output_failed)
+            return;
         if (json)
             std::cout << j.dump() << '\n' << std::flush;
         else
             std::cout << text << '\n' << std::flush;
+        if (!std::cout.good() || std::ferror(stdout))
+            output_failed = true;
     }
 
     void on_status(const KORVIK::USBDeviceStatus& s)
@@ -141,6 +150,7 @@ private:
     bool status = false;
     bool packets = false;
     bool json = false;
+    bool output_failed = false;
     double seconds = -1;
     double clock_offset = 0;
 };

@@ -1,0 +1,270 @@
+// Boards of a korvikd, run as a program of its own, through the library's
+// public class: they arrive, work, hold leases, stream packets, and leave and
+// come back with their server.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <thread>
+
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <grpcpp/grpcpp.h>
+#include <korvik/USBDevice.h>
+
+#include "korvikd.grpc.pb.h"
+
+extern char** environ;
+
+using KORVIK::USBDevice;
+
+namespace {
+
+class Korvikd {
+public:
+    explicit Korvikd(std::vector<std::string> extra = {})
+    {
+        char tmpl[] = "/tmp/korvikd-remote-XXXXXX";
+        dir = mkdtemp(tmpl);
+        socket = dir + "/korvikd.sock";
+        args = {KORVIKD_PATH, "--socket", socket, "--sim", "RC1200", "--sim", "RC1200", "--lease-seconds", "3"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        start();
+    }
+    ~Korvikd()
+    {
+        kill(SIGKILL);
+        std::system(("rm -rf " + dir).c_str());
+    }
+    void start()
+    {
+        unlink(socket.c_str());
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ASSERT_EQ(posix_spawn(&pid, KORVIKD_PATH, nullptr, nullptr, argv.data(), environ), 0);
+        // ready once its socket is there and it answers a list (asking
+        // earlier would put gRPC's reconnect backoff in the way)
+        struct stat st;
+        for (int i = 0; i < 400 && stat(socket.c_str(), &st) != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        grpc::ClientContext c;
+        c.set_wait_for_ready(true);
+        c.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(5));
+        korvik::rpc::ListReply r;
+        if (raw()->List(&c, korvik::rpc::ListRequest(), &r).ok())
+            return;
+        FAIL() << "korvikd did not start";
+    }
+    void kill(int signal)
+    {
+        if (pid <= 0)
+            return;
+        ::kill(pid, signal);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    std::unique_ptr<korvik::rpc::Boards::Stub> raw() const
+    {
+        return korvik::rpc::Boards::NewStub(grpc::CreateChannel("unix:" + socket, grpc::InsecureChannelCredentials()));
+    }
+    korvik::rpc::ListReply list() const
+    {
+        grpc::ClientContext c;
+        korvik::rpc::ListReply r;
+        EXPECT_TRUE(raw()->List(&c, korvik::rpc::ListRequest(), &r).ok());
+        return r;
+    }
+    std::string uri() const { return "unix:" + socket; }
+
+    std::string dir, socket;
+    std::vector<std::string> args;
+    pid_t pid = -1;
+};
+
+/// Pumps the library's loop until done() or the time is up.
+bool pump(const std::function<bool()>& done, int ms)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        USBDevice::periodic();
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    USBDevice::periodic();
+    return done();
+}
+
+/// Interfaces of the server's boards present now, and those that left.
+struct Seen {
+    explicit Seen(const std::string& prefix)
+    {
+        in = USBDevice::notify_device_connect(sigc::slot<void(const std::string&, const std::string&)>(
+            [this, prefix](const std::string& iface, const std::string&) {
+                if (iface.rfind(prefix, 0) == 0)
+                    present.insert(iface);
+            }));
+        out = USBDevice::notify_device_disconnect(sigc::slot<void(const std::string&, const std::string&)>(
+            [this, prefix](const std::string& iface, const std::string&) {
+                if (iface.rfind(prefix, 0) == 0) {
+                    present.erase(iface);
+                    ++left;
+                }
+            }));
+    }
+    ~Seen()
+    {
+        in.disconnect();
+        out.disconnect();
+    }
+    std::set<std::string> present;
+    int left = 0;
+    sigc::connection in, out;
+};
+
+} // namespace
+
+TEST(RemoteBoards, ArriveWorkAndHoldTheirLease)
+{
+    Korvikd daemon;
+    USBDevice::connect_server(daemon.uri());
+    Seen seen(daemon.socket + "/");
+    ASSERT_EQ(seen.present.size(), 2u);
+
+    std::unique_ptr<USBDevice> d(USBDevice::open(daemon.list().boards(0).serial()));
+    ASSERT_TRUE(d);
+    EXPECT_TRUE(d->is_remote());
+    EXPECT_FALSE(d->is_dead());
+    EXPECT_EQ(d->get_chip_name(), "RC1200");
+    const std::string id = d->get_interface().substr(daemon.socket.size() + 1);
+
+    // a register set here reaches the daemon's board with the commit
+    const unsigned reg = 3;
+    const uint8_t value = uint8_t(d->get_register_chipvalue(reg) ^ 0x01);
+    d->set_register_chipvalue(reg, value);
+    d->commit_registers();
+    korvik::rpc::OpBatch batch;
+    batch.set_board(id);
+    auto* op = batch.add_ops();
+    op->set_kind(korvik::rpc::Op::READ_REG);
+    op->set_address(d->get_register_operatingaddr(reg));
+    korvik::rpc::OpReply reply;
+    grpc::ClientContext c;
+    ASSERT_TRUE(daemon.raw()->Apply(&c, batch, &reply).ok());
+    EXPECT_EQ(reply.results(0).value() & 0xFF, value);
+
+    // the write took the lease, in this program's name
+    bool leased = false;
+    const auto listed = daemon.list();
+    for (const auto& b : listed.boards())
+        if (b.id() == id)
+            leased = b.has_lease() && b.lease().program() == "test_remote";
+    EXPECT_TRUE(leased);
+    EXPECT_NE(d->get_lease_holder().find("(test_remote) until "), std::string::npos) << d->get_lease_holder();
+
+    // NV store and load through the daemon
+    EXPECT_NO_THROW(d->store_boarddefaults());
+    EXPECT_NO_THROW(d->load_boarddefaults());
+
+    // closing the last handle gives the lease back at once
+    d.reset();
+    const auto after = daemon.list();
+    for (const auto& b : after.boards())
+        EXPECT_FALSE(b.has_lease()) << b.id();
+    EXPECT_TRUE(USBDevice::disconnect_server(daemon.uri()));
+    EXPECT_TRUE(pump([&] { return seen.present.empty(); }, 1000));
+}
+
+TEST(RemoteBoards, PacketsCrossTheSharedAir)
+{
+    Korvikd daemon;
+    USBDevice::connect_server(daemon.uri());
+    Seen seen(daemon.socket + "/");
+    ASSERT_EQ(seen.present.size(), 2u);
+    std::unique_ptr<USBDevice> a(USBDevice::open_iface(*seen.present.begin()));
+    std::unique_ptr<USBDevice> b(USBDevice::open_iface(*seen.present.rbegin()));
+    std::string heard;
+    sigc::connection rx = b->notify_receive_packet(sigc::slot<void(const unsigned char*, unsigned, const unsigned char*)>(
+        [&](const unsigned char* data, unsigned len, const unsigned char*) { heard.assign((const char*)data, len); }));
+    const std::string text = "over the daemon's air";
+    a->send_packet(reinterpret_cast<const unsigned char*>(text.data()), unsigned(text.size()), nullptr);
+    EXPECT_TRUE(pump([&] { return heard == text; }, 3000));
+    EXPECT_EQ(b->get_rx_pkt_count(), 1u);
+    rx.disconnect();
+    USBDevice::disconnect_server(daemon.uri());
+}
+
+TEST(RemoteBoards, LeaveWithTheirServerAndComeBack)
+{
+    Korvikd daemon;
+    USBDevice::connect_server(daemon.uri());
+    Seen seen(daemon.socket + "/");
+    ASSERT_EQ(seen.present.size(), 2u);
+    std::unique_ptr<USBDevice> d(USBDevice::open_iface(*seen.present.begin()));
+
+    daemon.kill(SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(pump([&] { return seen.present.empty(); }, 2500));
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(2));
+    EXPECT_TRUE(d->is_dead());
+    EXPECT_EQ(seen.left, 2);
+    d.reset();
+
+    daemon.start();
+    EXPECT_TRUE(pump([&] { return seen.present.size() == 2; }, 4000));
+    USBDevice::disconnect_server(daemon.uri());
+}
+
+TEST(RemoteBoards, RefusedConnections)
+{
+    try {
+        USBDevice::connect_server("unix:/nonexistent/korvikd.sock");
+        FAIL() << "connected to nothing";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot connect"), std::string::npos) << e.what();
+    }
+
+    // a free port for a loopback daemon that asks for tokens
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+    const std::string port = std::to_string(ntohs(addr.sin_port));
+    close(s);
+    char tmpl[] = "/tmp/korvikd-tokens-XXXXXX";
+    const int fd = mkstemp(tmpl);
+    const std::string tokens = tmpl;
+    const std::string good = "0123456789abcdef0123456789abcdef";
+    std::ofstream(tokens) << "ci " << good << " -\n";
+    close(fd);
+    Korvikd daemon({"--listen", "127.0.0.1:" + port, "--insecure", "--tokens", tokens});
+    const std::string uri = "tcp://127.0.0.1:" + port;
+    for (const char* query : {"", "?token=wrong-token-wrong-token"}) {
+        try {
+            USBDevice::connect_server(uri + query);
+            FAIL() << "connected without a valid token";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("permission denied"), std::string::npos) << e.what();
+        }
+    }
+    Seen seen("127.0.0.1:" + port + "/");
+    USBDevice::connect_server(uri + "?token=" + good);
+    EXPECT_EQ(seen.present.size(), 2u);
+    USBDevice::disconnect_server(uri + "?token=" + good);
+    unlink(tokens.c_str());
+}
