@@ -13,6 +13,12 @@
 
 using namespace korvik_cli;
 
+namespace korvik_cli {
+// Context.cpp: notes a closed standard output (and keeps its descriptor from
+// being reused) so that output_error() reports it; called first
+void guard_standard_output();
+}
+
 namespace {
 
 std::string version_text()
@@ -24,6 +30,7 @@ std::string version_text()
 
 int main(int argc, char** argv)
 {
+    guard_standard_output();
     CLI::App app{"Drives evaluation boards (real and simulated) from the command line.\n"
                  "BOARD is a serial number, an interface name, sim:CHIP or sim:CHIP:FILE.",
                  "korvik"};
