@@ -353,8 +353,28 @@ void route_diagnostics(bool verbose)
     std::cerr.rdbuf(silent);
 }
 
+namespace {
+bool stdout_closed = false;
+}
+
+void guard_standard_output()
+{
+    // a closed standard output would be taken by the next descriptor the
+    // library opens (a socket), and the output would go there unnoticed
+    if (fcntl(STDOUT_FILENO, F_GETFD) < 0 && errno == EBADF) {
+        stdout_closed = true;
+        const int fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (fd >= 0 && fd != STDOUT_FILENO) {
+            dup2(fd, STDOUT_FILENO);
+            ::close(fd);
+        }
+    }
+}
+
 std::string output_error()
 {
+    if (stdout_closed)
+        return "standard output is closed";
     std::cout.flush();
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;

@@ -14,6 +14,12 @@
 
 using namespace korvik_cli;
 
+namespace korvik_cli {
+// Context.cpp: notes a closed standard output (and keeps its descriptor from
+// being reused) so that output_error() reports it; called first
+void guard_standard_output();
+}
+
 namespace {
 
 std::string version_text()
@@ -25,6 +31,7 @@ std::string version_text()
 
 int main(int argc, char** argv)
 {
+    guard_standard_output();
     const std::string board_syntax =
         "BOARD is a serial number or an interface name (as `korvik list` shows them), sim:CHIP for a simulated\n"
         "board of RC1200, RC1300, RC1400 or RC1100 (any case), sim:CHIP:FILE for one made from a settings file, or\n"

@@ -59,10 +59,6 @@ __all__ = [
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
     "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent", "ParamError",
     "params", "ParamInfo", "ParamResult", "ALIASES",
-<<<<<<< HEAD
-=======
-    "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent",
->>>>>>> integ2
     "check_link", "LinkCheck", "LinkRule", "set_virtual_air_fast", "virtual_air_fast", "in_flight", "air_time",
 ]
 
