@@ -147,7 +147,7 @@ KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_path_loss(double db);
 KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_pair_path_loss(const char* iface_a, const char* iface_b,
                                                                      double db);
 
-/* ---- Boards of korvikd servers (see KORVIK::USBDevice::connect_server) ---- */
+/* ---- Boards of korvikd servers (see KORVIK::Servers::connect) ---- */
 
 /** Connects to the korvikd at uri; 0 on success, -1 on failure. On failure
     *error (when error is not null) gets the reason, a malloc copy the caller
