@@ -27,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
 extern char** environ;
@@ -136,21 +137,21 @@ int main(int argc, char** argv)
     std::vector<double> list_ms;
     for (int r = 0; r < rounds; ++r) {
         const auto t0 = Clock::now();
-        USBDevice::connect_server("unix:" + sock);
+        KORVIK::Servers::connect("unix:" + sock);
         int seen = 0;
         USBDevice::notify_device_connect(sigc::slot<void(const std::string&)>([&](const std::string&) { ++seen; }))
             .disconnect();
         list_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         if (seen < 64)
             std::fprintf(stderr, "only %d boards\n", seen);
-        USBDevice::disconnect_server("unix:" + sock);
+        KORVIK::Servers::disconnect("unix:" + sock);
         pump(50);
     }
 
     // ---- set+commit, interleaved per round
-    USBDevice::connect_server("unix:" + sock);
+    KORVIK::Servers::connect("unix:" + sock);
     const std::string tls = "tls://localhost:" + std::to_string(port) + "?token=" + token + "&ca=" + dir + "/tls/ca.crt";
-    USBDevice::connect_server(tls);
+    KORVIK::Servers::connect(tls);
     std::unique_ptr<USBDevice> local(USBDevice::open_simulation("bench-local", "bench", "RC1200", "020000000001"));
     std::unique_ptr<USBDevice> viaunix(USBDevice::open_iface(sock + "/sim0"));
     std::unique_ptr<USBDevice> viatls(USBDevice::open_iface("localhost:" + std::to_string(port) + "/sim1"));
@@ -185,8 +186,8 @@ int main(int argc, char** argv)
     local.reset();
     viaunix.reset();
     viatls.reset();
-    USBDevice::disconnect_server("unix:" + sock);
-    USBDevice::disconnect_server(tls);
+    KORVIK::Servers::disconnect("unix:" + sock);
+    KORVIK::Servers::disconnect(tls);
     kill(daemon, SIGTERM);
     waitpid(daemon, nullptr, 0);
 
@@ -197,7 +198,7 @@ int main(int argc, char** argv)
     wait_for(sock2);
     std::vector<double> received_per_s;
     uint64_t lost_total = 0;
-    USBDevice::connect_server("unix:" + sock2);
+    KORVIK::Servers::connect("unix:" + sock2);
     std::unique_ptr<USBDevice> board(USBDevice::open_iface(sock2 + "/sim0"));
     if (board) {
         for (int r = 0; r < rounds; ++r) {

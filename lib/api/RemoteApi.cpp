@@ -1,6 +1,9 @@
 // The public face of korvikd's boards: connecting to servers.
 
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
+
+#include <stdexcept>
 
 #include "registry/Library.h"
 #include "remote/RemoteBoard.h"
@@ -8,7 +11,20 @@
 
 namespace KORVIK {
 
-void USBDevice::connect_server(const std::string& uri)
+namespace {
+
+RemoteBoard* remote_board(const USBDevice& device)
+{
+    Library* library = Library::instance();
+    if (!library)
+        return nullptr;
+    auto entry = library->find_interface(device.get_interface());
+    return entry == library->end() ? nullptr : dynamic_cast<RemoteBoard*>(entry->second);
+}
+
+} // namespace
+
+void Servers::connect(const std::string& uri)
 {
     Library* library = Library::instance();
     if (!library)
@@ -16,12 +32,12 @@ void USBDevice::connect_server(const std::string& uri)
     RemoteServers::connect(library, uri);
 }
 
-bool USBDevice::disconnect_server(const std::string& uri)
+bool Servers::disconnect(const std::string& uri)
 {
     return RemoteServers::disconnect(uri);
 }
 
-std::list<std::string> USBDevice::get_servers()
+std::list<std::string> Servers::list()
 {
     std::list<std::string> uris;
     for (const auto& link : RemoteServers::links())
@@ -29,14 +45,14 @@ std::list<std::string> USBDevice::get_servers()
     return uris;
 }
 
-bool USBDevice::is_remote() const
+bool Servers::is_remote(const USBDevice& device)
 {
-    return dynamic_cast<RemoteBoard*>(board) != nullptr;
+    return remote_board(device) != nullptr;
 }
 
-std::string USBDevice::get_lease_holder() const
+std::string Servers::lease_holder(const USBDevice& device)
 {
-    auto* remote = dynamic_cast<RemoteBoard*>(board);
+    RemoteBoard* remote = remote_board(device);
     RemoteLink* link = remote ? remote->get_link() : nullptr;
     return link ? link->lease_text(remote->get_remote_id()) : std::string();
 }

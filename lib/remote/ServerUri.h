@@ -5,7 +5,7 @@
 namespace KORVIK {
 
 /// Where a korvikd listens, from the text a user gives (KORVIK_SERVER,
-/// korvik --server, connect_server):
+/// korvik --server, Servers::connect):
 ///   unix:PATH, unix://PATH or /PATH   the daemon's Unix socket;
 ///   tls://HOST:PORT or HOST:PORT      TCP with TLS and a token;
 ///   tcp://HOST:PORT                   plain TCP (a daemon started --insecure);

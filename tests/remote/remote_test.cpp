@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <grpcpp/grpcpp.h>
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
 #include "korvikd.grpc.pb.h"
@@ -139,13 +140,13 @@ struct Seen {
 TEST(RemoteBoards, ArriveWorkAndHoldTheirLease)
 {
     Korvikd daemon;
-    USBDevice::connect_server(daemon.uri());
+    KORVIK::Servers::connect(daemon.uri());
     Seen seen(daemon.socket + "/");
     ASSERT_EQ(seen.present.size(), 2u);
 
     std::unique_ptr<USBDevice> d(USBDevice::open(daemon.list().boards(0).serial()));
     ASSERT_TRUE(d);
-    EXPECT_TRUE(d->is_remote());
+    EXPECT_TRUE(KORVIK::Servers::is_remote(*d));
     EXPECT_FALSE(d->is_dead());
     EXPECT_EQ(d->get_chip_name(), "RC1200");
     const std::string id = d->get_interface().substr(daemon.socket.size() + 1);
@@ -172,7 +173,7 @@ TEST(RemoteBoards, ArriveWorkAndHoldTheirLease)
         if (b.id() == id)
             leased = b.has_lease() && b.lease().program() == "test_remote";
     EXPECT_TRUE(leased);
-    EXPECT_NE(d->get_lease_holder().find("(test_remote) until "), std::string::npos) << d->get_lease_holder();
+    EXPECT_NE(KORVIK::Servers::lease_holder(*d).find("(test_remote) until "), std::string::npos) << KORVIK::Servers::lease_holder(*d);
 
     // NV store and load through the daemon
     EXPECT_NO_THROW(d->store_boarddefaults());
@@ -183,14 +184,14 @@ TEST(RemoteBoards, ArriveWorkAndHoldTheirLease)
     const auto after = daemon.list();
     for (const auto& b : after.boards())
         EXPECT_FALSE(b.has_lease()) << b.id();
-    EXPECT_TRUE(USBDevice::disconnect_server(daemon.uri()));
+    EXPECT_TRUE(KORVIK::Servers::disconnect(daemon.uri()));
     EXPECT_TRUE(pump([&] { return seen.present.empty(); }, 1000));
 }
 
 TEST(RemoteBoards, PacketsCrossTheSharedAir)
 {
     Korvikd daemon;
-    USBDevice::connect_server(daemon.uri());
+    KORVIK::Servers::connect(daemon.uri());
     Seen seen(daemon.socket + "/");
     ASSERT_EQ(seen.present.size(), 2u);
     std::unique_ptr<USBDevice> a(USBDevice::open_iface(*seen.present.begin()));
@@ -203,13 +204,13 @@ TEST(RemoteBoards, PacketsCrossTheSharedAir)
     EXPECT_TRUE(pump([&] { return heard == text; }, 3000));
     EXPECT_EQ(b->get_rx_pkt_count(), 1u);
     rx.disconnect();
-    USBDevice::disconnect_server(daemon.uri());
+    KORVIK::Servers::disconnect(daemon.uri());
 }
 
 TEST(RemoteBoards, LeaveWithTheirServerAndComeBack)
 {
     Korvikd daemon;
-    USBDevice::connect_server(daemon.uri());
+    KORVIK::Servers::connect(daemon.uri());
     Seen seen(daemon.socket + "/");
     ASSERT_EQ(seen.present.size(), 2u);
     std::unique_ptr<USBDevice> d(USBDevice::open_iface(*seen.present.begin()));
@@ -224,13 +225,13 @@ TEST(RemoteBoards, LeaveWithTheirServerAndComeBack)
 
     daemon.start();
     EXPECT_TRUE(pump([&] { return seen.present.size() == 2; }, 4000));
-    USBDevice::disconnect_server(daemon.uri());
+    KORVIK::Servers::disconnect(daemon.uri());
 }
 
 TEST(RemoteBoards, RefusedConnections)
 {
     try {
-        USBDevice::connect_server("unix:/nonexistent/korvikd.sock");
+        KORVIK::Servers::connect("unix:/nonexistent/korvikd.sock");
         FAIL() << "connected to nothing";
     } catch (const std::runtime_error& e) {
         EXPECT_NE(std::string(e.what()).find("cannot connect"), std::string::npos) << e.what();
@@ -256,15 +257,15 @@ TEST(RemoteBoards, RefusedConnections)
     const std::string uri = "tcp://127.0.0.1:" + port;
     for (const char* query : {"", "?token=wrong-token-wrong-token"}) {
         try {
-            USBDevice::connect_server(uri + query);
+            KORVIK::Servers::connect(uri + query);
             FAIL() << "connected without a valid token";
         } catch (const std::runtime_error& e) {
             EXPECT_NE(std::string(e.what()).find("permission denied"), std::string::npos) << e.what();
         }
     }
     Seen seen("127.0.0.1:" + port + "/");
-    USBDevice::connect_server(uri + "?token=" + good);
+    KORVIK::Servers::connect(uri + "?token=" + good);
     EXPECT_EQ(seen.present.size(), 2u);
-    USBDevice::disconnect_server(uri + "?token=" + good);
+    KORVIK::Servers::disconnect(uri + "?token=" + good);
     unlink(tokens.c_str());
 }

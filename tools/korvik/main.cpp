@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
 #include "Command.h"
@@ -116,7 +117,7 @@ int main(int argc, char** argv)
     Command* command = by_app.at(chosen);
     for (const std::string& uri : servers) {
         try {
-            KORVIK::USBDevice::connect_server(uri);
+            KORVIK::Servers::connect(uri);
         } catch (const std::exception& e) {
             messages() << "korvik: " << e.what() << std::endl;
             return EXIT_FAILURE_;

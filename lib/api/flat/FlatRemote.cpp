@@ -2,6 +2,8 @@
 
 #include "api/flat/FlatCommon.h"
 
+#include <korvik/Servers.h>
+
 #include <stdexcept>
 
 using namespace KORVIK;
@@ -15,7 +17,7 @@ KORVIK_API int KORVIK_CALL libkorvik_connect_server(const char* uri, char** erro
         if (!uri)
             return -1;
         try {
-            USBDevice::connect_server(uri);
+            KORVIK::Servers::connect(uri);
         } catch (const std::runtime_error& e) {
             if (error)
                 *error = dup_string(e.what());
@@ -27,7 +29,7 @@ KORVIK_API int KORVIK_CALL libkorvik_connect_server(const char* uri, char** erro
 
 KORVIK_API int KORVIK_CALL libkorvik_disconnect_server(const char* uri)
 {
-    return guard(-1, [&] { return uri && USBDevice::disconnect_server(uri) ? 0 : -1; });
+    return guard(-1, [&] { return uri && KORVIK::Servers::disconnect(uri) ? 0 : -1; });
 }
 
 } // extern "C"

@@ -144,35 +144,6 @@ public:
     /// another link type, too large, several boards, no board, chip unknown).
     static USBDevice* open_replay(const std::string& file);
 
-    // ---- Boards of korvikd servers ----
-    // A korvikd serves its host's boards to programs without raw-socket
-    // rights and to other hosts. A server's boards arrive through the connect
-    // notifications like plugged-in boards, on the interface
-    // "<server>/<id>" ("local/<id>" for the default socket), and open and
-    // work through this class; they leave (disconnect notification) when the
-    // server goes away and come back when it returns. The chip model stays in
-    // this process; writes need the board's lease, which the first write
-    // takes and closing the last handle gives back. KORVIK_SERVER=URI[,URI...]
-    // in the environment connects when the library starts.
-
-    /// Connects to the korvikd at `uri`: unix:PATH, tls://HOST:PORT (or
-    /// HOST:PORT), tcp://HOST:PORT (a daemon on loopback without TLS), with
-    /// an optional ?token=TOKEN&ca=FILE (else KORVIK_TOKEN and KORVIK_CA).
-    /// Connecting to one already connected does nothing. Throws
-    /// std::runtime_error naming the server and the reason ("permission
-    /// denied", cannot connect, ...).
-    static void connect_server(const std::string& uri);
-    /// Ends the connection; its boards leave. False when it was not connected.
-    static bool disconnect_server(const std::string& uri);
-    /// The servers connected, as given to connect_server.
-    static std::list<std::string> get_servers();
-    /// Whether the board is one of a korvikd.
-    bool is_remote() const;
-    /// Who holds the lease of a server's board and until when,
-    /// "user@host (program) until HH:MM:SS" in local time; empty when nobody
-    /// does and for boards of this process.
-    std::string get_lease_holder() const;
-
     // ---- Identity and counters ----
 
     /// Serial number the board reported when it was found.

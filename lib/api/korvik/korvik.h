@@ -178,7 +178,7 @@ KORVIK_API int KORVIK_CALL libkorvik_check_link(korvik_device* tx, korvik_device
 KORVIK_API char* KORVIK_CALL libkorvik_check_link_json(korvik_device* tx, korvik_device* rx,
                                                       const unsigned char* data, unsigned len, double path_loss);
 
-/* ---- Boards of korvikd servers (see KORVIK::USBDevice::connect_server) ---- */
+/* ---- Boards of korvikd servers (see KORVIK::Servers::connect) ---- */
 
 /** Connects to the korvikd at uri; 0 on success, -1 on failure. On failure
     *error (when error is not null) gets the reason, a malloc copy the caller

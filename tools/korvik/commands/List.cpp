@@ -6,6 +6,7 @@
 #include <CLI/App.hpp>
 
 #include <korvik/BoardHolding.h>
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
 #include "../Command.h"
@@ -50,8 +51,8 @@ public:
             if (!d)
                 continue;
             Json b = board_identity(*d);
-            if (d->is_remote())
-                b["lease"] = d->get_lease_holder();
+            if (KORVIK::Servers::is_remote(*d))
+                b["lease"] = KORVIK::Servers::lease_holder(*d);
             boards.push_back(b);
         }
         // boards another program holds are listed, not opened
