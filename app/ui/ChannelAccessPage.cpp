@@ -43,6 +43,13 @@ ChannelAccessPage::ChannelAccessPage(PageForms* ui_, FieldBindings& bindings, QO
     };
     for (const FieldBinding& b : table)
         bindings.add(b);
+    // the library parameter behind each field, in the field's unit
+    bindings.link(u->chacc.chacc_channelacc, "chacc_channelaccessmode");
+    bindings.link(u->chacc.chacc_ppersist, "chacc_ppersistence");
+    bindings.link(u->chacc.chacc_slottime, "chacc_slottime", 1e3);
+    bindings.link(u->chacc.chacc_rssithreshold, "chacc_rssithreshold");
+    bindings.link(u->chacc.chacc_bgndthreshold, "chacc_bgndthreshold");
+    bindings.link(u->chacc.chacc_preamble, "chacc_preamble", 8);
 }
 
 void ChannelAccessPage::set_device(KORVIK::USBDevice* dev)
@@ -87,6 +94,9 @@ DevicePage::DevicePage(PageForms* ui_, FieldBindings& bindings_, QObject* parent
     };
     for (const FieldBinding& b : table)
         bindings.add(b);
+    bindings.link(ui->device.device_usbserial, "nv_serial");
+    bindings.link(ui->device.device_interfacemac, "nv_ethmac");
+    bindings.link(ui->device.device_radiomac, "nv_radio_ethmac");
     connect(ui->device.device_generateinterfacemac, &QPushButton::clicked, this, [this]() { generate_macs(true, false); });
     connect(ui->device.device_generateradiomac, &QPushButton::clicked, this, [this]() { generate_macs(false, true); });
     connect(ui->device.device_generatemacs, &QPushButton::clicked, this, [this]() { generate_macs(true, true); });

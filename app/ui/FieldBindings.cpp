@@ -1,11 +1,13 @@
 #include "ui/FieldBindings.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QTimer>
 #include <QValidator>
 
@@ -89,6 +91,15 @@ void FieldBindings::add(const FieldBinding& binding)
 {
     bindings.push_back(binding);
     connect_widget(binding);
+}
+
+void FieldBindings::link(QWidget* widget, const char* param, double scale)
+{
+    for (FieldBinding& b : bindings)
+        if (b.widget == widget) {
+            b.param = param;
+            b.scale = scale;
+        }
 }
 
 const FieldBinding* FieldBindings::find(const QWidget* widget) const
@@ -236,45 +247,50 @@ void FieldBindings::report_clamp(const FieldBinding& b, double wanted, double go
         return;
     const QString unit = b.unit.isEmpty() ? QString() : QStringLiteral(" ") + b.unit;
     const QString w = number_text(wanted, decimals) + unit, g = number_text(got, decimals) + unit;
+    KORVIK::ParamLimits limits;
+    bool known = false;
+    if (KORVIK::USBDevice* dev = device(); dev && b.param && dev->has_param(b.param)) {
+        limits = dev->get_param_limits(b.param);
+        known = true;
+    }
+    const double lo = std::min(limits.min, limits.max) * b.scale, hi = std::max(limits.min, limits.max) * b.scale;
+    const double tol = 1e-9 * std::max({1.0, std::fabs(lo), std::fabs(hi)});
     QString text;
-    // a small difference is the chip's step; a large one its limit
-    if (std::fabs(got - wanted) > 0.01 * std::max(std::fabs(wanted), std::fabs(got)))
-        text = (wanted < got ? tr("%1 %2 is below what the chip can hold: set to %3")
-                             : tr("%1 %2 is above what the chip can hold: set to %3"))
-                   .arg(b.label, w, g);
-    else
+    if (known ? wanted < lo - tol : (wanted < got && std::fabs(got - wanted) > 0.01 * std::fabs(got)))
+        text = tr("%1 %2 is below what the chip can hold: set to %3").arg(b.label, w, g);
+    else if (known ? wanted > hi + tol : (wanted > got && std::fabs(got - wanted) > 0.01 * std::fabs(got)))
+        text = tr("%1 %2 is above what the chip can hold: set to %3").arg(b.label, w, g);
+    else if (!limits.levels.empty()) {
+        // the two levels around the wanted value
+        double below = limits.levels.front() * b.scale, above = limits.levels.back() * b.scale;
+        for (double level : limits.levels) {
+            const double v = level * b.scale;
+            if (v <= wanted)
+                below = v;
+            if (v >= wanted) {
+                above = v;
+                break;
+            }
+        }
+        text = tr("%1 lies between the levels %2 and %3: set to %4")
+                   .arg(w, number_text(below, decimals), number_text(above, decimals) + unit, g);
+    } else
         text = tr("%1 %2 is between the chip's steps: set to %3").arg(b.label, w, g);
     Q_EMIT status_message(text);
 }
 
 double FieldBindings::quantisation_step(const FieldBinding& b)
 {
+    // the library works the step out on a copy of the settings: a tooltip
+    // never touches the board, its registers or the undo stack
     KORVIK::USBDevice* dev = device();
-    if (!dev || !b.get || !b.set || !is_numeric(b.widget))
+    if (!dev || !b.param || !is_numeric(b.widget) || !dev->has_param(b.param))
         return 0;
-    // try ever larger moves until the chip's value changes, then put every
-    // register back; nothing is committed, so the chip never sees the trial
-    const DeviceState saved = DeviceState::of(*dev);
-    const double v0 = b.get(*dev).toDouble();
-    double step = 0;
-    ++writing;
     try {
-        for (double d = std::max(std::fabs(v0), 1.0) * 1e-7; d < std::max(std::fabs(v0), 1.0) * 2 && step == 0; d *= 2) {
-            b.set(*dev, v0 + d);
-            const double v1 = b.get(*dev).toDouble();
-            if (std::fabs(v1 - v0) > 1e-12 * std::max(1.0, std::fabs(v0)))
-                step = std::fabs(v1 - v0);
-        }
-    } catch (...) {
+        return std::fabs(dev->get_param_limits(b.param).step * b.scale);
+    } catch (const std::exception&) {
+        return 0;
     }
-    if (dev->get_xtal_frequency() != saved.xtal_frequency)
-        dev->set_xtal_frequency(saved.xtal_frequency);
-    if (dev->get_xtal_tolerance() != saved.xtal_tolerance)
-        dev->set_xtal_tolerance(saved.xtal_tolerance);
-    for (unsigned int r = 0; r < saved.registers.size(); ++r)
-        dev->set_register_chipvalue(r, saved.registers[r]);
-    --writing;
-    return step;
 }
 
 QString FieldBindings::tooltip(const QWidget* widget)
@@ -285,11 +301,29 @@ QString FieldBindings::tooltip(const QWidget* widget)
     QString tip = b->label;
     const QString unit = b->unit.isEmpty() ? QString() : QStringLiteral(" ") + b->unit;
     const int decimals = decimals_of(widget) + 3;
-    if (auto* d = qobject_cast<const QDoubleSpinBox*>(widget))
+    KORVIK::USBDevice* dev = device();
+    KORVIK::ParamLimits limits;
+    bool known = false;
+    if (dev && b->param && is_numeric(widget) && dev->has_param(b->param)) {
+        try {
+            limits = dev->get_param_limits(b->param);
+            known = true;
+        } catch (const std::exception&) {
+        }
+    }
+    if (known && !limits.levels.empty()) {
+        QStringList levels;
+        for (double v : limits.levels)
+            levels << number_text(v * b->scale, decimals);
+        tip += tr("\nLevels %1%2").arg(levels.join(QStringLiteral(", ")), unit);
+    } else if (known) {
+        const double lo = std::min(limits.min, limits.max) * b->scale, hi = std::max(limits.min, limits.max) * b->scale;
+        tip += tr("\nRange %1 to %2%3").arg(number_text(lo, decimals), number_text(hi, decimals), unit);
+    } else if (auto* d = qobject_cast<const QDoubleSpinBox*>(widget))
         tip += tr("\nRange %1 to %2%3").arg(number_text(d->minimum(), decimals), number_text(d->maximum(), decimals), unit);
     else if (auto* s = qobject_cast<const QSpinBox*>(widget))
         tip += tr("\nRange %1 to %2%3").arg(s->minimum()).arg(s->maximum()).arg(unit);
-    const double step = quantisation_step(*b);
+    const double step = known && limits.levels.empty() ? std::fabs(limits.step * b->scale) : 0;
     if (step > 0)
         tip += tr("\nOne chip step here: %1%2").arg(number_text(step, decimals + 3), unit);
     return tip;

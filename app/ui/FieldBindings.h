@@ -34,6 +34,11 @@ struct FieldBinding {
     std::vector<QWidget*> dependants;
     // what follows the value on the page (enabling, masks, labels)
     std::function<void(KORVIK::USBDevice&)> after_refresh;
+    // the library parameter the field shows, as parameter value * scale
+    // (set by FieldBindings::link); null for derived fields such as the
+    // modulation factors
+    const char* param = nullptr;
+    double scale = 1;
 };
 
 // The program's editing policy, in one place for every field of the pages:
@@ -51,6 +56,9 @@ public:
 
     void add(const FieldBinding& binding);
     const FieldBinding* find(const QWidget* widget) const;
+    // The field shows the library parameter `param` times `scale`: its tip,
+    // steps and clamp messages come from the parameter table's answers.
+    void link(QWidget* widget, const char* param, double scale = 1);
     const std::vector<FieldBinding>& all() const { return bindings; }
 
     // Follows this board from now on (null: none) and refreshes every field.
@@ -66,8 +74,9 @@ public:
     // Runs a change of the device as one undoable step named `text`.
     void record(const QString& text, const std::function<void(KORVIK::USBDevice&)>& change);
 
-    // The field's tip: what it is, its range and unit, and the change one
-    // register step makes at the present setting.
+    // The field's tip: what it is, its range (or levels) and unit, and the
+    // change one chip step makes at the present setting, as the library
+    // works them out without writing to the board.
     QString tooltip(const QWidget* widget);
 
 Q_SIGNALS:

@@ -124,6 +124,21 @@ FramingPage::FramingPage(PageForms* ui_, FieldBindings& bindings_, QObject* pare
     };
     for (const FieldBinding& b : table)
         bindings.add(b);
+    // the library parameter behind each field
+    bindings.link(u->framing.framing_mode, "framingmode");
+    bindings.link(u->framing.framing_invert, "enc_invert");
+    bindings.link(u->framing.framing_diff, "enc_diff");
+    bindings.link(u->framing.framing_scrambler, "enc_scrambler");
+    bindings.link(u->framing.framing_manchester, "enc_manchester");
+    bindings.link(u->framing.framing_crcmode, "crcmode");
+    bindings.link(u->framing.framing_crcinit, "crcinit");
+    bindings.link(u->framing.framing_preamblelength, "preamble_length");
+    bindings.link(u->framing.framing_preamblepattern, "preamble");
+    bindings.link(u->device.framing_addresslength, "chacc_addrlength");
+    bindings.link(u->device.framing_addressmatch1, "chacc_addrmatch1");
+    bindings.link(u->device.framing_addressmatch2, "chacc_addrmatch2");
+    bindings.link(u->device.framing_address1, "chacc_addr1");
+    bindings.link(u->device.framing_address2, "chacc_addr2");
 
     auto radio_mac = [this](bool second) {
         bindings.record(tr("Address from Radio MAC"), [second](KORVIK::USBDevice& d) {

@@ -124,6 +124,20 @@ RadioPage::RadioPage(PageForms* ui_, FieldBindings& bindings_, QObject* parent)
     };
     for (const FieldBinding& b : table)
         bindings.add(b);
+    // the library parameter behind each field, in the field's unit
+    bindings.link(u->framing.radio_xtalfreq, "xtal_frequency", 1e-6);
+    bindings.link(u->framing.radio_xtaltol, "xtal_tolerance");
+    bindings.link(u->radio.radio_rxmodulation, "rx_modulation");
+    bindings.link(u->radio.radio_txmodulation, "tx_modulation");
+    bindings.link(u->radio.radio_rxfreq, "rx_carrierfrequency", 1e-6);
+    bindings.link(u->radio.radio_txfreq, "tx_carrierfrequency", 1e-6);
+    bindings.link(u->radio.radio_rxbandwidth, "rx_bandwidth", 1e-3);
+    bindings.link(u->radio.radio_rxbitrate, "rx_bitrate", 1e-3);
+    bindings.link(u->radio.radio_txhalfdev, "tx_deviation", 5e-4);
+    bindings.link(u->radio.radio_txbitrate, "tx_bitrate", 1e-3);
+    bindings.link(u->radio.radio_rxbtr, "rx_btr");
+    bindings.link(u->radio.radio_txpower, "tx_power");
+    bindings.link(u->framing.radio_iffreq, "iffrequency", 1e-6);
 
     ui->radio.radio_txpower->step_handler = [this](int steps) { step_tx_power(steps); };
     connect(ui->radio.radio_copytxtorx, &QPushButton::clicked, this, &RadioPage::copy_tx_to_rx);

@@ -1,5 +1,7 @@
 #include "ui/RegisterPages.h"
 
+#include <exception>
+
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTableView>
@@ -28,7 +30,10 @@ RegisterPages::RegisterPages(Ui::MainWindow* ui_, FieldBindings& bindings_, QObj
     filter->setObjectName(QStringLiteral("tablefilter"));
     filter->setPlaceholderText(tr("Filter registers and bitfields"));
     filter->setClearButtonEnabled(true);
-    filter->setToolTip(tr("Shows only the registers and bitfields whose name or description contains this text"));
+    // leave the tabs their room: a wide filter pushed them behind scroll arrows
+    filter->setMaximumWidth(filter->fontMetrics().averageCharWidth() * 24);
+    filter->setToolTip(tr("Shows only the registers and bitfields whose name or description contains this text; "
+                          "NAME@0xADDRESS shows the one register of that name and operating address"));
     ui->edittabs->setCornerWidget(filter, Qt::TopRightCorner);
     connect(filter, &QLineEdit::textChanged, this, &RegisterPages::apply_filter);
 }
@@ -62,6 +67,21 @@ void RegisterPages::fit_columns(QTableView* table, const QString& key)
 
 void RegisterPages::apply_filter()
 {
+    // "FREQ2@0x089", as other tools print a name the chip has twice, picks that one register
+    const QString text = filter->text().trimmed();
+    KORVIK::USBDevice* dev = bindings.device();
+    if (text.contains(QLatin1Char('@')) && dev && ui->registertable->model()) {
+        int index = -1;
+        try {
+            index = dev->find_register(text.toStdString());
+        } catch (const std::exception&) {
+        }
+        const QAbstractItemModel* model = ui->registertable->model();
+        for (int row = 0; row < model->rowCount(); ++row)
+            ui->registertable->setRowHidden(row, row != index);
+        filter_table(ui->bitfieldtable, text.section(QLatin1Char('@'), 0, 0));
+        return;
+    }
     filter_table(ui->registertable, filter->text());
     filter_table(ui->bitfieldtable, filter->text());
 }

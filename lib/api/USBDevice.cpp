@@ -1,11 +1,15 @@
 #include <korvik/USBDevice.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <stdexcept>
 
 #include "registry/Library.h"
 #include "board/EvUSBBoard.h"
 #include "board/MainLoop.h"
+#include "board/ParamTable.h"
 #include "board/SimBoard.h"
 #include "model/GreyfinModel.h"
 #include "model/common/Diagnostics.h"
@@ -36,6 +40,7 @@ USBDevice::USBDevice(EvUSBBoard* board_) : board(board_)
 USBDevice::~USBDevice()
 {
     diag() << "USBDevice::~USBDevice start" << std::endl;
+    delete param_access;
     board->unreference();
     diag() << "USBDevice::~USBDevice end" << std::endl;
 }
@@ -555,5 +560,129 @@ sigc::connection USBDevice::notify_changed_bitfield(const sigc::slot<void(unsign
 #undef KORVIK_MODEL_DO
 #undef KORVIK_BOARD_SET
 #undef KORVIK_BOARD_DO
+
+// ---- Registers by name ----
+
+std::string USBDevice::get_register_label(unsigned int i) const
+{
+    const GreyfinModel* m = model_of(board);
+    if (!m || i >= m->get_registers())
+        return "";
+    const std::string name = m->get_register_name(i);
+    for (unsigned k = 0; k < m->get_registers(); ++k) {
+        if (k != i && m->get_register_name(k) == name) {
+            char at[16];
+            std::snprintf(at, sizeof at, "@0x%03x", unsigned(m->get_register_operatingaddr(i)));
+            return name + at;
+        }
+    }
+    return name;
+}
+
+int USBDevice::find_register(const std::string& name) const
+{
+    const GreyfinModel* m = model_of(board);
+    if (!m)
+        return -1;
+    const auto at = name.find('@');
+    const std::string bare = name.substr(0, at);
+    long address = -1;
+    if (at != std::string::npos) {
+        const std::string digits = name.substr(at + 1);
+        char* end = nullptr;
+        address = digits.empty() ? -1 : std::strtol(digits.c_str(), &end, 0);
+        if (address < 0 || !end || *end)
+            throw std::invalid_argument("'" + name + "' is not NAME@0xADDRESS");
+    }
+    std::vector<unsigned> found;
+    for (unsigned i = 0; i < m->get_registers(); ++i)
+        if (m->get_register_name(i) == bare && (address < 0 || m->get_register_operatingaddr(i) == address))
+            found.push_back(i);
+    if (found.size() > 1) {
+        std::string choices;
+        for (unsigned i : found) {
+            char at_text[16];
+            std::snprintf(at_text, sizeof at_text, "@0x%03x", unsigned(m->get_register_operatingaddr(i)));
+            choices += (choices.empty() ? "" : " or ") + bare + at_text;
+        }
+        throw std::invalid_argument("register name '" + bare + "' is ambiguous: say " + choices);
+    }
+    return found.empty() ? -1 : int(found.front());
+}
+
+// ---- Parameters by name ----
+
+ParamAccess& USBDevice::params() const
+{
+    if (!param_access)
+        param_access = new ParamAccess(*board);
+    return *param_access;
+}
+
+const std::vector<ParamInfo>& USBDevice::get_param_table()
+{
+    return param_infos();
+}
+
+const ParamInfo* USBDevice::find_param(const std::string& name)
+{
+    const std::vector<ParamInfo>& table = param_infos();
+    for (const ParamInfo& i : table)
+        if (name == i.name)
+            return &i;
+    return nullptr;
+}
+
+bool USBDevice::has_param(const std::string& name) const
+{
+    return params().has(name);
+}
+
+ParamValue USBDevice::get_param(const std::string& name) const
+{
+    return params().get(name);
+}
+
+void USBDevice::set_param(const std::string& name, const ParamValue& value)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    params().set(name, value);
+}
+
+ParamLimits USBDevice::get_param_limits(const std::string& name) const
+{
+    return params().limits(name);
+}
+
+ParamValue USBDevice::get_param_achieved(const std::string& name, const ParamValue& value) const
+{
+    return params().achieved(name, value);
+}
+
+ParamReport USBDevice::apply_params(const std::vector<ParamAssignment>& assignments, ParamPolicy policy)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    return params().apply(assignments, policy);
+}
+
+ParamReport USBDevice::check_params(const std::vector<ParamAssignment>& assignments, ParamPolicy policy) const
+{
+    return params().apply(assignments, policy, ParamAccess::Mode::check);
+}
+
+ParamReport USBDevice::set_params(const std::vector<ParamAssignment>& assignments, ParamPolicy policy)
+{
+    EvUSBBoard::BusyGuard busy(board);
+    return params().apply(assignments, policy, ParamAccess::Mode::set);
+}
+
+sigc::connection USBDevice::notify_changed_param(const std::string& name, const sigc::slot<void()>& slot)
+{
+    const ParamRow* row = find_param_row(name);
+    if (!row)
+        throw std::invalid_argument("unknown parameter '" + name + "'");
+    sigc::signal<void()>* signal = row->signal ? row->signal(*board) : nullptr;
+    return signal ? signal->connect(slot) : sigc::connection();
+}
 
 } // namespace KORVIK

@@ -8,6 +8,7 @@
 
 #include <glib.h>
 
+#include "board/AirSettings.h"
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
 #include "board/SimBoard.h"
@@ -21,41 +22,7 @@ namespace {
 constexpr unsigned CW_REPORT_MS = 100;
 // a timeout fires on whole milliseconds: deliver what is due within half of one
 constexpr int64_t DUE_SLACK_US = 500;
-
-air::Family family_of(GreyfinModel& m, int modulation)
-{
-    if (m.is_modulation_4fsk(modulation))
-        return air::Family::FSK4;
-    if (m.is_modulation_ask(modulation))
-        return air::Family::ASK;
-    if (m.is_modulation_psk(modulation))
-        return air::Family::PSK;
-    if (m.is_modulation_fsk(modulation))
-        return air::Family::FSK;
-    return air::Family::NONE;
-}
-
-air::Framing framing_of(GreyfinModel& m)
-{
-    // HDLC FEC also counts as HDLC, so it is asked first
-    if (m.is_framingmode_wiremode())
-        return air::Framing::WIREMODE;
-    if (m.is_framingmode_zigbee_900())
-        return air::Framing::ZIGBEE_900;
-    if (m.is_framingmode_zigbee_2g4())
-        return air::Framing::ZIGBEE_2G4;
-    if (m.is_framingmode_hdlc_fec())
-        return air::Framing::HDLC_FEC;
-    if (m.is_framingmode_hdlc())
-        return air::Framing::HDLC;
-    if (m.is_framingmode_rawpreamblematch())
-        return air::Framing::RAW_PREAMBLE_MATCH;
-    if (m.is_framingmode_rawsoft())
-        return air::Framing::RAW_SOFT;
-    if (m.is_framingmode_raw())
-        return air::Framing::RAW;
-    return air::Framing::NONE;
-}
+constexpr unsigned FAST_BATCH = 256;
 
 std::pair<std::string, std::string> pair_key(const std::string& a, const std::string& b)
 {
@@ -79,7 +46,9 @@ VirtualAir& VirtualAir::instance()
 VirtualAir::VirtualAir() : random(seed)
 {
     const char* env = std::getenv("KORVIK_VIRTUAL_AIR");
-    enabled = env && std::strcmp(env, "1") == 0;
+    enabled = env && (std::strcmp(env, "1") == 0 || std::strcmp(env, "fast") == 0);
+    fast = env && std::strcmp(env, "fast") == 0;
+    fast_clock = g_get_monotonic_time();
 }
 
 void VirtualAir::set_enabled(bool on)
@@ -96,6 +65,28 @@ void VirtualAir::set_enabled(bool on)
                                                             CW_REPORT_MS);
         main_context()->wakeup();
     }
+}
+
+void VirtualAir::set_fast(bool on)
+{
+    if (on == fast)
+        return;
+    // the queue's times belong to the old clock
+    drop_all();
+    fast = on;
+    fast_clock = g_get_monotonic_time();
+}
+
+int64_t VirtualAir::clock() const
+{
+    if (!fast)
+        return g_get_monotonic_time();
+    // once the air is quiet every transmission has ended, heard or not
+    int64_t t = fast_clock;
+    if (queue.empty())
+        for (const auto& b : busy_until)
+            t = std::max(t, b.second);
+    return t;
 }
 
 void VirtualAir::set_seed(uint64_t s)
@@ -151,46 +142,12 @@ double VirtualAir::crystal_error_ppm(SimBoard* board) const
 
 air::Emission VirtualAir::emission_of(SimBoard* board) const
 {
-    air::Emission e;
-    GreyfinModel* m = board->get_model();
-    if (!m)
-        return e;
-    e.carrier = m->get_tx_carrierfrequency() * (1 + crystal_error_ppm(board) * 1e-6);
-    e.bitrate = m->get_tx_bitrate();
-    e.power = m->get_tx_power();
-    e.family = family_of(*m, m->get_tx_modulation());
-    e.framing = framing_of(*m);
-    e.crc = m->is_framingmode_crcsupported() ? m->get_crcmode() : -1;
-    const USBDeviceCurrents c = m->get_currents();
-    // head and tail times over the bit time give them back in bits
-    if (std::isfinite(c.values[8]) && std::isfinite(c.values[6]) && c.values[6] > 0) {
-        e.head_bits = c.values[8] / c.values[6];
-        e.tail_bits = c.values[9] / c.values[6];
-    }
-    return e;
+    return air::emission_of(*board, crystal_error_ppm(board));
 }
 
 air::Reception VirtualAir::reception_of(SimBoard* board) const
 {
-    air::Reception r;
-    GreyfinModel* m = board->get_model();
-    if (!m)
-        return r;
-    r.can_receive = (m->get_chipflags() & 1) && !board->is_transmit_cw();
-    r.carrier = m->get_rx_carrierfrequency() * (1 + crystal_error_ppm(board) * 1e-6);
-    r.bandwidth = m->get_rx_bandwidth();
-    r.bitrate = m->get_rx_bitrate();
-    r.fast_btr = m->get_rx_btr() == 1;
-    r.family = family_of(*m, m->get_rx_modulation());
-    r.framing = framing_of(*m);
-    r.crc = m->is_framingmode_crcsupported() ? m->get_crcmode() : -1;
-    const ChannelAccessParams& ca = board->get_chacc_params();
-    r.address_match = r.framing == air::Framing::HDLC || r.framing == air::Framing::HDLC_FEC;
-    r.match_flags = ca.addrmatchflags;
-    r.addrlength = ca.addrlength;
-    std::memcpy(r.addr1, ca.addr1, 6);
-    std::memcpy(r.addr2, ca.addr2, 6);
-    return r;
+    return air::reception_of(*board, crystal_error_ppm(board));
 }
 
 int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
@@ -204,7 +161,7 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
                   << std::endl;
         return 0;
     }
-    const int64_t now = g_get_monotonic_time();
+    const int64_t now = clock();
     int64_t& busy = busy_until[from];
     const int64_t start = std::max(now, busy);
     const int64_t due = start + int64_t(std::llround(seconds * 1e6));
@@ -220,18 +177,24 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
     auto bytes = std::make_shared<const std::vector<uint8_t>>(data, data + len);
     for (SimBoard* rx : receivers) {
         const air::Reception r = reception_of(rx);
-        if (air::judge(tx, r, data, len) != air::Verdict::HEARD)
+        const air::Verdict verdict = air::judge(tx, r, data, len);
+        if (!signal_judged.empty())
+            signal_judged.emit(from, rx, verdict);
+        if (verdict != air::Verdict::HEARD)
             continue;
         const double level = tx.power - get_path_loss(from->get_interface(), rx->get_interface()) +
                              air::RSSI_SIGMA_DB * random.gaussian();
         const double draw = random.uniform();
         const double snr = level - air::noise_floor(r.bandwidth);
-        const double bits = tx.head_bits + tx.tail_bits + 8.0 * len;
+        // without a CRC only errors in the framing bits lose the packet; data
+        // bit errors reach the receiver as they are
+        const bool checked = air::framing_has_crc(tx.framing);
+        const double bits = tx.head_bits + tx.tail_bits + (checked ? 8.0 * len : 0.0);
         if (draw < air::packet_error_rate(r.family, snr, r.bandwidth, r.bitrate, bits))
             continue;
         Delivery d;
         d.to = rx;
-        d.data = bytes;
+        d.data = checked ? bytes : corrupt(bytes, air::bit_error_rate_at(r.family, level, r.bandwidth, r.bitrate));
         std::memcpy(d.source, from->get_radio_ethernet_mac(), 6);
         d.rssi = int16_t(std::max(-128.0, std::min(127.0, std::round(level))));
         // the receiver reports the offset in its own raw unit
@@ -258,7 +221,8 @@ bool VirtualAir::arm()
     if (timer.connected() && timer_due <= due)
         return false;
     timer.disconnect();
-    const int64_t wait = std::max<int64_t>(0, due - g_get_monotonic_time());
+    // simulated time does not wait: the next delivery is due at once
+    const int64_t wait = fast ? 0 : std::max<int64_t>(0, due - g_get_monotonic_time());
     timer_due = due;
     timer = main_context()->signal_timeout().connect(sigc::mem_fun(*this, &VirtualAir::on_timer),
                                                      unsigned((wait + 999) / 1000));
@@ -274,15 +238,49 @@ bool VirtualAir::on_timer()
         VirtualAir& air;
         ~Rearm() { air.arm(); }
     } rearm{*this};
-    for (;;) {
-        if (queue.empty() || queue.begin()->first.first > g_get_monotonic_time() + DUE_SLACK_US)
+    // in simulated time a bounded batch per dispatch keeps the loop's other sources served
+    for (unsigned n = 0;; ++n) {
+        if (queue.empty())
             break;
+        const int64_t due = queue.begin()->first.first;
+        if (fast) {
+            if (n == FAST_BATCH)
+                break;
+            fast_clock = std::max(fast_clock, due);
+        } else if (due > g_get_monotonic_time() + DUE_SLACK_US) {
+            break;
+        }
         Delivery d = std::move(queue.begin()->second);
         queue.erase(queue.begin());
         // receive slots may send, retune or close boards: the queue is re-read each time
         d.to->receive_from_air(d.data->data(), unsigned(d.data->size()), d.source, d.rssi, d.frequency_offset);
     }
     return false;
+}
+
+std::shared_ptr<const std::vector<uint8_t>> VirtualAir::corrupt(const std::shared_ptr<const std::vector<uint8_t>>& bytes,
+                                                               double ber)
+{
+    if (!(ber > 0) || bytes->empty())
+        return bytes;
+    // independent errors: the gaps between them are geometric, one draw each
+    const double log_keep = std::log1p(-std::min(ber, 0.5));
+    const uint64_t total = uint64_t(bytes->size()) * 8;
+    std::shared_ptr<std::vector<uint8_t>> copy;
+    for (uint64_t bit = 0;;) {
+        const double gap = std::floor(std::log1p(-random.uniform()) / log_keep);
+        if (!(gap < double(total - bit)))
+            break;
+        bit += uint64_t(gap);
+        if (!copy)
+            copy = std::make_shared<std::vector<uint8_t>>(*bytes);
+        (*copy)[bit / 8] ^= uint8_t(1u << (bit % 8));
+        if (++bit >= total)
+            break;
+    }
+    if (!copy)
+        return bytes;
+    return copy;
 }
 
 void VirtualAir::drop_all()

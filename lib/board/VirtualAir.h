@@ -31,6 +31,16 @@ public:
 
     void set_enabled(bool on);
     bool is_enabled() const { return enabled; }
+    /// Simulated time: packets arrive as fast as the loop is pumped, in the
+    /// order and with the times real time would give them (a transmitter
+    /// still sends one packet after the other). Off (real time) at start.
+    /// Switching drops the packets still in the air.
+    void set_fast(bool on);
+    bool is_fast() const { return fast; }
+    /// The air's clock in microseconds: monotonic time, or in fast mode the
+    /// simulated time of the last delivery (of the last transmission's end
+    /// once nothing is in the air).
+    int64_t clock() const;
     /// Restarts the random stream and redraws every board's crystal error.
     void set_seed(uint64_t seed);
     uint64_t get_seed() const { return seed; }
@@ -54,6 +64,10 @@ public:
     /// Packets still in the air.
     size_t in_flight() const { return queue.size(); }
 
+    /// Each receiver's verdict on each packet sent (before losses), for
+    /// checks that the air and the link check agree.
+    sigc::signal<void(SimBoard* from, SimBoard* to, air::Verdict)> signal_judged;
+
 private:
     VirtualAir();
 
@@ -69,12 +83,17 @@ private:
     /// Schedules the timeout of the next delivery; true when a new one was attached.
     bool arm();
     bool on_timer();
+    /// The bytes with each bit flipped with probability ber (draws from the stream).
+    std::shared_ptr<const std::vector<uint8_t>> corrupt(const std::shared_ptr<const std::vector<uint8_t>>& bytes,
+                                                        double ber);
     void drop_all();
     void report_channels();
     bool on_cw_timer();
     bool any_cw() const;
 
     bool enabled = false;
+    bool fast = false;
+    int64_t fast_clock = 0;
     uint64_t seed = 1;
     air::Random random;
     double path_loss = air::DEFAULT_PATH_LOSS_DB;

@@ -1,8 +1,9 @@
 #pragma once
 
-// The one list of air and board parameters: `get`, `set`, `diff` and the
-// JSON keys all use these names, which follow the library's operations
-// (tx_carrierfrequency is get_tx_carrierfrequency / set_tx_carrierfrequency).
+// The library's parameter table as the tool shows it: `get`, `set`, `diff`,
+// `params` and the JSON keys use its names, which follow the library's
+// operations (tx_carrierfrequency is get_tx_carrierfrequency /
+// set_tx_carrierfrequency). Nothing here lists parameters by hand.
 
 #include <functional>
 #include <list>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include <korvik/Parameters.h>
 
 #include "Units.h"
 
@@ -35,21 +38,29 @@ enum class Kind {
 enum Needs : unsigned { NEEDS_NOTHING = 0, NEEDS_RX = 1, NEEDS_TX = 2 };
 
 struct Param {
+    const KORVIK::ParamInfo* info;
     const char* name;
     Kind kind;
     Unit unit;
     unsigned needs;
     const char* help;
-    /// The value as JSON: SI number, whole number, bool or text.
-    std::function<Json(const KORVIK::USBDevice&)> get;
-    /// Null for read-only parameters.
-    std::function<void(KORVIK::USBDevice&, const Json&)> set;
-    /// Names of a Choice parameter, in id order.
-    std::function<std::list<std::string>(const KORVIK::USBDevice&)> choices;
     unsigned long max = 0xFFFFFFFFul; ///< largest Integer or Hex value
 
-    bool read_only() const { return !set; }
+    /// The value as JSON: SI number, whole number, bool, choice name or text.
+    Json get(const KORVIK::USBDevice& d) const;
+    /// Names of a Choice parameter, in id order.
+    std::list<std::string> choices(const KORVIK::USBDevice& d) const;
+    bool read_only() const { return !info->writable; }
 };
+
+/// Scope name: "rx", "tx", "chip", "board", "host".
+const char* scope_name(KORVIK::ParamScope scope);
+
+/// The library's value for a JSON value of `get` or a parsed value (choices by position or name).
+KORVIK::ParamValue to_param_value(const Param& p, const Json& value);
+
+/// Earlier names of parameters, still accepted: "nv_radiomac" for "nv_radio_ethmac".
+const char* param_alias_target(const std::string& name);
 
 /// Every parameter, in the order `get` shows them.
 const std::vector<Param>& params();

@@ -26,7 +26,8 @@ int main(int argc, char** argv)
 {
     const std::string board_syntax =
         "BOARD is a serial number or an interface name (as `korvik list` shows them), sim:CHIP for a simulated\n"
-        "board of RC1200, RC1300, RC1400 or RC1100 (any case), or sim:CHIP:FILE for one made from a settings file.";
+        "board of RC1200, RC1300, RC1400 or RC1100 (any case), sim:CHIP:FILE for one made from a settings file,\n"
+        "or sim:replay:CAPTURE for a board replayed from a capture.";
     const std::string global_options =
         "Global options, before or after the command: --json (JSON in SI units), -v/--verbose (the library's\n"
         "diagnostic lines), --virtual-air (packets between simulated boards). Exit status: 0 success, 1 failure,\n"

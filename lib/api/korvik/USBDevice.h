@@ -7,11 +7,13 @@
 #include <sigc++/sigc++.h>
 
 #include <korvik/Export.h>
+#include <korvik/Parameters.h>
 #include <korvik/USBDeviceStatus.h>
 
 namespace KORVIK {
 
 class EvUSBBoard;
+class ParamAccess;
 
 /// A handle on one board (real or simulated).
 ///
@@ -108,6 +110,39 @@ public:
     static void set_virtual_air_path_loss(double db);
     /// Path loss in dB between the boards on two interfaces, both directions.
     static void set_virtual_air_path_loss(const std::string& interface_a, const std::string& interface_b, double db);
+
+    // ---- Captures and replay ----
+    // A capture holds every frame the library sends to or receives from a
+    // board (and the packets of simulated boards on the virtual air, as
+    // the frames a board would send), with its time, as Ethernet frames in
+    // a pcap file that tcpdump and Wireshark read. KORVIK_CAPTURE=FILE in the
+    // environment starts one, adding to FILE, when the library starts.
+
+    /// Starts writing the capture to `file` (replacing a running capture;
+    /// "%i" in the name makes one file per board, named by its interface);
+    /// `append` adds to an existing file. A non-empty `board` (interface name
+    /// or serial) keeps only that board's frames: they are held in memory
+    /// until the board shows (a frame on that interface, or its
+    /// identification answer), so the discovery that finds it is in the
+    /// capture too. False, with a diagnostic line saying why, when the file
+    /// cannot be written. Does not start the library.
+    static bool start_capture(const std::string& file, bool append = false, const std::string& board = "");
+    /// Ends the capture and closes its file. Does not start the library.
+    static void stop_capture();
+    /// Whether a capture runs.
+    static bool is_capturing();
+    /// Frames written since the capture started.
+    static unsigned long long get_captured_frames();
+    /// Opens a capture of one board as a simulated board that answers as the
+    /// recorded one did: identification, NV sector, registers as last
+    /// written or read, recorded status reports and received packets at
+    /// their recorded times from now on. Writes change it as on any
+    /// simulated board; a read of something never recorded gives the
+    /// simulated default and a diagnostic line. The board is registered on
+    /// the interface "sim" + n. Throws std::runtime_error naming the file and
+    /// the reason when the capture is refused (unreadable, not a capture,
+    /// another link type, too large, several boards, no board, chip unknown).
+    static USBDevice* open_replay(const std::string& file);
 
     // ---- Identity and counters ----
 
@@ -562,11 +597,60 @@ public:
     /// A bitfield changed: (index, value).
     sigc::connection notify_changed_bitfield(const sigc::slot<void(unsigned int, unsigned int)>& slot);
 
+    // ---- Registers by name ----
+
+    /// Index of the register called `name`, or -1 when there is none. A name
+    /// the chip has twice (receive and transmit copies) needs its operating
+    /// address, "FREQ2@0x089" (any register may be named so); a bare name
+    /// that exists twice throws std::invalid_argument listing the choices.
+    int find_register(const std::string& name) const;
+    /// The register's name, followed by "@0x" and its operating address
+    /// (three digits) when the chip has another register of that name.
+    std::string get_register_label(unsigned int i) const;
+
+    // ---- Parameters by name (korvik/Parameters.h) ----
+    // The names are those of the operations above (tx_power is get_tx_power
+    // and set_tx_power). The read-only answers are worked out on a private
+    // copy of the board's settings: they never write to the board.
+
+    /// Every parameter, in the order tools list them.
+    static const std::vector<ParamInfo>& get_param_table();
+    /// The row of that name, or null.
+    static const ParamInfo* find_param(const std::string& name);
+    /// True when this board's chip has the parameter.
+    bool has_param(const std::string& name) const;
+    /// The value; throws std::invalid_argument for a name this chip lacks.
+    ParamValue get_param(const std::string& name) const;
+    /// Sets as the named setter does (clamped, rounded, not committed); throws
+    /// std::invalid_argument for a name this chip lacks or a read-only one.
+    void set_param(const std::string& name, const ParamValue& value);
+    /// Range, step or levels, and choices, at the present settings.
+    ParamLimits get_param_limits(const std::string& name) const;
+    /// The value the chip would hold if `value` were set now.
+    ParamValue get_param_achieved(const std::string& name, const ParamValue& value) const;
+    /// Sets the values in the order given and commits once; under the strict
+    /// policy a value outside the range, or between two steps or levels by
+    /// more than half a step, refuses the whole transaction and nothing is
+    /// written. Names, kinds and forms are checked under either policy.
+    ParamReport apply_params(const std::vector<ParamAssignment>& assignments,
+                             ParamPolicy policy = ParamPolicy::strict);
+    /// The report apply_params would give, worked out without writing anything.
+    ParamReport check_params(const std::vector<ParamAssignment>& assignments,
+                             ParamPolicy policy = ParamPolicy::strict) const;
+    /// As apply_params, without the commit: the values wait for commit_registers().
+    ParamReport set_params(const std::vector<ParamAssignment>& assignments,
+                           ParamPolicy policy = ParamPolicy::strict);
+    /// The parameter's change notification; an empty connection for one without.
+    sigc::connection notify_changed_param(const std::string& name, const sigc::slot<void()>& slot);
+
     /// The board behind this handle (library-internal use).
     EvUSBBoard* get_board() const { return board; }
 
 private:
+    ParamAccess& params() const;
+
     EvUSBBoard* board;
+    mutable ParamAccess* param_access = nullptr;
 };
 
 } // namespace KORVIK

@@ -133,6 +133,17 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_disconnect(korvi
  *  fn runs on the thread that wrote the line and must not call this function; error: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_set_diagnostic_sink(korvik_diagnostic_fn fn, void* user);
 
+/* ---- Captures and replay (see KORVIK::USBDevice::start_capture and open_replay) ---- */
+
+/** Writes every board frame to file ("%i": one file per board interface); append non-zero adds to it.
+ *  Returns 0, or -1 when the file cannot be written (the diagnostic line says why); error: -1. */
+KORVIK_API int KORVIK_CALL libkorvik_start_capture(const char* file, int append);
+/** Ends the capture; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_stop_capture(void);
+/** Opens a capture file as a replayed board. Refused, error or null file: null, and when error is not
+ *  null the reason is copied there (at most error_size bytes, always terminated). */
+KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_replay(const char* file, char* error, unsigned error_size);
+
 /* ---- Virtual air between simulated boards (see KORVIK::USBDevice::set_virtual_air) ---- */
 
 /** Turns the virtual air on (non-zero) or off; error: nothing. */
@@ -146,6 +157,26 @@ KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_path_loss(double db);
 /** Path loss in dB between the boards on two interfaces; null argument or error: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_pair_path_loss(const char* iface_a, const char* iface_b,
                                                                      double db);
+/** Simulated time (non-zero): packets arrive as fast as the loop is pumped; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_set_virtual_air_fast(int on);
+/** 1 when the virtual air runs in simulated time; error: 0. */
+KORVIK_API int KORVIK_CALL libkorvik_is_virtual_air_fast(void);
+/** Deliveries still in the air; error: 0. */
+KORVIK_API unsigned KORVIK_CALL libkorvik_get_virtual_air_in_flight(void);
+/** The air's clock in seconds (simulated in fast mode); error: 0. */
+KORVIK_API double KORVIK_CALL libkorvik_get_virtual_air_time(void);
+
+/* ---- Link check (see KORVIK::check_link) ---- */
+
+/** Whether rx hears tx: 1 yes, 0 no; data/len the packet's first bytes for
+ * the address rule (null: not decided by it); path_loss in dB, NaN for the
+ * virtual air's value. Error: -1. */
+KORVIK_API int KORVIK_CALL libkorvik_check_link(korvik_device* tx, korvik_device* rx, const unsigned char* data,
+                                                unsigned len, double path_loss);
+/** The same check as one JSON object (works, cause, fix, budget figures and
+ * rules with name, applies, ok, margin, unit, detail, fix); free it. Error: null. */
+KORVIK_API char* KORVIK_CALL libkorvik_check_link_json(korvik_device* tx, korvik_device* rx,
+                                                      const unsigned char* data, unsigned len, double path_loss);
 
 /* ---- Identity, counters and board state ---- */
 
@@ -556,6 +587,96 @@ KORVIK_DECLARE_CHANGED_(crcinit)
 KORVIK_DECLARE_CHANGED_(preamble)
 KORVIK_DECLARE_CHANGED_(preamble_length)
 #undef KORVIK_DECLARE_CHANGED_
+
+/* ---- Parameters by name (see KORVIK::USBDevice::get_param_table) ----
+ * Names are those of the functions above (tx_power: libkorvik_get_tx_power).
+ * These functions return a status, KORVIK_OK or a negative KORVIK_E_ code;
+ * after a failure libkorvik_last_error() tells why, on the same thread. The
+ * read-only answers never write to the board. */
+
+#define KORVIK_OK 0
+#define KORVIK_E_ARGUMENT (-1) /**< null or closed handle, null argument */
+#define KORVIK_E_NAME (-2)     /**< unknown name, or one the board's chip lacks */
+#define KORVIK_E_READ_ONLY (-3)
+#define KORVIK_E_VALUE (-4)    /**< a value refused: outside the range, between steps (strict), wrong kind or form */
+#define KORVIK_E_FAILED (-5)   /**< the board failed, or another error */
+
+/** Kinds (korvik_param_info.kind). */
+#define KORVIK_PARAM_QUANTITY 0 /**< number in the unit */
+#define KORVIK_PARAM_CHOICE 1   /**< position in a list of names, from 0 */
+#define KORVIK_PARAM_FLAG 2     /**< 0 or 1 */
+#define KORVIK_PARAM_ADDRESS 3  /**< text "40:00:12:34:56:00" */
+#define KORVIK_PARAM_TEXT 4
+/** Scopes (korvik_param_info.scope). */
+#define KORVIK_SCOPE_RX 0
+#define KORVIK_SCOPE_TX 1
+#define KORVIK_SCOPE_CHIP 2
+#define KORVIK_SCOPE_BOARD 3
+#define KORVIK_SCOPE_HOST 4
+/** Policies of libkorvik_apply_params. */
+#define KORVIK_POLICY_STRICT 0
+#define KORVIK_POLICY_CLAMP 1
+
+/** One row of the parameter table; the strings are constants of the library. */
+typedef struct korvik_param_info {
+    const char* name;
+    const char* unit;         /**< "Hz", "bit/s", "s", "dBm", "ppm", "bit", "byte" or "" */
+    int kind;                 /**< KORVIK_PARAM_ */
+    int scope;                /**< KORVIK_SCOPE_ */
+    unsigned chips;           /**< bits: 1 RC1200, 2 RC1400, 4 RC1100, 8 RC1300 */
+    int writable, whole, hex, levels; /**< 0 or 1 */
+    const char* notification; /**< name for libkorvik_set_callback_changed_<name>, or null */
+    const char* help;
+} korvik_param_info;
+
+/** What one assignment of libkorvik_apply_params came to. */
+typedef struct korvik_param_result {
+    double asked, achieved;   /**< numbers (quantities, choices, flags) */
+    double difference, ppm;   /**< achieved - asked; ppm of asked for Hz and bit/s (has_ppm) */
+    int has_ppm, clamped, rounded;
+    char* achieved_text;      /**< the value as text (addresses, texts, choice names); malloc copy */
+    char* side_effects;       /**< other parameters this one changed, comma-separated; malloc copy */
+} korvik_param_result;
+
+/** Index of the register called name ("FREQ2@0x089" for a name the chip has twice) into *index;
+ *  KORVIK_E_NAME when there is none or a bare name is ambiguous (libkorvik_last_error lists the choices). */
+KORVIK_API int KORVIK_CALL libkorvik_find_register(korvik_device* dev, const char* name, unsigned* index);
+/** The register's name, with "@0x" and its operating address where the name is not unique; malloc copy; error: null. */
+KORVIK_API char* KORVIK_CALL libkorvik_get_register_label(korvik_device* dev, unsigned index);
+/** Why the last failing call of this thread failed; "" when none. Valid until the thread's next failing call. */
+KORVIK_API const char* KORVIK_CALL libkorvik_last_error(void);
+/** Number of rows of the parameter table. */
+KORVIK_API unsigned KORVIK_CALL libkorvik_param_count(void);
+/** Row `index` into *out; error: KORVIK_E_ARGUMENT (index out of range, null out). */
+KORVIK_API int KORVIK_CALL libkorvik_param_info(unsigned index, korvik_param_info* out);
+/** 1 when the board's chip has the parameter; error or no: 0. */
+KORVIK_API int KORVIK_CALL libkorvik_has_param(korvik_device* dev, const char* name);
+/** Number of a quantity, choice or flag into *value. */
+KORVIK_API int KORVIK_CALL libkorvik_get_param(korvik_device* dev, const char* name, double* value);
+/** Value as text (numbers in SI without unit, choices by name) into *text, a malloc copy. */
+KORVIK_API int KORVIK_CALL libkorvik_get_param_text(korvik_device* dev, const char* name, char** text);
+/** Range, and the step next to the present value (0: none to tell), at the present settings; null pointers are skipped. */
+KORVIK_API int KORVIK_CALL libkorvik_get_param_limits(korvik_device* dev, const char* name, double* min, double* max,
+                                                      double* step);
+/** Names of a choice parameter, in position order, as a string list; error or no choice: null. */
+KORVIK_API char** KORVIK_CALL libkorvik_get_param_choices(korvik_device* dev, const char* name);
+/** Discrete levels, ascending, as a malloc array of *count doubles into *levels (null and 0 when none). */
+KORVIK_API int KORVIK_CALL libkorvik_get_param_levels(korvik_device* dev, const char* name, double** levels,
+                                                      unsigned* count);
+/** The value the chip would hold if `value` were set now; writes nothing. */
+KORVIK_API int KORVIK_CALL libkorvik_get_param_achieved(korvik_device* dev, const char* name, double value,
+                                                        double* achieved);
+/** Sets the values in order and commits once. values are texts: numbers in SI without unit, choices by name or
+ *  position, addresses, texts. Under KORVIK_POLICY_STRICT a value the chip cannot hold refuses the whole
+ *  transaction (KORVIK_E_VALUE, nothing written). On KORVIK_OK results (if not null) gets one record per
+ *  assignment; release them with libkorvik_free_param_results. */
+KORVIK_API int KORVIK_CALL libkorvik_apply_params(korvik_device* dev, unsigned count, const char* const* names,
+                                                  const char* const* values, int policy, korvik_param_result* results);
+/** As libkorvik_apply_params without the commit: the values wait for libkorvik_commit_registers. */
+KORVIK_API int KORVIK_CALL libkorvik_set_params(korvik_device* dev, unsigned count, const char* const* names,
+                                                const char* const* values, int policy, korvik_param_result* results);
+/** Releases the texts of count results; null: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_free_param_results(korvik_param_result* results, unsigned count);
 
 #ifdef __cplusplus
 }

@@ -29,6 +29,7 @@ import ctypes
 import hashlib
 import itertools
 import logging
+import os
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
 from . import _dispatch, _loop, _values, files
@@ -36,20 +37,26 @@ from ._native import CALLBACK_TYPES, lib, library_path
 from ._values import Choice, MacLike, mac_bytes
 from .board import (CALLBACK_KINDS, Bitfield, Bitfields, Board, ChannelAccess, Encoding, Packet,
                     Receiver, Register, Registers, Status, Transmitter, take_list)
-from .errors import BoardClosed, BoardDead, BoardNotFound, KorvikError, NotSent
+from ._params import ALIASES, ParamInfo, ParamResult
+from ._params import table as _param_table
+from .errors import BoardClosed, BoardDead, BoardNotFound, KorvikError, NotSent, ParamError
 from ._dispatch import Connection
 from ._loop import Attachment
+from .link import LinkCheck, LinkRule, air_time, check_link, in_flight, set_virtual_air_fast, virtual_air_fast
 
 __version__ = "0.1.0"
 
+# korvik.open stays out of the star import, which would replace the built-in open()
 __all__ = [
-    "version", "supported_chips", "boards", "open", "open_interface", "open_simulation", "rescan",
+    "version", "supported_chips", "boards", "open_interface", "open_simulation", "rescan",
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
-    "virtual_air", "set_path_loss", "set_diagnostic_sink", "files",
+    "virtual_air", "set_path_loss", "set_diagnostic_sink", "files", "open_replay", "start_capture", "stop_capture",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
-    "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent",
+    "KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent", "ParamError",
+    "params", "ParamInfo", "ParamResult", "ALIASES",
+    "check_link", "LinkCheck", "LinkRule", "set_virtual_air_fast", "virtual_air_fast", "in_flight", "air_time",
 ]
 
 #: Kinds that the module-level ``on()`` accepts.
@@ -65,6 +72,12 @@ class BoardInfo(NamedTuple):
 def version() -> str:
     """The library's version text, such as "V1.4"."""
     return lib.get_version().decode()
+
+
+def params() -> Tuple[ParamInfo, ...]:
+    """The library's parameter table: every parameter Board has as a
+    property, with unit, kind, scope, chips and whether it can be set."""
+    return _param_table()
 
 
 def supported_chips() -> List[str]:
@@ -189,6 +202,36 @@ def open_simulation(chip: str, serial: Optional[str] = None, name: Optional[str]
     if not h:
         raise KorvikError(f"the library could not create a simulated {chip} board")
     return Board(h)
+
+
+def open_replay(path: "str | os.PathLike[str]") -> Board:
+    """Opens a capture file of one board (``korvik capture`` or
+    KORVIK_CAPTURE) as a simulated board that answers as the recorded one
+    did and plays its status reports and received packets again at their
+    recorded times. Raises KorvikError with the reason when the capture is
+    refused."""
+    path_b = _text(os.fspath(path), "path")
+    error = ctypes.create_string_buffer(512)
+    h = _require("open_replay", "replay")(path_b, error, len(error))
+    _loop.kick()
+    if not h:
+        raise KorvikError(error.value.decode("utf-8", "replace") or f"cannot replay {os.fspath(path)!r}")
+    return Board(h)
+
+
+def start_capture(path: "str | os.PathLike[str]", append: bool = False) -> None:
+    """Writes every frame the library sends to or receives from a board, with
+    its time, to a pcap file (tcpdump and Wireshark read it); "%i" in the
+    name gives one file per board interface. Raises KorvikError when the
+    file cannot be written."""
+    flag_value = 1 if _values.flag(append, "append") else 0
+    if _require("start_capture", "capture")(_text(os.fspath(path), "path"), flag_value) != 0:
+        raise KorvikError(f"cannot write the capture file {os.fspath(path)!r}")
+
+
+def stop_capture() -> None:
+    """Ends the capture and closes its file."""
+    _require("stop_capture", "capture")()
 
 
 def rescan() -> None:

@@ -257,7 +257,17 @@ _OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "set_virtual_air_seed": (None, (U,)),
     "set_virtual_air_path_loss": (None, (D,)),
     "set_virtual_air_pair_path_loss": (None, (c_char_p, c_char_p, D)),
+    "start_capture": (I, (c_char_p, I)),
+    "stop_capture": (None, ()),
+    "open_replay": (H, (c_char_p, c_char_p, U)),
     "set_diagnostic_sink": (None, (CALLBACK_TYPES["diagnostic"], c_void_p)),
+    "get_register_label": (STR, (H, U)),
+    "set_virtual_air_fast": (None, (I,)),
+    "is_virtual_air_fast": (I, ()),
+    "get_virtual_air_in_flight": (U, ()),
+    "get_virtual_air_time": (D, ()),
+    "check_link": (I, (H, H, c_char_p, U, D)),
+    "check_link_json": (STR, (H, H, c_char_p, U, D)),
 }
 
 

@@ -17,7 +17,9 @@ _MAC_RE = re.compile(r"^[0-9A-Fa-f]{2}([:-]?)[0-9A-Fa-f]{2}(\1[0-9A-Fa-f]{2}){4}
 class Choice(int):
     """A setting chosen from a list of names (modulation, framing, CRC mode,
     bit-timing recovery, channel-access mode): an int, the setting's id, that
-    also carries its display name. ``str()`` gives the name."""
+    also carries its display name. ``str()`` gives the name, and it compares
+    equal to its id and to its name (without regard to case). Its hash is the
+    id's: a set or dict of Choices is keyed by id."""
 
     name: str
 
@@ -34,6 +36,19 @@ class Choice(int):
 
     def __reduce__(self):
         return (Choice, (int(self), self.name))
+
+    # board.tx_modulation == "FSK" reads as one means it; names compare as
+    # the setters take them, without regard to case
+    def __eq__(self, other: object) -> bool:
+        if isinstance(other, str):
+            return self.name.casefold() == other.casefold()
+        return int.__eq__(self, other)
+
+    def __ne__(self, other: object) -> bool:
+        result = self.__eq__(other)
+        return result if result is NotImplemented else not result
+
+    __hash__ = int.__hash__
 
 
 def real(value: object, what: str) -> float:

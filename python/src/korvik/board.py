@@ -12,10 +12,11 @@ from dataclasses import dataclass
 from typing import (Any, Callable, Dict, Iterator, List, Optional, Sequence,
                     Tuple, Union, overload)
 
-from . import _dispatch
+from . import _dispatch, _params
 from ._native import CALLBACK_TYPES, DEVICE_CALLBACK_KINDS, lib, libc
 from ._values import Choice, MacLike, choose, flag, mac_bytes, mac_text, real, signed, unsigned
-from .errors import BoardClosed, BoardDead, KorvikError, NotSent
+from ._params import ParamResult, _Parameters
+from .errors import BoardClosed, BoardDead, KorvikError, NotSent, ParamError
 
 __all__ = ["Board", "Receiver", "Transmitter", "ChannelAccess", "Encoding", "Register",
            "Bitfield", "Registers", "Bitfields", "Packet", "PacketStream", "Status", "CALLBACK_KINDS"]
@@ -116,7 +117,7 @@ def _float_prop(get: str, set_: Optional[str], doc: str) -> property:
         return property(fget, doc=doc)
 
     def fset(self: Any, value: float) -> None:
-        s(_handle(self), real(value, label))
+        _params.set_strict(self, set_, value)
 
     return property(fget, fset, doc=doc)
 
@@ -133,7 +134,11 @@ def _int_prop(get: str, set_: Optional[str], doc: str, bits: int = 32) -> proper
         return property(fget, doc=doc)
 
     def fset(self: Any, value: int) -> None:
-        s(_handle(self), unsigned(value, label, bits))
+        if _params.find(set_) is None:
+            s(_handle(self), unsigned(value, label, bits))
+        else:
+            unsigned(value, label, bits)
+            _params.set_strict(self, set_, value)
 
     return property(fget, fset, doc=doc)
 
@@ -149,7 +154,8 @@ def _bool_prop(get: str, set_: Optional[str], doc: str) -> property:
         return property(fget, doc=doc)
 
     def fset(self: Any, value: bool) -> None:
-        s(_handle(self), flag(value, doc.split(";")[0].split(",")[0]))
+        flag(value, doc.split(";")[0].split(",")[0])
+        _params.set_strict(self, set_, value)
 
     return property(fget, fset, doc=doc)
 
@@ -180,7 +186,7 @@ def _mac_prop(get: str, set_: Optional[str], doc: str) -> property:
         return property(fget, doc=doc)
 
     def fset(self: Any, value: MacLike) -> None:
-        s(_handle(self), mac_bytes(value))
+        _params.set_strict(self, set_, mac_text(mac_bytes(value)))
 
     return property(fget, fset, doc=doc)
 
@@ -199,8 +205,7 @@ def _choice_prop(get: str, set_: Optional[str], names_attr: str, doc: str) -> pr
         return property(fget, doc=doc)
 
     def fset(self: Any, value: Union[int, str]) -> None:
-        h = _handle(self)
-        s(h, choose(value, getattr(self._b, names_attr), label))
+        _params.set_strict(self, set_, choose(value, getattr(self._b, names_attr), label))
 
     return property(fget, fset, doc=doc)
 
@@ -326,7 +331,7 @@ class ChannelAccess(_Part):
 
     @address1.setter
     def address1(self, value: MacLike) -> None:
-        lib.set_chacc_addr1(_handle(self), mac_bytes(value, "address 1"))
+        _params.set_strict(self, "chacc_addr1", mac_text(mac_bytes(value, "address 1")))
 
     @property
     def address2(self) -> str:
@@ -335,7 +340,7 @@ class ChannelAccess(_Part):
 
     @address2.setter
     def address2(self, value: MacLike) -> None:
-        lib.set_chacc_addr2(_handle(self), mac_bytes(value, "address 2"))
+        _params.set_strict(self, "chacc_addr2", mac_text(mac_bytes(value, "address 2")))
 
     @property
     def modes(self) -> List[str]:
@@ -357,6 +362,9 @@ class Register:
 
     name = property(lambda self: take_string(lib.get_register_name(_handle(self), self.index)) or "",
                     doc="Register name.")
+    label = property(lambda self: take_string(lib.get_register_label(_handle(self), self.index)) or "",
+                     doc="The name, followed by @0x and the operating address where the chip has "
+                         "another register of that name; registers[label] finds it.")
     address = property(lambda self: lib.get_register_chipaddr(_handle(self), self.index),
                        doc="Chip address (16 bits).")
     operating_address = property(lambda self: lib.get_register_operatingaddr(_handle(self), self.index),
@@ -493,9 +501,19 @@ class _Table(Sequence):
 
 
 class Registers(_Table):
-    """``board.registers``: the chip's registers in table order."""
+    """``board.registers``: the chip's registers in table order. By name, a
+    name the chip has twice (receive and transmit copies) needs its
+    operating address, as other tools print it: ``registers["FREQ2@0x089"]``."""
     _item = Register
     _count = staticmethod(lib.get_registers)
+
+    def __getitem__(self, key: Any) -> Any:
+        if isinstance(key, str):
+            index = ctypes.c_uint()
+            if _params._find_register(_handle(self), key.encode(), ctypes.byref(index)) != 0:
+                raise KeyError(_params.last_error() or key)
+            return Register(self._b, index.value)
+        return super().__getitem__(key)
 
 
 class Bitfields(_Table):
@@ -550,7 +568,7 @@ def _release(handle: int, trampolines: Dict[str, Any]) -> None:
     trampolines.clear()
 
 
-class Board:
+class Board(_Parameters):
     """One open evaluation board: real, emulated or simulated.
 
     Open one with ``korvik.open(serial)``, ``korvik.open_interface(name)`` or
@@ -558,15 +576,24 @@ class Board:
     it; ``close()`` may be called any number of times, and a Board dropped
     without closing is closed when it is garbage-collected.
 
-    Air parameters are grouped by direction: ``board.rx`` (carrier,
-    bandwidth, bitrate, modulation, btr, range) and ``board.tx`` (carrier,
-    deviation, bitrate, modulation, power, range), all in SI units (Hz,
-    bit/s, dBm, s, ppm). Setting a parameter changes the chip values the
+    Every parameter of the library's table is a property with the name the
+    library and the ``korvik`` tool use (``board.tx_carrierfrequency``,
+    ``board.chacc_slottime``; ``korvik.params()`` lists them), in SI units
+    (Hz, bit/s, dBm, s, ppm). Setting one changes the chip values the
     library holds; ``commit()`` writes the changed registers to the chip.
-    The library clamps values the chip cannot take (read the property back
-    to see what was set); arguments of the wrong type raise TypeError, and
-    NaN, infinities, ids outside the chip's lists and integers that would
-    not fit raise ValueError, before anything reaches the library.
+    Setters are strict: a value the chip cannot hold (outside its range, or
+    more than half a step from what it can hold) raises ``ParamError`` (a
+    ValueError) naming the range and the nearest value, and nothing is
+    set; ``set_params(..., clamp=True)`` takes the nearest value instead.
+    Arguments of the wrong type raise TypeError. A name Board does not have
+    raises AttributeError, also on assignment.
+
+    The earlier short names stay as aliases of the same values and follow
+    the same rules: ``board.rx`` (carrier, bandwidth, bitrate, modulation,
+    btr, range), ``board.tx`` (carrier, deviation, bitrate, modulation,
+    power, range), ``board.encoding``, ``board.channel_access``,
+    ``if_frequency``, ``framing``, ``crc``, ``crc_init``; the full list is
+    ``korvik.ALIASES``.
 
     Settings chosen from a list (modulation, framing, CRC mode, btr,
     channel-access mode) read as ``Choice``, an int id with a ``.name``,
@@ -584,6 +611,10 @@ class Board:
     thread that drives the library (``korvik.periodic()`` or an asyncio loop
     after ``korvik.attach()``); a Board is not thread-safe.
     """
+
+    __slots__ = ("_h", "_b", "_serial", "_fanouts", "_finalizer", "_closers", "_choice_lists",
+                 "modulations", "btr_settings", "framings", "crc_modes", "channel_access_modes",
+                 "rx", "tx", "encoding", "channel_access", "registers", "bitfields", "__weakref__")
 
     def __init__(self, handle: int) -> None:
         """Boards come from korvik.open(), open_interface() and open_simulation()."""
@@ -606,6 +637,7 @@ class Board:
                                                    conv[ctype_name], trampolines)
         self._finalizer = weakref.finalize(self, _release, handle, trampolines)
         self._closers: List[Callable[[], None]] = []
+        self._choice_lists: Dict[str, Tuple[str, ...]] = {}
         # these lists are fixed per chip: read once
         self.modulations: Tuple[str, ...] = tuple(take_list(lib.get_supported_modulations(handle)))
         self.btr_settings: Tuple[str, ...] = tuple(take_list(lib.get_supported_rx_btr_settings(handle)))
@@ -664,9 +696,6 @@ class Board:
     board_flags = _int_prop("boardflags", None, "Board flags (bit 0: simulated).")
     ethernet_mac = _mac_prop("ethernet_mac", None, "The board's Ethernet MAC, as MAC text.")
     radio_ethernet_mac = _mac_prop("radio_ethernet_mac", None, "The radio side's MAC, as MAC text.")
-    nv_serial = property(lambda self: take_string(lib.get_nv_serial(_handle(self))) or "",
-                         lambda self, v: lib.set_nv_serial(_handle(self), _nv_serial(v)),
-                         doc="Serial kept in NV memory (store_board_defaults() writes it).")
     nv_ethernet_mac = _mac_prop("nv_ethernet_mac", "nv_ethmac", "Ethernet MAC kept in NV memory; "
                                 "set from MAC text or 6 bytes.")
     nv_radio_ethernet_mac = _mac_prop("nv_radio_ethernet_mac", "nv_radio_ethmac",
@@ -693,8 +722,6 @@ class Board:
 
     # -- chip-wide parameters --
 
-    xtal_frequency = _int_prop("xtal_frequency", "xtal_frequency", "Crystal frequency, Hz (whole number).")
-    xtal_tolerance = _float_prop("xtal_tolerance", "xtal_tolerance", "Crystal tolerance, ppm.")
     if_frequency = _float_prop("iffrequency", "iffrequency", "Intermediate frequency, Hz.")
     agc_reference = _int_prop("agcreference", None, "AGC reference.")
     framing = _choice_prop("framingmode", "framingmode", "framings",
@@ -703,11 +730,6 @@ class Board:
     crc = _choice_prop("crcmode", "crcmode", "crc_modes", "CRC mode, as a Choice; set by id or name.")
     crc_init = _int_prop("crcinit", "crcinit", "CRC initial value.")
     crc_length = _int_prop("crclength", None, "CRC length in bytes (0 without CRC).")
-    preamble = _int_prop("preamble", "preamble", "Preamble pattern.")
-    preamble_length = _int_prop("preamble_length", "preamble_length", "Preamble length.")
-    postamble_length = _int_prop("postamble_length", None, "Postamble length.")
-    txkeyup = _int_prop("txkeyup", None, "Byte sent while the transmitter keys up.")
-    txkeyup_length = _int_prop("txkeyup_length", None, "Key-up length.")
 
     @property
     def encodings(self) -> int:
@@ -727,6 +749,35 @@ class Board:
     def convert_frequency_offset(self, offset: int) -> float:
         """A frequency offset as the board reports it, in Hz."""
         return lib.convert_frequencyoffset(_handle(self), signed(offset, "offset"))
+
+    # -- parameters by name --
+
+    def _choices(self, name: str) -> Tuple[str, ...]:
+        """Names of a choice parameter on this chip (fixed per chip: read once)."""
+        names = self._choice_lists.get(name)
+        if names is None:
+            names = self._choice_lists[name] = _params.choices_of(_handle(self), name)
+        return names
+
+    def set_params(self, values: Union[Dict[str, Any], Sequence[Tuple[str, Any]]], *, clamp: bool = False,
+                   commit: bool = True) -> List[ParamResult]:
+        """Sets several parameters by name, in the order given, and commits
+        once (``commit=False`` leaves them for ``commit()``). Strict unless
+        ``clamp``: one value the chip cannot hold raises ParamError and none
+        is set. Returns what each came to: asked, achieved, difference (ppm
+        for frequencies and rates), clamped or rounded, and the other
+        parameters it changed."""
+        items = list(values.items()) if isinstance(values, dict) else list(values)
+        return _params.run(self, items, clamp=clamp, commit=commit)
+
+    def param_limits(self, name: str) -> Dict[str, Any]:
+        """Range (min, max), step next to the present value, levels and
+        choices of a parameter at the present settings; writes nothing."""
+        return _params.limits(self, name)
+
+    def param_achieved(self, name: str, value: float) -> float:
+        """The value the chip would hold if ``value`` were set now; writes nothing."""
+        return _params.achieved(self, name, value)
 
     def set_rx(self, bandwidth: float, bitrate: float, modulation: Union[int, str],
                btr: Union[int, str] = 0) -> None:

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-__all__ = ["KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent"]
+__all__ = ["KorvikError", "BoardNotFound", "BoardDead", "BoardClosed", "NotSent", "ParamError"]
 
 
 class KorvikError(Exception):
@@ -26,3 +26,9 @@ class BoardClosed(KorvikError, ValueError):
 class NotSent(KorvikError):
     """The board refused a packet (no packet transport, or the library could
     not queue it); the library's diagnostic line on standard error says why."""
+
+
+class ParamError(KorvikError, ValueError):
+    """A parameter value the chip cannot hold, or a parameter the board's
+    chip does not have. The text names the parameter, its range or levels
+    and the nearest value the chip holds; nothing was set."""

@@ -26,18 +26,9 @@ namespace {
 // is told apart by its operating address.
 std::map<std::string, unsigned> registers_by_name(const KORVIK::USBDevice& d)
 {
-    std::map<std::string, unsigned> count, out;
+    std::map<std::string, unsigned> out;
     for (unsigned i = 0; i < d.get_registers(); ++i)
-        ++count[d.get_register_name(i)];
-    for (unsigned i = 0; i < d.get_registers(); ++i) {
-        std::string n = d.get_register_name(i);
-        if (count[n] > 1) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "@0x%03x", d.get_register_operatingaddr(i));
-            n += buf;
-        }
-        out[n] = i;
-    }
+        out[d.get_register_label(i)] = i;
     return out;
 }
 

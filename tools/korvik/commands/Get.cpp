@@ -66,11 +66,11 @@ public:
     const char* name() const override { return "params"; }
     const char* summary() const override
     {
-        return "The parameter names of get, set and diff, with units (and a board's choices)";
+        return "The parameters of get and set: unit, kind, scope, chips; with a board its range, step or levels";
     }
     void setup(CLI::App& app) override
     {
-        app.add_option("BOARD", board, "Show the choices and availability on this board");
+        app.add_option("BOARD", board, "Show what this board's chip has, with ranges, steps, levels and choices");
     }
 
     int run(const Options& options) override
@@ -78,21 +78,41 @@ public:
         Device d;
         if (!board.empty())
             d = open_board(board);
-        static const char* kinds[] = {"quantity", "integer", "hex", "bool", "choice", "mac", "text"};
+        static const char* kinds[] = {"quantity", "choice", "flag", "address", "text"};
+        static const std::pair<const char*, unsigned> chips[] = {
+            {"RC1200", KORVIK::PARAM_RC1200}, {"RC1400", KORVIK::PARAM_RC1400},
+            {"RC1100", KORVIK::PARAM_RC1100}, {"RC1300", KORVIK::PARAM_RC1300}};
         Json list = Json::array();
         for (const Param& p : params()) {
             if (d && !param_available(p, *d))
                 continue;
+            const KORVIK::ParamInfo& i = *p.info;
             Json j;
             j["name"] = p.name;
-            j["kind"] = kinds[int(p.kind)];
-            j["unit"] = unit_name(p.unit);
+            j["kind"] = kinds[int(i.kind)];
+            j["unit"] = i.unit;
+            j["scope"] = scope_name(i.scope);
             j["read_only"] = p.read_only();
+            j["whole"] = i.whole;
+            j["chips"] = Json::array();
+            for (const auto& c : chips)
+                if (i.chips & c.second)
+                    j["chips"].push_back(c.first);
+            j["notification"] = i.notification ? Json(i.notification) : Json();
             j["help"] = p.help;
-            if (d && p.kind == Kind::Choice) {
-                j["choices"] = Json::array();
-                for (const std::string& c : p.choices(*d))
-                    j["choices"].push_back(c);
+            if (d && !p.read_only()) {
+                const KORVIK::ParamLimits l = d->get_param_limits(p.name);
+                if (i.kind == KORVIK::ParamKind::quantity) {
+                    j["min"] = l.min;
+                    j["max"] = l.max;
+                    j["step"] = l.step > 0 ? Json(l.step) : Json();
+                    if (!l.levels.empty())
+                        j["levels"] = l.levels;
+                } else if (i.kind == KORVIK::ParamKind::choice) {
+                    j["choices"] = l.choices;
+                } else if (i.kind == KORVIK::ParamKind::text) {
+                    j["max_length"] = l.max;
+                }
             }
             list.push_back(j);
         }
@@ -101,18 +121,29 @@ public:
             return EXIT_OK;
         }
         for (const Json& j : list) {
-            std::string unit = j["unit"].get<std::string>();
-            std::string what = unit.empty() ? j["kind"].get<std::string>() : unit;
+            const Param& p = *find_param(j["name"].get<std::string>());
+            const std::string unit = j["unit"].get<std::string>();
             std::string line = j["help"].get<std::string>();
             if (j["read_only"].get<bool>())
                 line += " (read-only)";
-            if (j.contains("choices")) {
+            if (j.contains("levels")) {
                 std::string c;
-                for (const Json& s : j["choices"])
-                    c += (c.empty() ? "" : ", ") + s.get<std::string>();
+                for (const Json& v : j["levels"])
+                    c += (c.empty() ? "" : ", ") + format_param_value(p, v);
+                line += "; levels " + c;
+            } else if (j.contains("min")) {
+                line += "; " + format_param_value(p, j["min"]) + " to " + format_param_value(p, j["max"]);
+                if (!j["step"].is_null())
+                    line += ", step " + (p.kind == Kind::Quantity ? format_quantity(j["step"].get<double>(), p.unit, 4)
+                                                                 : j["step"].dump());
+            } else if (j.contains("choices")) {
+                std::string c;
+                for (const Json& v : j["choices"])
+                    c += (c.empty() ? "" : ", ") + v.get<std::string>();
                 line += ": " + c;
             }
-            std::printf("%-24s %-9s %s\n", j["name"].get<std::string>().c_str(), what.c_str(), line.c_str());
+            std::printf("%-24s %-6s %-8s %-5s %s\n", j["name"].get<std::string>().c_str(), unit.empty() ? "-" : unit.c_str(),
+                        j["kind"].get<std::string>().c_str(), j["scope"].get<std::string>().c_str(), line.c_str());
         }
         return EXIT_OK;
     }

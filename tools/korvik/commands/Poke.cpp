@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ public:
     void setup(CLI::App& app) override
     {
         app.add_option("BOARD", board, "The board")->required();
-        app.add_option("NAME=VALUE", assignments, "Register or bitfield names and values, e.g. FREQ3=0x21")
+        app.add_option("NAME=VALUE", assignments, "Register or bitfield names and values, e.g. FREQ3=0x21 or FREQ2@0x089=0x10")
             ->required();
         add_save_option(app, save_file);
     }
@@ -91,9 +92,15 @@ public:
 private:
     Write resolve(const KORVIK::USBDevice& d, const std::string& name, const std::string& text) const
     {
-        for (unsigned i = 0; i < d.get_registers(); ++i)
-            if (d.get_register_name(i) == name)
-                return {name, false, i, parse_value(name, text, 0xFF)};
+        // a name the chip has twice (receive and transmit copies) takes its address, as diff prints it
+        int reg = -1;
+        try {
+            reg = d.find_register(name);
+        } catch (const std::invalid_argument& e) {
+            throw UsageError(e.what());
+        }
+        if (reg >= 0)
+            return {d.get_register_label(unsigned(reg)), false, unsigned(reg), parse_value(name, text, 0xFF)};
         for (unsigned i = 0; i < d.get_bitfields(); ++i)
             if (d.get_bitfield_name(i) == name) {
                 const unsigned bits = d.get_bitfield_bitlength(i);

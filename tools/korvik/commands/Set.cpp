@@ -32,32 +32,32 @@ std::vector<unsigned char> register_values(const KORVIK::USBDevice& d)
     return v;
 }
 
-// Everything a setting can depend on, so that a dry run starts where the board is.
-void copy_settings(const KORVIK::USBDevice& from, KORVIK::USBDevice& to)
+std::string join_values(const std::vector<double>& values, Unit unit)
 {
-    to.set_xtal_frequency(from.get_xtal_frequency());
-    to.set_xtal_tolerance(from.get_xtal_tolerance());
-    for (unsigned i = 0; i < from.get_registers(); ++i)
-        to.set_register_chipvalue(i, from.get_register_chipvalue(i));
-    to.set_chacc_channelaccessmode(from.get_chacc_channelaccessmode());
-    to.set_chacc_ppersistence(from.get_chacc_ppersistence());
-    to.set_chacc_slottime(from.get_chacc_slottime());
-    to.set_chacc_rssithreshold(from.get_chacc_rssithreshold());
-    to.set_chacc_bgndthreshold(from.get_chacc_bgndthreshold());
-    to.set_chacc_preamble(static_cast<unsigned char>(from.get_chacc_preamble()));
-    // matching can only be switched on with an address length
-    to.set_chacc_addrlength(static_cast<unsigned char>(from.get_chacc_addrlength()));
-    to.set_chacc_addrmatch1(from.get_chacc_addrmatch1());
-    to.set_chacc_addrmatch2(from.get_chacc_addrmatch2());
-    unsigned char addr[6];
-    from.get_chacc_addr1(addr);
-    to.set_chacc_addr1(addr);
-    from.get_chacc_addr2(addr);
-    to.set_chacc_addr2(addr);
-    to.set_nv_serial(from.get_nv_serial());
-    to.set_nv_ethmac(from.get_nv_ethernet_mac());
-    to.set_nv_radio_ethmac(from.get_nv_radio_ethernet_mac());
-    to.commit_registers();
+    std::string s;
+    for (size_t k = 0; k < values.size(); ++k)
+        s += (k ? (k + 1 == values.size() ? " and " : ", ") : "") + format_quantity(values[k], Unit::None);
+    const char* u = unit_name(unit);
+    return *u ? s + " " + u : s;
+}
+
+// What a strict refusal says, in the units people typed.
+std::string refusal(const KORVIK::ParamReport& r, const Param& p, const Json& asked)
+{
+    if (p.kind != Kind::Quantity && p.kind != Kind::Integer && p.kind != Kind::Hex)
+        return r.error;
+    const std::string a = format_param_value(p, asked);
+    const Json nearest = r.nearest;
+    const KORVIK::ParamLimits& l = r.limits;
+    std::string why;
+    if (!l.levels.empty())
+        why = a + " lies outside the levels " + join_values(l.levels, p.unit);
+    else if (asked.get<double>() < l.min || asked.get<double>() > l.max)
+        why = a + " lies outside " + format_param_value(p, Json(l.min)) + " to " + format_param_value(p, Json(l.max));
+    else
+        why = a + " lies between the chip's steps (" + format_param_value(p, Json(l.step)) + " here)";
+    return std::string(p.name) + ": " + why + "; the nearest value is " + format_param_value(p, nearest) +
+           ". Nothing was written (--clamp sets the nearest value)";
 }
 
 std::string signed_quantity(double v, Unit unit)
@@ -78,7 +78,10 @@ public:
         app.add_option("BOARD", board, "The board")->required();
         app.add_option("PARAM=VALUE", assignments, "Parameters and values, e.g. tx_carrierfrequency=868.3MHz")
             ->required();
-        app.add_flag("--dry-run", dry_run, "Compute on a simulated copy of the board and write nothing");
+        app.add_flag("--dry-run", dry_run, "Compute on a copy of the board's settings and write nothing");
+        app.add_flag("--clamp", clamp,
+                     "Set a value the chip cannot hold to the nearest one it can (by default such a value "
+                     "refuses the whole command and nothing is written)");
         add_save_option(app, save_file);
     }
 
@@ -101,7 +104,8 @@ public:
         }
 
         Device device = open_board(board);
-        // every value is checked before anything is set
+        // every value is read before anything is set
+        std::vector<KORVIK::ParamAssignment> request;
         for (Assignment& a : todo) {
             if (!param_available(*a.param, *device))
                 throw Failure(std::string(a.param->name) + " does not apply to the " + device->get_chip_name() +
@@ -111,32 +115,45 @@ public:
             } catch (const ValueError& e) {
                 throw Failure("bad value for " + std::string(a.param->name) + ": " + e.what());
             }
+            request.push_back({a.param->name, to_param_value(*a.param, a.asked)});
         }
 
-        Device copy;
-        if (dry_run) {
-            copy = open_scratch_board(device->get_chip_name());
-            copy_settings(*device, *copy);
+        // the whole transaction on a copy first: a refusal writes nothing
+        const KORVIK::ParamPolicy policy = clamp ? KORVIK::ParamPolicy::clamp : KORVIK::ParamPolicy::strict;
+        const KORVIK::ParamReport check = device->check_params(request, policy);
+        if (!check.accepted) {
+            for (const Assignment& a : todo)
+                if (check.refused == a.param->name)
+                    throw Failure(refusal(check, *a.param, a.asked));
+            throw Failure(check.error);
         }
-        KORVIK::USBDevice& target = dry_run ? *copy : *device;
+        if (dry_run)
+            return report(options, *device, check);
 
-        const CommitResult result = tracked_commit(target, [&] {
-            for (Assignment& a : todo) {
-                const std::vector<unsigned char> before = register_values(target);
-                a.param->set(target, a.asked);
-                const std::vector<unsigned char> after = register_values(target);
-                for (unsigned i = 0; i < after.size(); ++i)
-                    if (after[i] != before[i])
-                        a.registers.push_back(i);
+        // each setting on its own, so that a board failing during the one
+        // commit can be told which settings reached it
+        KORVIK::ParamReport done = check;
+        const CommitResult result = tracked_commit(*device, [&] {
+            for (size_t k = 0; k < todo.size(); ++k) {
+                const std::vector<unsigned char> regs_before = register_values(*device);
+                const KORVIK::ParamReport one = device->set_params({request[k]}, policy);
+                if (!one.accepted)
+                    throw Failure(one.error);
+                done.outcomes[k].achieved = one.outcomes[0].achieved;
+                const std::vector<unsigned char> regs_after = register_values(*device);
+                for (unsigned i = 0; i < regs_after.size(); ++i)
+                    if (regs_after[i] != regs_before[i])
+                        todo[k].registers.push_back(i);
             }
-            target.commit_registers();
+            device->commit_registers();
         });
         if (result.board_failed)
-            throw Failure(half_way_report(target, todo, result));
+            throw Failure(half_way_report(*device, todo, result));
+        for (size_t k = 0; k < todo.size(); ++k)
+            done.outcomes[k].achieved = device->get_param(todo[k].param->name);
         if (!save_file.empty())
             save_settings(*device, save_file);
-
-        return report(options, *device, target, todo);
+        return report(options, *device, done);
     }
 
 private:
@@ -163,44 +180,64 @@ private:
         return text;
     }
 
-    int report(const Options& options, const KORVIK::USBDevice& board_device, const KORVIK::USBDevice& d,
-               const std::vector<Assignment>& todo) const
+    Json value_json(const Param& p, const KORVIK::USBDevice& d, const KORVIK::ParamValue& v) const
+    {
+        switch (p.kind) {
+        case Kind::Quantity:
+            return v.number;
+        case Kind::Integer:
+        case Kind::Hex:
+            return static_cast<long long>(std::llround(v.number));
+        case Kind::Bool:
+            return v.number != 0;
+        case Kind::Choice: {
+            const auto names = p.choices(d);
+            const long id = std::lround(v.number);
+            return id >= 0 && id < long(names.size()) ? Json(*std::next(names.begin(), id)) : Json(id);
+        }
+        default:
+            return v.text;
+        }
+    }
+
+    int report(const Options& options, const KORVIK::USBDevice& d, const KORVIK::ParamReport& r) const
     {
         Json rows = Json::array();
-        for (const Assignment& a : todo) {
-            const Param& p = *a.param;
+        for (const KORVIK::ParamOutcome& o : r.outcomes) {
+            const Param& p = *find_param(o.name);
             Json row;
             row["name"] = p.name;
-            Json asked = a.asked;
-            if (p.kind == Kind::Choice) {
-                const auto names = p.choices(d);
-                asked = *std::next(names.begin(), asked.get<int>());
-            }
-            row["asked"] = asked;
-            row["value"] = p.get(d);
+            row["asked"] = value_json(p, d, o.asked);
+            row["value"] = value_json(p, d, o.achieved);
             if (p.kind == Kind::Quantity || p.kind == Kind::Integer || p.kind == Kind::Hex) {
-                const double diff = row["value"].get<double>() - asked.get<double>();
-                row["difference"] = diff;
-                // relative differences mean something on linear scales only, not for dBm or ppm
-                const bool linear = p.unit == Unit::Hz || p.unit == Unit::BitRate || p.unit == Unit::Seconds;
-                row["ppm"] = linear && asked.get<double>() != 0 ? Json(diff / std::fabs(asked.get<double>()) * 1e6)
-                                                                 : Json();
+                row["difference"] = o.achieved.number - o.asked.number;
+                row["ppm"] = o.has_ppm ? Json(o.ppm) : Json();
             } else {
                 row["difference"] = nullptr;
                 row["ppm"] = nullptr;
             }
-            row["equal"] = row["value"] == asked;
+            row["equal"] = row["value"] == row["asked"];
+            row["clamped"] = o.clamped;
+            row["rounded"] = o.rounded;
+            Json effects = Json::array();
+            for (const KORVIK::ParamChange& c : o.side_effects) {
+                const Param* q = find_param(c.name);
+                if (!q)
+                    continue;
+                effects.push_back(Json{{"name", c.name}, {"before", value_json(*q, d, c.before)},
+                                       {"value", value_json(*q, d, c.after)}});
+            }
+            row["side_effects"] = effects;
             rows.push_back(row);
         }
         if (options.json) {
-            print_json(Json{{"board", board_device.get_serial()}, {"dry_run", dry_run}, {"parameters", rows},
+            print_json(Json{{"board", d.get_serial()}, {"dry_run", dry_run}, {"parameters", rows},
                             {"saved", save_file.empty() ? Json() : Json(save_file)}});
             return EXIT_OK;
         }
         std::printf("%-24s %-20s %-20s %s\n", "PARAMETER", "ASKED", "NOW", "DIFFERENCE");
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const Param& p = *todo[i].param;
-            const Json& row = rows[i];
+        for (const Json& row : rows) {
+            const Param& p = *find_param(row["name"].get<std::string>());
             std::string diff;
             if (row["difference"].is_null()) {
                 diff = row["equal"].get<bool>() ? "-" : "differs";
@@ -215,14 +252,24 @@ private:
                     diff += buf;
                 }
             }
+            if (row["clamped"].get<bool>())
+                diff += " clamped to the limit";
             std::printf("%-24s %-20s %-20s %s\n", p.name, format_param_value(p, row["asked"]).c_str(),
                         format_param_value(p, row["value"]).c_str(), diff.c_str());
+            for (const Json& e : row["side_effects"]) {
+                const Param* q = find_param(e["name"].get<std::string>());
+                if (!q)
+                    continue;
+                const std::string was = e["before"].is_null() ? "-" : format_param_value(*q, e["before"]);
+                const std::string now = e["value"].is_null() ? "-" : format_param_value(*q, e["value"]);
+                std::printf("  also changed: %s %s -> %s\n", q->name, was.c_str(), now.c_str());
+            }
         }
         if (dry_run)
             std::printf("(dry run: nothing was written to the board)\n");
         else if (!save_file.empty())
             std::printf("(settings saved to %s)\n", save_file.c_str());
-        else if (board_device.get_boardflags() & 1)
+        else if (d.get_boardflags() & 1)
             std::printf("(simulated board: the settings end with this command; --save FILE keeps them)\n");
         return EXIT_OK;
     }
@@ -230,6 +277,7 @@ private:
     std::string board;
     std::vector<std::string> assignments;
     bool dry_run = false;
+    bool clamp = false;
     std::string save_file;
 };
 

@@ -10,6 +10,7 @@ _korvik_boards()
     for chip in RC1200 RC1300 RC1400 RC1100; do
         echo "sim:$chip"
     done
+    echo "sim:replay:"
     for dir in /sys/class/net/*; do
         [[ -e $dir ]] || continue
         desc="$(cat "$dir/device/../manufacturer" "$dir/device/../product" "$dir/ifalias" 2>/dev/null)"
@@ -63,7 +64,7 @@ _korvik()
     local program=${words[0]}
     [[ $program == "~/"* ]] && program=$HOME/${program#"~/"}
 
-    local commands="list info get set params regs poke save load show defaults snippet diff watch send cw per"
+    local commands="list info get set params regs poke save load show defaults snippet diff watch send cw per link sweep capture"
     local globals="--json -v --verbose --virtual-air --version --help"
 
     # the command is the first word that is not an option; nargs counts the
@@ -110,13 +111,16 @@ _korvik()
             watch) opts+=" --status --packets --seconds" ;;
             send) opts+=" --count --interval --to" ;;
             per) opts+=" --tx --rx --count --length --interval --csv --seed --path-loss" ;;
+            link) opts+=" --data --path-loss --length" ;;
+            sweep) opts+=" --tx --rx --power --path-loss --offset --bitrate --count --length --find-per --max-packets --fast --seed --csv" ;;
+            capture) opts+=" --output --seconds --count" ;;
         esac
         _korvik_reply "$(printf '%s\n' $opts)" "$cur"
         return
     fi
 
     # the board comes first (diff and show take files, per its boards as options)
-    if [[ $nargs -eq 0 && $cmd != list && $cmd != diff && $cmd != show && $cmd != per ]]; then
+    if [[ $nargs -eq 0 && $cmd != list && $cmd != diff && $cmd != show && $cmd != per && $cmd != sweep ]]; then
         if [[ $cur == sim:*:* ]]; then
             # sim:CHIP:FILE
             local head=${cur%:*} files

@@ -1,0 +1,793 @@
+#include "board/ParamTable.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "board/EvUSBBoard.h"
+#include "board/ScratchBoard.h"
+#include "model/ChipModels.h"
+#include "model/GreyfinModel.h"
+#include "model/common/PatternMatchModel.h"
+
+namespace KORVIK {
+
+namespace {
+
+using Get = std::function<ParamValue(EvUSBBoard&)>;
+using Set = std::function<void(EvUSBBoard&, const ParamValue&)>;
+
+ParamValue number(double v)
+{
+    ParamValue p;
+    p.number = v;
+    return p;
+}
+
+ParamValue text(const std::string& s)
+{
+    ParamValue p;
+    p.text = s;
+    p.is_text = true;
+    return p;
+}
+
+GreyfinModel& model(EvUSBBoard& b)
+{
+    GreyfinModel* m = b.get_model();
+    if (!m)
+        throw std::invalid_argument("the board has no chip model");
+    return *m;
+}
+
+bool has_model(EvUSBBoard& b)
+{
+    return b.get_model() != nullptr;
+}
+
+bool receives(EvUSBBoard& b)
+{
+    return b.get_chipflags() & CHIP_RECEIVE;
+}
+
+bool transmits(EvUSBBoard& b)
+{
+    return b.get_chipflags() & CHIP_TRANSMIT;
+}
+
+bool always(EvUSBBoard&)
+{
+    return true;
+}
+
+// The chips with a programmable preamble pattern are the pattern-matching ones.
+bool has_preamble(EvUSBBoard& b)
+{
+    return dynamic_cast<PatternMatchModel*>(b.get_model()) != nullptr;
+}
+
+bool has_crc(EvUSBBoard& b)
+{
+    return has_model(b) && !model(b).get_supported_crcmodes().empty();
+}
+
+std::function<bool(EvUSBBoard&)> has_encoding(unsigned bit)
+{
+    return [bit](EvUSBBoard& b) { return has_model(b) && (model(b).get_supported_encodingmodes() & bit); };
+}
+
+bool parse_address(const ParamValue& v, uint8_t out[6])
+{
+    if (!parse_param_address(v.text, out))
+        throw std::invalid_argument("'" + v.text + "' is not an address such as 40:00:12:34:56:00");
+    return true;
+}
+
+unsigned as_unsigned(const ParamValue& v)
+{
+    return unsigned(std::llround(v.number));
+}
+
+const double BIG = 1e12;
+const double UNSIGNED_MAX = 4294967295.0;
+
+ParamInfo info(const char* name, const char* unit, ParamKind kind, ParamScope scope, bool writable,
+               const char* notification, const char* help)
+{
+    return ParamInfo{name, unit, kind, scope, 0, writable, false, false, false, notification, help};
+}
+
+ParamInfo whole(ParamInfo i, bool hex = false)
+{
+    i.whole = true;
+    i.hex = hex;
+    return i;
+}
+
+// A chip-model quantity with getter, setter and signal of one name.
+#define MODEL_QUANTITY(name, unit, scope, avail, lo, hi, help)                                                  \
+    ParamRow { info(#name, unit, ParamKind::quantity, ParamScope::scope, true, #name, help), lo, hi,             \
+               [](EvUSBBoard& b) { return number(model(b).get_##name()); },                                     \
+               [](EvUSBBoard& b, const ParamValue& v) { model(b).set_##name(v.number); }, nullptr, avail,       \
+               [](EvUSBBoard& b) -> sigc::signal<void()>* {                                                     \
+                   return b.get_model() ? &b.get_model()->signal_changed_##name : nullptr;                      \
+               } }
+#define MODEL_CHOICE(name, list, scope, avail, help)                                                            \
+    ParamRow { info(#name, "", ParamKind::choice, ParamScope::scope, true, #name, help), 0, 255,                  \
+               [](EvUSBBoard& b) { return number(model(b).get_##name()); },                                     \
+               [](EvUSBBoard& b, const ParamValue& v) { model(b).set_##name(int(std::lround(v.number))); },      \
+               [](EvUSBBoard& b) { return model(b).list(); }, avail,                                            \
+               [](EvUSBBoard& b) -> sigc::signal<void()>* {                                                     \
+                   return b.get_model() ? &b.get_model()->signal_changed_##name : nullptr;                      \
+               } }
+#define MODEL_FLAG(name, bit, help)                                                                             \
+    ParamRow { info(#name, "", ParamKind::flag, ParamScope::chip, true, #name, help), 0, 1,                       \
+               [](EvUSBBoard& b) { return number(model(b).get_##name() ? 1 : 0); },                             \
+               [](EvUSBBoard& b, const ParamValue& v) { model(b).set_##name(v.number != 0); }, nullptr,          \
+               has_encoding(bit),                                                                               \
+               [](EvUSBBoard& b) -> sigc::signal<void()>* {                                                     \
+                   return b.get_model() ? &b.get_model()->signal_changed_##name : nullptr;                      \
+               } }
+// A value the chip derives: read only, no notification of its own.
+#define MODEL_DERIVED(name, unit, scope, avail, help)                                                           \
+    ParamRow { whole(info(#name, unit, ParamKind::quantity, ParamScope::scope, false, nullptr, help)), 0, 0,      \
+               [](EvUSBBoard& b) { return number(double(model(b).get_##name())); }, nullptr, nullptr, avail,    \
+               nullptr }
+#define BOARD_SIGNAL(name) [](EvUSBBoard& b) -> sigc::signal<void()>* { return &b.signal_changed_##name; }
+#define BOARD_QUANTITY(name, unit, lo, hi, help)                                                                \
+    ParamRow { info(#name, unit, ParamKind::quantity, ParamScope::board, true, #name, help), lo, hi,             \
+               [](EvUSBBoard& b) { return number(double(b.get_##name())); },                                    \
+               [](EvUSBBoard& b, const ParamValue& v) { b.set_##name(v.number); }, nullptr, always,              \
+               BOARD_SIGNAL(name) }
+#define BOARD_BYTE(name, hi, help)                                                                              \
+    ParamRow { whole(info(#name, "byte", ParamKind::quantity, ParamScope::board, true, #name, help)), 0, hi,      \
+               [](EvUSBBoard& b) { return number(double(b.get_##name())); },                                    \
+               [](EvUSBBoard& b, const ParamValue& v) { b.set_##name(uint8_t(as_unsigned(v))); }, nullptr,       \
+               always, BOARD_SIGNAL(name) }
+#define BOARD_FLAG(name, help)                                                                                  \
+    ParamRow { info(#name, "", ParamKind::flag, ParamScope::board, true, #name, help), 0, 1,                      \
+               [](EvUSBBoard& b) { return number(b.get_##name() ? 1 : 0); },                                    \
+               [](EvUSBBoard& b, const ParamValue& v) { b.set_##name(v.number != 0); }, nullptr, always,         \
+               BOARD_SIGNAL(name) }
+#define BOARD_ADDRESS(name, help)                                                                               \
+    ParamRow { info(#name, "", ParamKind::address, ParamScope::board, true, #name, help), 0, 0,                   \
+               [](EvUSBBoard& b) {                                                                              \
+                   uint8_t a[6];                                                                                \
+                   b.get_##name(a);                                                                             \
+                   return text(format_param_address(a));                                                        \
+               },                                                                                               \
+               [](EvUSBBoard& b, const ParamValue& v) {                                                         \
+                   uint8_t a[6];                                                                                \
+                   parse_address(v, a);                                                                         \
+                   b.set_##name(a);                                                                             \
+               },                                                                                               \
+               nullptr, always, BOARD_SIGNAL(name) }
+#define NV_ADDRESS(name, getter, setter, help)                                                                  \
+    ParamRow { info(#name, "", ParamKind::address, ParamScope::board, true, #name, help), 0, 0,                   \
+               [](EvUSBBoard& b) { return text(format_param_address(b.getter())); },                            \
+               [](EvUSBBoard& b, const ParamValue& v) {                                                         \
+                   uint8_t a[6];                                                                                \
+                   parse_address(v, a);                                                                         \
+                   b.setter(a);                                                                                 \
+               },                                                                                               \
+               nullptr, always, BOARD_SIGNAL(name) }
+
+ParamRow levels_row(ParamRow r)
+{
+    r.info.levels = true;
+    return r;
+}
+
+ParamRow whole_row(ParamRow r, bool hex = false)
+{
+    r.info = whole(r.info, hex);
+    return r;
+}
+
+std::vector<ParamRow> make_rows()
+{
+    std::vector<ParamRow> rows = {
+        MODEL_QUANTITY(rx_carrierfrequency, "Hz", rx, receives, -BIG, BIG, "receive carrier frequency"),
+        MODEL_QUANTITY(tx_carrierfrequency, "Hz", tx, transmits, -BIG, BIG, "transmit carrier frequency"),
+        MODEL_CHOICE(rx_modulation, get_supported_modulations, rx, receives, "receive modulation"),
+        MODEL_CHOICE(tx_modulation, get_supported_modulations, tx, transmits, "transmit modulation"),
+        MODEL_QUANTITY(rx_bandwidth, "Hz", rx, receives, -BIG, BIG, "receiver bandwidth"),
+        MODEL_QUANTITY(tx_deviation, "Hz", tx, transmits, -BIG, BIG, "transmit frequency deviation"),
+        MODEL_QUANTITY(rx_bitrate, "bit/s", rx, receives, -BIG, BIG, "receive bitrate"),
+        MODEL_QUANTITY(tx_bitrate, "bit/s", tx, transmits, -BIG, BIG, "transmit bitrate"),
+        MODEL_CHOICE(rx_btr, get_supported_rx_btr_settings, rx, receives, "receive bit-timing recovery"),
+        MODEL_DERIVED(rx_btr_preamble, "bit", rx, receives, "preamble bits the bit-timing recovery needs"),
+        levels_row(MODEL_QUANTITY(tx_power, "dBm", tx, transmits, -1000, 1000,
+                                  "transmit power (one of the levels the chip has)")),
+        MODEL_QUANTITY(iffrequency, "Hz", rx, receives, -BIG, BIG, "intermediate frequency"),
+        ParamRow{info("rx_maxfrequencyoffset", "Hz", ParamKind::quantity, ParamScope::rx, false, nullptr,
+                      "largest carrier offset the receiver tolerates"),
+                 0, 0, [](EvUSBBoard& b) { return number(model(b).get_rx_maxfrequencyoffset()); }, nullptr, nullptr,
+                 receives, nullptr},
+        ParamRow{whole(info("rx_range", "", ParamKind::quantity, ParamScope::rx, true, nullptr, "receive VCO range")),
+                 0, 15, [](EvUSBBoard& b) { return number(model(b).get_rx_range()); },
+                 [](EvUSBBoard& b, const ParamValue& v) { model(b).set_rx_range(as_unsigned(v)); }, nullptr, receives,
+                 nullptr},
+        ParamRow{whole(info("tx_range", "", ParamKind::quantity, ParamScope::tx, true, nullptr, "transmit VCO range")),
+                 0, 15, [](EvUSBBoard& b) { return number(model(b).get_tx_range()); },
+                 [](EvUSBBoard& b, const ParamValue& v) { model(b).set_tx_range(as_unsigned(v)); }, nullptr,
+                 transmits, nullptr},
+        // 0xFFFFFFFF would select the 16 MHz default rather than the largest crystal
+        whole_row(ParamRow{info("xtal_frequency", "Hz", ParamKind::quantity, ParamScope::host, true, "xtal_frequency",
+                                "crystal frequency"),
+                           0, UNSIGNED_MAX - 1, [](EvUSBBoard& b) { return number(model(b).get_xtal_frequency()); },
+                           [](EvUSBBoard& b, const ParamValue& v) { model(b).set_xtal_frequency(as_unsigned(v)); },
+                           nullptr, has_model,
+                           [](EvUSBBoard& b) -> sigc::signal<void()>* {
+                               return b.get_model() ? &b.get_model()->signal_changed_xtal_frequency : nullptr;
+                           }}),
+        MODEL_QUANTITY(xtal_tolerance, "ppm", host, has_model, 0, 1000000, "crystal tolerance"),
+        MODEL_CHOICE(framingmode, get_supported_framingmodes, chip, has_model, "framing"),
+        MODEL_FLAG(enc_invert, ENC_INVERT, "bit inversion"),
+        MODEL_FLAG(enc_diff, ENC_DIFF, "differential encoding"),
+        MODEL_FLAG(enc_scrambler, ENC_SCRAMBLER, "scrambler"),
+        MODEL_FLAG(enc_manchester, ENC_MANCHESTER, "Manchester encoding"),
+        MODEL_CHOICE(crcmode, get_supported_crcmodes, chip, has_crc, "CRC"),
+        whole_row(ParamRow{info("crcinit", "", ParamKind::quantity, ParamScope::chip, true, "crcinit", "CRC initial value"),
+                           0, UNSIGNED_MAX, [](EvUSBBoard& b) { return number(model(b).get_crcinit()); },
+                           [](EvUSBBoard& b, const ParamValue& v) { model(b).set_crcinit(as_unsigned(v)); }, nullptr,
+                           has_crc,
+                           [](EvUSBBoard& b) -> sigc::signal<void()>* {
+                               return b.get_model() ? &b.get_model()->signal_changed_crcinit : nullptr;
+                           }},
+                  true),
+        MODEL_DERIVED(crclength, "byte", chip, has_crc, "CRC length (0: no CRC)"),
+        whole_row(ParamRow{info("preamble", "", ParamKind::quantity, ParamScope::chip, true, "preamble", "preamble pattern"),
+                           0, UNSIGNED_MAX, [](EvUSBBoard& b) { return number(model(b).get_preamble()); },
+                           [](EvUSBBoard& b, const ParamValue& v) { model(b).set_preamble(as_unsigned(v)); }, nullptr,
+                           has_preamble,
+                           [](EvUSBBoard& b) -> sigc::signal<void()>* {
+                               return b.get_model() ? &b.get_model()->signal_changed_preamble : nullptr;
+                           }},
+                  true),
+        whole_row(ParamRow{info("preamble_length", "bit", ParamKind::quantity, ParamScope::chip, true, "preamble_length",
+                                "preamble length"),
+                           0, UNSIGNED_MAX, [](EvUSBBoard& b) { return number(model(b).get_preamble_length()); },
+                           [](EvUSBBoard& b, const ParamValue& v) { model(b).set_preamble_length(as_unsigned(v)); },
+                           nullptr, has_preamble,
+                           [](EvUSBBoard& b) -> sigc::signal<void()>* {
+                               return b.get_model() ? &b.get_model()->signal_changed_preamble_length : nullptr;
+                           }}),
+        whole_row(MODEL_DERIVED(txkeyup, "", tx, transmits, "byte sent while the transmitter keys up"), true),
+        MODEL_DERIVED(txkeyup_length, "bit", tx, transmits, "key-up length"),
+        MODEL_DERIVED(postamble_length, "bit", chip, has_model, "postamble length"),
+        ParamRow{info("chacc_channelaccessmode", "", ParamKind::choice, ParamScope::board, true,
+                      "chacc_channelaccessmode", "channel access"),
+                 0, 255, [](EvUSBBoard& b) { return number(b.get_chacc_channelaccessmode()); },
+                 [](EvUSBBoard& b, const ParamValue& v) { b.set_chacc_channelaccessmode(int(std::lround(v.number))); },
+                 [](EvUSBBoard& b) { return b.get_chacc_supported_channelaccessmodes(); }, always,
+                 BOARD_SIGNAL(chacc_channelaccessmode)},
+        BOARD_QUANTITY(chacc_ppersistence, "", -BIG, BIG, "p-persistence, 0 to 1"),
+        BOARD_QUANTITY(chacc_slottime, "s", -BIG, BIG, "slot time"),
+        BOARD_QUANTITY(chacc_rssithreshold, "dBm", -BIG, BIG, "RSSI threshold"),
+        whole_row(BOARD_QUANTITY(chacc_bgndthreshold, "", -BIG, BIG, "background-noise threshold")),
+        BOARD_BYTE(chacc_preamble, 255, "channel-access preamble"),
+        BOARD_BYTE(chacc_addrlength, 255, "address length"),
+        BOARD_FLAG(chacc_addrmatch1, "match received packets against address 1"),
+        BOARD_FLAG(chacc_addrmatch2, "match received packets against address 2"),
+        BOARD_ADDRESS(chacc_addr1, "match address 1"),
+        BOARD_ADDRESS(chacc_addr2, "match address 2"),
+        ParamRow{info("nv_serial", "", ParamKind::text, ParamScope::board, true, "nv_serial", "serial number to store"),
+                 0, NV_SERIAL_CHARS, [](EvUSBBoard& b) { return text(b.get_nv_serial()); },
+                 [](EvUSBBoard& b, const ParamValue& v) { b.set_nv_serial(v.text); }, nullptr, always,
+                 BOARD_SIGNAL(nv_serial)},
+        NV_ADDRESS(nv_ethmac, get_nv_ethernet_mac, set_nv_ethmac, "adapter MAC to store"),
+        NV_ADDRESS(nv_radio_ethmac, get_nv_radio_ethernet_mac, set_nv_radio_ethmac,
+                   "radio MAC to store (default packet destination)"),
+    };
+    // which chips have each parameter, asked of each chip's model
+    for (const ChipModelEntry& chip : chip_models()) {
+        if (!chip.model_factory)
+            continue;
+        ScratchBoard probe(chip.name);
+        const std::string name = chip.name;
+        const unsigned bit = name == "RC1200" ? unsigned(PARAM_RC1200) : name == "RC1400" ? unsigned(PARAM_RC1400)
+                           : name == "RC1100" ? unsigned(PARAM_RC1100) : name == "RC1300" ? unsigned(PARAM_RC1300) : 0u;
+        for (ParamRow& r : rows)
+            if (r.available(probe) && (r.info.kind != ParamKind::choice || !r.choices(probe).empty()))
+                r.info.chips |= bit;
+    }
+    return rows;
+}
+
+#undef MODEL_QUANTITY
+#undef MODEL_CHOICE
+#undef MODEL_FLAG
+#undef MODEL_DERIVED
+#undef BOARD_SIGNAL
+#undef BOARD_QUANTITY
+#undef BOARD_BYTE
+#undef BOARD_FLAG
+#undef BOARD_ADDRESS
+#undef NV_ADDRESS
+
+std::string fold(const std::string& s)
+{
+    std::string out;
+    for (char c : s)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            out += char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string num(double v)
+{
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
+
+std::string with_unit(double v, const ParamInfo& i)
+{
+    return i.unit[0] ? num(v) + " " + i.unit : num(v);
+}
+
+// Values that differ by less than this are the same value: the getters
+// work in doubles through register words.
+bool same(double a, double b)
+{
+    return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(a), std::fabs(b)});
+}
+
+bool same_value(const ParamValue& a, const ParamValue& b)
+{
+    return a.is_text || b.is_text ? a.text == b.text && a.is_text == b.is_text : same(a.number, b.number);
+}
+
+bool is_numeric(const ParamInfo& i)
+{
+    return i.kind == ParamKind::quantity || i.kind == ParamKind::choice || i.kind == ParamKind::flag;
+}
+
+} // namespace
+
+const std::vector<ParamRow>& param_rows()
+{
+    static const std::vector<ParamRow> rows = make_rows();
+    return rows;
+}
+
+const std::vector<ParamInfo>& param_infos()
+{
+    static const std::vector<ParamInfo> infos = [] {
+        std::vector<ParamInfo> v;
+        for (const ParamRow& r : param_rows())
+            v.push_back(r.info);
+        return v;
+    }();
+    return infos;
+}
+
+const ParamRow* find_param_row(const std::string& name)
+{
+    for (const ParamRow& r : param_rows())
+        if (name == r.info.name)
+            return &r;
+    return nullptr;
+}
+
+std::string format_param_address(const uint8_t* mac)
+{
+    char buf[18];
+    std::snprintf(buf, sizeof buf, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return buf;
+}
+
+bool parse_param_address(const std::string& text, uint8_t out[6])
+{
+    unsigned n = 0;
+    int high = -1;
+    for (char c : text) {
+        if (c == ':' || c == '-' || c == ' ') {
+            if (high >= 0)
+                return false; // a separator splits a byte
+            continue;
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+        if (high < 0) {
+            high = d;
+            continue;
+        }
+        if (n == 6)
+            return false;
+        out[n++] = uint8_t(high << 4 | d);
+        high = -1;
+    }
+    return n == 6 && high < 0;
+}
+
+// ---------------------------------------------------------------- ParamAccess
+
+ParamAccess::ParamAccess(EvUSBBoard& b) : board(b) {}
+
+ParamAccess::~ParamAccess() = default;
+
+const ParamRow& ParamAccess::row(const std::string& name) const
+{
+    const ParamRow* r = find_param_row(name);
+    if (!r)
+        throw std::invalid_argument("unknown parameter '" + name + "'");
+    if (!r->available(board) || (r->choices && r->choices(board).empty()))
+        throw std::invalid_argument(name + " does not apply to this board's chip");
+    return *r;
+}
+
+bool ParamAccess::has(const std::string& name) const
+{
+    const ParamRow* r = find_param_row(name);
+    return r && r->available(board) && (!r->choices || !r->choices(board).empty());
+}
+
+ParamValue ParamAccess::get(const std::string& name) const
+{
+    return row(name).get(board);
+}
+
+void ParamAccess::set(const std::string& name, const ParamValue& value)
+{
+    const ParamRow& r = row(name);
+    if (!r.set)
+        throw std::invalid_argument(name + " is read-only");
+    ParamValue v = value;
+    if (is_numeric(r.info) && !v.is_text) {
+        if (std::isnan(v.number))
+            throw std::invalid_argument(name + ": not a number");
+        v.number = std::clamp(v.number, r.lo, r.hi);
+    }
+    r.set(board, v);
+}
+
+const std::vector<const ParamRow*>& ParamAccess::present()
+{
+    if (!present_known) {
+        for (const ParamRow& r : param_rows())
+            if (has(r.info.name))
+                present_rows.push_back(&r);
+        present_known = true;
+    }
+    return present_rows;
+}
+
+ScratchBoard& ParamAccess::synced_scratch()
+{
+    GreyfinModel* m = board.get_model();
+    const std::string chip = m ? m->get_chip_name() : std::string();
+    if (!scratch || (scratch->get_model() ? scratch->get_model()->get_chip_name() : std::string()) != chip) {
+        scratch = std::make_unique<ScratchBoard>(chip);
+        probe_board = std::make_unique<ScratchBoard>(chip);
+    }
+    scratch->copy_settings(board);
+    return *scratch;
+}
+
+double ParamAccess::probe(const ParamRow& row, ScratchBoard& state, double value)
+{
+    probe_board->copy_settings(state);
+    ParamValue v;
+    v.number = std::clamp(value, row.lo, row.hi);
+    row.set(*probe_board, v);
+    return row.get(*probe_board).number;
+}
+
+double ParamAccess::local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max,
+                               int direction)
+{
+    // ever larger moves until the value the chip holds changes; the first
+    // change is the neighbouring value (a move below one step cannot pass it)
+    const double scale = std::max(std::fabs(at), 1.0);
+    for (double d = scale * 1e-10; d < scale * 4 + (max - min); d *= 2) {
+        const double asked = at + direction * d;
+        if (asked > max + d || asked < min - d)
+            break;
+        const double v = probe(row, state, asked);
+        if (!same(v, at) && (v - at) * direction > 0)
+            return std::fabs(v - at);
+    }
+    return 0;
+}
+
+std::vector<double> ParamAccess::levels_on(const ParamRow& row, ScratchBoard& state)
+{
+    // from the lowest level up, one chip step at a time, until the registers stop moving
+    probe_board->copy_settings(state);
+    ParamValue low;
+    low.number = row.lo;
+    row.set(*probe_board, low);
+    GreyfinModel& m = model(*probe_board);
+    std::vector<double> levels;
+    for (int i = 0; i < 64; ++i) {
+        levels.push_back(row.get(*probe_board).number);
+        std::vector<uint8_t> before(m.get_registers());
+        for (unsigned r = 0; r < before.size(); ++r)
+            before[r] = m.get_register_chipvalue(r);
+        m.step_tx_power(1);
+        bool moved = false;
+        for (unsigned r = 0; r < before.size() && !moved; ++r)
+            moved = before[r] != m.get_register_chipvalue(r);
+        if (!moved)
+            break;
+    }
+    std::sort(levels.begin(), levels.end());
+    levels.erase(std::unique(levels.begin(), levels.end(), [](double a, double b) { return same(a, b); }),
+                 levels.end());
+    return levels;
+}
+
+ParamLimits ParamAccess::limits_on(const ParamRow& row, ScratchBoard& state)
+{
+    ParamLimits l;
+    switch (row.info.kind) {
+    case ParamKind::quantity: {
+        if (!row.set) {
+            l.min = l.max = row.get(state).number;
+            break;
+        }
+        if (row.info.levels) {
+            l.levels = levels_on(row, state);
+            l.min = l.levels.front();
+            l.max = l.levels.back();
+            const double now = row.get(state).number;
+            for (double v : l.levels)
+                if (v > now && !same(v, now)) {
+                    l.step = v - now;
+                    break;
+                }
+            break;
+        }
+        l.min = probe(row, state, row.lo);
+        l.max = probe(row, state, row.hi);
+        if (row.info.whole) {
+            l.step = 1;
+            break;
+        }
+        const double now = row.get(state).number;
+        l.step = local_step(row, state, now, l.min, l.max, same(now, l.max) ? -1 : 1);
+        break;
+    }
+    case ParamKind::choice:
+        for (const std::string& c : row.choices(state))
+            l.choices.push_back(c);
+        l.min = 0;
+        l.max = double(l.choices.size()) - 1;
+        l.step = 1;
+        break;
+    case ParamKind::flag:
+        l.min = 0;
+        l.max = 1;
+        l.step = 1;
+        break;
+    case ParamKind::address:
+        break;
+    case ParamKind::text:
+        l.max = row.hi;
+        break;
+    }
+    return l;
+}
+
+ParamLimits ParamAccess::limits(const std::string& name)
+{
+    const ParamRow& r = row(name);
+    return limits_on(r, synced_scratch());
+}
+
+ParamValue ParamAccess::achieved(const std::string& name, const ParamValue& value)
+{
+    const ParamRow& r = row(name);
+    if (!r.set)
+        throw std::invalid_argument(name + " is read-only");
+    ScratchBoard& s = synced_scratch();
+    probe_board->copy_settings(s);
+    ParamValue v = value;
+    if (is_numeric(r.info) && !v.is_text)
+        v.number = std::clamp(v.number, r.lo, r.hi);
+    r.set(*probe_board, v);
+    return r.get(*probe_board);
+}
+
+namespace {
+
+// The values of every row the board has, for spotting side effects.
+std::vector<ParamValue> snapshot(EvUSBBoard& b, const std::vector<const ParamRow*>& rows)
+{
+    std::vector<ParamValue> v;
+    v.reserve(rows.size());
+    for (const ParamRow* r : rows)
+        v.push_back(r->get(b));
+    return v;
+}
+
+std::string list_levels(const std::vector<double>& levels, const ParamInfo& i)
+{
+    std::string s;
+    for (size_t k = 0; k < levels.size(); ++k)
+        s += (k ? (k + 1 == levels.size() ? " and " : ", ") : "") + num(levels[k]);
+    return i.unit[0] ? s + " " + i.unit : s;
+}
+
+} // namespace
+
+ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, ParamPolicy policy, Mode mode)
+{
+    ParamReport report;
+    struct Step {
+        const ParamRow* row;
+        ParamValue value; // what the setter gets
+    };
+    std::vector<Step> steps;
+    auto refuse = [&](const std::string& name, const std::string& why) {
+        report.accepted = false;
+        report.refused = name;
+        report.error = why;
+        report.outcomes.clear();
+        return report;
+    };
+
+    // names, kinds and forms first: nothing is computed for a transaction
+    // that names what the board does not have
+    for (const ParamAssignment& a : assignments) {
+        const ParamRow* r = find_param_row(a.name);
+        if (!r)
+            return refuse(a.name, "unknown parameter '" + a.name + "'");
+        if (!has(a.name))
+            return refuse(a.name, a.name + " does not apply to this board's chip");
+        if (!r->set)
+            return refuse(a.name, a.name + " is read-only");
+        ParamValue v = a.value;
+        switch (r->info.kind) {
+        case ParamKind::choice:
+            if (v.is_text) {
+                int id = 0, found = -1;
+                for (const std::string& c : r->choices(board)) {
+                    if (fold(c) == fold(v.text))
+                        found = id;
+                    ++id;
+                }
+                if (found < 0) {
+                    std::string names;
+                    for (const std::string& c : r->choices(board))
+                        names += (names.empty() ? "\"" : ", \"") + c + "\"";
+                    return refuse(a.name, a.name + ": '" + v.text + "' is not one of " + names);
+                }
+                v = number(found);
+            }
+            break;
+        case ParamKind::quantity:
+        case ParamKind::flag:
+            if (v.is_text)
+                return refuse(a.name, a.name + " takes a number");
+            if (!std::isfinite(v.number))
+                return refuse(a.name, a.name + ": " + num(v.number) + " is not a value");
+            break;
+        case ParamKind::address: {
+            uint8_t mac[6];
+            if (!v.is_text || !parse_param_address(v.text, mac))
+                return refuse(a.name, a.name + ": '" + v.text + "' is not an address such as 40:00:12:34:56:00");
+            v = text(format_param_address(mac));
+            break;
+        }
+        case ParamKind::text:
+            if (!v.is_text)
+                return refuse(a.name, a.name + " takes text");
+            break;
+        }
+        steps.push_back({r, v});
+    }
+
+    // every step on the copy, in order, each from the state the ones before left
+    const std::vector<const ParamRow*>& present = this->present();
+    ScratchBoard& s = synced_scratch();
+    for (Step& st : steps) {
+        const ParamRow& r = *st.row;
+        const ParamInfo& i = r.info;
+        ParamOutcome out;
+        out.name = i.name;
+        out.asked = st.value;
+        const std::vector<ParamValue> before = snapshot(s, present);
+
+        bool clamped = false;
+        ParamLimits l;
+        if (is_numeric(i)) {
+            l = limits_on(r, s);
+            const double asked = st.value.number;
+            const double tol = 1e-9 * std::max({1.0, std::fabs(l.min), std::fabs(l.max)});
+            if (asked < l.min - tol || asked > l.max + tol) {
+                const double nearest = asked < l.min ? l.min : l.max;
+                if (policy == ParamPolicy::strict || i.kind != ParamKind::quantity) {
+                    report.nearest = nearest;
+                    report.limits = l;
+                    if (i.kind == ParamKind::choice)
+                        return refuse(i.name, std::string(i.name) + ": " + num(asked) + " is not a choice from 0 to " +
+                                                  num(l.max));
+                    if (i.kind == ParamKind::flag)
+                        return refuse(i.name, std::string(i.name) + " takes 0 or 1");
+                    if (!l.levels.empty())
+                        return refuse(i.name, std::string(i.name) + ": " + with_unit(asked, i) +
+                                                  " lies outside the levels " + list_levels(l.levels, i) +
+                                                  "; the nearest is " + with_unit(nearest, i));
+                    return refuse(i.name, std::string(i.name) + ": " + with_unit(asked, i) + " lies outside " +
+                                              num(l.min) + " to " + with_unit(l.max, i) + "; the nearest is " +
+                                              with_unit(nearest, i));
+                }
+                st.value.number = nearest;
+                clamped = true;
+            }
+            if ((i.kind == ParamKind::choice || i.kind == ParamKind::flag || i.whole) &&
+                std::fabs(st.value.number - std::round(st.value.number)) > 1e-9) {
+                if (policy == ParamPolicy::strict && i.kind != ParamKind::quantity)
+                    return refuse(i.name, std::string(i.name) + " takes a whole number");
+                if (policy == ParamPolicy::strict)
+                    return refuse(i.name, std::string(i.name) + ": " + num(asked) +
+                                              " is not a whole number; the nearest is " + num(std::round(asked)));
+                st.value.number = std::round(st.value.number);
+            }
+        } else if (i.kind == ParamKind::text && st.value.text.size() > size_t(r.hi)) {
+            if (policy == ParamPolicy::strict)
+                return refuse(i.name, std::string(i.name) + ": '" + st.value.text + "' is longer than " +
+                                          num(r.hi) + " characters");
+            st.value.text.resize(size_t(r.hi));
+            clamped = true;
+        }
+
+        r.set(s, st.value);
+        out.achieved = r.get(s);
+        if (is_numeric(i)) {
+            const double asked = out.asked.number, got = out.achieved.number;
+            if (i.kind == ParamKind::quantity && !clamped && !same(got, asked) && l.levels.empty() &&
+                policy == ParamPolicy::strict && std::fabs(got - asked) > 1e-6 * std::max(1.0, std::fabs(asked))) {
+                // between two values the chip holds: more than half a step off is refused
+                const double step = local_step(r, s, got, l.min, l.max, asked > got ? 1 : -1);
+                if (step > 0 && std::fabs(got - asked) > step / 2 * (1 + 1e-9)) {
+                    report.limits = l;
+                    report.limits.step = step;
+                    const double other = got + (asked > got ? step : -step);
+                    report.nearest = std::fabs(other - asked) < std::fabs(got - asked) ? other : got;
+                    return refuse(i.name, std::string(i.name) + ": the chip cannot hold " + with_unit(asked, i) +
+                                              "; the nearest is " + with_unit(report.nearest, i));
+                }
+            }
+            out.clamped = clamped;
+            out.rounded = !clamped && !same(got, asked);
+            if (i.kind == ParamKind::quantity) {
+                out.difference = got - asked;
+                const std::string unit = i.unit;
+                if ((unit == "Hz" || unit == "bit/s") && asked != 0) {
+                    out.has_ppm = true;
+                    out.ppm = out.difference / std::fabs(asked) * 1e6;
+                }
+            }
+        } else {
+            out.clamped = clamped;
+        }
+        const std::vector<ParamValue> after = snapshot(s, present);
+        for (size_t k = 0; k < present.size(); ++k)
+            if (present[k] != &r && !same_value(before[k], after[k]))
+                out.side_effects.push_back({present[k]->info.name, before[k], after[k]});
+        report.outcomes.push_back(out);
+    }
+
+    report.accepted = true;
+    if (mode == Mode::check)
+        return report;
+    // accepted: the same steps on the board, one commit
+    for (const Step& st : steps)
+        st.row->set(board, st.value);
+    if (GreyfinModel* m = board.get_model(); m && mode == Mode::commit)
+        m->commit_registers();
+    for (size_t k = 0; k < steps.size(); ++k)
+        report.outcomes[k].achieved = steps[k].row->get(board);
+    return report;
+}
+
+} // namespace KORVIK

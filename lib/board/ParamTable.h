@@ -1,0 +1,99 @@
+#pragma once
+
+// The parameter table behind KORVIK::USBDevice's named access: one row per
+// parameter with its getter, setter and change signal over a board, and the
+// read-only answers (limits, steps, levels, achieved values) worked out on a
+// ScratchBoard copy so that nothing reaches the board asked about.
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sigc++/sigc++.h>
+
+#include <korvik/Parameters.h>
+
+namespace KORVIK {
+
+class EvUSBBoard;
+class ScratchBoard;
+
+struct ParamRow {
+    ParamInfo info;
+    /// Values handed to the setter stay within [lo, hi] (the setters take
+    /// unsigned or narrow types); the probes for the range use these two.
+    double lo, hi;
+    std::function<ParamValue(EvUSBBoard&)> get;
+    /// Null for read-only rows.
+    std::function<void(EvUSBBoard&, const ParamValue&)> set;
+    /// Names of a choice, in id order.
+    std::function<std::list<std::string>(EvUSBBoard&)> choices;
+    /// Whether the board's chip has the parameter.
+    std::function<bool(EvUSBBoard&)> available;
+    /// The change signal, or null (no model, or no notification).
+    std::function<sigc::signal<void()>*(EvUSBBoard&)> signal;
+};
+
+/// Every row, in the order tools list them.
+const std::vector<ParamRow>& param_rows();
+/// The public part of every row, in the same order.
+const std::vector<ParamInfo>& param_infos();
+/// The row of that name, or null.
+const ParamRow* find_param_row(const std::string& name);
+
+/// "40:00:12:34:56:00"; parse_param_address accepts that or twelve hex
+/// digits (blanks, ':' and '-' between bytes allowed) and returns false
+/// for anything else.
+std::string format_param_address(const uint8_t* mac);
+bool parse_param_address(const std::string& text, uint8_t out[6]);
+
+/// Named access to one board: read-only answers on a private copy, and
+/// transactions. Keeps its copy between calls; it never writes to the board
+/// except in apply().
+class ParamAccess {
+public:
+    explicit ParamAccess(EvUSBBoard& board);
+    ~ParamAccess();
+    ParamAccess(const ParamAccess&) = delete;
+    ParamAccess& operator=(const ParamAccess&) = delete;
+
+    /// The row of `name`, available on this board's chip; throws
+    /// std::invalid_argument naming the problem otherwise.
+    const ParamRow& row(const std::string& name) const;
+    bool has(const std::string& name) const;
+    ParamValue get(const std::string& name) const;
+    /// Sets through the row's setter without any check and without commit
+    /// (as the library's setters do: clamped, rounded).
+    void set(const std::string& name, const ParamValue& value);
+    ParamLimits limits(const std::string& name);
+    /// What the chip would hold for `value`, from the board's present settings.
+    ParamValue achieved(const std::string& name, const ParamValue& value);
+    enum class Mode {
+        commit, ///< set on the board and commit once
+        set,    ///< set on the board; the values wait for the next commit
+        check,  ///< only on the copy: the report of what would happen
+    };
+    /// Applies the assignments in order (see ParamReport).
+    ParamReport apply(const std::vector<ParamAssignment>& assignments, ParamPolicy policy, Mode mode = Mode::commit);
+
+private:
+    struct Plan;
+    ScratchBoard& synced_scratch();
+    ParamLimits limits_on(const ParamRow& row, ScratchBoard& state);
+    double probe(const ParamRow& row, ScratchBoard& state, double value);
+    double local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max, int direction);
+    std::vector<double> levels_on(const ParamRow& row, ScratchBoard& state);
+
+    /// Rows the board's chip has (the chip never changes under a board).
+    const std::vector<const ParamRow*>& present();
+
+    EvUSBBoard& board;
+    std::vector<const ParamRow*> present_rows;
+    bool present_known = false;
+    std::unique_ptr<ScratchBoard> scratch; ///< the board's settings, then the transaction's steps
+    std::unique_ptr<ScratchBoard> probe_board; ///< a copy of scratch for each probe
+};
+
+} // namespace KORVIK

@@ -1,0 +1,376 @@
+// The parameter table through the facade and the flat interface: every row
+// on every chip, strict and clamp per kind, read-only answers that leave
+// the board untouched, transactions and their reports, registers by
+// NAME@0xADDRESS.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <korvik/ChangeList.h>
+#include <korvik/USBDevice.h>
+#include <korvik/korvik.h>
+
+#include "api/Library.h"
+#include "board/EvUSBBoard.h"
+
+using namespace KORVIK;
+
+namespace {
+
+struct Unplug {
+    void operator()(USBDevice* d) const
+    {
+        d->get_board()->leave_registry();
+        delete d;
+    }
+};
+using Handle = std::unique_ptr<USBDevice, Unplug>;
+
+Handle simulate(const std::string& chip)
+{
+    static int n = 0;
+    return Handle(USBDevice::open_simulation("params-" + std::to_string(++n), "Params", chip, "0012340A0B0C"));
+}
+
+const char* const CHIPS[] = {"RC1200", "RC1400", "RC1100", "RC1300"};
+
+// Everything a read-only answer must leave alone.
+struct Snapshot {
+    std::vector<unsigned> chip, changes;
+    std::vector<std::string> values;
+
+    static Snapshot of(const USBDevice& d)
+    {
+        Snapshot s;
+        for (unsigned i = 0; i < d.get_registers(); ++i) {
+            s.chip.push_back(d.get_register_chipvalue(i));
+            s.changes.push_back(d.get_register_changemask(i));
+        }
+        for (const ParamInfo& p : USBDevice::get_param_table())
+            if (d.has_param(p.name)) {
+                const ParamValue v = d.get_param(p.name);
+                s.values.push_back(std::string(p.name) + "=" + (v.is_text ? v.text : std::to_string(v.number)));
+            }
+        return s;
+    }
+    bool operator==(const Snapshot& o) const { return chip == o.chip && changes == o.changes && values == o.values; }
+};
+
+ParamValue number(double v)
+{
+    ParamValue p;
+    p.number = v;
+    return p;
+}
+
+ParamValue text(const std::string& s)
+{
+    ParamValue p;
+    p.text = s;
+    p.is_text = true;
+    return p;
+}
+
+bool numeric(const ParamInfo& p)
+{
+    return p.kind == ParamKind::quantity || p.kind == ParamKind::choice || p.kind == ParamKind::flag;
+}
+
+} // namespace
+
+TEST(ParamTable, RowsAreWellFormed)
+{
+    std::set<std::string> names, notifications;
+#define KORVIK_LISTED(name) notifications.insert(#name);
+    KORVIK_CHANGES(KORVIK_LISTED)
+#undef KORVIK_LISTED
+    for (const ParamInfo& p : USBDevice::get_param_table()) {
+        SCOPED_TRACE(p.name);
+        EXPECT_TRUE(names.insert(p.name).second) << "named twice";
+        EXPECT_NE(p.chips, 0u) << "on no chip";
+        EXPECT_EQ(USBDevice::find_param(p.name), &p);
+        if (p.notification)
+            EXPECT_TRUE(notifications.count(p.notification)) << p.notification << " is no change notification";
+        // receive rows are not on the transmitter, transmit rows not on the receiver
+        if (p.scope == ParamScope::rx)
+            EXPECT_FALSE(p.chips & PARAM_RC1100);
+        if (p.scope == ParamScope::tx)
+            EXPECT_FALSE(p.chips & PARAM_RC1400);
+        if (p.kind != ParamKind::quantity)
+            EXPECT_STREQ(p.unit, "");
+        EXPECT_FALSE(p.levels && p.kind != ParamKind::quantity);
+    }
+    EXPECT_EQ(USBDevice::find_param("no_such_parameter"), nullptr);
+}
+
+// Every read-only answer for every row on every chip: nothing on the board
+// moves, no register is marked changed, no signal fires.
+TEST(ParamTable, ReadOnlyAnswersLeaveTheBoardAlone)
+{
+    for (const char* chip : CHIPS) {
+        SCOPED_TRACE(chip);
+        Handle d = simulate(chip);
+        d->set_chacc_slottime(0.1);
+        d->set_chacc_ppersistence(0.5);
+        d->commit_registers();
+        int signals = 0;
+        std::vector<sigc::connection> connections;
+        connections.push_back(d->notify_changed_register([&](unsigned, unsigned char, unsigned char) { ++signals; }));
+        for (const ParamInfo& p : USBDevice::get_param_table())
+            connections.push_back(d->notify_changed_param(p.name, [&] { ++signals; }));
+        const Snapshot before = Snapshot::of(*d);
+        for (int hover = 0; hover < 5; ++hover)
+            for (const ParamInfo& p : USBDevice::get_param_table()) {
+                if (!d->has_param(p.name))
+                    continue;
+                SCOPED_TRACE(p.name);
+                const ParamLimits l = d->get_param_limits(p.name);
+                if (p.writable && numeric(p))
+                    d->get_param_achieved(p.name, number(l.max + 1));
+                d->check_params({{p.name, p.kind == ParamKind::address ? text("01:02:03:04:05:06")
+                                          : p.kind == ParamKind::text  ? text("7654321")
+                                                                       : number(l.min)}});
+            }
+        EXPECT_TRUE(Snapshot::of(*d) == before);
+        EXPECT_EQ(signals, 0);
+        EXPECT_DOUBLE_EQ(d->get_chacc_slottime(), 0.1);
+        for (sigc::connection& c : connections)
+            c.disconnect();
+    }
+}
+
+// Strict and clamp for every kind, table-driven over every writable row of
+// every chip: outside the range strict refuses and writes nothing, clamp
+// sets the limit and says so.
+TEST(ParamTable, StrictRefusesAndClampSetsTheLimitForEveryRowOnEveryChip)
+{
+    for (const char* chip : CHIPS) {
+        Handle d = simulate(chip);
+        for (const ParamInfo& p : USBDevice::get_param_table()) {
+            if (!d->has_param(p.name) || !p.writable)
+                continue;
+            SCOPED_TRACE(std::string(chip) + " " + p.name);
+            const ParamLimits l = d->get_param_limits(p.name);
+            ParamValue outside;
+            switch (p.kind) {
+            case ParamKind::quantity: {
+                const double beyond = std::max({1.0, std::fabs(l.max) * 0.5, l.step * 4});
+                outside = number(l.max + beyond);
+                break;
+            }
+            case ParamKind::choice:
+                outside = number(double(l.choices.size()));
+                break;
+            case ParamKind::flag:
+                outside = number(2);
+                break;
+            case ParamKind::address:
+                outside = text("40:00:12:34:56");
+                break;
+            case ParamKind::text:
+                outside = text(std::string(size_t(l.max) + 3, '7'));
+                break;
+            }
+            const Snapshot before = Snapshot::of(*d);
+            const ParamReport strict = d->apply_params({{p.name, outside}}, ParamPolicy::strict);
+            EXPECT_FALSE(strict.accepted);
+            EXPECT_EQ(strict.refused, p.name);
+            EXPECT_NE(strict.error.find(p.name), std::string::npos) << strict.error;
+            EXPECT_TRUE(Snapshot::of(*d) == before) << "a refused transaction wrote";
+
+            const ParamReport clamp = d->apply_params({{p.name, outside}}, ParamPolicy::clamp);
+            if (p.kind == ParamKind::quantity || p.kind == ParamKind::text) {
+                ASSERT_TRUE(clamp.accepted) << clamp.error;
+                EXPECT_TRUE(clamp.outcomes[0].clamped);
+                if (p.kind == ParamKind::quantity) {
+                    EXPECT_NEAR(clamp.outcomes[0].achieved.number, l.max, 1e-9 * std::max(1.0, std::fabs(l.max)));
+                    EXPECT_NEAR(d->get_param(p.name).number, l.max, 1e-9 * std::max(1.0, std::fabs(l.max)));
+                    // the range the chip holds is taken as it is, under either policy
+                    const ParamReport inside = d->apply_params({{p.name, number(l.min)}}, ParamPolicy::strict);
+                    EXPECT_TRUE(inside.accepted) << inside.error;
+                }
+            } else {
+                // no nearest value for a choice, a flag or a malformed address
+                EXPECT_FALSE(clamp.accepted);
+                EXPECT_TRUE(Snapshot::of(*d) == before);
+            }
+        }
+    }
+}
+
+TEST(ParamTable, PowerLevelsAreTheChipsAndStrictTakesWhatLiesBetween)
+{
+    Handle d = simulate("RC1200");
+    const ParamLimits l = d->get_param_limits("tx_power");
+    ASSERT_GE(l.levels.size(), 2u);
+    for (size_t k = 1; k < l.levels.size(); ++k)
+        EXPECT_LT(l.levels[k - 1], l.levels[k]);
+    // each level is one the setter lands on
+    for (double level : l.levels)
+        EXPECT_DOUBLE_EQ(d->get_param_achieved("tx_power", number(level)).number, level);
+    const double top = l.levels.back(), below = l.levels[l.levels.size() - 2];
+    const ParamReport between = d->apply_params({{"tx_power", number(top - (top - below) / 4)}});
+    ASSERT_TRUE(between.accepted) << between.error;
+    EXPECT_TRUE(between.outcomes[0].rounded);
+    EXPECT_DOUBLE_EQ(between.outcomes[0].achieved.number, top);
+    const ParamReport above = d->apply_params({{"tx_power", number(top + 3)}});
+    ASSERT_FALSE(above.accepted);
+    EXPECT_DOUBLE_EQ(above.nearest, top);
+    EXPECT_EQ(above.limits.levels, l.levels);
+    EXPECT_NE(above.error.find("levels"), std::string::npos) << above.error;
+}
+
+TEST(ParamTable, TransactionReportsDifferencesAndSideEffects)
+{
+    Handle d = simulate("RC1200");
+    const ParamReport r = d->apply_params({{"tx_carrierfrequency", number(868.3e6)}, {"tx_bitrate", number(9600)}});
+    ASSERT_TRUE(r.accepted) << r.error;
+    ASSERT_EQ(r.outcomes.size(), 2u);
+    const ParamOutcome& f = r.outcomes[0];
+    EXPECT_EQ(f.name, "tx_carrierfrequency");
+    EXPECT_TRUE(f.has_ppm);
+    EXPECT_NEAR(f.difference, d->get_tx_carrierfrequency() - 868.3e6, 1e-6);
+    EXPECT_NEAR(f.ppm, f.difference / 868.3e6 * 1e6, 1e-9);
+    EXPECT_LT(std::fabs(f.ppm), 0.01);
+    // committed: nothing waits
+    for (unsigned i = 0; i < d->get_registers(); ++i)
+        EXPECT_EQ(d->get_register_changemask(i), 0) << i;
+
+    // each side effect is a value that moved, and every value that moved is one
+    for (const char* chip : CHIPS) {
+        Handle c = simulate(chip);
+        for (const ParamInfo& p : USBDevice::get_param_table()) {
+            if (!c->has_param(p.name) || !p.writable || p.kind != ParamKind::choice)
+                continue;
+            const ParamLimits l = c->get_param_limits(p.name);
+            for (size_t id = 0; id < l.choices.size(); ++id) {
+                SCOPED_TRACE(std::string(chip) + " " + p.name + "=" + l.choices[id]);
+                const Snapshot before = Snapshot::of(*c);
+                const ParamReport one = c->apply_params({{p.name, text(l.choices[id])}});
+                ASSERT_TRUE(one.accepted) << one.error;
+                std::set<std::string> moved, reported;
+                const Snapshot after = Snapshot::of(*c);
+                for (size_t k = 0; k < before.values.size(); ++k)
+                    if (before.values[k] != after.values[k])
+                        moved.insert(before.values[k].substr(0, before.values[k].find('=')));
+                moved.erase(p.name);
+                for (const ParamChange& e : one.outcomes[0].side_effects)
+                    reported.insert(e.name);
+                EXPECT_EQ(moved, reported);
+            }
+        }
+    }
+}
+
+TEST(ParamTable, StrictRefusalOfALaterValueWritesNoEarlierOne)
+{
+    Handle d = simulate("RC1200");
+    const Snapshot before = Snapshot::of(*d);
+    const ParamReport r = d->apply_params({{"tx_carrierfrequency", number(868.3e6)},
+                                           {"chacc_slottime", number(0.05)},
+                                           {"tx_carrierfrequency", number(5e9)}});
+    EXPECT_FALSE(r.accepted);
+    EXPECT_EQ(r.refused, "tx_carrierfrequency");
+    EXPECT_NE(r.error.find("nearest"), std::string::npos) << r.error;
+    EXPECT_TRUE(Snapshot::of(*d) == before);
+    // names, read-only rows and rows the chip lacks are refused under either policy
+    for (ParamPolicy policy : {ParamPolicy::strict, ParamPolicy::clamp}) {
+        EXPECT_FALSE(d->apply_params({{"no_such", number(1)}}, policy).accepted);
+        EXPECT_FALSE(d->apply_params({{"crclength", number(2)}}, policy).accepted);
+        EXPECT_FALSE(simulate("RC1400")->apply_params({{"tx_power", number(0)}}, policy).accepted);
+        EXPECT_FALSE(d->apply_params({{"tx_modulation", text("QAM")}}, policy).accepted);
+    }
+    EXPECT_TRUE(Snapshot::of(*d) == before);
+}
+
+TEST(ParamTable, CheckAndSetLeaveTheCommitToTheCaller)
+{
+    Handle d = simulate("RC1200");
+    const double before = d->get_tx_carrierfrequency();
+    const ParamReport check = d->check_params({{"tx_carrierfrequency", number(869e6)}});
+    ASSERT_TRUE(check.accepted);
+    EXPECT_NEAR(check.outcomes[0].achieved.number, 869e6, 1);
+    EXPECT_EQ(d->get_tx_carrierfrequency(), before);
+    ASSERT_TRUE(d->set_params({{"tx_carrierfrequency", number(869e6)}}).accepted);
+    EXPECT_NEAR(d->get_tx_carrierfrequency(), 869e6, 1);
+    unsigned waiting = 0;
+    for (unsigned i = 0; i < d->get_registers(); ++i)
+        waiting += d->get_register_changemask(i) != 0;
+    EXPECT_GT(waiting, 0u);
+}
+
+TEST(Registers, EveryLabelNamesItsRegisterAndABareTwinIsRefused)
+{
+    for (const char* chip : CHIPS) {
+        SCOPED_TRACE(chip);
+        Handle d = simulate(chip);
+        std::set<std::string> seen, twice;
+        for (unsigned i = 0; i < d->get_registers(); ++i) {
+            const std::string label = d->get_register_label(i);
+            EXPECT_EQ(d->find_register(label), int(i)) << label;
+            if (!seen.insert(d->get_register_name(i)).second)
+                twice.insert(d->get_register_name(i));
+        }
+        for (const std::string& name : twice) {
+            try {
+                d->find_register(name);
+                ADD_FAILURE() << name << " was taken bare";
+            } catch (const std::invalid_argument& e) {
+                EXPECT_NE(std::string(e.what()).find(name + "@0x"), std::string::npos) << e.what();
+            }
+        }
+        EXPECT_EQ(d->find_register("NO_SUCH_REGISTER"), -1);
+        EXPECT_THROW(d->find_register("FREQ2@zz"), std::invalid_argument);
+    }
+}
+
+TEST(FlatParams, NamesStatusesAndTheLastError)
+{
+    korvik_device* dev = libkorvik_open_simulation("flat-params", "Flat", "RC1200", "0012340A0B0C");
+    ASSERT_NE(dev, nullptr);
+    const unsigned count = libkorvik_param_count();
+    ASSERT_EQ(count, USBDevice::get_param_table().size());
+    for (unsigned i = 0; i < count; ++i) {
+        korvik_param_info info;
+        ASSERT_EQ(libkorvik_param_info(i, &info), KORVIK_OK);
+        SCOPED_TRACE(info.name);
+        EXPECT_STREQ(info.name, USBDevice::get_param_table()[i].name);
+        if (!libkorvik_has_param(dev, info.name))
+            continue;
+        char* value = nullptr;
+        ASSERT_EQ(libkorvik_get_param_text(dev, info.name, &value), KORVIK_OK) << libkorvik_last_error();
+        std::free(value);
+        double number = 0;
+        const int status = libkorvik_get_param(dev, info.name, &number);
+        EXPECT_EQ(status, info.kind <= KORVIK_PARAM_FLAG ? KORVIK_OK : KORVIK_E_VALUE);
+    }
+    double v = 0;
+    EXPECT_EQ(libkorvik_get_param(dev, "nope", &v), KORVIK_E_NAME);
+    EXPECT_NE(std::string(libkorvik_last_error()).find("nope"), std::string::npos);
+
+    const char* names[] = {"tx_carrierfrequency", "tx_modulation"};
+    const char* values[] = {"868.3e6", "FSK"};
+    korvik_param_result results[2];
+    ASSERT_EQ(libkorvik_apply_params(dev, 2, names, values, KORVIK_POLICY_STRICT, results), KORVIK_OK)
+        << libkorvik_last_error();
+    EXPECT_TRUE(results[0].has_ppm);
+    EXPECT_STREQ(results[1].achieved_text, "FSK");
+    libkorvik_free_param_results(results, 2);
+    const char* too_high[] = {"5e9"};
+    EXPECT_EQ(libkorvik_apply_params(dev, 1, names, too_high, KORVIK_POLICY_STRICT, results), KORVIK_E_VALUE);
+    EXPECT_NE(std::string(libkorvik_last_error()).find("tx_carrierfrequency"), std::string::npos);
+    unsigned index = 0;
+    char* label = libkorvik_get_register_label(dev, 0);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(libkorvik_find_register(dev, label, &index), KORVIK_OK);
+    EXPECT_EQ(index, 0u);
+    std::free(label);
+    libkorvik_close(dev);
+    Handle(USBDevice::open("flat-params"));
+}
