@@ -183,7 +183,7 @@ PACKAGE = os.path.exists("/usr/share/bash-completion/bash_completion")
     ("korvik --json ge", ["get"]),
     # bash replaces only what follows the colon
     ("korvik get sim:RC12", ["RC1200"]),
-    ("korvik get sim:", ["RC1200", "RC1300", "RC1400", "RC1100"]),
+    ("korvik get sim:", ["RC1200", "RC1300", "RC1400", "RC1100", "replay:"]),
     ("korvik per --tx sim:RC1200 --rx sim:RC13", ["RC1300"]),
     ("korvik set sim:RC1200 tx_carrierf", ["tx_carrierfrequency="]),
     ("korvik set sim:RC1200 tx_modulation=gf", ["GFSK"]),

@@ -612,7 +612,7 @@ class Board(_Parameters):
     after ``korvik.attach()``); a Board is not thread-safe.
     """
 
-    __slots__ = ("_h", "_b", "_serial", "_fanouts", "_finalizer", "_closers", "_choice_lists",
+    __slots__ = ("_h", "_b", "_serial", "_fanouts", "_finalizer", "_closers", "_choice_lists", "_air_free",
                  "modulations", "btr_settings", "framings", "crc_modes", "channel_access_modes",
                  "rx", "tx", "encoding", "channel_access", "registers", "bitfields", "__weakref__")
 

@@ -181,10 +181,10 @@ public:
                 throw Failure("the settings reached the board, but it stopped answering while they were stored "
                               "as its defaults");
         }
-        if (!save_file.empty())
-            save_settings(*device, save_file);
         for (size_t k = 0; k < todo.size(); ++k)
             done.outcomes[k].achieved = device->get_param(todo[k].param->name);
+        if (!save_file.empty())
+            save_settings(*device, save_file);
         return report(options, *device, done);
     }
 

@@ -10,6 +10,7 @@ _korvik_boards()
     for chip in RC1200 RC1300 RC1400 RC1100; do
         echo "sim:$chip"
     done
+    echo "sim:replay:"
     for dir in /sys/class/net/*; do
         [[ -e $dir ]] || continue
         desc="$(cat "$dir/device/../manufacturer" "$dir/device/../product" "$dir/ifalias" 2>/dev/null)"
@@ -119,7 +120,7 @@ _korvik()
     fi
 
     # the board comes first (diff and show take files, per its boards as options)
-    if [[ $nargs -eq 0 && $cmd != list && $cmd != diff && $cmd != show && $cmd != per ]]; then
+    if [[ $nargs -eq 0 && $cmd != list && $cmd != diff && $cmd != show && $cmd != per && $cmd != sweep ]]; then
         if [[ $cur == sim:*:* ]]; then
             # sim:CHIP:FILE
             local head=${cur%:*} files
