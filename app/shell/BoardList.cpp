@@ -1,5 +1,7 @@
 #include "shell/BoardList.h"
 
+#include <utility>
+
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
@@ -28,7 +30,12 @@ bool sorts_before(const EvUSBBoard* a, const EvUSBBoard* b)
 
 } // namespace
 
-BoardList::BoardList(QObject* parent) : QAbstractListModel(parent) {}
+BoardList::BoardList(QObject* parent) : QAbstractListModel(parent)
+{
+    counts_timer.setSingleShot(true);
+    counts_timer.setInterval(200);
+    connect(&counts_timer, &QTimer::timeout, this, &BoardList::flush_packet_counts);
+}
 
 BoardList::~BoardList()
 {
@@ -156,5 +163,18 @@ void BoardList::packets_changed(int row)
 {
     if (row < 0 || row >= boards.size())
         return;
+    if (counts_timer.isActive()) {
+        counts_pending.insert(boards.at(row));
+        return;
+    }
     Q_EMIT dataChanged(index(row, ColRxPackets), index(row, ColTxPackets));
+    counts_timer.start();
+}
+
+void BoardList::flush_packet_counts()
+{
+    const QSet<EvUSBBoard*> pending = std::exchange(counts_pending, {});
+    for (EvUSBBoard* board : pending)
+        if (const int row = row_of(board); row >= 0)
+            Q_EMIT dataChanged(index(row, ColRxPackets), index(row, ColTxPackets));
 }

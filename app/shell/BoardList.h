@@ -2,6 +2,8 @@
 
 #include <QAbstractListModel>
 #include <QList>
+#include <QSet>
+#include <QTimer>
 
 class EvUSBBoard;
 
@@ -31,8 +33,15 @@ public:
     int row_of_serial(const QString& text) const;
     int row_of(const EvUSBBoard* board) const;
     EvUSBBoard* board_at(int row) const;
+    // Announces new packet counts of the row: the first change at once,
+    // the rest of a busy stretch together a fifth of a second later, so a
+    // packet test does not repaint the list per packet.
     void packets_changed(int row);
 
 private:
+    void flush_packet_counts();
+
     QList<EvUSBBoard*> boards;
+    QSet<EvUSBBoard*> counts_pending;
+    QTimer counts_timer;
 };

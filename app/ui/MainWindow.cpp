@@ -73,6 +73,9 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     for (QWidget* caption : std::initializer_list<QWidget*>{forms->framing.framing_modelabel, forms->framing.framing_crclabel, forms->framing.framing_preamblelabel})
         caption_width = std::max(caption_width, caption->sizeHint().width());
     forms->framing.framingparamslayout->setColumnMinimumWidth(0, caption_width);
+    // the list gives way first, so the window fits a 800x600 screen without
+    // clipping the pages' captions
+    ui->devicelist->setMinimumWidth(140);
     ui->splitter->setStretchFactor(1, 1);
     ui->splitter->setSizes({335, 600});
 

@@ -28,6 +28,8 @@ RegisterPages::RegisterPages(Ui::MainWindow* ui_, FieldBindings& bindings_, QObj
     filter->setObjectName(QStringLiteral("tablefilter"));
     filter->setPlaceholderText(tr("Filter registers and bitfields"));
     filter->setClearButtonEnabled(true);
+    // leave the tabs their room: a wide filter pushed them behind scroll arrows
+    filter->setMaximumWidth(filter->fontMetrics().averageCharWidth() * 24);
     filter->setToolTip(tr("Shows only the registers and bitfields whose name or description contains this text"));
     ui->edittabs->setCornerWidget(filter, Qt::TopRightCorner);
     connect(filter, &QLineEdit::textChanged, this, &RegisterPages::apply_filter);

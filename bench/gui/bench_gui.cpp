@@ -1,6 +1,7 @@
 // paramcalc figures: start-up to the shown main window, one carrier edit
 // until every refresh has run, and the idle cost of eight listed boards.
-// With "--screenshots DIR" it instead saves a picture of every page for each chip.
+// With "--screenshots DIR" it instead saves a picture of every page for each chip;
+// with "--small-and-dark DIR" the main window at 800x600 and with a dark palette.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -208,6 +209,50 @@ int screenshots(Application& app, const QString& dir)
 
 } // namespace
 
+// The main window at the smallest size it must work at, and with a dark
+// palette, for the README.
+int small_and_dark(Application& app, const QString& dir)
+{
+    QDir().mkpath(dir);
+    MainWindow* window = app.get_window();
+    simulate(window, QStringLiteral("RC1200"));
+    simulate(window, QStringLiteral("RC1400"));
+    select_row(window, 0);
+    window->resize(800, 600);
+    QCoreApplication::processEvents();
+    window->grab().save(dir + QStringLiteral("/main-800x600.png"));
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(45, 45, 48));
+    dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    dark.setColor(QPalette::Text, QColor(230, 230, 230));
+    dark.setColor(QPalette::Button, QColor(53, 53, 56));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::ToolTipBase, QColor(30, 30, 32));
+    dark.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(dark);
+    // changed registers show their mark on the dark base
+    EvUSBBoard* board = window->get_current_board();
+    board->get_device()->set_rx_carrierfrequency(869.525e6);
+    board->get_device()->commit_registers();
+    window->resize(937, 576);
+    auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("edittabs"));
+    for (int page = 0; page < tabs->count(); ++page)
+        if (tabs->tabText(page) == QStringLiteral("Registers"))
+            tabs->setCurrentIndex(page);
+    QCoreApplication::processEvents();
+    window->grab().save(dir + QStringLiteral("/main-dark.png"));
+    std::printf("%s/main-800x600.png\n%s/main-dark.png\n", qPrintable(dir), qPrintable(dir));
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     const Clock::time_point start = Clock::now();
@@ -217,6 +262,9 @@ int main(int argc, char** argv)
     const double startup = ms_since(start);
 
     const QStringList args = QCoreApplication::arguments();
+    const int small = int(args.indexOf(QStringLiteral("--small-and-dark")));
+    if (small >= 0 && small + 1 < args.size())
+        return small_and_dark(app, args.at(small + 1));
     const int shot = int(args.indexOf(QStringLiteral("--screenshots")));
     if (shot >= 0 && shot + 1 < args.size())
         return screenshots(app, args.at(shot + 1));

@@ -19,6 +19,7 @@ class PacketTestTest : public QObject {
 private Q_SLOTS:
     void matching_and_statistics();
     void run_on_the_virtual_air();
+    void late_calls_move_the_schedule_instead_of_bursting();
 };
 
 void PacketTestTest::matching_and_statistics()
@@ -105,6 +106,38 @@ void PacketTestTest::run_on_the_virtual_air()
     PacketTest dry(*tx, *rx, settings);
     QCOMPARE(dry.poll(), -1);
     QCOMPARE(dry.error(), std::string("cannot send: no packet io"));
+}
+
+void PacketTestTest::late_calls_move_the_schedule_instead_of_bursting()
+{
+    USBDevice::set_virtual_air(true);
+    std::unique_ptr<USBDevice> tx(USBDevice::open_simulation("PT-TX2", "tx", "RC1200", "020000000501"));
+    std::unique_ptr<USBDevice> rx(USBDevice::open_simulation("PT-RX2", "rx", "RC1200", "020000000601"));
+    PacketTest::Settings settings;
+    settings.count = 12;
+    settings.length = 16;
+    settings.interval = 0.005;
+    PacketTest test(*tx, *rx, settings);
+    // a caller that stalls for 40 ms (eight intervals) after the fourth packet
+    for (int call = 0; test.sent() < settings.count && call < 10000; ++call) {
+        if (test.sent() == 4)
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        const int wait = test.poll();
+        USBDevice::periodic();
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, wait)));
+    }
+    QCOMPARE(test.sent(), settings.count);
+    const std::vector<PacketRecord>& r = test.log().records();
+    // no two packets closer than the interval (less a timer's jitter), even after the stall
+    for (unsigned i = 1; i < settings.count; ++i)
+        QVERIFY2(r[i].send_time - r[i - 1].send_time > settings.interval * 0.8,
+                 qPrintable(QString("packets %1 and %2: %3 s apart").arg(i - 1).arg(i).arg(r[i].send_time - r[i - 1].send_time)));
+    // and the stall is reported, not hidden
+    QVERIFY(test.late_sends() >= 1);
+    QVERIFY(test.max_lateness() > 0.030 && test.max_lateness() < 0.2);
+    QVERIFY(test.schedule_slip() >= test.max_lateness());
+    test.stop();
+    USBDevice::set_virtual_air(false);
 }
 
 QTEST_GUILESS_MAIN(PacketTestTest)

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void initTestCase();
     void short_test_exports_its_rows();
     void leaving_board_or_closing_stops_the_test();
+    void many_packets_keep_the_chart_bounded_and_stop_at_once();
 
 private:
     PacketTestWindow* open_window();
@@ -101,6 +102,8 @@ void PacketWindowTest::short_test_exports_its_rows()
     QTest::mouseClick(button("start"), Qt::LeftButton);
     QVERIFY(window->is_running());
     QTRY_VERIFY_WITH_TIMEOUT(!window->is_running(), 10000);
+    // the chart was drawn a few times, not once per packet
+    QVERIFY(window->redraws() >= 1 && window->redraws() < 12);
     const QString summary = window->findChild<QLabel*>("summary")->text();
     QVERIFY2(summary.startsWith("PER 0.0 % (0 of 12 lost)"), qPrintable(summary));
 
@@ -164,6 +167,30 @@ void PacketWindowTest::leaving_board_or_closing_stops_the_test()
     window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!guard);
+}
+
+void PacketWindowTest::many_packets_keep_the_chart_bounded_and_stop_at_once()
+{
+    simulate("RC1200");
+    simulate("RC1200");
+    window = open_window();
+    QVERIFY(window);
+    type(window->findChild<QSpinBox*>("count"), "3000");
+    type(window->findChild<QSpinBox*>("interval"), "1");
+    QTest::mouseClick(button("start"), Qt::LeftButton);
+    QVERIFY(window->is_running());
+    // past the first bucket boundaries, well before the end
+    QTRY_VERIFY_WITH_TIMEOUT(window->last_log() && window->last_log()->received() > 1200, 20000);
+    QVERIFY(window->is_running());
+    QTest::mouseClick(button("stop"), Qt::LeftButton);
+    QVERIFY(!window->is_running());
+    QVERIFY(window->drawn_points() > 0);
+    QVERIFY(window->drawn_points() <= 3 * PacketTestWindow::chart_buckets);
+    // the statistics come from every packet, not from the drawn ones
+    const PacketTestSummary s = window->last_log()->summary();
+    const QString summary = window->findChild<QLabel*>("summary")->text();
+    QVERIFY2(summary.contains(QString("of %1 lost").arg(s.sent)), qPrintable(summary));
+    QVERIFY(s.sent > 1200 && s.sent < 3000);
 }
 
 int main(int argc, char** argv)
