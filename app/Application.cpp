@@ -55,6 +55,7 @@ Application::Application(int& argc, char** argv)
     connect(window, &MainWindow::simulate_chip_requested, this, &Application::simulate_board_from_chip);
     connect(window, &MainWindow::assistant_requested, this, &Application::open_assistant);
     connect(window, &MainWindow::remove_board_requested, this, &Application::remove_simulated_board);
+    connect(window, &MainWindow::replay_capture_requested, this, &Application::replay_capture);
     window->show();
 
     connect(this, &QApplication::lastWindowClosed, this, &QApplication::quit);
@@ -211,6 +212,22 @@ void Application::simulate_board_from_file(QString fn)
         refused_file(fn, text);
     } catch (const std::exception& e) {
         refused_file(fn, QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void Application::replay_capture(QString fn)
+{
+    try {
+        std::unique_ptr<KORVIK::USBDevice> dev(KORVIK::USBDevice::open_replay(fn.toLocal8Bit().toStdString()));
+        if (!dev)
+            throw tr("Cannot replay %1").arg(fn);
+        EvUSBBoard* board = boards.find_by_interface(QString::fromStdString(dev->get_interface()));
+        if (board && window)
+            window->select_board(board);
+    } catch (const QString& text) {
+        show_info_box(tr("Error replaying capture"), text, QMessageBox::Warning);
+    } catch (const std::exception& e) {
+        show_info_box(tr("Error replaying capture"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
     }
 }
 

@@ -43,6 +43,8 @@ public Q_SLOTS:
     void show_assistant_page(QString page);
     void simulate_board_from_file(QString fn);
     void simulate_board_from_chip(QString chip);
+    // Opens a capture file as a replayed board and selects it.
+    void replay_capture(QString fn);
     // Takes a simulated board out of the library and the list.
     void remove_simulated_board(EvUSBBoard* board);
 

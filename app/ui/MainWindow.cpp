@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -166,6 +167,14 @@ void MainWindow::build_menus()
             Q_EMIT remove_board_requested(current_board);
     });
     update_recent_menu();
+
+    // a capture of a board, replayed as a simulated board that answers as
+    // the recorded one did
+    QAction* replay = new QAction(tr("Replay &Capture..."), this);
+    replay->setObjectName(QStringLiteral("actionReplayCapture"));
+    replay->setToolTip(tr("Opens a capture file of a board (korvik capture) as a simulated board"));
+    ui->menuFile->insertAction(ui->actionLoadFile, replay);
+    connect(replay, &QAction::triggered, this, &MainWindow::replay_capture);
 
     QMenu* edit = new QMenu(tr("&Edit"), this);
     edit->setObjectName(QStringLiteral("menuEdit"));
@@ -485,6 +494,19 @@ void MainWindow::simulate_board()
 void MainWindow::simulate_board(QString filename)
 {
     Q_EMIT simulate_file_requested(filename);
+}
+
+void MainWindow::replay_capture()
+{
+    auto* dialog = new QFileDialog(this, tr("Replay Capture"), QString(),
+                                   tr("Captures (*.pcapng *.pcap *.cap);;All files (*)"));
+    dialog->setObjectName(QStringLiteral("replayCaptureDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
+        Q_EMIT replay_capture_requested(file);
+    });
+    dialog->show();
 }
 
 void MainWindow::simulate_new_board(QString chip)

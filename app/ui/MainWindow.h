@@ -65,6 +65,7 @@ Q_SIGNALS:
     void simulate_chip_requested(QString chip);
     void assistant_requested();
     void remove_board_requested(EvUSBBoard* board);
+    void replay_capture_requested(QString filename);
 
 public Q_SLOTS:
     virtual void devicelist_selection_changed(const QItemSelection& selected, const QItemSelection& deselected);
@@ -72,6 +73,8 @@ public Q_SLOTS:
     virtual void refresh();
     void simulate_board();
     void simulate_board(QString filename);
+    /// Asks for a capture file and replays it as a simulated board.
+    void replay_capture();
     void simulate_new_board(QString chip);
     void click_loadchipdefaults(bool checked = false);
     void click_loadboarddefaults(bool checked = false);

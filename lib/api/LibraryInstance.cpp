@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "model/common/Diagnostics.h"
+#include "transport/Capture.h"
 #include "transport/WindowsLibrary.h"
 
 namespace KORVIK {
@@ -14,6 +15,8 @@ Library* Library::instance()
     if (library || creating)
         return library;
     creating = true;
+    // before the first scan, whose frames belong in the capture
+    start_capture_from_environment();
     try {
         library = new WindowsLibrary();
     } catch (const std::exception& e) {

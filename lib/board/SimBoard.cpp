@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "board/FrameTap.h"
+#include "board/Protocol.h"
 #include "board/VirtualAir.h"
 
 namespace KORVIK {
@@ -39,12 +41,19 @@ unsigned SimBoard::get_boardflags()
     return 1;
 }
 
-int SimBoard::queue_net_packet(const uint8_t* data, unsigned len, const uint8_t*)
+int SimBoard::queue_net_packet(const uint8_t* data, unsigned len, const uint8_t* destination_mac)
 {
     VirtualAir& air = VirtualAir::instance();
     if (!air.is_enabled() || !(get_chipflags() & 2))
         throw std::runtime_error("no packet io");
-    return air.transmit(this, data, len);
+    const int sent = air.transmit(this, data, len);
+    if (sent == 0 && is_frame_tap_set()) {
+        // in a capture, as the frame the host would send to a real board
+        const std::vector<uint8_t> frame = protocol::build_frame(destination_mac ? destination_mac : nv_radio_ethernet_mac,
+                                                                 ethernet_mac, protocol::ETHERTYPE_NET, data, len);
+        tap_frame(interface, frame.data(), unsigned(frame.size()));
+    }
+    return sent;
 }
 
 void SimBoard::receive_from_air(const uint8_t* data, unsigned len, const uint8_t* source_mac, int16_t rssi,
@@ -52,6 +61,16 @@ void SimBoard::receive_from_air(const uint8_t* data, unsigned len, const uint8_t
 {
     if (dead)
         return;
+    if (is_frame_tap_set() && len >= 2) {
+        // as the radio receive record a real board would send: the length
+        // word and the payload after the two length bytes
+        const int8_t strength = int8_t(rssi < -128 ? -128 : rssi > 127 ? 127 : rssi);
+        std::vector<uint8_t> record = protocol::build_radio_record(int16_t(frequency_offset), strength, data + 2, len - 2);
+        const std::vector<uint8_t> frame = protocol::build_frame(protocol::BROADCAST_MAC, ethernet_mac,
+                                                                 protocol::ETHERTYPE_RADIO, record.data(),
+                                                                 unsigned(record.size()));
+        tap_frame(interface, frame.data(), unsigned(frame.size()));
+    }
     ++rx_pkt_count;
     signal_changed_packetcounters.emit();
     signal_receive.emit(data, len, source_mac, rssi, frequency_offset);
@@ -66,6 +85,13 @@ void SimBoard::report_channel(int16_t rssi, bool carrier, uint16_t ticks)
     // the state byte stands for what a running board reports; the
     // reprogramming machine is left alone, as nothing calibrates here
     s.progstate = ethstate;
+    if (is_frame_tap_set()) {
+        const std::vector<uint8_t> packet = protocol::build_status_packet(s);
+        const std::vector<uint8_t> frame = protocol::build_frame(protocol::BROADCAST_MAC, ethernet_mac,
+                                                                 protocol::ETHERTYPE_VENDOR, packet.data(),
+                                                                 unsigned(packet.size()));
+        tap_frame(interface, frame.data(), unsigned(frame.size()));
+    }
     signal_status.emit(s);
 }
 

@@ -18,6 +18,7 @@
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
 #include "model/common/Diagnostics.h"
+#include "transport/Capture.h"
 #include "transport/NetlinkHotplug.h"
 #include "transport/PcapAdapter.h"
 #include "transport/WindowsEvUSBBoard.h"
@@ -308,7 +309,8 @@ void WindowsLibrary::start_probe(const AdapterInfo& info, std::unique_ptr<Adapte
 {
     std::unique_ptr<Probe> probe(new Probe);
     probe->info = info;
-    probe->adapter = std::move(adapter);
+    // the board gets this adapter too: its frames reach a capture from here on
+    probe->adapter = capture_adapter(std::move(adapter), info.name);
     std::vector<uint8_t> request = protocol::build_ident_request();
     if (probe->adapter->send(request.data(), unsigned(request.size())) != 0) {
         diag() << "pcap_sendpacket: error sending a packet" << std::endl;

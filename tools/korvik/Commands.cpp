@@ -18,6 +18,7 @@ std::unique_ptr<Command> make_watch_command();
 std::unique_ptr<Command> make_send_command();
 std::unique_ptr<Command> make_cw_command();
 std::unique_ptr<Command> make_per_command();
+std::unique_ptr<Command> make_capture_command();
 
 std::vector<std::unique_ptr<Command>> make_commands()
 {
@@ -25,7 +26,7 @@ std::vector<std::unique_ptr<Command>> make_commands()
     for (auto make : {make_list_command, make_info_command, make_get_command, make_set_command, make_params_command,
                       make_regs_command, make_poke_command, make_save_command, make_load_command,
                       make_defaults_command, make_snippet_command, make_diff_command, make_watch_command,
-                      make_send_command, make_cw_command, make_per_command})
+                      make_send_command, make_cw_command, make_per_command, make_capture_command})
         all.push_back(make());
     return all;
 }

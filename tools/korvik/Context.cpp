@@ -70,6 +70,20 @@ Device open_board(const std::string& board)
 {
     if (board.rfind("sim:", 0) == 0) {
         const std::string rest = board.substr(4);
+        if (rest.rfind("replay:", 0) == 0) {
+            const std::string file = rest.substr(7);
+            if (file.empty())
+                throw UsageError("'" + board + "': the capture file name is missing after sim:replay:");
+            Device d;
+            try {
+                d.reset(USBDevice::open_replay(file));
+            } catch (const std::exception& e) {
+                throw Failure(std::string("cannot replay ") + e.what());
+            }
+            if (!d)
+                throw Failure("cannot replay " + file);
+            return d;
+        }
         const auto colon = rest.find(':');
         const std::string chip = rest.substr(0, colon);
         if (chip.empty())

@@ -45,7 +45,8 @@ using Device = std::unique_ptr<KORVIK::USBDevice>;
 
 /// Opens BOARD: a serial number, an interface name, sim:CHIP (a simulated
 /// board with the chip's defaults, living for this command) or sim:CHIP:FILE
-/// (a simulated board made from a settings file). Throws Failure.
+/// (a simulated board made from a settings file) or sim:replay:FILE (a
+/// recorded board replayed from a capture file). Throws Failure.
 Device open_board(const std::string& board);
 
 /// A simulated board of this chip that nobody else uses, with the chip's

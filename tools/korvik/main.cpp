@@ -24,7 +24,7 @@ std::string version_text()
 int main(int argc, char** argv)
 {
     CLI::App app{"Drives evaluation boards (real and simulated) from the command line.\n"
-                 "BOARD is a serial number, an interface name, sim:CHIP or sim:CHIP:FILE.",
+                 "BOARD is a serial number, an interface name, sim:CHIP, sim:CHIP:FILE or sim:replay:CAPTURE.",
                  "korvik"};
     Options options;
     app.add_flag("--json", options.json, "Print one JSON document (JSON lines for watch), values in SI units");

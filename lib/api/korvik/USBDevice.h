@@ -109,6 +109,39 @@ public:
     /// Path loss in dB between the boards on two interfaces, both directions.
     static void set_virtual_air_path_loss(const std::string& interface_a, const std::string& interface_b, double db);
 
+    // ---- Captures and replay ----
+    // A capture holds every frame the library sends to or receives from a
+    // board (and the packets of simulated boards on the virtual air, as
+    // the frames a board would send), with its time, as Ethernet frames in
+    // a pcap file that tcpdump and Wireshark read. KORVIK_CAPTURE=FILE in the
+    // environment starts one, adding to FILE, when the library starts.
+
+    /// Starts writing the capture to `file` (replacing a running capture;
+    /// "%i" in the name makes one file per board, named by its interface);
+    /// `append` adds to an existing file. A non-empty `board` (interface name
+    /// or serial) keeps only that board's frames: they are held in memory
+    /// until the board shows (a frame on that interface, or its
+    /// identification answer), so the discovery that finds it is in the
+    /// capture too. False, with a diagnostic line saying why, when the file
+    /// cannot be written. Does not start the library.
+    static bool start_capture(const std::string& file, bool append = false, const std::string& board = "");
+    /// Ends the capture and closes its file. Does not start the library.
+    static void stop_capture();
+    /// Whether a capture runs.
+    static bool is_capturing();
+    /// Frames written since the capture started.
+    static unsigned long long get_captured_frames();
+    /// Opens a capture of one board as a simulated board that answers as the
+    /// recorded one did: identification, NV sector, registers as last
+    /// written or read, recorded status reports and received packets at
+    /// their recorded times from now on. Writes change it as on any
+    /// simulated board; a read of something never recorded gives the
+    /// simulated default and a diagnostic line. The board is registered on
+    /// the interface "sim" + n. Throws std::runtime_error naming the file and
+    /// the reason when the capture is refused (unreadable, not a capture,
+    /// another link type, too large, several boards, no board, chip unknown).
+    static USBDevice* open_replay(const std::string& file);
+
     // ---- Identity and counters ----
 
     /// Serial number the board reported when it was found.

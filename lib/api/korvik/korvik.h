@@ -133,6 +133,17 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_device_iface_disconnect(korvi
  *  fn runs on the thread that wrote the line and must not call this function; error: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_set_diagnostic_sink(korvik_diagnostic_fn fn, void* user);
 
+/* ---- Captures and replay (see KORVIK::USBDevice::start_capture and open_replay) ---- */
+
+/** Writes every board frame to file ("%i": one file per board interface); append non-zero adds to it.
+ *  Returns 0, or -1 when the file cannot be written (the diagnostic line says why); error: -1. */
+KORVIK_API int KORVIK_CALL libkorvik_start_capture(const char* file, int append);
+/** Ends the capture; error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_stop_capture(void);
+/** Opens a capture file as a replayed board. Refused, error or null file: null, and when error is not
+ *  null the reason is copied there (at most error_size bytes, always terminated). */
+KORVIK_API korvik_device* KORVIK_CALL libkorvik_open_replay(const char* file, char* error, unsigned error_size);
+
 /* ---- Virtual air between simulated boards (see KORVIK::USBDevice::set_virtual_air) ---- */
 
 /** Turns the virtual air on (non-zero) or off; error: nothing. */

@@ -26,6 +26,7 @@ import asyncio
 import ctypes
 import hashlib
 import itertools
+import os
 from typing import Any, Callable, Dict, List, NamedTuple, Optional, Tuple
 
 from . import _dispatch, _loop, _values
@@ -42,7 +43,7 @@ __version__ = "0.1.0"
 __all__ = [
     "version", "supported_chips", "boards", "open", "open_interface", "open_simulation", "rescan",
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
-    "virtual_air", "set_path_loss", "set_diagnostic_sink",
+    "virtual_air", "set_path_loss", "set_diagnostic_sink", "open_replay", "start_capture", "stop_capture",
     "Board", "BoardInfo", "Receiver", "Transmitter", "Encoding", "ChannelAccess", "Register",
     "Registers", "Bitfield", "Bitfields", "Packet", "Status", "Choice", "Connection", "Attachment",
     "CALLBACK_KINDS", "DEVICE_CALLBACK_KINDS",
@@ -186,6 +187,36 @@ def open_simulation(chip: str, serial: Optional[str] = None, name: Optional[str]
     if not h:
         raise KorvikError(f"the library could not create a simulated {chip} board")
     return Board(h)
+
+
+def open_replay(path: "str | os.PathLike[str]") -> Board:
+    """Opens a capture file of one board (``korvik capture`` or
+    KORVIK_CAPTURE) as a simulated board that answers as the recorded one
+    did and plays its status reports and received packets again at their
+    recorded times. Raises KorvikError with the reason when the capture is
+    refused."""
+    path_b = _text(os.fspath(path), "path")
+    error = ctypes.create_string_buffer(512)
+    h = _require("open_replay", "replay")(path_b, error, len(error))
+    _loop.kick()
+    if not h:
+        raise KorvikError(error.value.decode("utf-8", "replace") or f"cannot replay {os.fspath(path)!r}")
+    return Board(h)
+
+
+def start_capture(path: "str | os.PathLike[str]", append: bool = False) -> None:
+    """Writes every frame the library sends to or receives from a board, with
+    its time, to a pcap file (tcpdump and Wireshark read it); "%i" in the
+    name gives one file per board interface. Raises KorvikError when the
+    file cannot be written."""
+    flag_value = 1 if _values.flag(append, "append") else 0
+    if _require("start_capture", "capture")(_text(os.fspath(path), "path"), flag_value) != 0:
+        raise KorvikError(f"cannot write the capture file {os.fspath(path)!r}")
+
+
+def stop_capture() -> None:
+    """Ends the capture and closes its file."""
+    _require("stop_capture", "capture")()
 
 
 def rescan() -> None:

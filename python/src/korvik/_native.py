@@ -256,6 +256,9 @@ _OPTIONAL: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "set_virtual_air_seed": (None, (U,)),
     "set_virtual_air_path_loss": (None, (D,)),
     "set_virtual_air_pair_path_loss": (None, (c_char_p, c_char_p, D)),
+    "start_capture": (I, (c_char_p, I)),
+    "stop_capture": (None, ()),
+    "open_replay": (H, (c_char_p, c_char_p, U)),
     "set_diagnostic_sink": (None, (CALLBACK_TYPES["diagnostic"], c_void_p)),
 }
 

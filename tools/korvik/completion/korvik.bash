@@ -4,7 +4,7 @@ _korvik()
     local cur prev words cword
     _init_completion || return
 
-    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per"
+    local commands="list info get set params regs poke save load defaults snippet diff watch send cw per capture"
     local globals="--json -v --verbose --virtual-air --version --help"
 
     # the command is the first word that is not a global option
@@ -36,6 +36,7 @@ _korvik()
             watch) opts+=" --status --packets --seconds" ;;
             send) opts+=" --count --interval --to" ;;
             per) opts+=" --tx --rx --count --length --interval --csv" ;;
+            capture) opts+=" --output --seconds --count" ;;
         esac
         COMPREPLY=($(compgen -W "$opts" -- "$cur"))
         return
@@ -50,7 +51,7 @@ _korvik()
             files=$(compgen -f -- "${cur##*:}")
             COMPREPLY=($(for f in $files; do echo "$head:$f"; done))
         else
-            COMPREPLY=($(compgen -W "sim:RC1200 sim:RC1300 sim:RC1400 sim:RC1100" -- "$cur"))
+            COMPREPLY=($(compgen -W "sim:RC1200 sim:RC1300 sim:RC1400 sim:RC1100 sim:replay:" -- "$cur"))
         fi
         __ltrim_colon_completions "$cur"
         return
