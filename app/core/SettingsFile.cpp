@@ -276,8 +276,14 @@ void save_settings_file(KORVIK::USBDevice& device, const QString& filename)
     // a failed save leaves the old file whole; a device is written, not replaced
     const std::string error = korvik_file::write_file(filename.toLocal8Bit().toStdString(), text.constData(),
                                                       std::size_t(text.size()));
-    if (!error.empty())
-        throw tr("Cannot write file %1: %2").arg(filename, QString::fromLocal8Bit(error.c_str()));
+    if (!error.empty()) {
+        // the file's own message, with the reason after the name the library repeats
+        QString reason = QString::fromLocal8Bit(error.c_str());
+        const QString named = filename + QStringLiteral(": ");
+        if (reason.startsWith(named))
+            reason.remove(0, named.size());
+        throw tr("Cannot open file %1 for writing: %2").arg(filename, reason);
+    }
 }
 
 void check_settings_document(const QDomDocument& document)

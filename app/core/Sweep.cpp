@@ -141,8 +141,22 @@ public:
     int poll()
     {
         if (sweep.on_air) {
-            for (; sent_count < planned; ++sent_count)
-                send(sent_count);
+            // the air holds about a second of waiting packets and refuses more:
+            // the rest go once it has caught up, and a refusal that outlasts
+            // any backlog is the failure it says
+            for (; sent_count < planned; ++sent_count) {
+                try {
+                    send(sent_count);
+                    refused_since = -1;
+                } catch (const std::runtime_error&) {
+                    const int64_t t = monotonic_us();
+                    if (refused_since < 0)
+                        refused_since = t;
+                    if (t - refused_since > REFUSAL_LIMIT_US && KORVIK::get_virtual_air_in_flight() == 0)
+                        throw;
+                    return KORVIK::is_virtual_air_fast() ? 0 : 1;
+                }
+            }
             // every packet sent has arrived or was lost once nothing is in the air
             if (KORVIK::get_virtual_air_in_flight() > 0)
                 return KORVIK::is_virtual_air_fast() ? 0 : 1;
@@ -171,6 +185,8 @@ public:
     SweepPoint result;
 
 private:
+    static constexpr int64_t REFUSAL_LIMIT_US = 3000000;
+    int64_t refused_since = -1;
     double now() const { return double(monotonic_us() - start_us) * 1e-6; }
 
     void send(unsigned seq)
