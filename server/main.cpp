@@ -79,6 +79,8 @@ int main(int argc, char** argv)
     init->add_option("--host", init_host, "Host name the certificate is for")->capture_default_str();
     std::string revoke_board;
     CLI::App* revoke_cmd = app.add_subcommand("revoke", "End the lease on a board at once (administrator)");
+    // the daemon's --socket and --admin-token-file may follow the command
+    revoke_cmd->fallthrough();
     revoke_cmd->add_option("BOARD", revoke_board, "The board's id on this daemon")->required();
     app.require_subcommand(0, 1);
     CLI11_PARSE(app, argc, argv);

@@ -72,10 +72,15 @@ EvUSBBoard::EvUSBBoard(BoardRegistry* registry_, const std::string& serial_, con
 
 EvUSBBoard::~EvUSBBoard()
 {
-    diag() << "EvUSBBoard::~EvUSBBoard start" << std::endl;
+    // private copies (parameter probes, transactions) have no interface and
+    // are no board anybody has: their lines would bury the real boards' ones
+    const bool lifecycle_lines = !interface.empty();
+    if (lifecycle_lines)
+        diag() << "EvUSBBoard::~EvUSBBoard start" << std::endl;
     model_connection_a.disconnect();
     model_connection_b.disconnect();
-    diag() << "EvUSBBoard::~EvUSBBoard end" << std::endl;
+    if (lifecycle_lines)
+        diag() << "EvUSBBoard::~EvUSBBoard end" << std::endl;
     delete model;
     model = nullptr;
 }

@@ -182,7 +182,7 @@ def test_unprivileged_user_through_the_socket(daemon):
     assert as_nobody("--json", "watch", "--seconds", "1", "SIM-RC1200-2").returncode == 0
     # outside the group: the socket refuses
     r = as_nobody("list", group="nobody" if _group_exists("nobody") else "daemon")
-    assert r.returncode == 1 and "korvikd" in r.err
+    assert r.returncode == 1 and "korvikd" in r.stderr
 
 
 def _group_exists(name):

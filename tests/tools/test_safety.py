@@ -67,9 +67,10 @@ def test_interrupted_per_reports_what_was_sent_and_exits_with_the_signal():
     (["per", "--tx", "sim:RC1200", "--rx", "sim:RC1200", "--count", "4294967295"], "1 to 1000000"),
     (["per", "--tx", "sim:RC1200", "--rx", "sim:RC1200", "--count", "-5"], "1 to 1000000"),
     (["send", "sim:RC1200", "0102", "--count", "0"], "1 to 1000000"),
-    (["watch", "sim:RC1200", "--seconds", "1e10"], "a number of seconds"),
-    (["watch", "sim:RC1200", "--seconds", "nan"], "a number of seconds"),
-    (["watch", "sim:RC1200", "--seconds", "inf"], "a number of seconds"),
+    (["watch", "sim:RC1200", "--seconds", "1e10"], "longer than the longest duration"),
+    (["per", "--tx", "sim:RC1200", "--rx", "sim:RC1200", "--interval", "1e13"], "longer than the longest duration"),
+    (["watch", "sim:RC1200", "--seconds", "nan"], "is not a duration"),
+    (["watch", "sim:RC1200", "--seconds", "inf"], "is not a duration"),
     (["get", "kb\x1b[31mred\x07"], "\\x1b[31mred\\x07"),
     (["no\x1b]0;title\x07such"], "\\x1b]0;title\\x07"),
 ])

@@ -22,6 +22,7 @@
 #include <korvik/BoardHolding.h>
 #include <CLI/App.hpp>
 
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
 #include "SettingsFiles.h"
@@ -454,7 +455,8 @@ std::string why_cannot_send(const USBDevice& device)
 {
     if (!(device.get_chipflags() & 2))
         return "this chip cannot send (the " + device.get_chip_name() + " only receives)";
-    if ((device.get_boardflags() & 1) && !USBDevice::is_virtual_air())
+    // a server's simulated boards are on the server's air, not on this process's
+    if ((device.get_boardflags() & 1) && !USBDevice::is_virtual_air() && !KORVIK::Servers::is_remote(device))
         return "the virtual air is off (give --virtual-air or set KORVIK_VIRTUAL_AIR=1 for simulated boards)";
     return "";
 }
@@ -463,7 +465,8 @@ std::string why_cannot_receive(const USBDevice& device)
 {
     if (!(device.get_chipflags() & 1))
         return "this chip cannot receive (the " + device.get_chip_name() + " only sends)";
-    if ((device.get_boardflags() & 1) && !USBDevice::is_virtual_air())
+    // a server's simulated boards are on the server's air, not on this process's
+    if ((device.get_boardflags() & 1) && !USBDevice::is_virtual_air() && !KORVIK::Servers::is_remote(device))
         return "the virtual air is off (give --virtual-air or set KORVIK_VIRTUAL_AIR=1 for simulated boards)";
     return "";
 }

@@ -163,6 +163,15 @@ Json parse_param_value(const Param& p, const USBDevice& device, const std::strin
     case Kind::Quantity:
         return parse_quantity(text, p.unit);
     case Kind::Integer:
+        // a whole number with a unit (the crystal in Hz) takes the unit's prefixes too
+        if (p.unit != Unit::None) {
+            const double v = parse_quantity(text, p.unit);
+            if (!(v >= 0) || v != std::floor(v) || v > double(p.max))
+                throw ValueError("'" + text + "' is not a whole number of " + unit_name(p.unit) + " from 0 to " +
+                                 std::to_string(p.max));
+            return static_cast<unsigned long>(v);
+        }
+        return parse_unsigned(text, p.max);
     case Kind::Hex:
         return parse_unsigned(text, p.max);
     case Kind::Bool:
@@ -210,7 +219,7 @@ std::string format_param_value(const Param& p, const Json& value)
     case Kind::Bool:
         return value.get<bool>() ? "on" : "off";
     case Kind::Integer:
-        return value.dump();
+        return value.is_number() && p.unit != Unit::None ? format_quantity(value.get<double>(), p.unit) : value.dump();
     case Kind::Choice:
     case Kind::Mac:
     case Kind::Text:

@@ -191,6 +191,10 @@ double parse_quantity(const std::string& text, Unit unit)
     throw ValueError("'" + text + "' is not " + unit_examples(unit));
 }
 
+namespace {
+constexpr double MAX_DURATION_SECONDS = 366 * 86400.0;
+}
+
 double parse_duration(const std::string& text, double plain_seconds)
 {
     static const struct {
@@ -206,9 +210,15 @@ double parse_duration(const std::string& text, double plain_seconds)
         for (const auto& u : units)
             if (suffix == u.suffix)
                 factor = u.seconds;
-        if (factor > 0 && number >= 0 && std::isfinite(number * factor))
+        if (factor > 0 && number >= 0 && std::isfinite(number * factor)) {
+            // clocks overflow far beyond this; no run of the tool waits that long
+            if (number * factor > MAX_DURATION_SECONDS)
+                throw ValueError("'" + text + "' is longer than the longest duration, 366 days");
             return number * factor;
-    } catch (const ValueError&) {
+        }
+    } catch (const ValueError& e) {
+        if (std::string(e.what()).find("longest duration") != std::string::npos)
+            throw;
     }
     throw ValueError("'" + text + "' is not a duration such as 500us, 5ms, 2s, 2m or 1h (a plain number is in " +
                      (plain_seconds == 1 ? "seconds)" : "milliseconds)"));

@@ -79,8 +79,14 @@ int main(int argc, char** argv)
     // CLI11 would only say that a command is required
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word.empty() || word[0] == '-')
+        if (word.empty() || word[0] == '-') {
+            // the value of a global option (--server URI) is no command
+            const CLI::Option* o =
+                word.find('=') == std::string::npos ? app.get_option_no_throw(word) : nullptr;
+            if (o && o->get_items_expected_min() > 0)
+                ++i;
             continue;
+        }
         if (!by_name.count(word)) {
             std::vector<std::string> names;
             for (auto& c : commands)

@@ -157,6 +157,15 @@ def last_error() -> str:
     return e.decode("utf-8", "replace") if e else ""
 
 
+def find_register(handle: int, name: str) -> Optional[int]:
+    """The index of a register by name (NAME@0xADDR for one the chip has
+    twice); None, with last_error() saying why, when there is none."""
+    index = c_uint()
+    if _find_register(handle, name.encode(), byref(index)) != 0:
+        return None
+    return index.value
+
+
 def _handle(obj: Any) -> int:
     h = obj._b._h
     if h is None:
@@ -430,6 +439,7 @@ def stub_text() -> str:
         "def table() -> Tuple[ParamInfo, ...]: ...",
         "def find(name: str) -> Optional[ParamInfo]: ...",
         "def last_error() -> str: ...",
+        "def find_register(handle: int, name: str) -> Optional[int]: ...",
         "def choices_of(handle: int, name: str) -> Tuple[str, ...]: ...",
         "def run(board: Any, values: Sequence[Tuple[str, object]], clamp: bool, commit: bool) -> List[ParamResult]: ...",
         "def set_strict(obj: Any, name: str, value: object) -> None: ...",

@@ -113,11 +113,12 @@ def _float_prop(get: str, set_: Optional[str], doc: str) -> property:
             raise KorvikError(f"the library could not read the {label.lower()}")
         return v
 
-    if s is None:
+    if s is None or set_ is None:
         return property(fget, doc=doc)
+    name: str = set_
 
     def fset(self: Any, value: float) -> None:
-        _params.set_strict(self, set_, value)
+        _params.set_strict(self, name, value)
 
     return property(fget, fset, doc=doc)
 
@@ -130,15 +131,16 @@ def _int_prop(get: str, set_: Optional[str], doc: str, bits: int = 32) -> proper
     def fget(self: Any) -> int:
         return g(_handle(self))
 
-    if s is None:
+    if s is None or set_ is None:
         return property(fget, doc=doc)
+    name: str = set_
 
     def fset(self: Any, value: int) -> None:
-        if _params.find(set_) is None:
+        if _params.find(name) is None:
             s(_handle(self), unsigned(value, label, bits))
         else:
             unsigned(value, label, bits)
-            _params.set_strict(self, set_, value)
+            _params.set_strict(self, name, value)
 
     return property(fget, fset, doc=doc)
 
@@ -150,12 +152,13 @@ def _bool_prop(get: str, set_: Optional[str], doc: str) -> property:
     def fget(self: Any) -> bool:
         return bool(g(_handle(self)))
 
-    if s is None:
+    if s is None or set_ is None:
         return property(fget, doc=doc)
+    name: str = set_
 
     def fset(self: Any, value: bool) -> None:
         flag(value, doc.split(";")[0].split(",")[0])
-        _params.set_strict(self, set_, value)
+        _params.set_strict(self, name, value)
 
     return property(fget, fset, doc=doc)
 
@@ -182,11 +185,12 @@ def _mac_prop(get: str, set_: Optional[str], doc: str) -> property:
             raise KorvikError(f"the library could not read the {get.replace('_', ' ')}")
         return mac_text(ctypes.string_at(p, 6))
 
-    if s is None:
+    if s is None or set_ is None:
         return property(fget, doc=doc)
+    name: str = set_
 
     def fset(self: Any, value: MacLike) -> None:
-        _params.set_strict(self, set_, mac_text(mac_bytes(value)))
+        _params.set_strict(self, name, mac_text(mac_bytes(value)))
 
     return property(fget, fset, doc=doc)
 
@@ -201,11 +205,12 @@ def _choice_prop(get: str, set_: Optional[str], names_attr: str, doc: str) -> pr
         names = getattr(self._b, names_attr)
         return Choice(v, names[v] if 0 <= v < len(names) else f"#{v}")
 
-    if s is None:
+    if s is None or set_ is None:
         return property(fget, doc=doc)
+    name: str = set_
 
     def fset(self: Any, value: Union[int, str]) -> None:
-        _params.set_strict(self, set_, choose(value, getattr(self._b, names_attr), label))
+        _params.set_strict(self, name, choose(value, getattr(self._b, names_attr), label))
 
     return property(fget, fset, doc=doc)
 
@@ -509,10 +514,10 @@ class Registers(_Table):
 
     def __getitem__(self, key: Any) -> Any:
         if isinstance(key, str):
-            index = ctypes.c_uint()
-            if _params._find_register(_handle(self), key.encode(), ctypes.byref(index)) != 0:
+            index = _params.find_register(_handle(self), key)
+            if index is None:
                 raise KeyError(_params.last_error() or key)
-            return Register(self._b, index.value)
+            return Register(self._b, index)
         return super().__getitem__(key)
 
 
