@@ -27,6 +27,7 @@ constexpr unsigned RETRY_MS = 50;
 struct Held {
     int fd = -1;
     unsigned users = 0;
+    pid_t pid = 0; ///< the process that holds it: record locks do not pass to a forked child
 };
 std::mutex held_mutex;
 std::map<std::string, Held> held;
@@ -144,6 +145,14 @@ BoardLock::Result BoardLock::take(const std::string& directory, const std::strin
     {
         std::lock_guard<std::mutex> guard(held_mutex);
         auto mine = held.find(path);
+        if (mine != held.end() && mine->second.pid != getpid()) {
+            // a forked child sees its parent's entry but holds no lock: its
+            // copy of the descriptor goes (the parent's lock stays) and it asks anew
+            if (mine->second.fd >= 0)
+                ::close(mine->second.fd);
+            held.erase(mine);
+            mine = held.end();
+        }
         if (mine != held.end()) {
             if (mine->second.fd < 0) {
                 message = "cannot take the lock " + path + ": this process is taking it already";
@@ -153,7 +162,7 @@ BoardLock::Result BoardLock::take(const std::string& directory, const std::strin
             lock.reset(new BoardLock(path));
             return Result::TAKEN;
         }
-        held[path] = Held{}; // being taken: other threads keep off
+        held[path] = Held{-1, 0, getpid()}; // being taken: other threads keep off
     }
     auto give_up = [&path] {
         std::lock_guard<std::mutex> guard(held_mutex);
@@ -208,7 +217,7 @@ BoardLock::Result BoardLock::take(const std::string& directory, const std::strin
     }
     {
         std::lock_guard<std::mutex> guard(held_mutex);
-        held[path] = Held{fd, 1};
+        held[path] = Held{fd, 1, getpid()};
     }
     lock.reset(new BoardLock(path));
     return Result::TAKEN;
@@ -220,7 +229,15 @@ BoardLock::~BoardLock()
 {
     std::lock_guard<std::mutex> guard(held_mutex);
     auto mine = held.find(path);
-    if (mine == held.end() || --mine->second.users > 0)
+    if (mine == held.end())
+        return;
+    if (mine->second.pid != getpid()) {
+        // inherited through fork: the lock and its text are the parent's
+        ::close(mine->second.fd);
+        held.erase(mine);
+        return;
+    }
+    if (--mine->second.users > 0)
         return;
     // emptied first: the next holder's text must not mix with this one's
     if (ftruncate(mine->second.fd, 0) != 0) {
