@@ -62,6 +62,16 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any (>= 3.9)")
 set(CPACK_COMPONENT_PYTHON_DESCRIPTION "Evaluation board library for Python\n${about}This package\nmakes a board feel native in Python: properties in SI units, registers as\nsequences, callbacks, asyncio, and the library's diagnostic lines in\nlogging.")
 set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
 
+# korvikd: the board server, its unit, group and man page
+if(TARGET korvikd)
+  list(APPEND CPACK_COMPONENTS_ALL korvikd)
+  set(CPACK_DEBIAN_KORVIKD_PACKAGE_NAME korvikd)
+  set(CPACK_DEBIAN_KORVIKD_PACKAGE_SECTION net)
+  set(CPACK_COMPONENT_KORVIKD_DESCRIPTION "Board server for the evaluation kit's boards over gRPC\n${about}korvikd\nowns the host's boards (real, emulated and simulated, with one shared\nvirtual air) and serves them to unprivileged local programs through a Unix\nsocket and to other hosts over TLS with tokens, with leases on writes.")
+  set(CPACK_COMPONENT_KORVIKD_DEPENDS runtime)
+  set(CPACK_DEBIAN_KORVIKD_PACKAGE_DEPENDS "openssl")
+endif()
+
 # Each package's copyright and (native package) changelog in its doc folder.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${PROJECT_BINARY_DIR}/debian/changelog @ONLY)
 execute_process(COMMAND gzip -9nc ${PROJECT_BINARY_DIR}/debian/changelog
@@ -79,15 +89,5 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component} ${only_packaged})
 endforeach()
-
-# korvikd: the board server, its unit, group and man page
-if(TARGET korvikd)
-  list(APPEND CPACK_COMPONENTS_ALL korvikd)
-  set(CPACK_DEBIAN_KORVIKD_PACKAGE_NAME korvikd)
-  set(CPACK_DEBIAN_KORVIKD_PACKAGE_SECTION net)
-  set(CPACK_COMPONENT_KORVIKD_DESCRIPTION "Board server: the host's evaluation boards for local and remote programs over gRPC")
-  set(CPACK_COMPONENT_KORVIKD_DEPENDS runtime)
-  set(CPACK_DEBIAN_KORVIKD_PACKAGE_DEPENDS "openssl")
-endif()
 
 include(CPack)
