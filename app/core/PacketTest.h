@@ -20,7 +20,8 @@ class USBDevice;
 struct PacketRecord {
     unsigned sequence = 0;
     double send_time = -1;    ///< seconds since the test started; -1 not sent
-    double receive_time = -1; ///< -1 not received
+    double receive_time = -1; ///< when the library delivered it; -1 not received
+    double board_time = -1;   ///< when it reached the host from the receiving board; -1 not received
     int rssi = -32768;        ///< dBm; -32768 when the board gave none
     double offset = 0;        ///< Hz
     bool received = false;
@@ -34,7 +35,7 @@ struct PacketTestSummary {
     std::vector<std::pair<unsigned, unsigned>> lost_ranges; ///< first and last sequence of each run of losses
     double rssi_min = 0, rssi_mean = 0, rssi_max = 0, rssi_stddev = 0; ///< NaN without an RSSI
     double offset_mean = 0, offset_stddev = 0;                        ///< Hz; NaN without packets
-    double throughput = 0;        ///< received data bits per second from the first send to the last reception
+    double throughput = 0;        ///< received data bits per second from the first send to the last reception at the board
 };
 
 /// The pure part: packet contents, matching and statistics.
@@ -49,7 +50,10 @@ public:
     std::vector<uint8_t> payload(unsigned sequence) const;
     /// Takes a received packet (a BPQ frame as boards deliver it, or the bare
     /// data); false for other traffic, repeats and numbers out of range.
-    bool take(const uint8_t* data, unsigned len, double time, int rssi, double offset, unsigned* sequence = nullptr);
+    /// `board_time` is when the packet reached the host from its board
+    /// (negative: unknown, `time` then).
+    bool take(const uint8_t* data, unsigned len, double time, int rssi, double offset, unsigned* sequence = nullptr,
+              double board_time = -1);
     void mark_sent(unsigned sequence, double time);
 
     unsigned count() const { return unsigned(records_.size()); }
@@ -57,7 +61,8 @@ public:
     unsigned received() const { return received_; }
     const std::vector<PacketRecord>& records() const { return records_; }
     PacketTestSummary summary() const;
-    /// One row per packet: sequence, send time, receive time, RSSI, offset, received.
+    /// One row per packet: sequence, send time, the board's receive time,
+    /// delivery time, RSSI, offset, received.
     std::string csv() const;
     /// The same rows under `preamble` (lines as given, "# " comments for
     /// instance) and a header row that names the units.
