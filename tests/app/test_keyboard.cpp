@@ -325,6 +325,8 @@ void KeyboardTest::fields_of_stacked_groups_line_up()
             QCOMPARE(edge, it->second);
         }
     }
+    // the choice is stored: the next test starts with the usual pages
+    window()->set_advanced_pages_shown(false);
 }
 
 int main(int argc, char** argv)
