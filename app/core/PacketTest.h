@@ -107,8 +107,9 @@ public:
     unsigned sent() const { return next; }
     const PacketLog& log() const { return log_; }
     /// Packets that went out later than the schedule allows (half an
-    /// interval, at least 1 ms); each moved the rest of the schedule, so
-    /// packets never leave closer together than the interval.
+    /// interval, at least 1 ms). Every delay, reported or not, moves the
+    /// rest of the schedule, so packets never leave closer together than
+    /// the interval.
     unsigned late_sends() const { return late_; }
     /// The largest of those delays and all of them together, in seconds.
     double max_lateness() const { return max_late_; }
@@ -129,6 +130,7 @@ private:
     unsigned next = 0;
     unsigned late_ = 0;
     double max_late_ = 0, slip_ = 0;
+    double shift_ = 0; ///< every delay so far, reported or not: where the schedule stands
     bool done = false;
     std::string error_;
     sigc::connection receive_connection;

@@ -126,6 +126,9 @@ void PacketTestTest::late_calls_move_the_schedule_instead_of_bursting()
     for (int call = 0; test.sent() < settings.count && call < 10000; ++call) {
         if (test.sent() == 4)
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        // and a delay too small to report, which must still not squeeze the next packet
+        if (test.sent() == 8)
+            std::this_thread::sleep_for(std::chrono::microseconds(4500));
         const int wait = test.poll();
         USBDevice::periodic();
         std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, wait)));
