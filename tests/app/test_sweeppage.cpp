@@ -27,6 +27,7 @@
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "ui/MainWindow.h"
+#include "ui/Mnemonics.h"
 #include "ui/PacketTestWindow.h"
 #include "ui/SweepPage.h"
 
@@ -99,6 +100,24 @@ void SweepPageTest::open_sweep_page()
     QTest::keyClick(window, Qt::Key_W, Qt::AltModifier);
     page = window->get_sweep_page();
     QCOMPARE(pages->currentWidget(), static_cast<QWidget*>(page));
+    // every mnemonic in sight reaches one widget
+    QMap<QChar, QString> seen;
+    auto take = [&](const QString& text) {
+        const QChar m = mnemonic_of(text);
+        if (m.isNull())
+            return;
+        QVERIFY2(!seen.contains(m), qPrintable(seen.value(m) + " / " + text));
+        seen.insert(m, text);
+    };
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (l->isVisible())
+            take(l->text());
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (b->isVisible())
+            take(b->text());
+    for (int i = 0; i < pages->count(); ++i)
+        take(pages->tabText(i));
+    QVERIFY(seen.size() >= 10);
 }
 
 void SweepPageTest::choose_variable(const QString& caption)
