@@ -263,13 +263,15 @@ int PacketTest::poll()
             slip_ += late;
         }
         const std::vector<uint8_t> p = log_.payload(next);
+        // handed to the board now: the call may return after the packet is on the air
+        const double sent_at = now();
         try {
             tx.send_bpq_packet(p.data(), unsigned(p.size()), nullptr);
         } catch (const std::exception& e) {
             fail(std::string("cannot send: ") + e.what());
             return -1;
         }
-        log_.mark_sent(next, now());
+        log_.mark_sent(next, sent_at);
         ++next;
     }
     if (next < settings.count)
