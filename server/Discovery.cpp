@@ -122,6 +122,13 @@ namespace {
 
 void announce(AvahiClient* client, Announcement::Impl* impl);
 
+void next_name(Announcement::Impl* impl)
+{
+    char* next = avahi_alternative_service_name(impl->alternative ? impl->alternative : impl->name.c_str());
+    avahi_free(impl->alternative);
+    impl->alternative = next;
+}
+
 void on_group(AvahiEntryGroup* group, AvahiEntryGroupState state, void* data)
 {
     auto* impl = static_cast<Announcement::Impl*>(data);
@@ -129,9 +136,7 @@ void on_group(AvahiEntryGroup* group, AvahiEntryGroupState state, void* data)
         return;
     // another service has the name (a second daemon on this host, say):
     // take the next one, "NAME #2", as DNS-SD does
-    char* next = avahi_alternative_service_name(impl->alternative ? impl->alternative : impl->name.c_str());
-    avahi_free(impl->alternative);
-    impl->alternative = next;
+    next_name(impl);
     avahi_entry_group_reset(group);
     announce(avahi_entry_group_get_client(group), impl);
 }
@@ -144,13 +149,22 @@ void announce(AvahiClient* client, Announcement::Impl* impl)
         impl->group = avahi_entry_group_new(client, on_group, impl);
     if (!impl->group || !avahi_entry_group_is_empty(impl->group))
         return;
-    const char* name = impl->alternative ? impl->alternative : impl->name.c_str();
-    if (avahi_entry_group_add_service(impl->group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0), name,
-                                      SERVICE_TYPE, nullptr, nullptr, uint16_t(impl->port),
-                                      impl->tls ? "tls=1" : "tls=0", nullptr) < 0 ||
-        avahi_entry_group_commit(impl->group) < 0)
-        std::fprintf(stderr, "korvikd: cannot announce %s on DNS-SD: %s\n", name,
-                     avahi_strerror(avahi_client_errno(client)));
+    int result = 0;
+    for (int tries = 0; tries < 100; ++tries) {
+        const char* name = impl->alternative ? impl->alternative : impl->name.c_str();
+        result = avahi_entry_group_add_service(impl->group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                               AvahiPublishFlags(0), name, SERVICE_TYPE, nullptr, nullptr,
+                                               uint16_t(impl->port), impl->tls ? "tls=1" : "tls=0", nullptr);
+        if (result != AVAHI_ERR_COLLISION)
+            break;
+        // a service of this host has the name already: the next one at once
+        next_name(impl);
+    }
+    if (result >= 0)
+        result = avahi_entry_group_commit(impl->group);
+    if (result < 0)
+        std::fprintf(stderr, "korvikd: cannot announce %s on DNS-SD: %s\n", impl->name.c_str(),
+                     avahi_strerror(result));
 }
 
 void on_client(AvahiClient* client, AvahiClientState state, void* data)

@@ -88,7 +88,11 @@ QStringList server_boards(Application& app, const std::string& socket)
 QString connect_through_menu(Application& app, const QString& uri)
 {
     window_widget<QAction>(app, "actionConnectServer")->trigger();
-    auto* dialog = app.get_window()->findChild<QInputDialog*>(QStringLiteral("connectServerDialog"));
+    // the one just opened: an earlier one may wait for its deletion
+    QInputDialog* dialog = nullptr;
+    for (auto* d : app.get_window()->findChildren<QInputDialog*>(QStringLiteral("connectServerDialog")))
+        if (d->isVisible())
+            dialog = d;
     if (!dialog)
         qFatal("no connect dialog");
     const QString offered = dialog->textValue();
