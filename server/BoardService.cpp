@@ -94,10 +94,9 @@ Status BoardService::List(grpc::ServerContext* context, const korvik::rpc::ListR
     Status s = authorize(context, client);
     if (!s.ok())
         return s;
-    s = run([this, reply] {
-        host.list(*reply);
-        return Status::OK;
-    });
+    // from the listing the board thread keeps, so that a busy board never
+    // holds up a list
+    host.list(*reply);
     const int64_t now = now_ms();
     for (auto& board : *reply->mutable_boards()) {
         LeaseHolder h;
@@ -119,14 +118,7 @@ Status BoardService::Acquire(grpc::ServerContext* context, const korvik::rpc::Le
     Status s = authorize(context, client);
     if (!s.ok())
         return s;
-    bool present = false;
-    s = run([this, request, &present] {
-        present = host.has_board(request->board());
-        return Status::OK;
-    });
-    if (!s.ok())
-        return s;
-    if (!present)
+    if (!host.has_board(request->board()))
         return Status(StatusCode::NOT_FOUND, "no board " + request->board());
     LeaseHolder h;
     if (lease_table.acquire(request->board(), client, now_ms(), lease_duration(request->seconds()), h) !=

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -12,9 +13,12 @@
 
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <korvik/USBDevice.h>
 
 #include "Daemon.h"
+#include "board/MainLoop.h"
 #include "korvikd.grpc.pb.h"
 
 using namespace korvikd;
@@ -444,8 +448,9 @@ TEST(Daemon, ClientCertificatesAreTheAlternativeToTokens)
         ListReply reply;
         grpc::Status s = stub->List(&ctx, ListRequest(), &reply);
         EXPECT_EQ(s.ok(), c.ok) << c.cert << ": " << s.error_message();
-        if (!c.ok)
+        if (!c.ok) {
             EXPECT_EQ(s.error_message(), "permission denied") << c.cert;
+        }
     }
 
     // the same checks without a network, at any moment
@@ -468,8 +473,9 @@ TEST(Daemon, ClientCertificatesAreTheAlternativeToTokens)
         name.clear();
         EXPECT_EQ(certs.check(read_text(tls + "/" + c.cert + ".crt"), c.at, name), c.expect)
             << c.cert << " at " << c.at - now;
-        if (c.expect == CertCheck::ok)
+        if (c.expect == CertCheck::ok) {
             EXPECT_EQ(name, std::string(c.cert) == "good" ? "bench-7" : "soon");
+        }
     }
     EXPECT_EQ(certs.check("", now, name), CertCheck::missing);
     EXPECT_EQ(certs.check("-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n", now, name),
@@ -477,4 +483,35 @@ TEST(Daemon, ClientCertificatesAreTheAlternativeToTokens)
     EXPECT_THROW(ClientCertificates("no certificate here"), std::runtime_error);
     EXPECT_THROW(issue_client_certificate(ca, other + "/ca.key", "x", 0, 60, tls + "/x.crt", tls + "/x.key"),
                  std::runtime_error);
+}
+
+TEST(Daemon, ListingDoesNotWaitForABusyBoardThread)
+{
+    // the board thread stuck in another client's slow board exchange
+    static std::atomic<bool> stuck{false}, free_thread{false};
+    g_main_context_invoke(
+        KORVIK::main_context()->gobj(),
+        [](gpointer) -> gboolean {
+            stuck = true;
+            while (!free_thread)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    for (int i = 0; i < 400 && !stuck; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(stuck);
+    auto stub = local_stub();
+    grpc::ClientContext c;
+    identify(c, "lister");
+    c.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(1));
+    ListReply reply;
+    const grpc::Status s = stub->List(&c, ListRequest(), &reply);
+    EXPECT_TRUE(s.ok()) << s.error_message();
+    EXPECT_GE(reply.boards_size(), 2);
+    std::string lease;
+    const std::string board = sim_boards(*stub).first;
+    EXPECT_TRUE(acquire(*stub, "busy", board, lease).ok());
+    free_thread = true;
+    EXPECT_TRUE(release(*stub, "busy", board, lease).ok());
 }
