@@ -12,6 +12,8 @@
 #include <iostream>
 #include <string>
 
+#include <unistd.h>
+
 #include <QDomDocument>
 
 #include <korvik/USBDevice.h>
