@@ -178,7 +178,7 @@ void MainWindow::build_menus()
     connect(replay, &QAction::triggered, this, &MainWindow::replay_capture);
 
     // boards of a korvikd, local or on another host, listed like the others
-    QAction* server = new QAction(tr("Connect to &Server..."), this);
+    QAction* server = new QAction(tr("Connect to Ser&ver..."), this);
     server->setObjectName(QStringLiteral("actionConnectServer"));
     server->setToolTip(tr("Lists the boards a korvikd serves (unix:PATH, tls://HOST:PORT, tcp://HOST:PORT)"));
     ui->menuFile->insertAction(ui->actionLoadFile, server);
