@@ -524,7 +524,7 @@ std::vector<double> ParamAccess::levels_on(const ParamRow& row, ScratchBoard& st
     return levels;
 }
 
-ParamLimits ParamAccess::limits_on(const ParamRow& row, ScratchBoard& state)
+ParamLimits ParamAccess::limits_on(const ParamRow& row, ScratchBoard& state, bool with_step)
 {
     ParamLimits l;
     switch (row.info.kind) {
@@ -551,6 +551,8 @@ ParamLimits ParamAccess::limits_on(const ParamRow& row, ScratchBoard& state)
             l.step = 1;
             break;
         }
+        if (!with_step)
+            break;
         const double now = row.get(state).number;
         l.step = local_step(row, state, now, l.min, l.max, same(now, l.max) ? -1 : 1);
         break;
@@ -699,14 +701,15 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         bool clamped = false;
         ParamLimits l;
         if (is_numeric(i)) {
-            l = limits_on(r, s);
+            // the step only matters for a refusal's report
+            l = limits_on(r, s, false);
             const double asked = st.value.number;
             const double tol = 1e-9 * std::max({1.0, std::fabs(l.min), std::fabs(l.max)});
             if (asked < l.min - tol || asked > l.max + tol) {
                 const double nearest = asked < l.min ? l.min : l.max;
                 if (policy == ParamPolicy::strict || i.kind != ParamKind::quantity) {
                     report.nearest = nearest;
-                    report.limits = l;
+                    report.limits = limits_on(r, s);
                     if (i.kind == ParamKind::choice)
                         return refuse(i.name, std::string(i.name) + ": " + num(asked) + " is not a choice from 0 to " +
                                                   num(l.max));

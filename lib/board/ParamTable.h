@@ -81,7 +81,9 @@ public:
 private:
     struct Plan;
     ScratchBoard& synced_scratch();
-    ParamLimits limits_on(const ParamRow& row, ScratchBoard& state);
+    /// `with_step` false leaves out the step, the costly part (a search
+    /// by trial settings), for callers that only check a range.
+    ParamLimits limits_on(const ParamRow& row, ScratchBoard& state, bool with_step = true);
     double probe(const ParamRow& row, ScratchBoard& state, double value);
     double local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max, int direction);
     std::vector<double> levels_on(const ParamRow& row, ScratchBoard& state);

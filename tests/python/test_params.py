@@ -1,8 +1,8 @@
 """The library's parameter table against every front end that lists it: the
 korvik tool (`params --json`), the Python properties and their typed stub,
-and the flat interface by name and by its typed functions. One row missing
-or disagreeing on unit or kind anywhere fails here. (paramcalc's field rows
-are checked against the same table in tests/app/test_params.cpp.)"""
+the flat interface by name and by its typed functions, and paramcalc's
+field rows (as its test program prints them). One row missing or
+disagreeing on unit or kind anywhere fails here."""
 
 from __future__ import annotations
 
@@ -12,6 +12,7 @@ import json
 import math
 import os
 import subprocess
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -23,6 +24,19 @@ from korvik._native import _dll
 TABLE = korvik.params()
 CHIPS = ["RC1200", "RC1400", "RC1100", "RC1300"]
 CLI = os.environ.get("KORVIK_CLI")
+# a program printing paramcalc's field rows (absent in builds without the GUI)
+FIELDS = os.environ.get("KORVIK_FIELD_ROWS")
+
+# paramcalc's shown unit: the table's unit and the factor the field applies
+DISPLAY_UNITS = {"MHz": ("Hz", 1e-6), "kHz": ("Hz", 1e-3), "kbit/s": ("bit/s", 1e-3), "ms": ("s", 1e3),
+                 "dBm": ("dBm", 1), "ppm": ("ppm", 1), "bits": ("bit", 1), "bytes": ("byte", 1)}
+# fields that show their parameter in other units on purpose: the
+# transmitter's half deviation, the channel-access preamble in bits, the
+# background threshold labelled in dB though the table keeps a plain number
+FIELD_UNITS = {"tx_deviation": ("kHz", 5e-4), "chacc_preamble": ("bits", 8), "chacc_bgndthreshold": ("dB", 1)}
+# what paramcalc leaves to the register view: the VCO ranges
+NOT_ON_A_PAGE = {"rx_range", "tx_range"}
+EDITORS = {"quantity": {"spin"}, "choice": {"combo"}, "flag": {"check"}, "address": {"line"}, "text": {"line"}}
 
 
 @pytest.fixture(params=CHIPS)
@@ -40,6 +54,34 @@ def cli_rows(chip):
     return {r["name"]: r for r in json.loads(out.stdout)["parameters"]}
 
 
+_fields = None
+
+
+def field_rows():
+    global _fields
+    if _fields is None:
+        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+        env["QT_QPA_PLATFORM"] = "offscreen"
+        with tempfile.TemporaryDirectory() as home:  # the program's settings stay out of the user's
+            env["XDG_CONFIG_HOME"] = env["XDG_RUNTIME_DIR"] = home
+            out = subprocess.run([FIELDS, "--dump-fields"], capture_output=True, text=True, env=env, timeout=120)
+        assert out.returncode == 0, out.stderr
+        _fields = [f for f in json.loads(out.stdout) if f["param"] is not None]
+    return _fields
+
+
+def field_agrees(f, p):
+    if p.name in FIELD_UNITS:
+        unit_ok = (f["unit"], f["scale"]) == pytest.approx(FIELD_UNITS[p.name])
+    elif not f["unit"]:
+        unit_ok = f["scale"] == 1
+    else:
+        want = DISPLAY_UNITS.get(f["unit"])
+        unit_ok = want is not None and want[0] == p.unit and f["scale"] == pytest.approx(want[1])
+    editors = EDITORS[p.kind] | ({"line"} if p.kind == "quantity" and p.hex else set())
+    return unit_ok, f["editor"] in editors
+
+
 @pytest.mark.parametrize("chip", CHIPS)
 def test_every_front_end_has_every_row_with_its_unit_and_kind(chip):
     stub = (Path(korvik.__file__).parent / "_params.pyi").read_text()
@@ -49,6 +91,13 @@ def test_every_front_end_has_every_row_with_its_unit_and_kind(chip):
         cli = cli_rows(chip) if CLI else None
         if cli is not None:
             assert set(cli) == {p.name for p in rows}
+        fields = {f["param"]: f for f in field_rows()} if FIELDS else None
+        for name, f in (fields or {}).items():
+            p = _params.find(name)
+            assert p is not None, f"paramcalc shows {name}, which the table lacks"
+            unit_ok, editor_ok = field_agrees(f, p)
+            assert unit_ok, f
+            assert editor_ok, f
         for p in rows:
             # Python: a property, settable exactly when the table says so
             prop = getattr(korvik.Board, p.name)
@@ -78,6 +127,8 @@ def test_every_front_end_has_every_row_with_its_unit_and_kind(chip):
                 assert isinstance(value, expected), (p.name, type(value))
             if p.notification:
                 assert hasattr(_dll, "libkorvik_set_callback_changed_" + p.notification), p.name
+            if fields is not None and p.writable and p.name not in NOT_ON_A_PAGE:
+                assert p.name in fields, f"paramcalc has no field for {p.name}"
             if cli is not None:
                 c = cli[p.name]
                 assert (c["unit"], c["kind"], c["scope"]) == (p.unit, p.kind, p.scope), p.name

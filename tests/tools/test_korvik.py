@@ -17,6 +17,7 @@ CHIPS = ["RC1200", "RC1300", "RC1400", "RC1100"]
     (["info", "sim:RC1300"], r"chip\s+RC1300 \(receive, transmit\)"),
     (["get", "sim:RC1200", "tx_power", "framingmode"], r"tx_power\s+10 dBm\nframingmode\s+Raw"),
     (["params", "sim:RC1400"], r"rx_modulation\s+-\s+choice\s+rx\s+receive modulation: ASK,"),
+    (["params", "sim:RC1200"], r"xtal_frequency\s+Hz\s+.*MHz to .*MHz, step 1 Hz"),
     (["regs", "sim:RC1200"], r"FREQ3"),
     (["regs", "sim:RC1200", "--bitfields"], r"MODULATION \(Tx\)"),
     (["poke", "sim:RC1200", "TXPWR=3"], r"TXPWR\s+0x03"),

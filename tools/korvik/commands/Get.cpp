@@ -134,8 +134,10 @@ public:
             } else if (j.contains("min")) {
                 line += "; " + format_param_value(p, j["min"]) + " to " + format_param_value(p, j["max"]);
                 if (!j["step"].is_null())
-                    line += ", step " + (p.kind == Kind::Quantity ? format_quantity(j["step"].get<double>(), p.unit, 4)
-                                                                 : j["step"].dump());
+                    // whole numbers with a unit (the crystal, in Hz) step in that unit too
+                    line += ", step " + (p.kind == Kind::Quantity || (p.kind == Kind::Integer && p.unit != Unit::None)
+                                             ? format_quantity(j["step"].get<double>(), p.unit, 4)
+                                             : j["step"].dump());
             } else if (j.contains("choices")) {
                 std::string c;
                 for (const Json& v : j["choices"])
