@@ -143,8 +143,14 @@ bool GreyfinModel::is_register_shared(unsigned i) const
 
 void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
 {
-    if (i < registers.size())
-        registers[i].chipvalue = registers[i].masked(v);
+    if (i >= registers.size())
+        return;
+    // a write of the value already there changes nothing to follow (and
+    // settings copies write every register)
+    const uint8_t value = registers[i].masked(v);
+    if (registers[i].chipvalue == value)
+        return;
+    registers[i].chipvalue = value;
     touch_revision(this);
 }
 
@@ -153,7 +159,10 @@ void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
     if (i >= registers.size())
         return;
     Register& r = registers[i];
-    r.chipvalue = r.masked(uint8_t((r.chipvalue & ~clear) ^ x));
+    const uint8_t value = r.masked(uint8_t((r.chipvalue & ~clear) ^ x));
+    if (r.chipvalue == value)
+        return;
+    r.chipvalue = value;
     touch_revision(this);
 }
 
