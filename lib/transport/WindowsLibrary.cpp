@@ -460,8 +460,9 @@ void WindowsLibrary::finish_probe(const std::string& name, bool answered, const 
         open_board(std::move(probe), serial, mac);
         return;
     }
-    diag() << name << ": " << why_silent << ", not asked again until its link changes" << std::endl;
-    held_back.insert(name);
+    // the answer may have been lost on the way (a busy hub, a lossy link):
+    // asked again a few times before the adapter waits for its link
+    retry_open(name, name + ": " + why_silent);
 }
 
 void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6])
@@ -521,7 +522,7 @@ void WindowsLibrary::complete_opening(Opening& opening)
     opening.board = nullptr;
     if (!board) {
         // this board only: the other adapters' boards still open
-        retry_open(name, opening.error);
+        retry_open(name, name + ": cannot open the board: " + opening.error);
         return;
     }
     board->set_registry(this);
@@ -530,22 +531,22 @@ void WindowsLibrary::complete_opening(Opening& opening)
         open_failures.erase(name);
         add_board(board);
     } else {
-        retry_open(name, "it stopped answering");
+        retry_open(name, name + ": cannot open the board: it stopped answering");
     }
     board->unreference();
 }
 
-void WindowsLibrary::retry_open(const std::string& name, const std::string& why)
+void WindowsLibrary::retry_open(const std::string& name, const std::string& failure)
 {
     held_back.insert(name);
     const unsigned failures = ++open_failures[name];
     if (failures >= OPEN_ATTEMPTS) {
-        diag() << name << ": cannot open the board: " << why << "; gave up after " << failures
-               << " tries, not tried again until its link changes" << std::endl;
+        diag() << failure << "; gave up after " << failures << " tries, not asked again until its link changes"
+               << std::endl;
         return;
     }
     const unsigned pause = OPEN_RETRY_MS << (failures - 1);
-    diag() << name << ": cannot open the board: " << why << "; trying again in " << pause << " ms" << std::endl;
+    diag() << failure << "; trying again in " << pause << " ms" << std::endl;
     open_retries[name].disconnect();
     open_retries[name] = main_context()->signal_timeout().connect(
         [this, name] {

@@ -174,13 +174,29 @@ TEST(Discovery, BoardFailingWhileOpeningHidesNoOther)
     EXPECT_TRUE(s.library->is_held_back("kb0"));
 }
 
+// A reply lost in a window of the stored sector costs the window only: the
+// sector is read again word by word and the board opens at once.
+TEST(Discovery, ReplyLostInAnNvWindowIsReadAgainWordByWord)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto fw = firmware("5555556");
+    fw->dropped_replies = 1;
+    auto link = system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
+    Scan s = run_scan(std::move(system));
+    EXPECT_NE(nullptr, s.library->find_adapter_board("kb0"));
+    EXPECT_NE(std::string::npos, s.log.find("reading the sector word by word")) << s.log;
+    EXPECT_EQ(1u, link->opens);
+}
+
 // A reply lost while a board opens costs that try only: the board is asked
 // again after a pause (not only once its link changes) and then opens.
 TEST(Discovery, BoardWhoseReplyWasLostOpensOnALaterTry)
 {
     auto system = std::make_unique<FakeAdapterSystem>();
     auto fw = firmware("5555557");
-    fw->dropped_replies = 1;
+    // the gets of the first NV window (8 words, two each), then the first
+    // of the word-by-word reading
+    fw->dropped_replies = 2 * 8 + 1;
     auto link = system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
     Scan s = run_scan(std::move(system));
     EXPECT_TRUE(s.library->get_boards().empty());
@@ -358,7 +374,7 @@ TEST(Hotplug, ScanExceptionStaysInsideTheHandler)
     WindowsLibrary library(std::move(system), std::move(hotplug));
     library.set_rescan_delay_ms(1);
     auto fw = firmware("8888888");
-    fw->dropped_replies = 1;
+    fw->dropped_replies = 2 * 8 + 1; // the NV window, then its word-by-word reading
     sys->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
     hp->notify(true);
     testing::internal::CaptureStderr();

@@ -476,6 +476,60 @@ TEST_F(Namespace, SilentAndFailingBoardsHideNoOtherAndNeverBlockARescan)
     EXPECT_EQ(3u, library->get_boards().size());
 }
 
+// A faulty link (replies lost, late or doubled) costs an opening board a try,
+// never its place: each board opens on a later try, no reply is taken for
+// another, and what is written reads back.
+TEST_F(Namespace, BoardsOpenThroughALossyReorderingLink)
+{
+    struct Case {
+        const char* what;
+        LinkFaults faults;
+    };
+    // rates as a fault review measured them; "lost" also loses the
+    // identification answer, so the adapter is asked again
+    const Case cases[] = {
+        {"reordered", {0, 0.2, 0, 0, 11}},
+        {"lost", {0.0005, 0, 0, 1, 12}},
+        {"doubled", {0, 0, 0.05, 0, 13}},
+        {"all three", {0.0005, 0.2, 0.05, 0, 14}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> names;
+        for (unsigned i = 0; i < 4; ++i) {
+            names.push_back(add_pair(RC1200_ALIAS));
+            LinkFaults f = c.faults;
+            f.seed = f.seed * 10 + i;
+            add_board(names.back(), "70000" + std::to_string(10 * (&c - cases) + i)).set_link_faults(f);
+        }
+        testing::internal::CaptureStderr();
+        library = std::make_unique<WindowsLibrary>(std::unique_ptr<AdapterSystem>(new PcapAdapterSystem()),
+                                                   std::unique_ptr<HotplugSource>(new NetlinkHotplug()), 1500);
+        events = std::make_unique<RegistryEvents>(*library);
+        EXPECT_TRUE(pump_until(
+            [&] {
+                for (const std::string& n : names)
+                    if (!library->find_adapter_board(n))
+                        return false;
+                return true;
+            },
+            milliseconds(30000)));
+        const std::string log = testing::internal::GetCapturedStderr();
+        for (const std::string& n : names)
+            ASSERT_NE(nullptr, library->find_adapter_board(n))
+                << n << "\n" << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
+        if (c.faults.drop_first) {
+            EXPECT_NE(std::string::npos, log.find(": no identification answer within 1500 ms; trying again in"));
+        }
+        library.reset();
+        events.reset();
+        emulators.clear();
+        for (const std::string& n : names)
+            sh("ip link del " + n);
+        pairs.clear();
+    }
+}
+
 class NamespaceStatus : public Namespace {
 protected:
     void SetUp() override
