@@ -183,6 +183,7 @@ public:
     }
 
     SweepPoint result;
+    unsigned sent() const { return sent_count; }
 
 private:
     static constexpr int64_t REFUSAL_LIMIT_US = 3000000;
@@ -318,6 +319,11 @@ Sweep::~Sweep()
     } catch (const std::exception&) {
         // a board that left cannot be restored
     }
+}
+
+unsigned Sweep::current_sent() const
+{
+    return current ? current->sent() : 0;
 }
 
 double Sweep::actual() const

@@ -85,6 +85,8 @@ public:
     const Settings& settings() const { return settings_; }
     /// Every measured point in the order measured.
     const std::vector<SweepPoint>& points() const { return points_; }
+    /// Packets sent so far for the point being measured (0 between points), for progress.
+    unsigned current_sent() const;
     /// True on the virtual air: packets are sent at once and counted when the air is quiet.
     bool on_virtual_air() const { return on_air; }
 

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
@@ -26,6 +27,7 @@
 #include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
+#include "ui/SweepPage.h"
 
 namespace {
 
@@ -93,9 +95,11 @@ PacketTestWindow::PacketTestWindow(BoardList* list, QWidget* parent) : QWidget(p
     interval_box = spin_box(1, 60000, 50, tr(" ms"));
     interval_box->setObjectName("interval");
 
+    // the boards are common to both pages
+    auto* boards_form = new QFormLayout;
+    boards_form->addRow(tr("&Transmitter:"), tx_box);
+    boards_form->addRow(tr("&Receiver:"), rx_box);
     auto* form = new QFormLayout;
-    form->addRow(tr("&Transmitter:"), tx_box);
-    form->addRow(tr("&Receiver:"), rx_box);
     form->addRow(tr("&Packets:"), count_box);
     form->addRow(tr("&Length:"), length_box);
     form->addRow(tr("&Interval:"), interval_box);
@@ -152,15 +156,27 @@ PacketTestWindow::PacketTestWindow(BoardList* list, QWidget* parent) : QWidget(p
     });
     apply_palette();
     auto* view = new QChartView(chart);
+    view->setObjectName("packet_chart");
     view->setRenderHint(QPainter::Antialiasing);
     view->setMinimumSize(520, 300);
 
+    auto* packets_page = new QWidget;
+    auto* packets_layout = new QVBoxLayout(packets_page);
+    packets_layout->addLayout(form);
+    packets_layout->addLayout(buttons);
+    packets_layout->addWidget(progress);
+    packets_layout->addWidget(summary);
+    packets_layout->addWidget(view, 1);
+    sweep_page = new SweepPage([this]() { return std::make_pair(chosen(tx_box), chosen(rx_box)); });
+    connect(sweep_page, &SweepPage::running_changed, this, &PacketTestWindow::update_buttons);
+    pages = new QTabWidget;
+    pages->setObjectName("pages");
+    pages->addTab(packets_page, tr("P&ackets"));
+    pages->addTab(sweep_page, tr("S&weep"));
+
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addLayout(buttons);
-    layout->addWidget(progress);
-    layout->addWidget(summary);
-    layout->addWidget(view, 1);
+    layout->addLayout(boards_form);
+    layout->addWidget(pages, 1);
 
     connect(start_button, &QPushButton::clicked, this, &PacketTestWindow::start);
     connect(stop_button, &QPushButton::clicked, this, &PacketTestWindow::stop);
@@ -225,18 +241,23 @@ EvUSBBoard* PacketTestWindow::chosen(const QComboBox* box) const
 void PacketTestWindow::update_buttons()
 {
     const bool running = is_running();
-    start_button->setEnabled(!running && chosen(tx_box) && chosen(rx_box));
+    // one measurement at a time: both pages send on the same boards
+    const bool sweeping = sweep_page && sweep_page->is_running();
+    start_button->setEnabled(!running && !sweeping && chosen(tx_box) && chosen(rx_box));
     stop_button->setEnabled(running);
     export_button->setEnabled(last_log() != nullptr && !running);
-    for (QWidget* w : {static_cast<QWidget*>(tx_box), static_cast<QWidget*>(rx_box),
-                       static_cast<QWidget*>(count_box), static_cast<QWidget*>(length_box),
+    for (QWidget* w : {static_cast<QWidget*>(count_box), static_cast<QWidget*>(length_box),
                        static_cast<QWidget*>(interval_box)})
         w->setEnabled(!running);
+    for (QWidget* w : {static_cast<QWidget*>(tx_box), static_cast<QWidget*>(rx_box)})
+        w->setEnabled(!running && !sweeping);
+    if (sweep_page)
+        sweep_page->set_startable(!running && chosen(tx_box) && chosen(rx_box));
 }
 
 void PacketTestWindow::start()
 {
-    if (is_running())
+    if (is_running() || sweep_page->is_running())
         return;
     EvUSBBoard* tx = chosen(tx_box);
     EvUSBBoard* rx = chosen(rx_box);
@@ -488,5 +509,6 @@ std::string PacketTestWindow::csv_preamble() const
 void PacketTestWindow::closeEvent(QCloseEvent* event)
 {
     stop();
+    sweep_page->stop();
     QWidget::closeEvent(event);
 }

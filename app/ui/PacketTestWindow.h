@@ -20,17 +20,21 @@ class QProgressBar;
 class QPushButton;
 class QScatterSeries;
 class QSpinBox;
+class QTabWidget;
+class SweepPage;
 class QValueAxis;
 
 // The "Packet Test" window: numbered packets from one listed board to
 // another, with a live plot of the RSSI of every packet and the running
-// packet error rate. Closing it stops the test; a board that leaves stops it
+// packet error rate; its Sweep page measures them against a swept variable. Closing it stops the test; a board that leaves stops it
 // with a message.
 class PacketTestWindow : public QWidget {
     Q_OBJECT
 public:
     explicit PacketTestWindow(BoardList* boards, QWidget* parent = nullptr);
     ~PacketTestWindow() override;
+
+    SweepPage* get_sweep_page() const { return sweep_page; }
 
     bool is_running() const { return test != nullptr; }
     // Points the chart draws at most, whatever the packet count.
@@ -85,6 +89,8 @@ private:
     QLineSeries* per_series;
     QValueAxis* x_axis;
     QValueAxis* rssi_axis;
+    QTabWidget* pages;
+    SweepPage* sweep_page = nullptr;
 
     std::unique_ptr<PacketTest> test;
     std::optional<PacketLog> finished_log;

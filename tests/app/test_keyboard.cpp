@@ -214,10 +214,13 @@ void KeyboardTest::colours_follow_the_palette()
     widget<QAction>("actionPacketTest")->trigger();
     auto* packets = window()->findChild<PacketTestWindow*>();
     QVERIFY(packets);
-    QCOMPARE(packets->findChild<QChartView*>() ? packets->findChild<QChartView*>()->chart()->theme() : QChart::ChartThemeLight,
-             QChart::ChartThemeDark);
+    auto* view = packets->findChild<QChartView*>("packet_chart");
+    QVERIFY(view);
+    QCOMPARE(view->chart()->theme(), QChart::ChartThemeDark);
+    // the Sweep page's chart follows the palette as well
+    QCOMPARE(packets->findChild<QChartView*>("sweep_chart")->chart()->theme(), QChart::ChartThemeDark);
     // the empty chart's axis reads in whole, distinct packet numbers, not "0 0 0 0 1"
-    const QList<QAbstractAxis*> axes = packets->findChild<QChartView*>()->chart()->axes(Qt::Horizontal);
+    const QList<QAbstractAxis*> axes = view->chart()->axes(Qt::Horizontal);
     QCOMPARE(axes.size(), 1);
     auto* x = qobject_cast<QValueAxis*>(axes.front());
     QVERIFY(x && x->min() == 0 && x->max() >= 4);

@@ -1,5 +1,5 @@
-"""korvik per over real frames: two emulated boards on veth pairs sharing the
-emulator's air, with a set RSSI and loss."""
+"""korvik per and korvik sweep over real frames: two emulated boards on veth
+pairs sharing the emulator's air, with a set RSSI and loss."""
 import csv
 import math
 import os
@@ -64,3 +64,33 @@ def test_per_over_emulated_boards(tmp_path):
 def test_per_needs_two_boards():
     r = korvik("per", "--tx", "2000001", "--rx", "kq0")
     assert r.status == 2 and "same board" in r.err
+
+
+def test_power_sweep_over_emulated_boards(tmp_path):
+    # paced sends and late packets waited for, per point, on real frames
+    before = korvik("get", "2000002", "tx_power", check=0).out
+    out = tmp_path / "sweep.csv"
+    n = 120
+    r = korvik("--json", "sweep", "--tx", "2000002", "--rx", "kq0", "--power", "-10dBm:10dBm:10dB",
+               "--count", str(n), "--length", "16", "--csv", str(out), check=0, timeout=120).json()
+    assert not r["virtual_air"] and r["variable"] == "power" and r["error"] is None
+    points = r["points"]
+    assert [p["value"] for p in points] == [-10, 0, 10]
+    for p in points:
+        assert p["sent"] == n
+        assert p["intact"] == p["received"] and p["bit_errors"] == 0
+        assert abs(p["per"] - LOSS) <= 4 * math.sqrt(LOSS * (1 - LOSS) / n)
+        assert p["per_low"] <= p["per"] <= p["per_high"]
+        assert p["rssi_mean"] == -77
+    # the chip's power steps are coarse; each row says what the board held
+    actual = [p["actual"] for p in points]
+    assert actual == sorted(actual) and actual[0] < actual[-1]
+    rows = list(csv.DictReader(out.open()))
+    assert [int(row["received"]) for row in rows] == [p["received"] for p in points]
+    # the swept power is put back
+    assert korvik("get", "2000002", "tx_power", check=0).out == before
+
+
+def test_sweep_refuses_path_loss_off_the_virtual_air():
+    r = korvik("sweep", "--tx", "2000002", "--rx", "kq0", "--path-loss", "60:100:10")
+    assert r.status == 2 and "virtual air" in r.err
