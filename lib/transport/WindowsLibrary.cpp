@@ -460,9 +460,8 @@ void WindowsLibrary::finish_probe(const std::string& name, bool answered, const 
         open_board(std::move(probe), serial, mac);
         return;
     }
-    // the answer may have been lost on the way (a busy hub, a lossy link):
-    // asked again a few times before the adapter waits for its link
-    retry_open(name, name + ": " + why_silent);
+    diag() << name << ": " << why_silent << ", not asked again until its link changes" << std::endl;
+    held_back.insert(name);
 }
 
 void WindowsLibrary::open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6])

@@ -21,9 +21,9 @@ class WindowsEvUSBBoard;
 ///
 /// Identification runs on all candidate adapters at once: each gets its
 /// request, and the answers (or the deadline) are handled as they come.
-/// An adapter that gives no answer, or whose board fails while it opens, is
-/// asked again after growing pauses (a reply may be lost on the way), then
-/// not until its link changes (goes away, comes up, is renamed).
+/// An adapter that gives no answer is not asked again until its link
+/// changes (goes away, comes up, is renamed); a board that fails while it
+/// opens is asked again after growing pauses first.
 /// During a blocking scan the boards that answered open side by side, each
 /// on a worker thread of the scan (a board's opening is a few dozen report
 /// exchanges, mostly spent waiting), and enter the registry on the calling
@@ -92,9 +92,8 @@ private:
     std::unique_ptr<Probe> end_probe(const std::string& name);
     void open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6]);
     /// A board that answered but failed while it opened (a reply lost or
-    /// out of order), or an adapter whose identification answer did not
-    /// come, is asked again after a growing pause; after OPEN_ATTEMPTS it
-    /// waits for its link to change. `failure` is the diagnostic line's
+    /// out of order) is asked again after a growing pause; after
+    /// OPEN_ATTEMPTS it waits for its link to change. `failure` is the diagnostic line's
     /// start ("kb0: cannot open the board: ...").
     void retry_open(const std::string& name, const std::string& failure);
     /// The checks before a board is built (chip, display name); null when
@@ -127,7 +126,7 @@ private:
     std::map<std::string, sigc::connection> open_retries;
 
 public:
-    /// Tries at identifying and opening a board before it waits for its link.
+    /// Tries at opening a board that answers before it waits for its link.
     static constexpr unsigned OPEN_ATTEMPTS = 6;
     /// Pause before the first retry; it doubles with every failed one.
     static constexpr unsigned OPEN_RETRY_MS = 250;
