@@ -12,6 +12,9 @@
 #include <iostream>
 #include <string>
 
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
 #include <QDomDocument>
 
 #include <korvik/USBDevice.h>
@@ -33,6 +36,10 @@ void require(bool ok, const char* what)
 }
 
 } // namespace
+
+// The command objects construct parsers; in the program main.cpp's parser is
+// where CLI11's formatter and config get their vtables, and here there is none.
+static const CLI::App parser_parts;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <korvik/LinkTools.h>
 #include <korvik/USBDevice.h>
 
+#include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/EvUSBBoard.h"
 
 namespace {
@@ -104,7 +106,7 @@ SweepPage::SweepPage(BoardChoice choice, QWidget* parent) : QWidget(parent), boa
     target_box->setDecimals(2);
     target_box->setValue(1);
     target_box->setSuffix(QStringLiteral(" %"));
-    fast_box = new QCheckBox(tr("Simulated &time (no waiting for air time)"));
+    fast_box = new QCheckBox(tr("Simulated t&ime (no waiting for air time)"));
     fast_box->setObjectName("sweep_fast");
     fast_box->setToolTip(tr("Between simulated boards on the virtual air: packets arrive as fast as the computer allows."));
     fast_box->setChecked(KORVIK::is_virtual_air_fast());
@@ -122,7 +124,7 @@ SweepPage::SweepPage(BoardChoice choice, QWidget* parent) : QWidget(parent), boa
 
     auto* form = new QFormLayout;
     form->addRow(tr("&Variable:"), variable_box);
-    auto* from_label = new QLabel(tr("F&rom:"));
+    auto* from_label = new QLabel(tr("Fro&m:"));
     from_label->setBuddy(start_box);
     form->addRow(from_label, range);
     form->addRow(tr("Packets per &point:"), count_box);
@@ -134,10 +136,13 @@ SweepPage::SweepPage(BoardChoice choice, QWidget* parent) : QWidget(parent), boa
     start_button->setObjectName("sweep_start");
     stop_button = new QPushButton(tr("St&op sweep"));
     stop_button->setObjectName("sweep_stop");
+    export_button = new QPushButton(tr("&Export CSV..."));
+    export_button->setObjectName("sweep_export");
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(start_button);
     buttons->addWidget(stop_button);
     buttons->addStretch(1);
+    buttons->addWidget(export_button);
 
     progress = new QProgressBar;
     progress->setObjectName("sweep_progress");
@@ -195,6 +200,7 @@ SweepPage::SweepPage(BoardChoice choice, QWidget* parent) : QWidget(parent), boa
     connect(find_box, &QCheckBox::toggled, this, &SweepPage::update_controls);
     connect(start_button, &QPushButton::clicked, this, &SweepPage::start);
     connect(stop_button, &QPushButton::clicked, this, &SweepPage::stop);
+    connect(export_button, &QPushButton::clicked, this, &SweepPage::export_csv);
     timer.setSingleShot(true);
     connect(&timer, &QTimer::timeout, this, &SweepPage::step);
     variable_changed();
@@ -242,6 +248,7 @@ void SweepPage::update_controls()
     const bool running = is_running();
     start_button->setEnabled(!running && startable);
     stop_button->setEnabled(running);
+    export_button->setEnabled(!running && !points_.empty());
     for (QWidget* w : {static_cast<QWidget*>(variable_box), static_cast<QWidget*>(start_box),
                        static_cast<QWidget*>(stop_box), static_cast<QWidget*>(step_box),
                        static_cast<QWidget*>(count_box), static_cast<QWidget*>(length_box),
@@ -405,6 +412,33 @@ void SweepPage::end_sweep(const QString& message)
     if (!message.isEmpty())
         warn(message);
     Q_EMIT finished();
+}
+
+void SweepPage::export_csv()
+{
+    if (points_.empty())
+        return;
+    auto* dialog = new QFileDialog(this, tr("Export CSV"), QString(), tr("CSV files (*.csv)"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix("csv");
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& f) { write_csv(f); });
+    dialog->open();
+}
+
+bool SweepPage::write_csv(const QString& filename)
+{
+    // the rows of `korvik sweep --csv`, so one script reads both
+    std::string text = sweep_csv_header();
+    for (const SweepPoint& p : points_)
+        text += sweep_csv_row(settings.variable, p);
+    // a full disk leaves an older export as it was
+    const std::string error = korvik_file::write_file(filename.toLocal8Bit().toStdString(), text);
+    if (!error.empty()) {
+        warn(tr("Cannot write %1: %2").arg(filename, QString::fromLocal8Bit(error.c_str())));
+        return false;
+    }
+    return true;
 }
 
 void SweepPage::warn(const QString& message)

@@ -48,6 +48,9 @@ public:
 public Q_SLOTS:
     void start();
     void stop();
+    void export_csv();
+    // Writes the points as `korvik sweep --csv` does; false (with a message) when it cannot.
+    bool write_csv(const QString& filename);
 
 Q_SIGNALS:
     void running_changed(bool running);
@@ -82,6 +85,7 @@ private:
     QCheckBox* fast_box;
     QPushButton* start_button;
     QPushButton* stop_button;
+    QPushButton* export_button;
     QProgressBar* progress;
     QLabel* result;
     QChart* chart;

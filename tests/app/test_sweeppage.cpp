@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMenu>
@@ -12,6 +14,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QChart>
 #include <QChartView>
@@ -24,6 +27,7 @@
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
 #include "ui/MainWindow.h"
+#include "ui/Mnemonics.h"
 #include "ui/PacketTestWindow.h"
 #include "ui/SweepPage.h"
 
@@ -96,6 +100,24 @@ void SweepPageTest::open_sweep_page()
     QTest::keyClick(window, Qt::Key_W, Qt::AltModifier);
     page = window->get_sweep_page();
     QCOMPARE(pages->currentWidget(), static_cast<QWidget*>(page));
+    // every mnemonic in sight reaches one widget
+    QMap<QChar, QString> seen;
+    auto take = [&](const QString& text) {
+        const QChar m = mnemonic_of(text);
+        if (m.isNull())
+            return;
+        QVERIFY2(!seen.contains(m), qPrintable(seen.value(m) + " / " + text));
+        seen.insert(m, text);
+    };
+    for (QLabel* l : window->findChildren<QLabel*>())
+        if (l->isVisible())
+            take(l->text());
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>())
+        if (b->isVisible())
+            take(b->text());
+    for (int i = 0; i < pages->count(); ++i)
+        take(pages->tabText(i));
+    QVERIFY(seen.size() >= 10);
 }
 
 void SweepPageTest::choose_variable(const QString& caption)
@@ -184,6 +206,32 @@ void SweepPageTest::fast_path_loss_sweep_plots_every_point()
     const auto [tx, rx] = std::make_pair(app->get_boards().board_at(0), app->get_boards().board_at(1));
     QCOMPARE(KORVIK::get_virtual_air_path_loss(tx->get_device()->get_interface(), rx->get_device()->get_interface()), 60.0);
     QVERIFY(widget<QPushButton>("start")->isEnabled());
+
+    // the rows go out as `korvik sweep --csv` writes them
+    QTemporaryDir dir;
+    const QString file = dir.filePath("sweep.csv");
+    QTest::mouseClick(widget<QPushButton>("sweep_export"), Qt::LeftButton);
+    auto* dialog = window->findChild<QFileDialog*>();
+    QVERIFY(dialog);
+    dialog->selectFile(file);
+    QVERIFY(QMetaObject::invokeMethod(dialog, "accept"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 10);
+    QVERIFY(rows[0].startsWith("variable,value,actual,sent,received,intact,per,"));
+    for (int i = 1; i < rows.size(); ++i) {
+        const QStringList cells = rows[i].split(',');
+        QCOMPARE(cells[0], QString("path_loss"));
+        QCOMPARE(cells[1].toDouble(), 60.0 + 10 * (i - 1));
+        QCOMPARE(cells[5].toUInt(), points[size_t(i - 1)].intact);
+    }
+    // a file that cannot be written says so
+    QVERIFY(!page->write_csv(dir.filePath("no such folder/sweep.csv")));
+    auto* box = window->findChild<QMessageBox*>();
+    QVERIFY(box && box->text().startsWith("Cannot write "));
+    box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void SweepPageTest::search_reports_the_value_and_its_interval()

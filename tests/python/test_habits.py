@@ -140,3 +140,35 @@ def test_settings_files_through_the_command_line_implementation(tmp_path):
     assert "0x" in code and code == korvik.files.snippet(first, "spi", "table")
     with pytest.raises(korvik.KorvikError, match="not-there.xml"):
         korvik.files.show(tmp_path / "not-there.xml")
+
+
+@pytest.mark.parametrize("chip", ["RC1200", "RC1400"])
+def test_a_live_board_saves_and_loads_settings_files(tmp_path, chip):
+    """Board.save and Board.load go through the program's code: a board's file
+    is the one the program writes for the same settings, and loading it puts
+    every register and board setting on another board."""
+    saved, again = tmp_path / "board.xml", tmp_path / "again.xml"
+    with korvik.open_simulation(chip) as a, korvik.open_simulation(chip) as b:
+        a.chacc_slottime = 0.007
+        a.chacc_addr1 = "40:00:12:34:56:99"
+        a.xtal_tolerance = 25
+        a.registers[3].value ^= 0x01
+        a.commit()
+        a.save(saved)
+        program = korvik.files.program()
+        subprocess.run([program, "save", f"sim:{chip}:{saved}", str(again)], check=True, capture_output=True)
+        assert korvik.files.diff(saved, again)["equal"]
+        assert b.load(saved) == []
+        assert [r.value for r in b.registers] == [r.value for r in a.registers]
+        for name in ("chacc_slottime", "chacc_addr1", "xtal_tolerance", "xtal_frequency"):
+            assert getattr(b, name) == getattr(a, name), name
+        # a refused file changes nothing and names the file
+        wrong = tmp_path / "other.xml"
+        other = "RC1300" if chip != "RC1300" else "RC1200"
+        subprocess.run([program, "save", f"sim:{other}", str(wrong)], check=True, capture_output=True)
+        before = [r.value for r in b.registers]
+        with pytest.raises(korvik.KorvikError, match="other.xml"):
+            b.load(wrong)
+        assert [r.value for r in b.registers] == before
+        with pytest.raises(korvik.KorvikError):
+            a.save(tmp_path / "no" / "such" / "dir.xml")

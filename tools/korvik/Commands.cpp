@@ -23,6 +23,7 @@ std::unique_ptr<Command> make_link_command();
 std::unique_ptr<Command> make_sweep_command();
 std::unique_ptr<Command> make_complete_command();
 std::unique_ptr<Command> make_show_command();
+std::unique_ptr<Command> make_state_command();
 
 std::vector<std::unique_ptr<Command>> make_commands()
 {
@@ -32,7 +33,7 @@ std::vector<std::unique_ptr<Command>> make_commands()
                       make_defaults_command, make_snippet_command, make_diff_command, make_watch_command,
                       make_send_command, make_cw_command, make_per_command, make_capture_command,
                       make_link_command, make_sweep_command,
-                      make_complete_command})
+                      make_complete_command, make_state_command})
         all.push_back(make());
     return all;
 }

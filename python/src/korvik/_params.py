@@ -166,6 +166,22 @@ def find_register(handle: int, name: str) -> Optional[int]:
     return index.value
 
 
+def raw_value(handle: int, info: ParamInfo) -> Any:
+    """A parameter as the library holds it: the number (choices by
+    position) or, for addresses and texts, the text."""
+    if info.kind in ("address", "text"):
+        p = c_void_p()
+        status = _get_param_text(handle, info.name.encode(), byref(p))
+        if status != OK:
+            _raise(status, f"{info.name} could not be read")
+        return _take(p.value)
+    v = c_double()
+    status = _get_param(handle, info.name.encode(), byref(v))
+    if status != OK:
+        _raise(status, f"{info.name} could not be read")
+    return v.value
+
+
 def _handle(obj: Any) -> int:
     h = obj._b._h
     if h is None:
@@ -440,8 +456,10 @@ def stub_text() -> str:
         "def find(name: str) -> Optional[ParamInfo]: ...",
         "def last_error() -> str: ...",
         "def find_register(handle: int, name: str) -> Optional[int]: ...",
+        "def raw_value(handle: int, info: ParamInfo) -> Any: ...",
         "def choices_of(handle: int, name: str) -> Tuple[str, ...]: ...",
         "def run(board: Any, values: Sequence[Tuple[str, object]], clamp: bool, commit: bool) -> List[ParamResult]: ...",
+        "def _has_param(handle: int, name: bytes) -> int: ...",
         "def set_strict(obj: Any, name: str, value: object) -> None: ...",
         "def limits(board: Any, name: str) -> Dict[str, Any]: ...",
         "def achieved(board: Any, name: str, value: float) -> float: ...",

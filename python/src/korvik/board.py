@@ -5,6 +5,7 @@ from __future__ import annotations
 import asyncio
 import ctypes
 import math
+import os
 import select
 import time
 import weakref
@@ -832,6 +833,19 @@ class Board(_Parameters):
         """Writes the current settings and NV values into the board's NV memory."""
         lib.store_boarddefaults(_handle(self))
         _checked(self, "store_board_defaults")
+
+    def save(self, path: Union[str, "os.PathLike[str]"]) -> None:
+        """Writes the board's settings file (paramcalc's format), with the
+        code ``korvik save`` uses; an existing file is replaced whole or kept."""
+        from . import files
+        files.save_board(self, path)
+
+    def load(self, path: Union[str, "os.PathLike[str]"]) -> List[str]:
+        """Applies a settings file (or an older .set file) and commits, with
+        the code ``korvik load`` uses; a refused file raises KorvikError and
+        changes nothing. Returns notes on entries skipped or cut to range."""
+        from . import files
+        return files.load_board(self, path)
 
     def load_chip_operating(self) -> None:
         """Reads the chip's operating registers back from the board."""
