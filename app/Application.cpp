@@ -17,6 +17,7 @@
 #include <QTextBrowser>
 
 #include <korvik/BoardHolding.h>
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
 #include "shell/EvUSBBoard.h"
@@ -57,6 +58,7 @@ Application::Application(int& argc, char** argv)
     connect(window, &MainWindow::assistant_requested, this, &Application::open_assistant);
     connect(window, &MainWindow::remove_board_requested, this, &Application::remove_simulated_board);
     connect(window, &MainWindow::replay_capture_requested, this, &Application::replay_capture);
+    connect(window, &MainWindow::connect_server_requested, this, &Application::connect_server);
     window->show();
 
     connect(this, &QApplication::lastWindowClosed, this, &QApplication::quit);
@@ -230,6 +232,23 @@ void Application::replay_capture(QString fn)
     } catch (const std::exception& e) {
         show_info_box(tr("Error replaying capture"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
     }
+}
+
+void Application::connect_server(QString uri)
+{
+    const int before = boards.rowCount();
+    try {
+        KORVIK::Servers::connect(uri.toStdString());
+    } catch (const std::exception& e) {
+        show_info_box(tr("Cannot connect to server"), QString::fromLocal8Bit(e.what()), QMessageBox::Warning);
+        return;
+    }
+    // the server's boards came with the connection; the pump picks up its
+    // descriptors from now on
+    poll();
+    if (window)
+        window->statusBar()->showMessage(tr("Connected to %1: %n board(s)", nullptr, boards.rowCount() - before).arg(uri),
+                                         15000);
 }
 
 void Application::refused_file(const QString& fn, const QString& text)

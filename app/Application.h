@@ -45,6 +45,8 @@ public Q_SLOTS:
     void simulate_board_from_chip(QString chip);
     // Opens a capture file as a replayed board and selects it.
     void replay_capture(QString fn);
+    // Connects to a korvikd; its boards then arrive as plugged-in ones do.
+    void connect_server(QString uri);
     // Takes a simulated board out of the library and the list.
     void remove_simulated_board(EvUSBBoard* board);
 

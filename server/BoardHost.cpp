@@ -158,9 +158,22 @@ void BoardHost::info_of(KORVIK::EvUSBBoard* board, korvik::rpc::BoardInfo& info)
 
 void BoardHost::list(korvik::rpc::ListReply& reply)
 {
-    for (const auto& entry : library->get_boards())
-        if (!entry.second->is_dead())
-            info_of(entry.second, *reply.add_boards());
+    std::lock_guard<std::mutex> lock(listing_mutex);
+    for (const auto& entry : listing)
+        *reply.add_boards() = entry.second;
+}
+
+void BoardHost::refresh_listing(KORVIK::EvUSBBoard* board)
+{
+    korvik::rpc::BoardInfo info;
+    const bool dead = board->is_dead();
+    if (!dead)
+        info_of(board, info);
+    std::lock_guard<std::mutex> lock(listing_mutex);
+    if (dead)
+        listing.erase(board->get_interface());
+    else
+        listing[board->get_interface()] = info;
 }
 
 void BoardHost::start_status_source(unsigned per_second)
@@ -191,7 +204,8 @@ void BoardHost::start_status_source(unsigned per_second)
 
 bool BoardHost::has_board(const std::string& id)
 {
-    return library && library->find_interface(id) != library->end();
+    std::lock_guard<std::mutex> lock(listing_mutex);
+    return listing.count(id) != 0;
 }
 
 void BoardHost::board_connected(const std::string& interface)
@@ -219,6 +233,7 @@ void BoardHost::board_connected(const std::string& interface)
             p->set_frequency_offset(offset);
             publish(e);
         }));
+    refresh_listing(board);
     Event e;
     e.set_board(interface);
     info_of(board, *e.mutable_added());
@@ -227,6 +242,10 @@ void BoardHost::board_connected(const std::string& interface)
 
 void BoardHost::board_disconnected(const std::string& interface)
 {
+    {
+        std::lock_guard<std::mutex> lock(listing_mutex);
+        listing.erase(interface);
+    }
     auto it = board_connections.find(interface);
     if (it != board_connections.end()) {
         for (auto& c : it->second)
@@ -251,10 +270,17 @@ grpc::Status BoardHost::apply(const korvik::rpc::OpBatch& batch, korvik::rpc::Op
     KORVIK::EvUSBBoard* board = entry->second;
     // the board may leave the registry during an exchange
     board->reference();
+    // what the batch did shows in the listing (an NV write's MAC, a board
+    // that died on the way)
     struct Unref {
+        BoardHost* host;
         KORVIK::EvUSBBoard* b;
-        ~Unref() { b->unreference(); }
-    } unref{board};
+        ~Unref()
+        {
+            host->refresh_listing(b);
+            b->unreference();
+        }
+    } unref{this, board};
     KORVIK::EvUSBBoard::BusyGuard guard(board);
 
     try {

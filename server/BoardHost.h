@@ -53,10 +53,13 @@ public:
     /// gRPC server before its main loop, so the wait always ends.
     void post(const std::function<void()>& work);
 
-    // main thread
+    /// The boards as last seen by the main thread (any thread): listing
+    /// never waits behind another client's board operations.
     void list(korvik::rpc::ListReply& reply);
-    grpc::Status apply(const korvik::rpc::OpBatch& batch, korvik::rpc::OpReply& reply);
     bool has_board(const std::string& id);
+
+    // main thread
+    grpc::Status apply(const korvik::rpc::OpBatch& batch, korvik::rpc::OpReply& reply);
 
     void subscribe(const std::shared_ptr<Subscriber>& s);
     void unsubscribe(const std::shared_ptr<Subscriber>& s);
@@ -73,6 +76,8 @@ private:
     void board_connected(const std::string& interface);
     void board_disconnected(const std::string& interface);
     void info_of(KORVIK::EvUSBBoard* board, korvik::rpc::BoardInfo& info);
+    /// Takes the board's identity into the listing again (main thread).
+    void refresh_listing(KORVIK::EvUSBBoard* board);
 
     KORVIK::Library* library = nullptr;
     std::map<std::string, std::vector<sigc::connection>> board_connections;
@@ -80,6 +85,9 @@ private:
     std::map<std::string, unsigned> sim_numbers;
     sigc::connection connect_connection, disconnect_connection;
     sigc::connection status_source;
+
+    std::mutex listing_mutex;
+    std::map<std::string, korvik::rpc::BoardInfo> listing;
 
     std::mutex subscribers_mutex;
     std::set<std::shared_ptr<Subscriber>> subscribers;

@@ -17,6 +17,8 @@ namespace korvikd {
 struct ServiceConfig {
     /// Calls that do not come through the Unix socket need one of these.
     std::vector<Token> tokens;
+    /// ... or a client certificate these CAs signed (null: tokens only).
+    std::shared_ptr<const ClientCertificates> client_certs;
     /// Plain TCP on loopback without a token file: no token needed.
     bool open_tcp = false;
     /// Revoke needs it ("korvik-admin" metadata); empty: nobody may revoke.

@@ -75,13 +75,16 @@ void check_options(const DaemonOptions& o)
     if (o.listen.rfind(':') == std::string::npos)
         throw std::runtime_error("--listen takes HOST:PORT");
     if (o.insecure) {
+        if (!o.client_ca_file.empty())
+            throw std::runtime_error("--client-ca needs TLS, not --insecure");
         if (!is_loopback_listen(o.listen))
             throw std::runtime_error("--insecure is only allowed on a loopback address, not " + o.listen);
         return;
     }
-    if (o.cert_file.empty() || o.key_file.empty() || o.tokens_file.empty())
-        throw std::runtime_error("--listen needs TLS and client tokens: --cert, --key and --tokens "
-                                 "(make them with korvikd init DIR), or --insecure on a loopback address");
+    if (o.cert_file.empty() || o.key_file.empty() || (o.tokens_file.empty() && o.client_ca_file.empty()))
+        throw std::runtime_error("--listen needs TLS and client credentials: --cert, --key and --tokens or "
+                                 "--client-ca (make them with korvikd init DIR), or --insecure on a loopback "
+                                 "address");
 }
 
 Daemon::Daemon(DaemonOptions options_) : options(std::move(options_))
@@ -102,7 +105,9 @@ void Daemon::start()
     ServiceConfig config;
     if (!options.tokens_file.empty())
         config.tokens = load_tokens(options.tokens_file);
-    config.open_tcp = options.insecure && options.tokens_file.empty();
+    if (!options.client_ca_file.empty())
+        config.client_certs = std::make_shared<ClientCertificates>(read_file(options.client_ca_file));
+    config.open_tcp = options.insecure && options.tokens_file.empty() && options.client_ca_file.empty();
     config.lease_default_ms = int64_t(options.lease_seconds) * 1000;
     config.lease_max_ms = std::max<int64_t>(config.lease_default_ms, 300000);
     config.queue_capacity = options.queue_capacity;
@@ -137,6 +142,13 @@ void Daemon::start()
         } else {
             grpc::SslServerCredentialsOptions ssl;
             ssl.pem_key_cert_pairs.push_back({read_file(options.key_file), read_file(options.cert_file)});
+            if (config.client_certs) {
+                // asked for but checked by the service, which answers a bad
+                // certificate with "permission denied" instead of a failed
+                // handshake the client cannot tell from a network fault
+                ssl.pem_root_certs = read_file(options.client_ca_file);
+                ssl.client_certificate_request = GRPC_SSL_REQUEST_CLIENT_CERTIFICATE_BUT_DONT_VERIFY;
+            }
             credentials = grpc::SslServerCredentials(ssl);
         }
         builder.AddListeningPort(options.listen, credentials, &bound_port);
@@ -161,7 +173,8 @@ void Daemon::start()
     write_private_file(token_file, admin + "\n");
 
 #ifdef KORVIK_DNSSD
-    if (!options.listen.empty() && options.announce) {
+    // a loopback port is no use to another host
+    if (!options.listen.empty() && options.announce && !is_loopback_listen(options.listen)) {
         char host[256] = {0};
         gethostname(host, sizeof host - 1);
         announcement = std::make_shared<Announcement>(std::string("korvikd on ") + host, bound_port,
@@ -214,7 +227,8 @@ std::string init_credentials(const std::string& dir, const std::string& host)
                      "-nodes", "-keyout", ca_key, "-out", ca_crt, "-days", "3650", "-subj", "/CN=korvikd CA"});
         run_program({"openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
                      "-keyout", key, "-out", csr, "-subj", "/CN=" + host});
-        std::ofstream(ext) << "subjectAltName=DNS:" << host << ",DNS:localhost,IP:127.0.0.1\n";
+        std::ofstream(ext) << "subjectAltName=DNS:" << host << ",DNS:localhost,IP:127.0.0.1\n"
+                           << "extendedKeyUsage=serverAuth\n";
         run_program({"openssl", "x509", "-req", "-in", csr, "-CA", ca_crt, "-CAkey", ca_key, "-CAcreateserial",
                      "-out", crt, "-days", "825", "-extfile", ext});
     } catch (...) {

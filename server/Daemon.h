@@ -20,6 +20,9 @@ struct DaemonOptions {
     /// HOST:PORT for TCP; empty: none.
     std::string listen;
     std::string cert_file, key_file, tokens_file;
+    /// CA certificates whose client certificates are let in (beside or
+    /// instead of tokens).
+    std::string client_ca_file;
     /// Plain TCP, allowed on loopback addresses only.
     bool insecure = false;
     /// Simulated boards to serve, one chip name each.

@@ -7,7 +7,9 @@
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
 #include <avahi-client/publish.h>
+#include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
+#include <avahi-common/malloc.h>
 #include <avahi-common/simple-watch.h>
 #include <avahi-common/thread-watch.h>
 
@@ -26,7 +28,7 @@ struct Search {
 };
 
 void on_resolved(AvahiServiceResolver* r, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event, const char* name,
-                 const char*, const char*, const char* host, const AvahiAddress*, uint16_t port,
+                 const char*, const char*, const char* host, const AvahiAddress* address, uint16_t port,
                  AvahiStringList* txt, AvahiLookupResultFlags, void* data)
 {
     auto* search = static_cast<Search*>(data);
@@ -35,6 +37,11 @@ void on_resolved(AvahiServiceResolver* r, AvahiIfIndex, AvahiProtocol, AvahiReso
         s.name = name;
         s.host = host;
         s.port = port;
+        if (address) {
+            char text[AVAHI_ADDRESS_STR_MAX] = {0};
+            avahi_address_snprint(text, sizeof text, address);
+            s.address = text;
+        }
         s.tls = !avahi_string_list_find(txt, "tls=0");
         bool seen = false;
         for (const auto& f : search->found)
@@ -101,35 +108,85 @@ std::vector<FoundServer> browse_servers(int timeout_ms)
 }
 
 struct Announcement::Impl {
+    ~Impl() { avahi_free(alternative); }
     AvahiThreadedPoll* poll = nullptr;
     AvahiClient* client = nullptr;
     AvahiEntryGroup* group = nullptr;
     std::string name;
+    char* alternative = nullptr;
     int port = 0;
     bool tls = true;
 };
 
 namespace {
 
+void announce(AvahiClient* client, Announcement::Impl* impl);
+
+void next_name(Announcement::Impl* impl)
+{
+    char* next = avahi_alternative_service_name(impl->alternative ? impl->alternative : impl->name.c_str());
+    avahi_free(impl->alternative);
+    impl->alternative = next;
+}
+
+void on_group(AvahiEntryGroup* group, AvahiEntryGroupState state, void* data)
+{
+    auto* impl = static_cast<Announcement::Impl*>(data);
+    if (state != AVAHI_ENTRY_GROUP_COLLISION)
+        return;
+    // another service has the name (a second daemon on this host, say):
+    // take the next one, "NAME #2", as DNS-SD does
+    next_name(impl);
+    avahi_entry_group_reset(group);
+    announce(avahi_entry_group_get_client(group), impl);
+}
+
 void announce(AvahiClient* client, Announcement::Impl* impl)
 {
-    if (impl->group || avahi_client_get_state(client) != AVAHI_CLIENT_S_RUNNING)
+    if (avahi_client_get_state(client) != AVAHI_CLIENT_S_RUNNING)
         return;
-    impl->group = avahi_entry_group_new(client, nullptr, nullptr);
     if (!impl->group)
+        impl->group = avahi_entry_group_new(client, on_group, impl);
+    if (!impl->group || !avahi_entry_group_is_empty(impl->group))
         return;
-    if (avahi_entry_group_add_service(impl->group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                      impl->name.c_str(), SERVICE_TYPE, nullptr, nullptr, uint16_t(impl->port),
-                                      impl->tls ? "tls=1" : "tls=0", nullptr) < 0 ||
-        avahi_entry_group_commit(impl->group) < 0)
+    int result = 0;
+    for (int tries = 0; tries < 100; ++tries) {
+        const char* name = impl->alternative ? impl->alternative : impl->name.c_str();
+        result = avahi_entry_group_add_service(impl->group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                               AvahiPublishFlags(0), name, SERVICE_TYPE, nullptr, nullptr,
+                                               uint16_t(impl->port), impl->tls ? "tls=1" : "tls=0", nullptr);
+        if (result != AVAHI_ERR_COLLISION)
+            break;
+        // a service of this host has the name already: the next one at once
+        next_name(impl);
+    }
+    if (result >= 0)
+        result = avahi_entry_group_commit(impl->group);
+    if (result < 0)
         std::fprintf(stderr, "korvikd: cannot announce %s on DNS-SD: %s\n", impl->name.c_str(),
-                     avahi_strerror(avahi_client_errno(client)));
+                     avahi_strerror(result));
 }
 
 void on_client(AvahiClient* client, AvahiClientState state, void* data)
 {
-    if (state == AVAHI_CLIENT_S_RUNNING)
-        announce(client, static_cast<Announcement::Impl*>(data));
+    auto* impl = static_cast<Announcement::Impl*>(data);
+    switch (state) {
+    case AVAHI_CLIENT_S_RUNNING:
+        announce(client, impl);
+        break;
+    case AVAHI_CLIENT_S_COLLISION:
+    case AVAHI_CLIENT_S_REGISTERING:
+        // the host's name changes: announce again once it is settled
+        if (impl->group)
+            avahi_entry_group_reset(impl->group);
+        break;
+    case AVAHI_CLIENT_CONNECTING:
+    case AVAHI_CLIENT_FAILURE:
+        // the Avahi daemon went away: its groups went with it, and
+        // AVAHI_CLIENT_NO_FAIL brings the client back when it returns
+        impl->group = nullptr;
+        break;
+    }
 }
 
 } // namespace
@@ -143,7 +200,9 @@ Announcement::Announcement(const std::string& name, int port, bool tls) : impl(s
     if (!impl->poll)
         return;
     int error = 0;
-    impl->client = avahi_client_new(avahi_threaded_poll_get(impl->poll), AvahiClientFlags(0), on_client, impl.get(),
+    // NO_FAIL: an Avahi daemon that starts later, or restarts, still gets
+    // the announcement
+    impl->client = avahi_client_new(avahi_threaded_poll_get(impl->poll), AVAHI_CLIENT_NO_FAIL, on_client, impl.get(),
                                     &error);
     if (!impl->client) {
         std::fprintf(stderr, "korvikd: not announced on DNS-SD: %s\n", avahi_strerror(error));

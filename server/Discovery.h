@@ -12,6 +12,8 @@ struct FoundServer {
     std::string host;
     int port = 0;
     bool tls = true;
+    /// The address it resolved to (for hosts without mDNS name lookups).
+    std::string address;
     /// What a client gives as --server.
     std::string uri() const;
 };

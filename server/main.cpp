@@ -61,6 +61,8 @@ int main(int argc, char** argv)
     app.add_option("--cert", options.cert_file, "Server certificate (PEM) for --listen");
     app.add_option("--key", options.key_file, "Server key (PEM) for --listen");
     app.add_option("--tokens", options.tokens_file, "Client tokens, one \"NAME TOKEN [EXPIRES]\" a line");
+    app.add_option("--client-ca", options.client_ca_file,
+                   "Let in TLS clients whose certificate this CA signed (beside or instead of --tokens)");
     app.add_flag("--insecure", options.insecure, "Plain TCP without tokens, on a loopback address only");
     app.add_option("--sim", options.simulated, "Serve a simulated board of this chip (repeatable)");
     app.add_option("--lease-seconds", options.lease_seconds, "Default lease time")->capture_default_str()
@@ -77,6 +79,13 @@ int main(int argc, char** argv)
     CLI::App* init = app.add_subcommand("init", "Make a CA, a server certificate and a first client token");
     init->add_option("DIR", init_dir, "Directory for the files")->required();
     init->add_option("--host", init_host, "Host name the certificate is for")->capture_default_str();
+    std::string client_dir, client_name;
+    unsigned client_days = 365;
+    CLI::App* client = app.add_subcommand("client", "Issue a client certificate from the CA of korvikd init DIR");
+    client->add_option("DIR", client_dir, "Directory korvikd init made")->required();
+    client->add_option("NAME", client_name, "Who the certificate is for (its common name)")->required();
+    client->add_option("--days", client_days, "How long it is valid")->capture_default_str()
+        ->check(CLI::Range(1u, 3650u));
     std::string revoke_board;
     CLI::App* revoke_cmd = app.add_subcommand("revoke", "End the lease on a board at once (administrator)");
     // the daemon's --socket and --admin-token-file may follow the command
@@ -97,6 +106,28 @@ int main(int argc, char** argv)
             return 0;
         } catch (const std::exception& e) {
             std::cerr << "korvikd init: " << e.what() << std::endl;
+            return 1;
+        }
+    }
+    if (*client) {
+        try {
+            // a name becomes a file name: keep it to a plain word
+            if (client_name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+                    std::string::npos ||
+                client_name[0] == '.')
+                throw std::runtime_error("NAME takes letters, digits, '.', '_' and '-'");
+            const std::string crt = client_dir + "/" + client_name + ".crt", key = client_dir + "/" + client_name + ".key";
+            if (access(crt.c_str(), F_OK) == 0 || access(key.c_str(), F_OK) == 0)
+                throw std::runtime_error(crt + " already exists; remove it first");
+            issue_client_certificate(client_dir + "/ca.crt", client_dir + "/ca.key", client_name, 0,
+                                     int64_t(client_days) * 86400, crt, key);
+            std::cout << "Made " << crt << " and " << key << ".\n"
+                      << "Start: korvikd ... --client-ca " << client_dir << "/ca.crt\n"
+                      << "Connect: korvik --server 'tls://HOST:PORT?ca=" << client_dir << "/ca.crt&cert=" << crt
+                      << "&key=" << key << "' list" << std::endl;
+            return 0;
+        } catch (const std::exception& e) {
+            std::cerr << "korvikd client: " << e.what() << std::endl;
             return 1;
         }
     }

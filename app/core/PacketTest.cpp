@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 
+#include <korvik/PacketArrival.h>
 #include <korvik/USBDevice.h>
 
 namespace {
@@ -66,7 +67,8 @@ bool PacketLog::match(const uint8_t* data, unsigned len, unsigned* sequence) con
     return *sequence < records_.size();
 }
 
-bool PacketLog::take(const uint8_t* data, unsigned len, double time, int rssi, double offset, unsigned* out)
+bool PacketLog::take(const uint8_t* data, unsigned len, double time, int rssi, double offset, unsigned* out,
+                     double board_time)
 {
     unsigned seq = 0;
     const uint8_t* body = nullptr;
@@ -92,6 +94,7 @@ bool PacketLog::take(const uint8_t* data, unsigned len, double time, int rssi, d
     r.received = true;
     ++received_;
     r.receive_time = time;
+    r.board_time = board_time < 0 ? time : board_time;
     r.rssi = rssi;
     r.offset = offset;
     if (out)
@@ -128,7 +131,7 @@ PacketTestSummary PacketLog::summary() const
             continue;
         }
         ++s.received;
-        last_receive = std::isnan(last_receive) ? r.receive_time : std::max(last_receive, r.receive_time);
+        last_receive = std::isnan(last_receive) ? r.board_time : std::max(last_receive, r.board_time);
         off_sum += r.offset;
         off_sum2 += r.offset * r.offset;
         if (r.rssi != -32768) {
@@ -159,16 +162,17 @@ PacketTestSummary PacketLog::summary() const
 
 std::string PacketLog::csv() const
 {
-    std::string out = "sequence,send_time,receive_time,rssi,offset,received\n";
+    std::string out = "sequence,send_time,board_receive_time,receive_time,rssi,offset,received\n";
     char line[160];
     for (const PacketRecord& r : records_) {
         if (r.send_time < 0)
             continue;
         if (r.received) {
-            std::snprintf(line, sizeof line, "%u,%.6f,%.6f,%s,%.1f,1\n", r.sequence, r.send_time, r.receive_time,
+            std::snprintf(line, sizeof line, "%u,%.6f,%.6f,%.6f,%s,%.1f,1\n", r.sequence, r.send_time, r.board_time,
+                          r.receive_time,
                           r.rssi == -32768 ? "" : std::to_string(r.rssi).c_str(), r.offset);
         } else {
-            std::snprintf(line, sizeof line, "%u,%.6f,,,,0\n", r.sequence, r.send_time);
+            std::snprintf(line, sizeof line, "%u,%.6f,,,,,0\n", r.sequence, r.send_time);
         }
         out += line;
     }
@@ -178,7 +182,7 @@ std::string PacketLog::csv() const
 std::string PacketLog::csv_with_units(const std::string& preamble) const
 {
     std::string rows = csv();
-    rows.replace(0, rows.find('\n'), "sequence,send_time_s,receive_time_s,rssi_dBm,offset_Hz,received");
+    rows.replace(0, rows.find('\n'), "sequence,send_time_s,board_receive_time_s,receive_time_s,rssi_dBm,offset_Hz,received");
     return preamble + rows;
 }
 
@@ -205,7 +209,9 @@ PacketTest::PacketTest(KORVIK::USBDevice& t, KORVIK::USBDevice& r, const Setting
                 if (done)
                     return;
                 unsigned seq = 0;
-                if (log_.take(data, len, now(), rssi, rx.convert_frequencyoffset(offset), &seq))
+                // the board's time, not this call's: the loop may come to the packet late
+                const double board = double(KORVIK::get_packet_arrival_time() - start_us) * 1e-6;
+                if (log_.take(data, len, now(), rssi, rx.convert_frequencyoffset(offset), &seq, board))
                     signal_received.emit(log_.records()[seq]);
             }));
 }
@@ -243,23 +249,29 @@ int PacketTest::poll()
     // one packet per call: overdue packets never go out in a burst. A call
     // that comes too late moves the rest of the schedule by its delay, so
     // the spacing stays the interval, and the delay is counted
-    auto due = [this]() { return next * settings.interval + slip_; };
+    auto due = [this]() { return next * settings.interval + shift_; };
     const double t = now();
     if (next < settings.count && t >= due()) {
         const double late = t - due();
+        // every delay moves the schedule, or a slightly late packet would
+        // leave closer than the interval to the next; only those beyond a
+        // timer's jitter are reported
+        shift_ += late;
         if (late > std::max(0.001, settings.interval / 2)) {
             ++late_;
             max_late_ = std::max(max_late_, late);
             slip_ += late;
         }
         const std::vector<uint8_t> p = log_.payload(next);
+        // handed to the board now: the call may return after the packet is on the air
+        const double sent_at = now();
         try {
             tx.send_bpq_packet(p.data(), unsigned(p.size()), nullptr);
         } catch (const std::exception& e) {
             fail(std::string("cannot send: ") + e.what());
             return -1;
         }
-        log_.mark_sent(next, now());
+        log_.mark_sent(next, sent_at);
         ++next;
     }
     if (next < settings.count)

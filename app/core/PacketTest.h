@@ -20,7 +20,8 @@ class USBDevice;
 struct PacketRecord {
     unsigned sequence = 0;
     double send_time = -1;    ///< seconds since the test started; -1 not sent
-    double receive_time = -1; ///< -1 not received
+    double receive_time = -1; ///< when the library delivered it; -1 not received
+    double board_time = -1;   ///< when it reached the host from the receiving board; -1 not received
     int rssi = -32768;        ///< dBm; -32768 when the board gave none
     double offset = 0;        ///< Hz
     bool received = false;
@@ -34,7 +35,7 @@ struct PacketTestSummary {
     std::vector<std::pair<unsigned, unsigned>> lost_ranges; ///< first and last sequence of each run of losses
     double rssi_min = 0, rssi_mean = 0, rssi_max = 0, rssi_stddev = 0; ///< NaN without an RSSI
     double offset_mean = 0, offset_stddev = 0;                        ///< Hz; NaN without packets
-    double throughput = 0;        ///< received data bits per second from the first send to the last reception
+    double throughput = 0;        ///< received data bits per second from the first send to the last reception at the board
 };
 
 /// The pure part: packet contents, matching and statistics.
@@ -49,7 +50,10 @@ public:
     std::vector<uint8_t> payload(unsigned sequence) const;
     /// Takes a received packet (a BPQ frame as boards deliver it, or the bare
     /// data); false for other traffic, repeats and numbers out of range.
-    bool take(const uint8_t* data, unsigned len, double time, int rssi, double offset, unsigned* sequence = nullptr);
+    /// `board_time` is when the packet reached the host from its board
+    /// (negative: unknown, `time` then).
+    bool take(const uint8_t* data, unsigned len, double time, int rssi, double offset, unsigned* sequence = nullptr,
+              double board_time = -1);
     void mark_sent(unsigned sequence, double time);
 
     unsigned count() const { return unsigned(records_.size()); }
@@ -57,7 +61,8 @@ public:
     unsigned received() const { return received_; }
     const std::vector<PacketRecord>& records() const { return records_; }
     PacketTestSummary summary() const;
-    /// One row per packet: sequence, send time, receive time, RSSI, offset, received.
+    /// One row per packet: sequence, send time, the board's receive time,
+    /// delivery time, RSSI, offset, received.
     std::string csv() const;
     /// The same rows under `preamble` (lines as given, "# " comments for
     /// instance) and a header row that names the units.
@@ -102,8 +107,9 @@ public:
     unsigned sent() const { return next; }
     const PacketLog& log() const { return log_; }
     /// Packets that went out later than the schedule allows (half an
-    /// interval, at least 1 ms); each moved the rest of the schedule, so
-    /// packets never leave closer together than the interval.
+    /// interval, at least 1 ms). Every delay, reported or not, moves the
+    /// rest of the schedule, so packets never leave closer together than
+    /// the interval.
     unsigned late_sends() const { return late_; }
     /// The largest of those delays and all of them together, in seconds.
     double max_lateness() const { return max_late_; }
@@ -124,6 +130,7 @@ private:
     unsigned next = 0;
     unsigned late_ = 0;
     double max_late_ = 0, slip_ = 0;
+    double shift_ = 0; ///< every delay so far, reported or not: where the schedule stands
     bool done = false;
     std::string error_;
     sigc::connection receive_connection;

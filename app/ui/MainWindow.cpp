@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -175,6 +176,13 @@ void MainWindow::build_menus()
     replay->setToolTip(tr("Opens a capture file of a board (korvik capture) as a simulated board"));
     ui->menuFile->insertAction(ui->actionLoadFile, replay);
     connect(replay, &QAction::triggered, this, &MainWindow::replay_capture);
+
+    // boards of a korvikd, local or on another host, listed like the others
+    QAction* server = new QAction(tr("Connect to Ser&ver..."), this);
+    server->setObjectName(QStringLiteral("actionConnectServer"));
+    server->setToolTip(tr("Lists the boards a korvikd serves (unix:PATH, tls://HOST:PORT, tcp://HOST:PORT)"));
+    ui->menuFile->insertAction(ui->actionLoadFile, server);
+    connect(server, &QAction::triggered, this, &MainWindow::connect_server);
 
     QMenu* edit = new QMenu(tr("&Edit"), this);
     edit->setObjectName(QStringLiteral("menuEdit"));
@@ -505,6 +513,24 @@ void MainWindow::replay_capture()
     dialog->setFileMode(QFileDialog::ExistingFile);
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& file) {
         Q_EMIT replay_capture_requested(file);
+    });
+    dialog->show();
+}
+
+void MainWindow::connect_server()
+{
+    auto* dialog = new QInputDialog(this);
+    dialog->setObjectName(QStringLiteral("connectServerDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Connect to Server"));
+    dialog->setLabelText(tr("Server: unix:PATH, tls://HOST:PORT?token=TOKEN&ca=FILE, or tcp://HOST:PORT"));
+    dialog->setTextValue(QSettings().value(settings_key::last_server, QStringLiteral("unix:/run/korvik/korvikd.sock")).toString());
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& text) {
+        const QString uri = text.trimmed();
+        if (uri.isEmpty())
+            return;
+        QSettings().setValue(settings_key::last_server, uri);
+        Q_EMIT connect_server_requested(uri);
     });
     dialog->show();
 }

@@ -66,6 +66,8 @@ Q_SIGNALS:
     void assistant_requested();
     void remove_board_requested(EvUSBBoard* board);
     void replay_capture_requested(QString filename);
+    // a korvikd's boards join the list (its URI as korvik --server takes it)
+    void connect_server_requested(QString uri);
 
 public Q_SLOTS:
     virtual void devicelist_selection_changed(const QItemSelection& selected, const QItemSelection& deselected);
@@ -75,6 +77,8 @@ public Q_SLOTS:
     void simulate_board(QString filename);
     /// Asks for a capture file and replays it as a simulated board.
     void replay_capture();
+    // asks for a server's URI and requests the connection
+    void connect_server();
     void simulate_new_board(QString chip);
     void click_loadchipdefaults(bool checked = false);
     void click_loadboarddefaults(bool checked = false);

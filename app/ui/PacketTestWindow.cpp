@@ -501,8 +501,9 @@ bool PacketTestWindow::write_csv(const QString& filename)
 
 std::string PacketTestWindow::csv_preamble() const
 {
-    // times in seconds from the start of the test; the receive time is when
-    // the library delivered the packet, not when the window drew it
+    // times in seconds from the start of the test: the board's receive time
+    // is when the packet came in from the receiving board, the receive time
+    // when the library handed it to this window
     return (QStringLiteral("# korvik packet test\n") + boards_text).toStdString();
 }
 

@@ -6,6 +6,7 @@
 #include "ui_DevicePage.h"
 #include "ui_FramingPage.h"
 #include "ui_RadioPage.h"
+#include "ui/AlignColumns.h"
 
 // The forms of the parameter pages, one Designer file each. The page classes
 // reach across them: the crystal sits on the Framing page but belongs to the
@@ -29,5 +30,8 @@ struct PageForms {
         framing.setupUi(framing_page);
         chacc.setupUi(chacc_page);
         device.setupUi(device_page);
+        // the pages with groups stacked above each other
+        for (QWidget* page : {framing_page, device_page})
+            align_label_columns(page);
     }
 };

@@ -12,6 +12,7 @@ inline const QString splitter = QStringLiteral("window/splitter");
 inline const QString advanced_pages = QStringLiteral("view/advancedPages");
 inline const QString recent_files = QStringLiteral("files/recent");
 inline const QString last_folder = QStringLiteral("files/lastFolder");
+inline const QString last_server = QStringLiteral("servers/last");
 } // namespace settings_key
 
 constexpr int recent_files_kept = 8;

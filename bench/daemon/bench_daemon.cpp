@@ -136,12 +136,15 @@ int main(int argc, char** argv)
     // ---- 64 boards listed: connect until every board is one of this process
     std::vector<double> list_ms;
     for (int r = 0; r < rounds; ++r) {
+        int seen = 0;
+        sigc::connection counting = USBDevice::notify_device_connect(
+            sigc::slot<void(const std::string&, const std::string&)>([&](const std::string& iface, const std::string&) {
+                seen += iface.rfind(sock + "/", 0) == 0;
+            }));
         const auto t0 = Clock::now();
         KORVIK::Servers::connect("unix:" + sock);
-        int seen = 0;
-        USBDevice::notify_device_connect(sigc::slot<void(const std::string&)>([&](const std::string&) { ++seen; }))
-            .disconnect();
         list_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        counting.disconnect();
         if (seen < 64)
             std::fprintf(stderr, "only %d boards\n", seen);
         KORVIK::Servers::disconnect("unix:" + sock);
@@ -188,6 +191,27 @@ int main(int argc, char** argv)
     viatls.reset();
     KORVIK::Servers::disconnect("unix:" + sock);
     KORVIK::Servers::disconnect(tls);
+
+#ifdef KORVIK_PATH
+    // ---- korvik list as a program: through the daemon (64 boards) against
+    // the same program listing in process (no boards: its start-up is the floor)
+    std::vector<double> cli[2];
+    const std::string quiet = " > /dev/null 2>&1";
+    const std::string runs[2] = {std::string(KORVIK_PATH) + " list" + quiet,
+                                 std::string(KORVIK_PATH) + " --server unix:" + sock + " list" + quiet};
+    for (int r = 0; r < rounds * 2; ++r)
+        for (int k = 0; k < 2; ++k) {
+            const auto t0 = Clock::now();
+            pid_t p = spawn({"/bin/sh", "-c", "exec " + runs[k]});
+            waitpid(p, nullptr, 0);
+            cli[k].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+    const char* cli_names[2] = {"in process (floor)", "through korvikd"};
+    std::printf("korvik list (%d runs each, interleaved, not pinned)\n", rounds * 2);
+    for (int k = 0; k < 2; ++k)
+        std::printf("  %-19s median %6.1f ms  range %.1f..%.1f ms\n", cli_names[k], percentile(cli[k], 0.5),
+                    *std::min_element(cli[k].begin(), cli[k].end()), *std::max_element(cli[k].begin(), cli[k].end()));
+#endif
     kill(daemon, SIGTERM);
     waitpid(daemon, nullptr, 0);
 

@@ -1,5 +1,6 @@
 #include <korvik/USBDevice.h>
 #include <korvik/BoardHolding.h>
+#include <korvik/PacketArrival.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "registry/Library.h"
 #include "board/EvUSBBoard.h"
+#include "board/FrameArrival.h"
 #include "board/MainLoop.h"
 #include "board/ParamTable.h"
 #include "board/SimBoard.h"
@@ -719,6 +721,14 @@ sigc::connection USBDevice::notify_changed_param(const std::string& name, const 
         throw std::invalid_argument("unknown parameter '" + name + "'");
     sigc::signal<void()>* signal = row->signal ? row->signal(*board) : nullptr;
     return signal ? signal->connect(slot) : sigc::connection();
+}
+
+int64_t get_packet_arrival_time()
+{
+    // here, beside the device class, so that every program linking the
+    // static library gets it with the class
+    const int64_t t = current_frame_arrival();
+    return t ? t : g_get_monotonic_time();
 }
 
 } // namespace KORVIK

@@ -9,6 +9,7 @@
 #include <glib.h>
 
 #include "board/AirSettings.h"
+#include "board/FrameArrival.h"
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
 #include "board/SimBoard.h"
@@ -310,6 +311,10 @@ bool VirtualAir::on_timer()
         }
         Delivery d = std::move(queue.begin()->second);
         queue.erase(queue.begin());
+        // the packet reached the board when its air time ended, not when the
+        // loop got here (nor later: the timer may fire a little early);
+        // simulated time has no such moment on the host clock
+        const FrameArrival arrival(fast ? 0 : std::min(due, g_get_monotonic_time()));
         // receive slots may send, retune or close boards: the queue is re-read each time
         d.to->receive_from_air(d.data->data(), unsigned(d.data->size()), d.source, d.rssi, d.frequency_offset);
     }

@@ -51,11 +51,11 @@ std::string host_name()
     return name;
 }
 
-std::string read_file(const std::string& path)
+std::string read_file(const std::string& path, const char* what)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot read the CA file " + path);
+        throw std::runtime_error(std::string("cannot read the ") + what + " " + path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -111,7 +111,13 @@ RemoteLink::RemoteLink(Library* library_, const ServerUri& uri_)
     if (uri.kind == ServerUri::TLS) {
         grpc::SslCredentialsOptions ssl;
         if (!uri.ca_file.empty())
-            ssl.pem_root_certs = read_file(uri.ca_file);
+            ssl.pem_root_certs = read_file(uri.ca_file, "CA file");
+        if (uri.cert_file.empty() != uri.key_file.empty())
+            throw std::runtime_error("korvikd at " + uri.text + ": a client certificate needs both cert and key");
+        if (!uri.cert_file.empty()) {
+            ssl.pem_cert_chain = read_file(uri.cert_file, "client certificate");
+            ssl.pem_private_key = read_file(uri.key_file, "client key");
+        }
         credentials = grpc::SslCredentials(ssl);
     } else {
         credentials = grpc::InsecureChannelCredentials();
@@ -469,6 +475,12 @@ RemoteLink* RemoteServers::connect(Library* library, const std::string& text)
     const char* token = std::getenv("KORVIK_TOKEN");
     const char* ca = std::getenv("KORVIK_CA");
     ServerUri uri = parse_server_uri(text, token ? token : "", ca ? ca : "");
+    const char* cert = std::getenv("KORVIK_CERT");
+    const char* key = std::getenv("KORVIK_KEY");
+    if (uri.kind == ServerUri::TLS && uri.cert_file.empty() && uri.key_file.empty() && cert && key) {
+        uri.cert_file = cert;
+        uri.key_file = key;
+    }
     auto link = std::make_unique<RemoteLink>(library, uri);
     static bool hooked = false;
     if (!hooked) {

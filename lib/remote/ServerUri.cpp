@@ -52,8 +52,12 @@ ServerUri parse_server_uri(const std::string& text, const std::string& token, co
                 u.token = value;
             else if (key == "ca")
                 u.ca_file = value;
+            else if (key == "cert")
+                u.cert_file = value;
+            else if (key == "key")
+                u.key_file = value;
             else
-                throw std::runtime_error("server '" + text + "': unknown option '" + key + "' (token, ca)");
+                throw std::runtime_error("server '" + text + "': unknown option '" + key + "' (token, ca, cert, key)");
         }
     }
     if (rest.empty())
@@ -84,6 +88,8 @@ ServerUri parse_server_uri(const std::string& text, const std::string& token, co
     if (!rest.empty() && rest.back() == '/')
         rest.pop_back();
     check_host_port(rest, text);
+    if (u.kind == ServerUri::TCP && (!u.cert_file.empty() || !u.key_file.empty()))
+        throw std::runtime_error("server '" + text + "': a client certificate needs tls://");
     u.target = rest;
     u.label = rest;
     return u;

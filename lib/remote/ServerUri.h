@@ -9,8 +9,10 @@ namespace KORVIK {
 ///   unix:PATH, unix://PATH or /PATH   the daemon's Unix socket;
 ///   tls://HOST:PORT or HOST:PORT      TCP with TLS and a token;
 ///   tcp://HOST:PORT                   plain TCP (a daemon started --insecure);
-/// optionally followed by ?token=TOKEN&ca=FILE (else KORVIK_TOKEN and
-/// KORVIK_CA from the environment; without a CA file the system's roots).
+/// optionally followed by ?token=TOKEN&ca=FILE&cert=FILE&key=FILE (else
+/// KORVIK_TOKEN, KORVIK_CA, KORVIK_CERT and KORVIK_KEY from the environment;
+/// without a CA file the system's roots). A client certificate (cert and
+/// key, PEM) is the alternative to a token.
 struct ServerUri {
     enum Kind { UNIX, TLS, TCP };
     Kind kind = UNIX;
@@ -19,6 +21,7 @@ struct ServerUri {
     std::string label;  ///< prefix of the boards' interface names
     std::string token;
     std::string ca_file;
+    std::string cert_file, key_file;
 };
 
 /// Parses `text`; throws std::runtime_error naming what is wrong.

@@ -19,6 +19,7 @@
 #include <glib/gstdio.h>
 #include <pcap/pcap.h>
 
+#include "board/FrameArrival.h"
 #include "model/common/Diagnostics.h"
 #include "transport/BoardLock.h"
 
@@ -143,6 +144,9 @@ public:
         if (r == 1) {
             *frame = data;
             *len = header->caplen;
+            // the kernel's stamp: when the board's frame came in, however
+            // late the loop gets to it
+            note_read_arrival(monotonic_from_realtime(int64_t(header->ts.tv_sec) * 1000000 + header->ts.tv_usec));
             return 1;
         }
         if (r == 0)

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "board/FrameArrival.h"
 #include "board/MainLoop.h"
 #include "board/Protocol.h"
 #include "model/common/Diagnostics.h"
@@ -66,6 +67,7 @@ void WindowsEvUSBBoard::read_frames(bool drain, bool quiet)
         int r = adapter->next(&data, &len);
         if (r == 1) {
             ++frames;
+            const FrameArrival arrival(take_read_arrival());
             // the capture buffer is reused by the next read, which a report
             // exchange inside the handlers may perform; captured frames fit
             // on the stack

@@ -2,6 +2,7 @@
 // as typed, standard keys and mnemonics work, colours follow the palette, and
 // the small things (file names, disabled buttons, status notes) are right.
 #include <cmath>
+#include <map>
 #include <set>
 
 #include <QAction>
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void colours_follow_the_palette();
     void buttons_recent_files_and_status_notes();
     void board_list_fits_new_rows_only();
+    void fields_of_stacked_groups_line_up();
 
 private:
     MainWindow* window() const { return app->get_window(); }
@@ -270,6 +272,64 @@ void KeyboardTest::board_list_fits_new_rows_only()
     QVERIFY(list->horizontalHeader()->sectionSize(0) > narrow);
     QVERIFY(list->horizontalHeader()->sectionSize(0)
             >= list->sizeHintForIndex(list->model()->index(app->get_boards().row_of(window()->get_current_board()), 0)).width());
+}
+
+void KeyboardTest::fields_of_stacked_groups_line_up()
+{
+    window()->select_board(simulate_from_menu(*app, QStringLiteral("RC1200")));
+    window()->set_advanced_pages_shown(true);
+    auto* mode = widget<QComboBox>("framing_mode");
+    // each page's fields start at one edge in every group, whatever the
+    // framing mode shows and at the smallest window size as well
+    struct Case {
+        const char* mode; // typed into the framing mode box first; null: none
+        QSize size;
+        std::vector<const char*> fields;
+    };
+    const std::vector<const char*> framing = {"framing_mode", "framing_crcmode", "framing_preamblelength",
+                                              "radio_xtalfreq", "radio_xtaltol", "radio_iffreq"};
+    const std::vector<const char*> device = {"device_usbserial", "device_interfacemac", "device_radiomac",
+                                             "framing_addresslength", "framing_address1", "framing_address2"};
+    const Case cases[] = {
+        {"HDLC", {937, 576}, framing},
+        {"Raw", {937, 576}, framing},
+        {"HDLC FEC", {800, 600}, framing},
+        {nullptr, {937, 576}, device},
+        {nullptr, {800, 600}, device},
+    };
+    std::map<const char*, int> edge_of_page; // by the page's first field
+    for (const Case& c : cases) {
+        window()->resize(c.size);
+        if (c.mode) {
+            const int index = mode->findText(QString::fromLatin1(c.mode));
+            QVERIFY2(index >= 0, c.mode);
+            mode->setFocus();
+            QTest::keyClick(mode, Qt::Key_Home);
+            for (int i = 0; i < index; ++i)
+                QTest::keyClick(mode, Qt::Key_Down);
+            QCOMPARE(mode->currentText(), QString::fromLatin1(c.mode));
+        }
+        show_page_of(widget<QWidget>(c.fields.front()));
+        window()->show();
+        QCoreApplication::processEvents();
+        int shown = 0;
+        const int edge = widget<QWidget>(c.fields.front())->mapTo(window(), QPoint()).x();
+        for (const char* name : c.fields) {
+            QWidget* field = widget<QWidget>(name);
+            if (!field->isVisible())
+                continue;
+            ++shown;
+            QVERIFY2(field->mapTo(window(), QPoint()).x() == edge, name);
+        }
+        QVERIFY(shown >= 4);
+        // the same edge in every mode of a page at one size
+        if (c.size == QSize(937, 576)) {
+            const auto [it, fresh] = edge_of_page.emplace(c.fields.front(), edge);
+            QCOMPARE(edge, it->second);
+        }
+    }
+    // the choice is stored: the next test starts with the usual pages
+    window()->set_advanced_pages_shown(false);
 }
 
 int main(int argc, char** argv)

@@ -34,9 +34,12 @@ void PacketTestTest::matching_and_statistics()
         return f;
     };
     const int rssi[] = {-60, -62, 0, 0, -70, 0, -64, 0, 0, -64};
+    // delivered 0.2 s after the board had them, except packet 9 whose
+    // board time is unknown (delivery time then)
     for (unsigned seq : {0u, 1u, 4u, 6u, 9u}) {
         std::vector<uint8_t> f = frame(seq);
-        QVERIFY(log.take(f.data(), unsigned(f.size()), seq * 0.1 + 0.05, rssi[seq], 100.0 * seq));
+        const double board = seq == 9 ? -1 : seq * 0.1 + 0.05;
+        QVERIFY(log.take(f.data(), unsigned(f.size()), seq * 0.1 + 0.25, rssi[seq], 100.0 * seq, nullptr, board));
     }
     // repeats, other runs, wrong bytes and out-of-range numbers do not count
     std::vector<uint8_t> again = frame(4);
@@ -62,14 +65,15 @@ void PacketTestTest::matching_and_statistics()
     QCOMPARE(s.rssi_mean, -64.0);
     QVERIFY(std::fabs(s.rssi_stddev - std::sqrt(11.2)) < 1e-9);
     QCOMPARE(s.offset_mean, 400.0);
-    // 5 packets of 12 bytes from the first send (0 s) to the last reception (0.95 s)
-    QVERIFY(std::fabs(s.throughput - 5 * 12 * 8 / 0.95) < 1e-6);
+    // 5 packets of 12 bytes from the first send (0 s) to the last reception (1.15 s)
+    QVERIFY(std::fabs(s.throughput - 5 * 12 * 8 / 1.15) < 1e-6);
 
     const QStringList rows = QString::fromStdString(log.csv()).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(rows.size(), 11);
-    QCOMPARE(rows[0], QString("sequence,send_time,receive_time,rssi,offset,received"));
-    QCOMPARE(rows[2], QString("1,0.100000,0.150000,-62,100.0,1"));
-    QCOMPARE(rows[3], QString("2,0.200000,,,,0"));
+    QCOMPARE(rows[0], QString("sequence,send_time,board_receive_time,receive_time,rssi,offset,received"));
+    QCOMPARE(rows[2], QString("1,0.100000,0.150000,0.350000,-62,100.0,1"));
+    QCOMPARE(rows[3], QString("2,0.200000,,,,,0"));
+    QCOMPARE(rows[10], QString("9,0.900000,1.150000,1.150000,-64,900.0,1"));
 }
 
 void PacketTestTest::run_on_the_virtual_air()
@@ -122,6 +126,9 @@ void PacketTestTest::late_calls_move_the_schedule_instead_of_bursting()
     for (int call = 0; test.sent() < settings.count && call < 10000; ++call) {
         if (test.sent() == 4)
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        // and a delay too small to report, which must still not squeeze the next packet
+        if (test.sent() == 8)
+            std::this_thread::sleep_for(std::chrono::microseconds(4500));
         const int wait = test.poll();
         USBDevice::periodic();
         std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, wait)));

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <korvik/USBDevice.h>
@@ -178,6 +179,29 @@ void SettingsFileTest::wrong_model_is_refused_and_changes_nothing()
     QCOMPARE(last_box_text(), QStringLiteral("rc1300.xml was not loaded: Invalid chip model name: expected RC1200, got RC1300"));
     QCOMPARE(registers_of(d), before);
     QCOMPARE(d.get_nv_serial(), serial);
+
+    // names the library would take for a chip, or that only look like this
+    // board's, are still not this board's chip
+    QFile saved(path("rc1300.xml"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QString original = QString::fromUtf8(saved.readAll());
+    for (const char* model : {"XY1200", "EV1200", "rc1200", "RC1200 ", "", "RC1200\xc3\xa9"}) {
+        QString text = original;
+        text.replace(QRegularExpression(QStringLiteral("model=\"[^\"]*\"")),
+                     QStringLiteral("model=\"%1\"").arg(QString::fromUtf8(model).toHtmlEscaped()));
+        QFile file(path("hostile.xml"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toUtf8());
+        file.close();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<EvUSBInfoBox*>(w))
+                w->close();
+        board->load_file(path("hostile.xml"));
+        QCOMPARE(last_box_text(), QStringLiteral("hostile.xml was not loaded: Invalid chip model name: expected RC1200, got %1")
+                                      .arg(QString::fromUtf8(model)));
+        QCOMPARE(registers_of(d), before);
+        QCOMPARE(d.get_nv_serial(), serial);
+    }
 }
 
 void SettingsFileTest::register_entries_by_operating_or_chip_address()

@@ -34,7 +34,10 @@ TEST(ServerUri, Forms)
         EXPECT_EQ(u.token, c.token) << c.text;
         EXPECT_EQ(u.ca_file, c.ca) << c.text;
     }
-    for (const char* bad : {"", "unix:", "unix:relative", "http://x:1", "host", "host:", "host:port", ":7000",
+    const ServerUri with_cert = parse_server_uri("tls://h:1?cert=/c/a.crt&key=/c/a.key", "", "");
+    EXPECT_EQ(with_cert.cert_file, "/c/a.crt");
+    EXPECT_EQ(with_cert.key_file, "/c/a.key");
+    for (const char* bad : {"tcp://h:1?cert=/c/a.crt&key=/c/a.key", "", "unix:", "unix:relative", "http://x:1", "host", "host:", "host:port", ":7000",
                             "host:123456", "tls://a b:1", "tls://h:1?user=x", "tcp://user@h:1"})
         EXPECT_THROW(parse_server_uri(bad), std::runtime_error) << bad;
 }

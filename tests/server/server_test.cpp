@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -12,9 +13,12 @@
 
 #include <unistd.h>
 
+#include <glib.h>
+
 #include <korvik/USBDevice.h>
 
 #include "Daemon.h"
+#include "board/MainLoop.h"
 #include "korvikd.grpc.pb.h"
 
 using namespace korvikd;
@@ -56,6 +60,7 @@ public:
         o.cert_file = shared->dir + "/tls/server.crt";
         o.key_file = shared->dir + "/tls/server.key";
         o.tokens_file = shared->dir + "/tls/tokens";
+        o.client_ca_file = shared->dir + "/tls/ca.crt";
         o.simulated = {"RC1200", "RC1200"};
         std::promise<std::string> started;
         auto result = started.get_future();
@@ -91,10 +96,15 @@ std::unique_ptr<Boards::Stub> local_stub()
                                                grpc::InsecureChannelCredentials()));
 }
 
-std::unique_ptr<Boards::Stub> tls_stub()
+// cert: the stem of a client certificate's .crt and .key files, or empty
+std::unique_ptr<Boards::Stub> tls_stub(const std::string& cert = "")
 {
     grpc::SslCredentialsOptions ssl;
     ssl.pem_root_certs = read_text(shared->dir + "/tls/ca.crt");
+    if (!cert.empty()) {
+        ssl.pem_cert_chain = read_text(cert + ".crt");
+        ssl.pem_private_key = read_text(cert + ".key");
+    }
     return Boards::NewStub(grpc::CreateChannel("localhost:" + std::to_string(shared->daemon->tcp_port()),
                                                grpc::SslCredentials(ssl)));
 }
@@ -362,28 +372,146 @@ TEST(Daemon, TcpNeedsAValidToken)
 
 TEST(Daemon, ListenOptionsAreChecked)
 {
+    enum Credentials { NONE, TOKENS, CLIENT_CA, BOTH };
     struct Case {
         const char* listen;
         bool insecure, tls;
+        Credentials credentials;
         bool ok;
     } cases[] = {
-        {"", false, false, true},                 // the Unix socket alone
-        {"0.0.0.0:7000", false, false, false},    // TCP without TLS and tokens
-        {"0.0.0.0:7000", true, false, false},     // --insecure off loopback
-        {"127.0.0.1:7000", true, false, true},    // --insecure on loopback
-        {"[::1]:7000", true, false, true},
-        {"0.0.0.0:7000", false, true, true},
-        {"7000", false, true, false},
+        {"", false, false, NONE, true},                // the Unix socket alone
+        {"0.0.0.0:7000", false, false, NONE, false},   // TCP without TLS and tokens
+        {"0.0.0.0:7000", true, false, NONE, false},    // --insecure off loopback
+        {"127.0.0.1:7000", true, false, NONE, true},   // --insecure on loopback
+        {"[::1]:7000", true, false, NONE, true},
+        {"0.0.0.0:7000", false, true, TOKENS, true},
+        {"0.0.0.0:7000", false, true, CLIENT_CA, true},
+        {"0.0.0.0:7000", false, true, BOTH, true},
+        {"0.0.0.0:7000", false, true, NONE, false},    // TLS but anyone may call
+        {"127.0.0.1:7000", true, false, CLIENT_CA, false}, // no TLS, so no certificates to check
+        {"7000", false, true, TOKENS, false},
     };
     for (const auto& c : cases) {
         DaemonOptions o;
         o.listen = c.listen;
         o.insecure = c.insecure;
         if (c.tls)
-            o.cert_file = o.key_file = o.tokens_file = "x";
+            o.cert_file = o.key_file = "x";
+        if (c.credentials == TOKENS || c.credentials == BOTH)
+            o.tokens_file = "x";
+        if (c.credentials == CLIENT_CA || c.credentials == BOTH)
+            o.client_ca_file = "x";
         if (c.ok)
-            EXPECT_NO_THROW(check_options(o)) << c.listen;
+            EXPECT_NO_THROW(check_options(o)) << c.listen << " " << c.credentials;
         else
-            EXPECT_THROW(check_options(o), std::runtime_error) << c.listen;
+            EXPECT_THROW(check_options(o), std::runtime_error) << c.listen << " " << c.credentials;
     }
+}
+
+TEST(Daemon, ClientCertificatesAreTheAlternativeToTokens)
+{
+    const std::string tls = shared->dir + "/tls", ca = tls + "/ca.crt", ca_key = tls + "/ca.key";
+    // another CA's certificates are as good as none
+    static bool made_other = false;
+    if (!made_other)
+        init_credentials(shared->dir + "/other", "localhost");
+    made_other = true;
+    const std::string other = shared->dir + "/other";
+    issue_client_certificate(ca, ca_key, "bench-7", -60, 3600, tls + "/good.crt", tls + "/good.key");
+    issue_client_certificate(ca, ca_key, "old", -7200, -3600, tls + "/expired.crt", tls + "/expired.key");
+    issue_client_certificate(ca, ca_key, "soon", 3600, 7200, tls + "/early.crt", tls + "/early.key");
+    issue_client_certificate(other + "/ca.crt", other + "/ca.key", "bench-7", -60, 3600, tls + "/foreign.crt",
+                             tls + "/foreign.key");
+    // the server's own certificate is for servers only
+    std::system(("cp " + tls + "/server.crt " + tls + "/server-as-client.crt && cp " + tls + "/server.key " + tls +
+                 "/server-as-client.key")
+                    .c_str());
+    struct Case {
+        const char* cert;
+        bool with_token;
+        bool ok;
+    } cases[] = {
+        {"good", false, true},
+        {"", false, false},
+        {"expired", false, false},
+        {"early", false, false},
+        {"foreign", false, false},
+        {"server-as-client", false, false},
+        {"expired", true, true}, // a valid token is enough on its own
+    };
+    for (const auto& c : cases) {
+        auto stub = tls_stub(*c.cert ? tls + "/" + c.cert : "");
+        grpc::ClientContext ctx;
+        identify(ctx, "remote");
+        if (c.with_token)
+            ctx.AddMetadata("authorization", "Bearer " + shared->token);
+        ListReply reply;
+        grpc::Status s = stub->List(&ctx, ListRequest(), &reply);
+        EXPECT_EQ(s.ok(), c.ok) << c.cert << ": " << s.error_message();
+        if (!c.ok) {
+            EXPECT_EQ(s.error_message(), "permission denied") << c.cert;
+        }
+    }
+
+    // the same checks without a network, at any moment
+    ClientCertificates certs(read_text(ca));
+    const int64_t now = now_ms() / 1000;
+    std::string name;
+    struct Check {
+        const char* cert;
+        int64_t at;
+        CertCheck expect;
+    } checks[] = {
+        {"good", now, CertCheck::ok},
+        {"good", now + 7200, CertCheck::expired},
+        {"early", now, CertCheck::not_yet_valid},
+        {"early", now + 5400, CertCheck::ok},
+        {"foreign", now, CertCheck::untrusted},
+        {"server-as-client", now, CertCheck::wrong_use},
+    };
+    for (const auto& c : checks) {
+        name.clear();
+        EXPECT_EQ(certs.check(read_text(tls + "/" + c.cert + ".crt"), c.at, name), c.expect)
+            << c.cert << " at " << c.at - now;
+        if (c.expect == CertCheck::ok) {
+            EXPECT_EQ(name, std::string(c.cert) == "good" ? "bench-7" : "soon");
+        }
+    }
+    EXPECT_EQ(certs.check("", now, name), CertCheck::missing);
+    EXPECT_EQ(certs.check("-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n", now, name),
+              CertCheck::unreadable);
+    EXPECT_THROW(ClientCertificates("no certificate here"), std::runtime_error);
+    EXPECT_THROW(issue_client_certificate(ca, other + "/ca.key", "x", 0, 60, tls + "/x.crt", tls + "/x.key"),
+                 std::runtime_error);
+}
+
+TEST(Daemon, ListingDoesNotWaitForABusyBoardThread)
+{
+    // the board thread stuck in another client's slow board exchange
+    static std::atomic<bool> stuck{false}, free_thread{false};
+    g_main_context_invoke(
+        KORVIK::main_context()->gobj(),
+        [](gpointer) -> gboolean {
+            stuck = true;
+            while (!free_thread)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    for (int i = 0; i < 400 && !stuck; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(stuck);
+    auto stub = local_stub();
+    grpc::ClientContext c;
+    identify(c, "lister");
+    c.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(1));
+    ListReply reply;
+    const grpc::Status s = stub->List(&c, ListRequest(), &reply);
+    EXPECT_TRUE(s.ok()) << s.error_message();
+    EXPECT_GE(reply.boards_size(), 2);
+    std::string lease;
+    const std::string board = sim_boards(*stub).first;
+    EXPECT_TRUE(acquire(*stub, "busy", board, lease).ok());
+    free_thread = true;
+    EXPECT_TRUE(release(*stub, "busy", board, lease).ok());
 }

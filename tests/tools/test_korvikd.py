@@ -219,3 +219,46 @@ def test_listen_without_tls_is_refused():
     r = subprocess.run([KORVIKD, "--socket", "", "--listen", "0.0.0.0:7361", "--insecure"], capture_output=True,
                        text=True)
     assert r.returncode == 1 and "loopback" in r.stderr
+
+
+def test_client_certificates_over_tls(tmp_path):
+    """korvikd init and korvikd client make what a certificate-only daemon
+    needs; certificates of another CA, or none, are refused."""
+    for d in ("lab", "elsewhere"):
+        subprocess.run([KORVIKD, "init", str(tmp_path / d)], check=True, capture_output=True)
+    made = subprocess.run([KORVIKD, "client", str(tmp_path / "lab"), "alice"], capture_output=True, text=True)
+    assert made.returncode == 0, made.stderr
+    assert oct(os.stat(tmp_path / "lab" / "alice.key").st_mode & 0o777) == "0o600"
+    again = subprocess.run([KORVIKD, "client", str(tmp_path / "lab"), "alice"], capture_output=True, text=True)
+    assert again.returncode == 1 and "already exists" in again.stderr
+    bad_name = subprocess.run([KORVIKD, "client", str(tmp_path / "lab"), "../alice"], capture_output=True, text=True)
+    assert bad_name.returncode == 1
+    subprocess.run([KORVIKD, "client", str(tmp_path / "elsewhere"), "mallory"], check=True, capture_output=True)
+
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    lab = tmp_path / "lab"
+    d = Daemon("--listen", f"127.0.0.1:{port}", "--cert", str(lab / "server.crt"), "--key", str(lab / "server.key"),
+               "--client-ca", str(lab / "ca.crt"))
+    try:
+        base = f"tls://localhost:{port}?ca={lab / 'ca.crt'}"
+        mallory = tmp_path / "elsewhere" / "mallory"
+        for bad in ("", f"&cert={mallory}.crt&key={mallory}.key"):
+            deadline = time.time() + 10
+            while True:
+                r = korvik("--server", base + bad, "list")
+                if "permission denied" in r.err or time.time() > deadline:
+                    break
+                time.sleep(0.2)  # the TLS port may come up after the socket
+            assert r.status == 1 and "permission denied" in r.err, (bad, r.err)
+        alice = lab / "alice"
+        r = korvik("--server", f"{base}&cert={alice}.crt&key={alice}.key", "--json", "list", check=0)
+        assert len(r.json()["boards"]) >= 2
+        # the same from the environment
+        env = dict(os.environ, KORVIK_CERT=f"{alice}.crt", KORVIK_KEY=f"{alice}.key")
+        r = korvik("--server", base, "--json", "list", check=0, env=env)
+        assert len(r.json()["boards"]) >= 2
+    finally:
+        d.stop()

@@ -22,7 +22,9 @@ class KORVIK_API Servers {
 public:
     /// Connects to the korvikd at `uri`: unix:PATH, tls://HOST:PORT (or
     /// HOST:PORT), tcp://HOST:PORT (a daemon on loopback without TLS), with
-    /// an optional ?token=TOKEN&ca=FILE (else KORVIK_TOKEN and KORVIK_CA).
+    /// an optional ?token=TOKEN&ca=FILE&cert=FILE&key=FILE (else KORVIK_TOKEN,
+    /// KORVIK_CA, KORVIK_CERT and KORVIK_KEY; a client certificate is the
+    /// alternative to a token).
     /// Connecting to one already connected does nothing. Throws
     /// std::runtime_error naming the server and the reason ("permission
     /// denied", cannot connect, ...).

@@ -18,7 +18,7 @@ fi
 nm -D --defined-only -C "$lib" | sed 's/^[0-9a-f]* [A-Za-z] //' >"$tmp/all"
 grep -v '^libkorvik_' "$tmp/all" |
   grep -v -E '^KORVIK::(USBDevice|USBDeviceStatus|USBDeviceCurrents|LinkCheck|LinkRule|LinkCheckOptions|Servers)::' |
-  grep -v -E '^KORVIK::(check_link|set_virtual_air_fast|is_virtual_air_fast|get_virtual_air_in_flight|get_virtual_air_time|get_virtual_air_path_loss|get_busy_boards|release_unopened_boards|is_nv_interrupted)(\[abi:cxx11\])?\(' |
+  grep -v -E '^KORVIK::(check_link|set_virtual_air_fast|is_virtual_air_fast|get_virtual_air_in_flight|get_virtual_air_time|get_virtual_air_path_loss|get_packet_arrival_time|get_busy_boards|release_unopened_boards|is_nv_interrupted)(\[abi:cxx11\])?\(' |
   grep -v -E '^(typeinfo|typeinfo name|vtable) for KORVIK::(USBDevice|USBDeviceStatus|USBDeviceCurrents|LinkCheck|LinkRule|LinkCheckOptions)$' \
     >"$tmp/leaks" || true
 if [ -s "$tmp/leaks" ]; then

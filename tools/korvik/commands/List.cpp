@@ -105,7 +105,7 @@ private:
         }
         Json list = Json::array();
         for (const auto& s : found)
-            list.push_back(Json{{"name", s.name}, {"uri", s.uri()}, {"tls", s.tls}});
+            list.push_back(Json{{"name", s.name}, {"uri", s.uri()}, {"tls", s.tls}, {"address", s.address}});
         if (options.json) {
             print_json(Json{{"servers", list}});
         } else if (found.empty()) {

@@ -1,0 +1,188 @@
+// File > Connect to Server...: a korvikd's boards join the list as a user
+// types the server's URI, a refused one says why, and the boards leave the
+// list when their server goes away.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTest>
+
+#include <korvik/Servers.h>
+
+#include "ProgramTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+struct Korvikd {
+    std::string dir, socket;
+    pid_t pid = -1;
+
+    Korvikd()
+    {
+        char tmpl[] = "/tmp/korvikd-app-XXXXXX";
+        dir = mkdtemp(tmpl);
+        socket = dir + "/korvikd.sock";
+        std::vector<std::string> args = {KORVIKD_PATH, "--socket", socket, "--sim", "RC1200", "--sim", "RC1300"};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid, KORVIKD_PATH, nullptr, nullptr, argv.data(), environ) != 0)
+            qFatal("cannot start korvikd");
+        struct stat st;
+        for (int i = 0; i < 400 && stat(socket.c_str(), &st) != 0; ++i)
+            QTest::qWait(25);
+    }
+    void kill()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+    ~Korvikd()
+    {
+        kill();
+        std::system(("rm -rf " + dir).c_str());
+    }
+};
+
+bool wait_for(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms)
+        QTest::qWait(20);
+    return done();
+}
+
+QStringList server_boards(Application& app, const std::string& socket)
+{
+    QStringList found;
+    BoardList& boards = app.get_boards();
+    for (int row = 0; row < boards.rowCount(); ++row) {
+        const QString iface = boards.data(boards.index(row, BoardList::ColInterface)).toString();
+        if (iface.startsWith(QString::fromStdString(socket) + QLatin1Char('/')))
+            found << boards.data(boards.index(row, BoardList::ColChip)).toString();
+    }
+    found.sort();
+    return found;
+}
+
+// File > Connect to Server..., the URI typed into the dialog, Enter
+QString connect_through_menu(Application& app, const QString& uri)
+{
+    window_widget<QAction>(app, "actionConnectServer")->trigger();
+    // the one just opened: an earlier one may wait for its deletion
+    QInputDialog* dialog = nullptr;
+    for (auto* d : app.get_window()->findChildren<QInputDialog*>(QStringLiteral("connectServerDialog")))
+        if (d->isVisible())
+            dialog = d;
+    if (!dialog)
+        qFatal("no connect dialog");
+    const QString offered = dialog->textValue();
+    QLineEdit* field = dialog->findChild<QLineEdit*>();
+    if (!field || !QTest::qWaitForWindowExposed(dialog))
+        qFatal("no field in the connect dialog");
+    // keys go straight to the field: an offscreen dialog need not get focus
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, uri);
+    QTest::keyClick(field, Qt::Key_Return);
+    return offered;
+}
+
+class ServerMenu : public QObject {
+    Q_OBJECT
+public:
+    explicit ServerMenu(Application& app_) : app(app_) {}
+
+private Q_SLOTS:
+    void boards_of_a_server_are_listed_and_leave_with_it()
+    {
+        Korvikd daemon;
+        const QString uri = QStringLiteral("unix:") + QString::fromStdString(daemon.socket);
+        connect_through_menu(app, uri);
+        QVERIFY(wait_for([&] { return server_boards(app, daemon.socket).size() == 2; }, 5000));
+        QCOMPARE(server_boards(app, daemon.socket), (QStringList{QStringLiteral("RC1200"), QStringLiteral("RC1300")}));
+        QVERIFY(KORVIK::Servers::list().size() == 1);
+
+        // a server's board opens and reads like any other
+        BoardList& boards = app.get_boards();
+        EvUSBBoard* remote = nullptr;
+        for (int row = 0; row < boards.rowCount(); ++row)
+            if (boards.board_at(row)->get_device()->get_interface().rfind(daemon.socket, 0) == 0)
+                remote = boards.board_at(row);
+        QVERIFY(remote);
+        QVERIFY(KORVIK::Servers::is_remote(*remote->get_device()));
+        app.get_window()->select_board(remote);
+        QVERIFY(!remote->get_device()->is_dead());
+        QVERIFY(remote->get_device()->get_chip_name().size() > 0);
+
+        // the dialog offers the last server next time
+        const QString offered = connect_through_menu(app, uri);
+        QCOMPARE(offered, uri);
+        QCOMPARE(server_boards(app, daemon.socket).size(), 2); // connected once only
+
+        // the server goes away: its boards leave the list as unplugged ones do
+        daemon.kill();
+        QVERIFY(wait_for([&] { return server_boards(app, daemon.socket).isEmpty(); }, 4000));
+        KORVIK::Servers::disconnect(uri.toStdString());
+    }
+
+    void a_refused_server_says_why()
+    {
+        const int rows = app.get_boards().rowCount();
+        connect_through_menu(app, QStringLiteral("unix:/nonexistent/korvikd.sock"));
+        QMessageBox* box = nullptr;
+        QVERIFY(wait_for(
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                        box = b;
+                return box != nullptr;
+            },
+            5000));
+        QVERIFY(box->text().contains(QStringLiteral("cannot connect")));
+        QCOMPARE(app.get_boards().rowCount(), rows);
+        box->close();
+
+        // a malformed URI changes nothing either
+        box = nullptr;
+        connect_through_menu(app, QStringLiteral("http://bench7:80"));
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                box = b;
+        QVERIFY(box && box->text().contains(QStringLiteral("unknown scheme")));
+        box->close();
+        QCOMPARE(app.get_boards().rowCount(), rows);
+    }
+
+private:
+    Application& app;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Application app(argc, argv);
+    ServerMenu test(app);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_servers.moc"
