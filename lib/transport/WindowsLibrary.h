@@ -21,9 +21,10 @@ class WindowsEvUSBBoard;
 ///
 /// Identification runs on all candidate adapters at once: each gets its
 /// request, and the answers (or the deadline) are handled as they come.
-/// An adapter that gives no answer is not asked again until its link
-/// changes (goes away, comes up, is renamed); a board that fails while it
-/// opens is asked again after growing pauses first.
+/// An adapter that stays silent is not asked again until its link changes
+/// (goes away, comes up, is renamed); one whose frames held no answer (a
+/// board streaming status reports) and a board that fails while it opens
+/// are asked again after growing pauses first.
 /// During a blocking scan the boards that answered open side by side, each
 /// on a worker thread of the scan (a board's opening is a few dozen report
 /// exchanges, mostly spent waiting), and enter the registry on the calling
@@ -65,6 +66,13 @@ public:
 
     std::map<std::string, std::string> get_busy_adapters() const override { return busy; }
 
+    /// Also ends the identifications and retries under way on adapters
+    /// without a registered board (they hold the board locks too); the
+    /// adapters let go of are asked again by an explicit scan only, not by
+    /// the hot-plug news their own closing makes.
+    std::list<std::string> release_unopened_boards() override;
+    bool is_released(const std::string& interface) const { return released.count(interface) != 0; }
+
     /// The registered adapter board with this interface name or display name.
     WindowsEvUSBBoard* find_adapter_board(const std::string& interface) const;
     WindowsEvUSBBoard* find_adapter_board_by_display_name(const std::string& name) const;
@@ -102,9 +110,11 @@ private:
                                              const uint8_t mac[6]);
     /// Registers a board built by an opening, or holds its adapter back.
     void complete_opening(Opening& opening);
-    /// Ends a probe: opens its board when it answered, else holds the adapter back.
+    /// Ends a probe: opens its board when it answered; an adapter silent
+    /// until the deadline is held back, one whose frames held no answer
+    /// is asked again.
     void finish_probe(const std::string& name, bool answered, const std::string& serial, const uint8_t mac[6],
-                      const std::string& why_silent);
+                      const std::string& why_silent, bool deadline);
 
     std::unique_ptr<AdapterSystem> adapters;
     std::unique_ptr<HotplugSource> hotplug;
@@ -114,6 +124,8 @@ private:
     unsigned ident_timeout_ms;
     std::map<std::string, std::unique_ptr<Probe>> probes;
     std::set<std::string> held_back;
+    /// Adapters whose boards the program let go of; see release_unopened_boards().
+    std::set<std::string> released;
     /// Workers of the blocking scan under way; null outside one.
     Openers* openers = nullptr;
     /// Display names of the boards being opened.
