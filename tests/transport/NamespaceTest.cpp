@@ -454,16 +454,23 @@ TEST_F(Namespace, SilentAndFailingBoardsHideNoOtherAndNeverBlockARescan)
     EXPECT_EQ(1u, library->get_boards().size());
 
     // what a caller's periodic() does, timed call by call, until the rescan is over
+    // (the limit is generous: a loaded sanitizer build is slow, and what
+    // counts is that no single call blocks)
     auto settle = [&](const std::function<bool()>& done) {
         auto longest = std::chrono::steady_clock::duration::zero();
-        EXPECT_TRUE(pump_until(
+        const bool settled = pump_until(
             [&] {
                 auto t0 = std::chrono::steady_clock::now();
                 main_context_dispatch_pending();
                 longest = std::max(longest, std::chrono::steady_clock::now() - t0);
                 return done() && !library->is_rescan_pending() && library->get_identifying_count() == 0;
             },
-            milliseconds(8000)));
+            milliseconds(20000));
+        EXPECT_TRUE(settled) << "done " << done() << ", rescan pending " << library->is_rescan_pending()
+                             << ", identifying " << library->get_identifying_count() << "\n"
+                             << testing::internal::GetCapturedStderr();
+        if (!settled)
+            testing::internal::CaptureStderr();
         return longest;
     };
     // a new board: the silent and the failing adapters are not asked again
