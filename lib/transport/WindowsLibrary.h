@@ -58,6 +58,14 @@ public:
     bool is_rescan_pending() const { return rescan_timer.connected(); }
     /// Adapters whose identification is under way.
     size_t get_identifying_count() const { return probes.size(); }
+    /// Their names, for diagnostics.
+    std::string get_identifying_names() const
+    {
+        std::string names;
+        for (const auto& p : probes)
+            names += (names.empty() ? "" : " ") + p.first;
+        return names;
+    }
     /// Boards a blocking scan opens at the same time, at most.
     static constexpr unsigned MAX_PARALLEL_OPENS = 16;
     /// Whether this adapter gave no answer or a failing board and waits for

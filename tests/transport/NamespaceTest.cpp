@@ -467,7 +467,7 @@ TEST_F(Namespace, SilentAndFailingBoardsHideNoOtherAndNeverBlockARescan)
             },
             milliseconds(20000));
         EXPECT_TRUE(settled) << "done " << done() << ", rescan pending " << library->is_rescan_pending()
-                             << ", identifying " << library->get_identifying_count() << "\n"
+                             << ", identifying " << library->get_identifying_names() << "\n"
                              << testing::internal::GetCapturedStderr();
         if (!settled)
             testing::internal::CaptureStderr();
