@@ -21,6 +21,11 @@ constexpr size_t MAX_QUEUED_REPLIES = 256;
 // Status reports held back during one exchange: a 4 s wait at 10 ms each.
 constexpr size_t MAX_DEFERRED_STATUSES = 512;
 
+// Replies of an NV window that went missing or came out of order.
+struct WindowAstray : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 } // namespace
 
 EvUSBNetBoard::EvUSBNetBoard(BoardRegistry* registry, const std::string& serial, const std::string& interface,
@@ -297,9 +302,33 @@ void EvUSBNetBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
         return;
     }
     BusyGuard guard(this);
-    // the whole sector is one exchange: a status handled between two
-    // answers of a window would drop the rest as stale
-    as_exchange([&] { read_nv_window_words(buffer, window); return 0; });
+    try {
+        // the whole sector is one exchange: a status handled between two
+        // answers of a window would drop the rest as stale
+        as_exchange([&] { read_nv_window_words(buffer, window); return 0; });
+        return;
+    } catch (const WindowAstray& e) {
+        if (is_input_closed()) {
+            leave_registry();
+            throw std::runtime_error("EvUSBBoard::load_nv flash address error");
+        }
+        // a link that loses or reorders replies misaligns a window; one
+        // request at a time cannot be misaligned, only late
+        diag() << "load_nv: " << e.what() << "; reading the sector word by word" << std::endl;
+    }
+    for (unsigned w = 0; w < NV_WORDS; ++w) {
+        const uint8_t address = uint8_t(w);
+        uint8_t echoed = 0, word[2] = {0, 0};
+        // the address reply must echo the address: a late or doubled answer
+        // for another word is passed over instead of failing the read
+        if (report_io_pair(protocol::REPORT_FLASHADDR, 1, &address, protocol::REPORT_FLASHADDR, 1, &echoed, 1) != 0 ||
+            report_io(protocol::REPORT_FLASHDATA, true, 2, word) != 0) {
+            leave_registry();
+            throw std::runtime_error("EvUSBBoard::load_nv flash address error");
+        }
+        buffer[2 * w] = word[0];
+        buffer[2 * w + 1] = word[1];
+    }
 }
 
 void EvUSBNetBoard::read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigned window)
@@ -333,16 +362,14 @@ void EvUSBNetBoard::read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigne
             uint8_t address = 0, word[2] = {0, 0};
             result = wait_reply(protocol::REPORT_FLASHADDR, 1, &address);
             if (result == 0 && address != w)
-                throw std::runtime_error("EvUSBBoard::load_nv flash address error");
+                throw WindowAstray("a flash address reply out of order");
             if (result == 0)
                 result = wait_reply(protocol::REPORT_FLASHDATA, 2, word);
             buffer[2 * w] = word[0];
             buffer[2 * w + 1] = word[1];
         }
-        if (result != 0) {
-            leave_registry();
-            throw std::runtime_error("EvUSBBoard::load_nv flash address error");
-        }
+        if (result != 0)
+            throw WindowAstray("a window of the sector went unanswered");
     }
 }
 

@@ -90,7 +90,7 @@ Library::BoardMap::iterator Library::find_board_by_serial(const std::string& ser
     return boards.end();
 }
 
-void Library::release_unopened_boards()
+std::list<std::string> Library::release_unopened_boards()
 {
     std::list<std::string> unused;
     for (const auto& entry : boards)
@@ -100,6 +100,7 @@ void Library::release_unopened_boards()
     // the board, which closes its adapter and with it the lock
     for (const std::string& interface : unused)
         remove_board(boards.find(interface));
+    return unused;
 }
 
 std::string Library::next_sim_interface()

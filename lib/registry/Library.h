@@ -59,7 +59,8 @@ public:
 
     /// Closes every real board that only the registry holds (no handle), so
     /// that other programs can have them; a rescan finds them again.
-    void release_unopened_boards();
+    /// Returns the interfaces let go of.
+    virtual std::list<std::string> release_unopened_boards();
 
     /// Next simulated interface name ("sim0", "sim1", ...); numbers never repeat.
     std::string next_sim_interface();

@@ -247,6 +247,8 @@ void WindowsLibrary::scan()
             library.opening_names.clear();
         }
     } scope(*this, &workers);
+    // asked for: the boards let go of are looked for again
+    released.clear();
     start_probes();
     wait_probes();
 }
@@ -276,6 +278,8 @@ void WindowsLibrary::start_probes()
             diag() << info.name << ": held back until its link changes" << std::endl;
             continue;
         }
+        if (released.count(info.name))
+            continue; // let go of: only an explicit scan asks again
         candidates.push_back(&info);
     }
 
@@ -448,16 +452,22 @@ bool WindowsLibrary::settle_probe(const std::string& name, bool deadline)
         why << "no identification answer within " << ident_timeout_ms << " ms";
     else
         why << "no identification answer among " << IDENT_READS << " frames";
-    finish_probe(name, answered, serial, mac, why.str());
+    finish_probe(name, answered, serial, mac, why.str(), deadline);
     return false;
 }
 
 void WindowsLibrary::finish_probe(const std::string& name, bool answered, const std::string& serial,
-                                  const uint8_t mac[6], const std::string& why_silent)
+                                  const uint8_t mac[6], const std::string& why_silent, bool deadline)
 {
     std::unique_ptr<Probe> probe = end_probe(name);
     if (answered) {
         open_board(std::move(probe), serial, mac);
+        return;
+    }
+    if (!deadline) {
+        // the link carries frames (a board streaming status reports, for
+        // one), so the answer may be among the next ones: ask again
+        retry_open(name, name + ": " + why_silent);
         return;
     }
     diag() << name << ": " << why_silent << ", not asked again until its link changes" << std::endl;
@@ -521,7 +531,7 @@ void WindowsLibrary::complete_opening(Opening& opening)
     opening.board = nullptr;
     if (!board) {
         // this board only: the other adapters' boards still open
-        retry_open(name, opening.error);
+        retry_open(name, name + ": cannot open the board: " + opening.error);
         return;
     }
     board->set_registry(this);
@@ -530,22 +540,22 @@ void WindowsLibrary::complete_opening(Opening& opening)
         open_failures.erase(name);
         add_board(board);
     } else {
-        retry_open(name, "it stopped answering");
+        retry_open(name, name + ": cannot open the board: it stopped answering");
     }
     board->unreference();
 }
 
-void WindowsLibrary::retry_open(const std::string& name, const std::string& why)
+void WindowsLibrary::retry_open(const std::string& name, const std::string& failure)
 {
     held_back.insert(name);
     const unsigned failures = ++open_failures[name];
     if (failures >= OPEN_ATTEMPTS) {
-        diag() << name << ": cannot open the board: " << why << "; gave up after " << failures
-               << " tries, not tried again until its link changes" << std::endl;
+        diag() << failure << "; gave up after " << failures << " tries, not asked again until its link changes"
+               << std::endl;
         return;
     }
     const unsigned pause = OPEN_RETRY_MS << (failures - 1);
-    diag() << name << ": cannot open the board: " << why << "; trying again in " << pause << " ms" << std::endl;
+    diag() << failure << "; trying again in " << pause << " ms" << std::endl;
     open_retries[name].disconnect();
     open_retries[name] = main_context()->signal_timeout().connect(
         [this, name] {
@@ -574,6 +584,7 @@ bool WindowsLibrary::new_device_handler(Glib::IOCondition)
     }
     for (const std::string& name : removed) {
         held_back.erase(name);
+        released.erase(name);
         open_failures.erase(name);
         auto retry = open_retries.find(name);
         if (retry != open_retries.end()) {
@@ -593,6 +604,26 @@ bool WindowsLibrary::new_device_handler(Glib::IOCondition)
                                                                 rescan_delay_ms);
     }
     return true;
+}
+
+std::list<std::string> WindowsLibrary::release_unopened_boards()
+{
+    std::list<std::string> gone = Library::release_unopened_boards();
+    std::vector<std::string> identifying;
+    for (const auto& probe : probes)
+        if (!find_adapter_board(probe.first))
+            identifying.push_back(probe.first);
+    for (const std::string& name : identifying) {
+        end_probe(name);
+        gone.push_back(name);
+    }
+    for (auto& retry : open_retries) {
+        retry.second.disconnect();
+        gone.push_back(retry.first);
+    }
+    open_retries.clear();
+    released.insert(gone.begin(), gone.end());
+    return gone;
 }
 
 bool WindowsLibrary::rescan_now()

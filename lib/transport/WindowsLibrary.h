@@ -21,8 +21,10 @@ class WindowsEvUSBBoard;
 ///
 /// Identification runs on all candidate adapters at once: each gets its
 /// request, and the answers (or the deadline) are handled as they come.
-/// An adapter that gives no answer, or whose board fails while it opens, is
-/// not asked again until its link changes (goes away, comes up, is renamed).
+/// An adapter that stays silent is not asked again until its link changes
+/// (goes away, comes up, is renamed); one whose frames held no answer (a
+/// board streaming status reports) and a board that fails while it opens
+/// are asked again after growing pauses first.
 /// During a blocking scan the boards that answered open side by side, each
 /// on a worker thread of the scan (a board's opening is a few dozen report
 /// exchanges, mostly spent waiting), and enter the registry on the calling
@@ -56,6 +58,14 @@ public:
     bool is_rescan_pending() const { return rescan_timer.connected(); }
     /// Adapters whose identification is under way.
     size_t get_identifying_count() const { return probes.size(); }
+    /// Their names, for diagnostics.
+    std::string get_identifying_names() const
+    {
+        std::string names;
+        for (const auto& p : probes)
+            names += (names.empty() ? "" : " ") + p.first;
+        return names;
+    }
     /// Boards a blocking scan opens at the same time, at most.
     static constexpr unsigned MAX_PARALLEL_OPENS = 16;
     /// Whether this adapter gave no answer or a failing board and waits for
@@ -63,6 +73,13 @@ public:
     bool is_held_back(const std::string& interface) const { return held_back.count(interface) != 0; }
 
     std::map<std::string, std::string> get_busy_adapters() const override { return busy; }
+
+    /// Also ends the identifications and retries under way on adapters
+    /// without a registered board (they hold the board locks too); the
+    /// adapters let go of are asked again by an explicit scan only, not by
+    /// the hot-plug news their own closing makes.
+    std::list<std::string> release_unopened_boards() override;
+    bool is_released(const std::string& interface) const { return released.count(interface) != 0; }
 
     /// The registered adapter board with this interface name or display name.
     WindowsEvUSBBoard* find_adapter_board(const std::string& interface) const;
@@ -92,17 +109,20 @@ private:
     void open_board(std::unique_ptr<Probe> probe, const std::string& serial, const uint8_t mac[6]);
     /// A board that answered but failed while it opened (a reply lost or
     /// out of order) is asked again after a growing pause; after
-    /// OPEN_ATTEMPTS it waits for its link to change.
-    void retry_open(const std::string& name, const std::string& why);
+    /// OPEN_ATTEMPTS it waits for its link to change. `failure` is the diagnostic line's
+    /// start ("kb0: cannot open the board: ...").
+    void retry_open(const std::string& name, const std::string& failure);
     /// The checks before a board is built (chip, display name); null when
     /// the board is not to be built.
     std::unique_ptr<Opening> prepare_opening(std::unique_ptr<Probe> probe, const std::string& serial,
                                              const uint8_t mac[6]);
     /// Registers a board built by an opening, or holds its adapter back.
     void complete_opening(Opening& opening);
-    /// Ends a probe: opens its board when it answered, else holds the adapter back.
+    /// Ends a probe: opens its board when it answered; an adapter silent
+    /// until the deadline is held back, one whose frames held no answer
+    /// is asked again.
     void finish_probe(const std::string& name, bool answered, const std::string& serial, const uint8_t mac[6],
-                      const std::string& why_silent);
+                      const std::string& why_silent, bool deadline);
 
     std::unique_ptr<AdapterSystem> adapters;
     std::unique_ptr<HotplugSource> hotplug;
@@ -112,6 +132,8 @@ private:
     unsigned ident_timeout_ms;
     std::map<std::string, std::unique_ptr<Probe>> probes;
     std::set<std::string> held_back;
+    /// Adapters whose boards the program let go of; see release_unopened_boards().
+    std::set<std::string> released;
     /// Workers of the blocking scan under way; null outside one.
     Openers* openers = nullptr;
     /// Display names of the boards being opened.

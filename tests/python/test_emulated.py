@@ -18,24 +18,34 @@ def sh(*args):
     subprocess.run(args, check=True)
 
 
+def _emulate(iface, serial):
+    # frames must never leave the namespace: it holds nothing but loopback and ours
+    assert all(n == "lo" or n.startswith("kpy") for n in os.listdir("/sys/class/net"))
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    sh("ip", "link", "add", "name", iface, "type", "veth", "peer", "name", iface + "p")
+    sh("ip", "link", "set", iface + "p", "up")
+    emu = subprocess.Popen([os.environ["KORVIK_ECHO_BOARD"], iface + "p", serial], env=env,
+                           stdout=subprocess.PIPE, text=True)
+    assert emu.stdout.readline() == "ready\n"
+    sh("ip", "link", "set", iface, "alias", ALIAS)
+    sh("ip", "link", "set", iface, "up")
+    return emu
+
+
+def _unemulate(iface, emu):
+    emu.terminate()
+    emu.wait(10)
+    subprocess.run(["ip", "link", "del", iface])
+
+
 @pytest.fixture
 def emulated_board():
-    # frames must never leave the namespace: it holds nothing but loopback
     assert sorted(os.listdir("/sys/class/net")) == ["lo"]
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-    sh("ip", "link", "add", "name", "kpy0", "type", "veth", "peer", "name", "kpy0p")
-    sh("ip", "link", "set", "kpy0p", "up")
-    emu = subprocess.Popen([os.environ["KORVIK_ECHO_BOARD"], "kpy0p", "3200001"], env=env,
-                           stdout=subprocess.PIPE, text=True)
+    emu = _emulate("kpy0", "3200001")
     try:
-        assert emu.stdout.readline() == "ready\n"
-        sh("ip", "link", "set", "kpy0", "alias", ALIAS)
-        sh("ip", "link", "set", "kpy0", "up")
         yield "kpy0"
     finally:
-        emu.terminate()
-        emu.wait(10)
-        subprocess.run(["ip", "link", "del", "kpy0"])
+        _unemulate("kpy0", emu)
 
 
 def test_packets_both_ways_through_async_for(emulated_board):
@@ -81,3 +91,49 @@ def test_a_simulation_never_takes_a_real_boards_serial(emulated_board):
         assert any("3200001" in str(w.message) and sim.serial in str(w.message) for w in said)
         assert not real.is_simulated and not real.nv_interrupted
         assert sim.interface != real.interface
+
+
+def test_a_program_holds_only_the_boards_it_opened(emulated_board):
+    import sys
+    import time
+    second = _emulate("kpy1", "3200002")
+    try:
+        deadline = time.monotonic() + 10
+        # the loop takes the news of links gone with earlier tests' boards
+        korvik.periodic()
+        while {("kpy0", "3200001"), ("kpy1", "3200002")} - set(korvik.boards()):
+            assert time.monotonic() < deadline, "the emulated boards never arrived"
+            time.sleep(0.1)
+            korvik.periodic()
+            korvik.rescan()
+        # a board that streams status reports may miss a first identification on a busy machine
+        child = ("import korvik, sys, time\n"
+                 "end = time.monotonic() + 10\n"
+                 "while True:\n"
+                 "    try:\n"
+                 "        b = korvik.open(sys.argv[1])\n"
+                 "        break\n"
+                 "    except korvik.BoardNotFound:\n"
+                 "        if time.monotonic() > end or 'kpy0' in korvik.busy_boards() and sys.argv[1] == '3200001':\n"
+                 "            raise\n"
+                 "        time.sleep(0.2)\n"
+                 "        korvik.periodic()\n"
+                 "        korvik.rescan()\n"
+                 "print(b.serial, korvik.busy_boards().get('kpy0', ''))\n"
+                 "b.close()\n")
+        with korvik.open("3200001") as mine:
+            korvik.periodic()
+            # another program opens the board this one found but did not open, and is told who holds the other
+            r = subprocess.run([sys.executable, "-c", child, "3200002"], capture_output=True, text=True,
+                               timeout=60)
+            assert r.returncode == 0, r.stderr
+            assert r.stdout.split()[0] == "3200002"
+            assert f"in use by PID {os.getpid()}" in r.stdout, r.stdout
+            r = subprocess.run([sys.executable, "-c", child, "3200001"], capture_output=True, text=True,
+                               timeout=60)
+            assert r.returncode != 0 and f"in use by PID {os.getpid()}" in r.stderr, r.stderr
+            # and this one finds it again when it opens it
+            with korvik.open("3200002") as other:
+                assert not other.is_simulated and not mine.is_dead
+    finally:
+        _unemulate("kpy1", second)

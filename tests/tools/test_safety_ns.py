@@ -99,3 +99,30 @@ def test_full_disk_leaves_the_old_file(tmp_path):
         assert sorted(os.listdir(small)) == ["board.xml", "filler"]
     finally:
         sh(f"umount {small}")
+
+
+def test_load_keeps_the_boards_identity_and_needs_store_for_a_crystal(tmp_path):
+    import re
+    other = tmp_path / "other.xml"
+    korvik("save", "0123456", str(other), check=0)
+    before = values("1234567", "nv_serial", "nv_ethmac", "xtal_frequency", "tx_carrierfrequency")
+    # the other board's file with this board's crystal
+    other.write_text(re.sub(r'xtal="\d+"', f'xtal="{round(before["xtal_frequency"])}"', other.read_text()))
+    r = korvik("load", "1234567", str(other), check=0)
+    assert "were not taken: board 1234567 keeps its own" in r.err, r.err
+    korvik("load", "--store", "1234567", str(other), check=0)
+    kept = values("1234567", "nv_serial", "nv_ethmac")
+    assert kept == {k: before[k] for k in kept}
+
+    # a crystal of the file's own is refused before anything is written
+    crystal = 26000000 if before["xtal_frequency"] != pytest.approx(26e6) else 16000000
+    text = re.sub(r'xtal="\d+"', f'xtal="{crystal}"', other.read_text())
+    assert f'xtal="{crystal}"' in text
+    other.write_text(text)
+    korvik("set", "1234567", "tx_power=1dBm", check=0)
+    kept = values("1234567", "xtal_frequency", "tx_power")
+    r = korvik("load", "1234567", str(other), check=1)
+    assert "xtal_frequency" in r.err and "--store" in r.err and "Nothing was changed" in r.err, r.err
+    assert values("1234567", "xtal_frequency", "tx_power") == kept
+    korvik("load", "--store", "1234567", str(other), check=0)
+    assert values("1234567", "xtal_frequency")["xtal_frequency"] == pytest.approx(crystal)

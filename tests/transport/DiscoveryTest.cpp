@@ -61,15 +61,23 @@ TEST(Discovery, AnswerOnTheThirdReadIsAccepted)
     EXPECT_NE(std::string::npos, s.log.find("Dispname 7654321"));
 }
 
-TEST(Discovery, AnswerAfterTenOtherFramesIsNotSeen)
+// A link busy with other frames (a board streaming status reports) is
+// asked again, unlike a silent one, and its board opens once it answers.
+TEST(Discovery, AnswerAfterTenOtherFramesIsNotSeenButAskedForAgain)
 {
     auto system = std::make_unique<FakeAdapterSystem>();
     auto fw = firmware("7654321");
+    BoardFirmware* chatty = fw.get();
     fw->ident_junk_frames = 10;
     auto link = system->add("kb0", "Corvane AG RC1200", std::move(fw));
     Scan s = run_scan(std::move(system));
     EXPECT_TRUE(s.library->get_boards().empty());
     EXPECT_FALSE(link->open); // closed again
+    EXPECT_NE(std::string::npos, s.log.find("kb0: no identification answer among 10 frames; trying again in 250 ms"))
+        << s.log;
+    chatty->ident_junk_frames = 0;
+    EXPECT_TRUE(pump_until([&] { return s.library->find_adapter_board("kb0") != nullptr; },
+                           std::chrono::milliseconds(3000)));
 }
 
 TEST(Discovery, SilentAdaptersShareOneDeadlineAndAreNotAskedAgain)
@@ -174,13 +182,29 @@ TEST(Discovery, BoardFailingWhileOpeningHidesNoOther)
     EXPECT_TRUE(s.library->is_held_back("kb0"));
 }
 
+// A reply lost in a window of the stored sector costs the window only: the
+// sector is read again word by word and the board opens at once.
+TEST(Discovery, ReplyLostInAnNvWindowIsReadAgainWordByWord)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    auto fw = firmware("5555556");
+    fw->dropped_replies = 1;
+    auto link = system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
+    Scan s = run_scan(std::move(system));
+    EXPECT_NE(nullptr, s.library->find_adapter_board("kb0"));
+    EXPECT_NE(std::string::npos, s.log.find("reading the sector word by word")) << s.log;
+    EXPECT_EQ(1u, link->opens);
+}
+
 // A reply lost while a board opens costs that try only: the board is asked
 // again after a pause (not only once its link changes) and then opens.
 TEST(Discovery, BoardWhoseReplyWasLostOpensOnALaterTry)
 {
     auto system = std::make_unique<FakeAdapterSystem>();
     auto fw = firmware("5555557");
-    fw->dropped_replies = 1;
+    // the gets of the first NV window (8 words, two each), then the first
+    // of the word-by-word reading
+    fw->dropped_replies = 2 * 8 + 1;
     auto link = system->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
     Scan s = run_scan(std::move(system));
     EXPECT_TRUE(s.library->get_boards().empty());
@@ -289,6 +313,45 @@ TEST(Hotplug, BurstOfChangesGivesOneRescanThatFindsTheNewBoard)
     EXPECT_FALSE(library.is_rescan_pending());
 }
 
+// A program that let its unopened boards go must not take them back on
+// the hot-plug news its own closing makes (the other program waiting for
+// one would find it locked again); an explicit scan and a replug do.
+TEST(Hotplug, BoardsLetGoOfComeBackOnlyWhenAskedFor)
+{
+    auto system = std::make_unique<FakeAdapterSystem>();
+    FakeAdapterSystem* sys = system.get();
+    auto mine = system->add("kb0", "Zelvane Inc. RC1200", firmware("8000001"));
+    auto other = system->add("kb1", "Zelvane Inc. RC1200", firmware("8000002", 0x11));
+    auto hotplug = std::make_unique<FakeHotplug>();
+    FakeHotplug* hp = hotplug.get();
+    WindowsLibrary library(std::move(system), std::move(hotplug));
+    library.set_rescan_delay_ms(20);
+    ASSERT_EQ(2u, library.get_boards().size());
+    BoardRef opened(library.find_adapter_board("kb0"));
+
+    EXPECT_EQ(std::list<std::string>{"kb1"}, library.release_unopened_boards());
+    EXPECT_FALSE(other->open);
+    EXPECT_TRUE(mine->open);
+    hp->notify(true, {}, {"kb1"}); // the link's flags changed as its capture closed
+    auto late = sys->add("kb2", "Zelvane Inc. RC1200", firmware("8000003", 0x12));
+    EXPECT_TRUE(pump_until([&] { return library.find_adapter_board("kb2") != nullptr; },
+                           std::chrono::milliseconds(2000)));
+    EXPECT_EQ(nullptr, library.find_adapter_board("kb1"));
+    EXPECT_EQ(1u, other->opens);
+
+    library.scan();
+    EXPECT_NE(nullptr, library.find_adapter_board("kb1"));
+    EXPECT_FALSE(library.is_released("kb1"));
+
+    // unplugged and plugged again: a board that may be another one
+    EXPECT_EQ(2u, library.release_unopened_boards().size());
+    EXPECT_TRUE(library.is_released("kb2"));
+    hp->notify(true, {"kb2"});
+    EXPECT_TRUE(pump_until([&] { return library.find_adapter_board("kb2") != nullptr; },
+                           std::chrono::milliseconds(2000)));
+    EXPECT_EQ(2u, late->opens);
+}
+
 TEST(Hotplug, AdapterThatWentAwayTakesItsBoardOut)
 {
     auto system = std::make_unique<FakeAdapterSystem>();
@@ -358,7 +421,7 @@ TEST(Hotplug, ScanExceptionStaysInsideTheHandler)
     WindowsLibrary library(std::move(system), std::move(hotplug));
     library.set_rescan_delay_ms(1);
     auto fw = firmware("8888888");
-    fw->dropped_replies = 1;
+    fw->dropped_replies = 2 * 8 + 1; // the NV window, then its word-by-word reading
     sys->add("kb0", "Zelvane Inc. RC1200", std::move(fw));
     hp->notify(true);
     testing::internal::CaptureStderr();

@@ -316,7 +316,7 @@ std::vector<std::string> problems;
 void note_adapter_problem(const std::string& line)
 {
     static const char* const markers[] = {"pcap_open: unable to open adapter ", ": cannot open the board: ",
-                                          ", not asked again until its link changes"};
+                                          ": no identification answer ", ", not asked again until its link changes"};
     for (const char* m : markers)
         if (line.find(m) != std::string::npos) {
             // the sink may run on a board's own thread

@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include <korvik/BoardHolding.h>
+
 #include "board/MainLoop.h"
 #include "model/common/Diagnostics.h"
 
@@ -155,6 +157,23 @@ KORVIK_API void KORVIK_CALL libkorvik_periodic(void)
 KORVIK_API void KORVIK_CALL libkorvik_rescan_devices(void)
 {
     guard_void([] { USBDevice::rescan_devices(); });
+}
+
+KORVIK_API void KORVIK_CALL libkorvik_release_unopened_boards(void)
+{
+    guard_void([] { KORVIK::release_unopened_boards(); });
+}
+
+KORVIK_API char** KORVIK_CALL libkorvik_get_busy_boards(void)
+{
+    return guard<char**>(nullptr, [] {
+        std::list<std::string> pairs;
+        for (const auto& entry : KORVIK::get_busy_boards()) {
+            pairs.push_back(entry.first);
+            pairs.push_back(entry.second);
+        }
+        return dup_stringlist(pairs);
+    });
 }
 
 KORVIK_API void** KORVIK_CALL libkorvik_get_poll_handles(unsigned* count, int* timeout)

@@ -114,6 +114,12 @@ KORVIK_API void KORVIK_CALL libkorvik_close(korvik_device* dev);
 KORVIK_API void KORVIK_CALL libkorvik_periodic(void);
 /** Runs a discovery scan now; error: nothing. */
 KORVIK_API void KORVIK_CALL libkorvik_rescan_devices(void);
+/** Lets go of every real board that no handle holds, so that other programs can open them (a rescan finds
+ *  them again); error: nothing. */
+KORVIK_API void KORVIK_CALL libkorvik_release_unopened_boards(void);
+/** Boards another program holds, as a string list of pairs: interface name, then who holds it
+ *  ("in use by PID 123 (korvik)"); none: an empty list; error: null. */
+KORVIK_API char** KORVIK_CALL libkorvik_get_busy_boards(void);
 /** Stores the loop timeout in ms (-1 none) through timeout if not null; returns a malloc array of *count
  *  wait handles (file descriptors on Linux), null when there are none or count is null; error: null, *count 0. */
 KORVIK_API void** KORVIK_CALL libkorvik_get_poll_handles(unsigned* count, int* timeout);

@@ -49,7 +49,7 @@ __version__ = "0.1.0"
 
 # korvik.open stays out of the star import, which would replace the built-in open()
 __all__ = [
-    "version", "supported_chips", "boards", "open_interface", "open_simulation", "rescan",
+    "version", "supported_chips", "boards", "busy_boards", "open_interface", "open_simulation", "rescan",
     "periodic", "poll_handles", "on", "attach", "detach", "library_path", "set_virtual_air",
     "virtual_air", "set_path_loss", "set_diagnostic_sink", "open_replay", "start_capture", "stop_capture",
     "connect", "disconnect",
@@ -154,24 +154,56 @@ def _text(value: object, what: str) -> bytes:
     return value.encode("utf-8")
 
 
-def open(serial: str) -> Board:  # noqa: A001 - the natural name, as with io.open
-    """Opens the connected board with this serial (the first by interface
-    name if several share it). Raises BoardNotFound when there is none."""
-    h = lib.open(_text(serial, "serial"))
+def busy_boards() -> Dict[str, str]:
+    """Boards another program holds, by interface name, with who holds them
+    ("in use by PID 123 (korvik)"); they arrive once they are let go."""
+    if not lib.has("get_busy_boards"):
+        return {}
+    flat = take_list(lib.get_busy_boards())
+    return dict(zip(flat[0::2], flat[1::2]))
+
+
+def _opened(h: int, what: str, key: Optional[str] = None) -> Board:
     _loop.kick()
     if not h:
-        raise BoardNotFound(f"no board with serial {serial!r}")
-    return _checked(Board(h))
+        held = busy_boards()
+        if key in held:
+            why = f"; it is {held[key]}"
+        else:
+            # a serial does not say which interface: name every board another program holds
+            why = "".join(f"; {i} is {h}" for i, h in sorted(held.items()))
+        raise BoardNotFound(f"no board {what}{why}")
+    board = _checked(Board(h))
+    # the program uses this board: the real boards it did not open go to whoever wants them
+    if not board.is_simulated:
+        _loop.hold_only_opened()
+    return board
+
+
+def _open_again(opener: Callable[[], int]) -> int:
+    h = opener()
+    # a board let go of after an earlier open (or by another program) comes back with a scan
+    if not h and _loop.holds_only_opened():
+        lib.rescan_devices()
+        h = opener()
+    return h
+
+
+def open(serial: str) -> Board:  # noqa: A001 - the natural name, as with io.open
+    """Opens the connected board with this serial (the first by interface
+    name if several share it). Raises BoardNotFound when there is none.
+    Once a real board is open, the real boards the program has not opened
+    are let go for other programs to use; opening one finds it again."""
+    key = _text(serial, "serial")
+    return _opened(_open_again(lambda: lib.open(key)), f"with serial {serial!r}")
 
 
 def open_interface(name: str) -> Board:
     """Opens the board on this network interface ("usb0", "sim0", ...).
-    Raises BoardNotFound when no board is registered there."""
-    h = lib.open_iface(_text(name, "interface name"))
-    _loop.kick()
-    if not h:
-        raise BoardNotFound(f"no board on interface {name!r}")
-    return _checked(Board(h))
+    Raises BoardNotFound when no board is registered there (saying so when
+    another program holds it). Real boards not opened are let go as with open()."""
+    key = _text(name, "interface name")
+    return _opened(_open_again(lambda: lib.open_iface(key)), f"on interface {name!r}", name)
 
 
 def _checked(board: Board) -> Board:

@@ -16,8 +16,28 @@ from ._native import lib
 __all__ = ["Attachment", "attach_to", "ensure_attached", "kick", "current", "periodic", "poll_handles"]
 
 
+# Once the program opened a real board, the real boards it did not open are
+# let go after every turn of the library's loop, so that other programs can
+# have them (the board lock is per board and host-wide); open() and rescan()
+# find them again.
+_hold_only_opened = False
+
+
+def hold_only_opened() -> None:
+    global _hold_only_opened
+    if lib.has("release_unopened_boards"):
+        _hold_only_opened = True
+        lib.release_unopened_boards()
+
+
+def holds_only_opened() -> bool:
+    return _hold_only_opened
+
+
 def periodic() -> None:
     lib.periodic()
+    if _hold_only_opened:
+        lib.release_unopened_boards()
     _dispatch.reap()
 
 

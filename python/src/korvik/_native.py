@@ -159,6 +159,8 @@ _PROTOTYPES: Dict[str, Tuple[object, Tuple[object, ...]]] = {
     "close": (None, (H,)),
     "periodic": (None, ()),
     "rescan_devices": (None, ()),
+    "release_unopened_boards": (None, ()),
+    "get_busy_boards": (LIST, ()),
     "get_poll_handles": (POINTER(c_void_p), (POINTER(c_uint), POINTER(c_int))),
     "get_supported_chips": (LIST, ()),
     "free_stringlist": (None, (LIST,)),

@@ -105,6 +105,58 @@ void VethEmulator::send(const Frame& frame)
     sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr);
 }
 
+void VethEmulator::set_link_faults(const LinkFaults& f)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    faults = f;
+    fault_state = f.seed;
+}
+
+double VethEmulator::draw()
+{
+    // splitmix64, as the air: one seed gives one run
+    uint64_t z = (fault_state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    return double(z >> 11) * 0x1.0p-53;
+}
+
+void VethEmulator::send_faulty(const Frame& frame)
+{
+    LinkFaults f;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        f = faults;
+    }
+    if (f.drop_first) {
+        std::lock_guard<std::mutex> lock(mutex);
+        --faults.drop_first;
+        return;
+    }
+    if (f.loss <= 0 && f.reorder <= 0 && f.duplicate <= 0 && held.empty()) {
+        send(frame);
+        return;
+    }
+    if (draw() < f.loss)
+        return;
+    const bool twice = draw() < f.duplicate;
+    if (held.empty() && draw() < f.reorder) {
+        held = frame;
+        held_rounds = 0;
+        if (twice)
+            send(frame);
+        return;
+    }
+    send(frame);
+    if (twice)
+        send(frame);
+    if (!held.empty()) {
+        send(held);
+        held.clear();
+    }
+}
+
 void VethEmulator::run()
 {
     using clock = std::chrono::steady_clock;
@@ -125,15 +177,21 @@ void VethEmulator::run()
                     std::lock_guard<std::mutex> lock(mutex);
                     status = firmware.status_frame();
                 }
-                send(status);
+                send_faulty(status);
                 next_status = now + interval;
             }
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_status - clock::now()).count();
             timeout = int(std::max<long long>(0, std::min<long long>(left, 20)));
         }
         struct pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, timeout) <= 0)
+        if (poll(&p, 1, timeout) <= 0) {
+            // a frame kept back arrives late when no other follows it
+            if (!held.empty() && ++held_rounds >= 2) {
+                send(held);
+                held.clear();
+            }
             continue;
+        }
         if (p.revents & POLLERR) {
             // the interface went away: nothing more to do but wait for stop()
             int e = 0;
@@ -162,7 +220,7 @@ void VethEmulator::run()
         if (delay_us && !out.empty())
             std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
         for (const Frame& f : out)
-            send(f);
+            send_faulty(f);
         // outside the board's lock: the air takes the other boards' locks
         if (EmulatedAir* a = air.load())
             for (const auto& p : sent_on_air)

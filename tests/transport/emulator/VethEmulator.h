@@ -16,6 +16,16 @@ namespace korvik_emu {
 
 class EmulatedAir;
 
+/// What a faulty link does to the frames a board sends (its replies and
+/// status reports), each drawn per frame from a seeded generator.
+struct LinkFaults {
+    double loss = 0;      ///< a frame never arrives
+    double reorder = 0;   ///< a frame arrives after the board's next one
+    double duplicate = 0; ///< a frame arrives twice
+    unsigned drop_first = 0; ///< the first frames never arrive (an identification answer lost)
+    uint64_t seed = 1;
+};
+
 class VethEmulator {
 public:
     /// Binds to `interface`; the board's frames carry `mac` as source.
@@ -35,10 +45,15 @@ public:
     /// Puts the board on an air shared with other emulated boards (null:
     /// none); packets from its host then reach them (EmulatedAir).
     void set_air(EmulatedAir* air);
+    /// Makes the link to the host lossy, out of order or doubling.
+    void set_link_faults(const LinkFaults& faults);
     void stop();
 
 private:
     void run();
+    /// Sends a frame of the board's through the link's faults.
+    void send_faulty(const Frame& frame);
+    double draw();
 
     int fd = -1;
     int ifindex = 0;
@@ -47,6 +62,10 @@ private:
     std::chrono::milliseconds status_interval{0};
     std::atomic<bool> stopping{false};
     std::atomic<EmulatedAir*> air{nullptr};
+    LinkFaults faults;
+    uint64_t fault_state = 1;
+    Frame held;       ///< a frame kept back to arrive after the next one
+    unsigned held_rounds = 0;
     std::thread thread;
 };
 

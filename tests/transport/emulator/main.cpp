@@ -7,6 +7,8 @@
 //
 // Options: --rssi DBM (-60), --offset RAW (0), --loss PROBABILITY (0),
 // --seed N (1): what the receiving boards report and how often they miss.
+// --link-loss P, --link-reorder P, --link-duplicate P (0): what the link
+// does to the frames the boards send their host (LinkFaults).
 
 #include <chrono>
 #include <csignal>
@@ -28,7 +30,8 @@ void on_signal(int) { stop_requested = 1; }
 int usage(const char* prog)
 {
     std::fprintf(stderr,
-                 "usage: %s [--rssi DBM] [--offset RAW] [--loss P] [--seed N] IFACE SERIAL [IFACE SERIAL ...] "
+                 "usage: %s [--rssi DBM] [--offset RAW] [--loss P] [--seed N] [--link-loss P] [--link-reorder P] "
+                 "[--link-duplicate P] IFACE SERIAL [IFACE SERIAL ...] "
                  "[STATUS_MS]\n",
                  prog);
     return 2;
@@ -38,6 +41,7 @@ int usage(const char* prog)
 int main(int argc, char** argv)
 {
     korvik_emu::AirSettings air_settings;
+    korvik_emu::LinkFaults link_faults;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -49,7 +53,13 @@ int main(int argc, char** argv)
         else if (a == "--loss" && has_value)
             air_settings.loss = std::atof(argv[++i]);
         else if (a == "--seed" && has_value)
-            air_settings.seed = std::strtoull(argv[++i], nullptr, 10);
+            link_faults.seed = air_settings.seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (a == "--link-loss" && has_value)
+            link_faults.loss = std::atof(argv[++i]);
+        else if (a == "--link-reorder" && has_value)
+            link_faults.reorder = std::atof(argv[++i]);
+        else if (a == "--link-duplicate" && has_value)
+            link_faults.duplicate = std::atof(argv[++i]);
         else if (a.size() > 1 && a[0] == '-')
             return usage(argv[0]);
         else
@@ -80,6 +90,9 @@ int main(int argc, char** argv)
             if (status_ms > 0)
                 boards.back()->set_status_interval(std::chrono::milliseconds(status_ms));
             boards.back()->set_air(&air);
+            korvik_emu::LinkFaults faults = link_faults;
+            faults.seed += i; // each board's link draws its own faults
+            boards.back()->set_link_faults(faults);
         }
         while (!stop_requested)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
