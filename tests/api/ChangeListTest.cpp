@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
+#include <cctype>
 #include <set>
 #include <sstream>
 #include <string>
@@ -22,16 +22,22 @@ std::set<std::string> listed()
     return names;
 }
 
-std::set<std::string> declared(const std::string& header, const std::string& pattern)
+// Names declared as prefix NAME suffix (NAME of word characters). A plain
+// scan: GCC 12's std::regex draws -Wmaybe-uninitialized from its own headers.
+std::set<std::string> declared(const std::string& header, const std::string& prefix, const std::string& suffix)
 {
     std::ifstream in(std::string(KORVIK_PUBLIC_HEADERS) + "/" + header);
     std::stringstream text;
     text << in.rdbuf();
     const std::string s = text.str();
     std::set<std::string> names;
-    const std::regex re(pattern);
-    for (auto it = std::sregex_iterator(s.begin(), s.end(), re); it != std::sregex_iterator(); ++it)
-        names.insert((*it)[1]);
+    for (size_t at = s.find(prefix); at != std::string::npos; at = s.find(prefix, at + 1)) {
+        size_t end = at + prefix.size();
+        while (end < s.size() && (std::isalnum(static_cast<unsigned char>(s[end])) || s[end] == '_'))
+            ++end;
+        if (end > at + prefix.size() && s.compare(end, suffix.size(), suffix) == 0)
+            names.insert(s.substr(at + prefix.size(), end - at - prefix.size()));
+    }
     return names;
 }
 
@@ -39,15 +45,16 @@ TEST(ChangeList, PublicHeadersDeclareExactlyTheListedNotifications)
 {
     const struct {
         const char* header;
-        const char* pattern;
+        const char* prefix;
+        const char* suffix;
     } cases[] = {
-        {"USBDevice.h", R"(notify_changed_(\w+)\(const sigc::slot<void\(\)>&)"},
-        {"korvik.h", R"(KORVIK_DECLARE_CHANGED_\((\w+)\)\n)"},
+        {"USBDevice.h", "notify_changed_", "(const sigc::slot<void()>&"},
+        {"korvik.h", "KORVIK_DECLARE_CHANGED_(", ")\n"},
     };
     const std::set<std::string> expected = listed();
     EXPECT_EQ(expected.size(), 38u);
     for (const auto& c : cases)
-        EXPECT_EQ(declared(c.header, c.pattern), expected) << c.header;
+        EXPECT_EQ(declared(c.header, c.prefix, c.suffix), expected) << c.header;
 }
 
 } // namespace

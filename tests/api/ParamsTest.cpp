@@ -95,15 +95,19 @@ TEST(ParamTable, RowsAreWellFormed)
         EXPECT_TRUE(names.insert(p.name).second) << "named twice";
         EXPECT_NE(p.chips, 0u) << "on no chip";
         EXPECT_EQ(USBDevice::find_param(p.name), &p);
-        if (p.notification)
+        if (p.notification) {
             EXPECT_TRUE(notifications.count(p.notification)) << p.notification << " is no change notification";
+        }
         // receive rows are not on the transmitter, transmit rows not on the receiver
-        if (p.scope == ParamScope::rx)
+        if (p.scope == ParamScope::rx) {
             EXPECT_FALSE(p.chips & PARAM_RC1100);
-        if (p.scope == ParamScope::tx)
+        }
+        if (p.scope == ParamScope::tx) {
             EXPECT_FALSE(p.chips & PARAM_RC1400);
-        if (p.kind != ParamKind::quantity)
+        }
+        if (p.kind != ParamKind::quantity) {
             EXPECT_STREQ(p.unit, "");
+        }
         EXPECT_FALSE(p.levels && p.kind != ParamKind::quantity);
     }
     EXPECT_EQ(USBDevice::find_param("no_such_parameter"), nullptr);
