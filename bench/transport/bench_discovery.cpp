@@ -278,7 +278,7 @@ int main(int argc, char** argv)
             names.push_back("bd" + std::to_string(i));
             add_pair(names.back());
             args.push_back(names.back() + "p");
-            char serial[8];
+            char serial[12]; // room for any int, though serials have 7 digits
             std::snprintf(serial, sizeof serial, "%07d", 4000000 + i);
             args.push_back(serial);
         }

@@ -189,7 +189,7 @@ double scan_figure(int count, int& opened)
         add_pair(name, "Zelvane Inc. RC1200 Evaluation Board");
         uint8_t mac[6];
         korvik_emu::read_interface_mac(name, mac);
-        char serial[8];
+        char serial[12]; // room for any int, though serials have 7 digits
         std::snprintf(serial, sizeof serial, "%07d", 3000000 + i);
         emulators.push_back(std::make_unique<korvik_emu::VethEmulator>(name + "p", serial, mac));
     }
