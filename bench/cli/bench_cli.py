@@ -86,7 +86,7 @@ def main():
         return
     subprocess.run(["unshare", "--net", "--mount", "sh", "-c",
                     'set -e; mount --make-rprivate / 2>/dev/null || true; mount -t sysfs sysfs /sys; '
-                    'mount -t tmpfs -o size=1m,mode=0755 tmpfs /run; mkdir -m 0700 /run/korvik-runtime; '
+                    'mount -t tmpfs -o size=1m,mode=0755 tmpfs /run; mkdir -m 0700 /run/korvik-runtime; mkdir -m 1777 /run/lock; '
                     'export XDG_RUNTIME_DIR=/run/korvik-runtime; '
                     'ip link set lo up; KORVIK_BENCH_NETNS=1 exec "$0" "$@"',
                     sys.executable, os.path.abspath(__file__), build, str(runs)], check=True)
