@@ -9,9 +9,17 @@
 
 namespace KORVIK {
 
+namespace {
+Library* library = nullptr;
+}
+
+Library* Library::existing_instance()
+{
+    return library;
+}
+
 Library* Library::instance()
 {
-    static Library* library = nullptr;
     static bool creating = false;
     if (library || creating)
         return library;

@@ -46,8 +46,9 @@ USBDevice::~USBDevice()
     delete param_access;
     // A simulated board exists for its handles: with the last one gone it
     // leaves the registry, or every closed simulation would stay (memory,
-    // virtual-air work and results) for the life of the process.
-    Library* library = Library::instance();
+    // virtual-air work and results) for the life of the process. Only the
+    // process-wide registry holds such boards: with none yet, nothing to do.
+    Library* library = Library::existing_instance();
     if (library && (board->get_boardflags() & 1) && board->get_refcount() == 2) {
         auto entry = library->find_interface(board->get_interface());
         if (entry != library->end() && entry->second == board) {
@@ -144,7 +145,7 @@ std::map<std::string, std::string> get_busy_boards()
 
 void release_unopened_boards()
 {
-    if (Library* library = Library::instance())
+    if (Library* library = Library::existing_instance())
         library->release_unopened_boards();
 }
 

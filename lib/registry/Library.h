@@ -81,6 +81,9 @@ public:
     /// once) on first use and never destroyed; null when it cannot be created.
     /// Defined at the top of the library, the only part that knows discovery.
     static Library* instance();
+    /// The instance if it was created, else null; never creates it (a
+    /// handle closing or a release must not start a scan of every adapter).
+    static Library* existing_instance();
 
 protected:
     BoardMap boards;

@@ -208,6 +208,10 @@ TEST_F(Namespace, TimeoutTakesTheBoardOutOnce)
     ASSERT_NE(nullptr, board);
     USBDevice handle(board), second(board);
     EXPECT_FALSE(handle.is_dead());
+    // a handle that closes must not bring up the process-wide library (a
+    // scan of every adapter, and a second registry beside this one)
+    delete new USBDevice(board);
+    EXPECT_EQ(nullptr, Library::existing_instance());
     emu.with_firmware([](BoardFirmware& f) { f.silent = true; });
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(-1, board->evusb_get_ethstate());
