@@ -59,6 +59,7 @@ Application::Application(int& argc, char** argv)
     connect(window, &MainWindow::remove_board_requested, this, &Application::remove_simulated_board);
     connect(window, &MainWindow::replay_capture_requested, this, &Application::replay_capture);
     connect(window, &MainWindow::connect_server_requested, this, &Application::connect_server);
+    connect(window, &MainWindow::disconnect_server_requested, this, &Application::disconnect_server);
     window->show();
 
     connect(this, &QApplication::lastWindowClosed, this, &QApplication::quit);
@@ -248,6 +249,17 @@ void Application::connect_server(QString uri)
     poll();
     if (window)
         window->statusBar()->showMessage(tr("Connected to %1: %n board(s)", nullptr, boards.rowCount() - before).arg(uri),
+                                         15000);
+}
+
+void Application::disconnect_server(QString uri)
+{
+    const int before = boards.rowCount();
+    const bool was = KORVIK::Servers::disconnect(uri.toStdString());
+    poll();
+    if (window)
+        window->statusBar()->showMessage(was ? tr("Disconnected from %1: %n board(s) left", nullptr, before - boards.rowCount()).arg(uri)
+                                             : tr("Not connected to %1").arg(uri),
                                          15000);
 }
 

@@ -47,6 +47,7 @@ public Q_SLOTS:
     void replay_capture(QString fn);
     // Connects to a korvikd; its boards then arrive as plugged-in ones do.
     void connect_server(QString uri);
+    void disconnect_server(QString uri);
     // Takes a simulated board out of the library and the list.
     void remove_simulated_board(EvUSBBoard* board);
 

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
+#include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
 #include "shell/BoardList.h"
@@ -183,6 +184,11 @@ void MainWindow::build_menus()
     server->setToolTip(tr("Lists the boards a korvikd serves (unix:PATH, tls://HOST:PORT, tcp://HOST:PORT)"));
     ui->menuFile->insertAction(ui->actionLoadFile, server);
     connect(server, &QAction::triggered, this, &MainWindow::connect_server);
+    QAction* unserve = new QAction(tr("&Disconnect from Server..."), this);
+    unserve->setObjectName(QStringLiteral("actionDisconnectServer"));
+    unserve->setToolTip(tr("Ends the connection to a korvikd; its boards leave the list"));
+    ui->menuFile->insertAction(ui->actionLoadFile, unserve);
+    connect(unserve, &QAction::triggered, this, &MainWindow::disconnect_server);
 
     QMenu* edit = new QMenu(tr("&Edit"), this);
     edit->setObjectName(QStringLiteral("menuEdit"));
@@ -531,6 +537,36 @@ void MainWindow::connect_server()
             return;
         QSettings().setValue(settings_key::last_server, uri);
         Q_EMIT connect_server_requested(uri);
+    });
+    dialog->show();
+}
+
+void MainWindow::disconnect_server()
+{
+    QStringList servers;
+    for (const std::string& uri : KORVIK::Servers::list())
+        servers << QString::fromStdString(uri);
+    if (servers.isEmpty()) {
+        statusBar()->showMessage(tr("Not connected to any server"), 5000);
+        return;
+    }
+    auto* dialog = new QInputDialog(this);
+    dialog->setObjectName(QStringLiteral("disconnectServerDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Disconnect from Server"));
+    dialog->setLabelText(tr("Server:"));
+    dialog->setComboBoxItems(servers);
+    dialog->setComboBoxEditable(false);
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& uri) {
+        // the settings of its boards live in this program: ask before they go
+        std::vector<EvUSBBoard*> served;
+        for (int row = 0; boardlist && row < boardlist->rowCount(); ++row) {
+            EvUSBBoard* board = boardlist->board_at(row);
+            if (board && board->get_device() && KORVIK::Servers::server_of(*board->get_device()) == uri.toStdString())
+                served.push_back(board);
+        }
+        if (may_discard(served, tr("Disconnect anyway?")))
+            Q_EMIT disconnect_server_requested(uri);
     });
     dialog->show();
 }

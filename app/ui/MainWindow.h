@@ -68,6 +68,7 @@ Q_SIGNALS:
     void replay_capture_requested(QString filename);
     // a korvikd's boards join the list (its URI as korvik --server takes it)
     void connect_server_requested(QString uri);
+    void disconnect_server_requested(QString uri);
 
 public Q_SLOTS:
     virtual void devicelist_selection_changed(const QItemSelection& selected, const QItemSelection& deselected);
@@ -79,6 +80,7 @@ public Q_SLOTS:
     void replay_capture();
     // asks for a server's URI and requests the connection
     void connect_server();
+    void disconnect_server();
     void simulate_new_board(QString chip);
     void click_loadchipdefaults(bool checked = false);
     void click_loadboarddefaults(bool checked = false);

@@ -50,6 +50,13 @@ bool Servers::is_remote(const USBDevice& device)
     return remote_board(device) != nullptr;
 }
 
+std::string Servers::server_of(const USBDevice& device)
+{
+    RemoteBoard* remote = remote_board(device);
+    RemoteLink* link = remote ? remote->get_link() : nullptr;
+    return link ? link->get_uri().text : std::string();
+}
+
 std::string Servers::lease_holder(const USBDevice& device)
 {
     RemoteBoard* remote = remote_board(device);

@@ -12,16 +12,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 
 #include <korvik/Servers.h>
 
 #include "ProgramTestSupport.h"
+#include "ui/Confirm.h"
+#include "ui/FieldBindings.h"
+#include "ui/MainWindow.h"
 
 extern char** environ;
 
@@ -106,6 +112,24 @@ QString connect_through_menu(Application& app, const QString& uri)
     return offered;
 }
 
+// File > Disconnect from Server..., Enter on the first server offered;
+// false when no dialog came (not connected)
+bool disconnect_through_menu(Application& app)
+{
+    window_widget<QAction>(app, "actionDisconnectServer")->trigger();
+    QInputDialog* dialog = nullptr;
+    for (auto* d : app.get_window()->findChildren<QInputDialog*>(QStringLiteral("disconnectServerDialog")))
+        if (d->isVisible())
+            dialog = d;
+    if (!dialog)
+        return false;
+    QComboBox* choice = dialog->findChild<QComboBox*>();
+    if (!choice || !QTest::qWaitForWindowExposed(dialog))
+        qFatal("no server choice in the disconnect dialog");
+    QTest::keyClick(choice, Qt::Key_Return);
+    return true;
+}
+
 class ServerMenu : public QObject {
     Q_OBJECT
 public:
@@ -138,7 +162,31 @@ private Q_SLOTS:
         QCOMPARE(offered, uri);
         QCOMPARE(server_boards(app, daemon.socket).size(), 2); // connected once only
 
-        // the server goes away: its boards leave the list as unplugged ones do
+        // File > Disconnect: a board with settings not stored as its
+        // defaults is named, and kept when the user says no
+        app.get_window()->field_bindings().write(window_widget<QDoubleSpinBox>(app, "radio_txpower"), -4.0);
+        QStringList asked;
+        bool keep = true;
+        const auto saved = confirm_replace;
+        confirm_replace = [&](QWidget*, const QString& q) {
+            asked << q;
+            return !keep;
+        };
+        QVERIFY(disconnect_through_menu(app));
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].contains(QString::fromStdString(remote->get_device()->get_display_name())), qPrintable(asked[0]));
+        QCOMPARE(server_boards(app, daemon.socket).size(), 2);
+        keep = false;
+        QVERIFY(disconnect_through_menu(app));
+        confirm_replace = saved;
+        QVERIFY(wait_for([&] { return server_boards(app, daemon.socket).isEmpty(); }, 4000));
+        QVERIFY(KORVIK::Servers::list().empty());
+        QVERIFY(!disconnect_through_menu(app)); // nothing left to disconnect
+        QCOMPARE(app.get_window()->statusBar()->currentMessage(), QStringLiteral("Not connected to any server"));
+
+        // connected again, the server goes away: its boards leave the list as unplugged ones do
+        connect_through_menu(app, uri);
+        QVERIFY(wait_for([&] { return server_boards(app, daemon.socket).size() == 2; }, 5000));
         daemon.kill();
         QVERIFY(wait_for([&] { return server_boards(app, daemon.socket).isEmpty(); }, 4000));
         KORVIK::Servers::disconnect(uri.toStdString());

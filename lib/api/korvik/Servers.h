@@ -35,6 +35,9 @@ public:
     static std::list<std::string> list();
     /// Whether the board is one of a korvikd.
     static bool is_remote(const USBDevice& device);
+    /// The server a board comes from, as given to connect; empty for boards
+    /// of this process.
+    static std::string server_of(const USBDevice& device);
     /// Who holds the lease of a server's board and until when,
     /// "user@host (program) until HH:MM:SS" in local time; empty when nobody
     /// does and for boards of this process.
