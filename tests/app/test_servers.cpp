@@ -90,15 +90,22 @@ QStringList server_boards(Application& app, const std::string& socket)
     return found;
 }
 
+// Triggers the menu entry and returns the dialog it opened, if any (the
+// visible one: an earlier one may wait for its deletion).
+QInputDialog* dialog_of(Application& app, const char* action, const QString& dialog_name)
+{
+    window_widget<QAction>(app, action)->trigger();
+    QInputDialog* dialog = nullptr;
+    for (auto* d : app.get_window()->findChildren<QInputDialog*>(dialog_name))
+        if (d->isVisible())
+            dialog = d;
+    return dialog;
+}
+
 // File > Connect to Server..., the URI typed into the dialog, Enter
 QString connect_through_menu(Application& app, const QString& uri)
 {
-    window_widget<QAction>(app, "actionConnectServer")->trigger();
-    // the one just opened: an earlier one may wait for its deletion
-    QInputDialog* dialog = nullptr;
-    for (auto* d : app.get_window()->findChildren<QInputDialog*>(QStringLiteral("connectServerDialog")))
-        if (d->isVisible())
-            dialog = d;
+    QInputDialog* dialog = dialog_of(app, "actionConnectServer", QStringLiteral("connectServerDialog"));
     if (!dialog)
         qFatal("no connect dialog");
     const QString offered = dialog->textValue();
@@ -116,11 +123,7 @@ QString connect_through_menu(Application& app, const QString& uri)
 // false when no dialog came (not connected)
 bool disconnect_through_menu(Application& app)
 {
-    window_widget<QAction>(app, "actionDisconnectServer")->trigger();
-    QInputDialog* dialog = nullptr;
-    for (auto* d : app.get_window()->findChildren<QInputDialog*>(QStringLiteral("disconnectServerDialog")))
-        if (d->isVisible())
-            dialog = d;
+    QInputDialog* dialog = dialog_of(app, "actionDisconnectServer", QStringLiteral("disconnectServerDialog"));
     if (!dialog)
         return false;
     QComboBox* choice = dialog->findChild<QComboBox*>();
