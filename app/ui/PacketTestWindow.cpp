@@ -8,7 +8,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,6 +23,7 @@
 
 #include <korvik/USBDevice.h>
 
+#include "ui/CsvExport.h"
 #include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
@@ -475,12 +475,7 @@ void PacketTestWindow::export_csv()
 {
     if (!last_log())
         return;
-    auto* dialog = new QFileDialog(this, tr("Export CSV"), QString(), tr("CSV files (*.csv)"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix("csv");
-    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& f) { write_csv(f); });
-    dialog->open();
+    ask_csv_export(this, [this](const QString& f) { write_csv(f); });
 }
 
 bool PacketTestWindow::write_csv(const QString& filename)

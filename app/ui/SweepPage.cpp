@@ -9,7 +9,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,6 +23,7 @@
 #include <korvik/LinkTools.h>
 #include <korvik/USBDevice.h>
 
+#include "ui/CsvExport.h"
 #include "../../lib/file/SafeWrite.h" // the one file writer, shared with the library
 #include "shell/EvUSBBoard.h"
 
@@ -418,12 +418,7 @@ void SweepPage::export_csv()
 {
     if (points_.empty())
         return;
-    auto* dialog = new QFileDialog(this, tr("Export CSV"), QString(), tr("CSV files (*.csv)"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix("csv");
-    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& f) { write_csv(f); });
-    dialog->open();
+    ask_csv_export(this, [this](const QString& f) { write_csv(f); });
 }
 
 bool SweepPage::write_csv(const QString& filename)
