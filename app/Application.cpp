@@ -84,6 +84,10 @@ Application::Application(int& argc, char** argv)
 
 Application::~Application()
 {
+    // an asker posts back to this object: it must be done before the object goes
+    for (auto& asker : askers)
+        asker.second.join();
+    askers.clear();
     connect_connection.disconnect();
     disconnect_connection.disconnect();
     pump_timer.stop();
@@ -237,6 +241,31 @@ void Application::replay_capture(QString fn)
 
 void Application::connect_server(QString uri)
 {
+    // asked again while the first answer is awaited: one answer serves both
+    if (askers.count(uri))
+        return;
+    if (window)
+        window->statusBar()->showMessage(tr("Connecting to %1...").arg(uri));
+    askers.emplace(uri, [this, uri] {
+        const QString error = QString::fromLocal8Bit(KORVIK::Servers::check(uri.toStdString()).c_str());
+        QMetaObject::invokeMethod(this, [this, uri, error] { finish_connect(uri, error); }, Qt::QueuedConnection);
+    });
+}
+
+void Application::finish_connect(const QString& uri, const QString& error)
+{
+    auto asker = askers.find(uri);
+    if (asker != askers.end()) {
+        // it posted this answer as its last act
+        asker->second.join();
+        askers.erase(asker);
+    }
+    if (!error.isEmpty()) {
+        if (window)
+            window->statusBar()->clearMessage();
+        show_info_box(tr("Cannot connect to server"), error, QMessageBox::Warning);
+        return;
+    }
     const int before = boards.rowCount();
     try {
         KORVIK::Servers::connect(uri.toStdString());

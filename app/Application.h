@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <thread>
 #include <string>
 
 #include <QApplication>
@@ -46,6 +47,8 @@ public Q_SLOTS:
     // Opens a capture file as a replayed board and selects it.
     void replay_capture(QString fn);
     // Connects to a korvikd; its boards then arrive as plugged-in ones do.
+    // The server is first asked on a thread of its own, so that the window
+    // stays responsive while one does not answer (up to 2 s).
     void connect_server(QString uri);
     void disconnect_server(QString uri);
     // Takes a simulated board out of the library and the list.
@@ -60,6 +63,8 @@ private:
     void refused_file(const QString& fn, const QString& text);
     void device_connected(const std::string& interface, const std::string& serial);
     void device_disconnected(const std::string& interface, const std::string& serial);
+    // The second half of connect_server, once the server answered (or not).
+    void finish_connect(const QString& uri, const QString& error);
 
     QPointer<MainWindow> window;
     BoardList boards;
@@ -70,6 +75,9 @@ private:
     QTimer pump_timer;
     std::map<quintptr, QSocketNotifier*> notifiers;
     unsigned long pump_count = 0;
+    // the threads asking servers, by URI; each is joined when its answer
+    // has come, the rest when the application ends
+    std::map<QString, std::thread> askers;
 };
 
 // Non-modal message box of the application; deletes itself when closed.

@@ -187,9 +187,8 @@ Status BoardService::Revoke(grpc::ServerContext* context, const korvik::rpc::Rev
     return Status::OK;
 }
 
-Status BoardService::apply(const Client& client, const korvik::rpc::OpBatch& request, korvik::rpc::OpReply& reply)
+Status BoardService::may_apply(const korvik::rpc::OpBatch& request)
 {
-    (void)client;
     bool writes = false;
     for (const auto& op : request.ops())
         writes = writes || op_writes(op.kind());
@@ -209,6 +208,15 @@ Status BoardService::apply(const Client& client, const korvik::rpc::OpBatch& req
             return Status(StatusCode::FAILED_PRECONDITION, "writing to board " + request.board() + " needs a lease");
         }
     }
+    return Status::OK;
+}
+
+Status BoardService::apply(const Client& client, const korvik::rpc::OpBatch& request, korvik::rpc::OpReply& reply)
+{
+    (void)client;
+    Status s = may_apply(request);
+    if (!s.ok())
+        return s;
     return run([this, &request, &reply] { return host.apply(request, reply); });
 }
 
@@ -220,6 +228,32 @@ Status BoardService::Apply(grpc::ServerContext* context, const korvik::rpc::OpBa
     if (!s.ok())
         return s;
     return apply(client, *request, *reply);
+}
+
+Status BoardService::ApplyAll(grpc::ServerContext* context, const korvik::rpc::OpBatches* request,
+                              korvik::rpc::OpReplies* reply)
+{
+    Client client;
+    Status s = authorize(context, client);
+    if (!s.ok())
+        return s;
+    // each batch stands alone: a board that is gone fails only its own;
+    // the board thread is asked once for all of them
+    const int n = request->batches_size();
+    std::vector<Status> done(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        reply->add_replies();
+        done[size_t(i)] = may_apply(request->batches(i));
+    }
+    run([this, request, reply, &done] {
+        for (int i = 0; i < request->batches_size(); ++i)
+            if (done[size_t(i)].ok())
+                done[size_t(i)] = host.apply(request->batches(i), *reply->mutable_replies(i));
+        return Status::OK;
+    });
+    for (const Status& d : done)
+        reply->add_errors(d.ok() ? std::string() : d.error_message());
+    return Status::OK;
 }
 
 Status BoardService::Watch(grpc::ServerContext* context, const korvik::rpc::WatchRequest*,

@@ -51,10 +51,14 @@ public:
                         korvik::rpc::Empty* reply) override;
     grpc::Status Apply(grpc::ServerContext* context, const korvik::rpc::OpBatch* request,
                        korvik::rpc::OpReply* reply) override;
+    grpc::Status ApplyAll(grpc::ServerContext* context, const korvik::rpc::OpBatches* request,
+                          korvik::rpc::OpReplies* reply) override;
     grpc::Status Watch(grpc::ServerContext* context, const korvik::rpc::WatchRequest* request,
                        grpc::ServerWriter<korvik::rpc::Event>* writer) override;
 
     /// The checks and the work of Apply without a network: the fuzz target's entry.
+    /// Whether the batch may go to its board (writes need the caller's lease).
+    grpc::Status may_apply(const korvik::rpc::OpBatch& request);
     grpc::Status apply(const Client& client, const korvik::rpc::OpBatch& request, korvik::rpc::OpReply& reply);
 
     LeaseTable& leases() { return lease_table; }

@@ -32,6 +32,11 @@ void Servers::connect(const std::string& uri)
     RemoteServers::connect(library, uri);
 }
 
+std::string Servers::check(const std::string& uri, int timeout_ms)
+{
+    return RemoteServers::check(uri, timeout_ms);
+}
+
 bool Servers::disconnect(const std::string& uri)
 {
     return RemoteServers::disconnect(uri);

@@ -581,15 +581,21 @@ void EvUSBBoard::store_boarddefaults()
 void EvUSBBoard::load_nv(uint8_t buffer[NV_SECTOR_SIZE])
 {
     read_nv_words(buffer);
-    std::ostringstream dump;
-    dump << "load_nv: flash contents" << std::hex << std::setfill('0');
+    // by hand: a formatting stream costs more than reading the sector from a served board
+    static const char digits[] = "0123456789abcdef";
+    std::string dump = "load_nv: flash contents";
+    dump.reserve(dump.size() + NV_SECTOR_SIZE / 16 * 6 + NV_SECTOR_SIZE * 3 + 1);
     for (unsigned i = 0; i < NV_SECTOR_SIZE; ++i) {
-        if (i % 16 == 0)
-            dump << '\n' << std::setw(4) << i << ':';
-        dump << ' ' << std::setw(2) << unsigned(buffer[i]);
+        if (i % 16 == 0) {
+            const char line[] = {'\n', digits[(i >> 12) & 15], digits[(i >> 8) & 15], digits[(i >> 4) & 15],
+                                 digits[i & 15], ':'};
+            dump.append(line, sizeof line);
+        }
+        const char byte[] = {' ', digits[buffer[i] >> 4], digits[buffer[i] & 15]};
+        dump.append(byte, sizeof byte);
     }
-    dump << '\n';
-    diag() << dump.str() << std::flush;
+    dump += '\n';
+    diag_text(dump);
 }
 
 void EvUSBBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])

@@ -65,13 +65,6 @@ GreyfinModel::~GreyfinModel()
 
 namespace {
 
-std::string hex2(unsigned v)
-{
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02x", v & 0xFFu);
-    return buf;
-}
-
 void warn_not_found(unsigned address)
 {
     char buf[16];
@@ -302,7 +295,16 @@ namespace {
 
 void write_diagnostic(const Register& r)
 {
-    diag() << r.name << ": value 0x" << hex2(r.chipvalue) << "\n";
+    // one line per register written: built directly, without a formatting stream
+    static const char digits[] = "0123456789abcdef";
+    std::string line;
+    line.reserve(r.name.size() + 14);
+    line += r.name;
+    line += ": value 0x";
+    line += digits[r.chipvalue >> 4];
+    line += digits[r.chipvalue & 15];
+    line += '\n';
+    diag_text(line);
 }
 
 } // namespace

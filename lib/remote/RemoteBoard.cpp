@@ -1,9 +1,11 @@
 #include "remote/RemoteBoard.h"
 
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
 #include "board/MainLoop.h"
+#include "board/ScratchBoard.h"
 #include "model/GreyfinModel.h"
 #include "model/common/Diagnostics.h"
 #include "remote/RemoteLink.h"
@@ -33,30 +35,82 @@ bool refused(const grpc::Status& s)
 
 } // namespace
 
+std::vector<Op> RemoteBoard::initial_reads(const std::string& chip)
+{
+    // the addresses come from a model of the chip, made once per chip
+    static std::mutex mutex;
+    static std::map<std::string, std::vector<uint16_t>> addresses;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = addresses.find(chip);
+    if (it == addresses.end()) {
+        std::vector<uint16_t> a;
+        if (!chip.empty()) {
+            ScratchBoard scratch(chip);
+            if (const GreyfinModel* m = scratch.get_model())
+                for (unsigned i = 0; i < m->get_registers(); ++i)
+                    a.push_back(m->get_register_operatingaddr(i));
+        }
+        it = addresses.emplace(chip, std::move(a)).first;
+    }
+    std::vector<Op> reads{make_op(Op::READ_NV), make_op(Op::GET_CHACC)};
+    for (uint16_t address : it->second)
+        reads.push_back(make_op(Op::READ_REG, address));
+    return reads;
+}
+
+RemoteBoard::Initial RemoteBoard::initial_from(const std::vector<Op>& reads, const korvik::rpc::OpReply& reply)
+{
+    // every read answers once, in order; anything else is not trusted
+    Initial initial;
+    if (reply.results_size() != int(reads.size()))
+        return initial;
+    for (size_t i = 0; i < reads.size(); ++i) {
+        const korvik::rpc::OpResult& r = reply.results(int(i));
+        if (reads[i].kind() == Op::READ_NV && r.data().size() == NV_SECTOR_SIZE)
+            initial.nv = r.data();
+        else if (reads[i].kind() == Op::GET_CHACC && r.data().size() == 21)
+            initial.chacc = r.data();
+        else if (reads[i].kind() == Op::READ_REG)
+            initial.registers[uint16_t(reads[i].address())] = uint16_t(r.value());
+    }
+    return initial;
+}
+
 RemoteBoard::RemoteBoard(BoardRegistry* registry, RemoteLink* link_, const korvik::rpc::BoardInfo& info,
-                         const std::string& interface)
+                         const std::string& interface, Initial initial)
     : EvUSBBoard(registry, info.serial(), interface, info.display_name(), info.mac()),
       link(link_), id(info.id()), boardflags(info.boardflags())
 {
     constructing = true;
     if (!info.chip().empty())
         attach_chip_model(info.chip());
+    prefetched_nv = std::move(initial.nv);
+    prefetched_chacc = std::move(initial.chacc);
     read_boardnv();
+    prefetched_nv.clear();
     if (dead)
         throw std::runtime_error("board " + id + " does not answer");
     if (model) {
-        // every operating register in one call, then the model reads them from here
-        std::vector<Op> reads;
-        for (unsigned i = 0; i < model->get_registers(); ++i)
-            reads.push_back(make_op(Op::READ_REG, model->get_register_operatingaddr(i)));
-        korvik::rpc::OpReply reply;
-        if (!call(reads, reply) || reply.results_size() != int(reads.size()))
-            throw std::runtime_error("board " + id + " does not answer");
-        for (size_t i = 0; i < reads.size(); ++i)
-            prefetched[uint16_t(reads[i].address())] = uint16_t(reply.results(int(i)).value());
+        prefetched = std::move(initial.registers);
+        bool complete = true;
+        for (unsigned i = 0; i < model->get_registers() && complete; ++i)
+            complete = prefetched.count(model->get_register_operatingaddr(i)) != 0;
+        if (!complete) {
+            // every operating register in one call, then the model reads them from here
+            prefetched.clear();
+            std::vector<Op> reads;
+            for (unsigned i = 0; i < model->get_registers(); ++i)
+                reads.push_back(make_op(Op::READ_REG, model->get_register_operatingaddr(i)));
+            korvik::rpc::OpReply reply;
+            if (!call(reads, reply) || reply.results_size() != int(reads.size()))
+                throw std::runtime_error("board " + id + " does not answer");
+            for (size_t i = 0; i < reads.size(); ++i)
+                prefetched[uint16_t(reads[i].address())] = uint16_t(reply.results(int(i)).value());
+        }
         load_chipoperating();
         prefetched.clear();
     }
+    prefetched_chacc.clear();
     constructing = false;
 }
 
@@ -335,6 +389,11 @@ void RemoteBoard::set_chacc(const uint8_t block[9], const uint8_t addresses[12])
 
 void RemoteBoard::get_chacc(uint8_t block[9], uint8_t addresses[12])
 {
+    if (prefetched_chacc.size() == 21) {
+        std::memcpy(block, prefetched_chacc.data(), 9);
+        std::memcpy(addresses, prefetched_chacc.data() + 9, 12);
+        return;
+    }
     korvik::rpc::OpReply reply;
     if (call({make_op(Op::GET_CHACC)}, reply) && reply.results_size() >= 1 &&
         reply.results(reply.results_size() - 1).data().size() == 21) {
@@ -349,6 +408,10 @@ void RemoteBoard::get_chacc(uint8_t block[9], uint8_t addresses[12])
 
 void RemoteBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
 {
+    if (prefetched_nv.size() == NV_SECTOR_SIZE) {
+        std::memcpy(buffer, prefetched_nv.data(), NV_SECTOR_SIZE);
+        return;
+    }
     korvik::rpc::OpReply reply;
     if (!call({make_op(Op::READ_NV)}, reply) || reply.results_size() < 1 ||
         reply.results(reply.results_size() - 1).data().size() != NV_SECTOR_SIZE)

@@ -22,10 +22,23 @@ class RemoteLink;
 /// back with the last handle.
 class RemoteBoard : public EvUSBBoard {
 public:
-    /// Reads NV sector and chip registers (two calls); throws
-    /// std::runtime_error when the server refuses or the board is gone.
+    /// What opening a board reads, fetched ahead for many boards in one call.
+    struct Initial {
+        std::string nv;                           ///< the NV sector, or empty
+        std::string chacc;                        ///< the channel-access block and addresses, or empty
+        std::map<uint16_t, uint16_t> registers;   ///< operating address -> value
+    };
+    /// The reads that fill an Initial for a board of this chip (the NV
+    /// sector and channel access first, then every operating register).
+    static std::vector<korvik::rpc::Op> initial_reads(const std::string& chip);
+    /// The Initial from the reply to initial_reads(chip).
+    static Initial initial_from(const std::vector<korvik::rpc::Op>& reads, const korvik::rpc::OpReply& reply);
+
+    /// Reads NV sector and chip registers (two calls), or takes what
+    /// `initial` holds of them; throws std::runtime_error when the server
+    /// refuses or the board is gone.
     RemoteBoard(BoardRegistry* registry, RemoteLink* link, const korvik::rpc::BoardInfo& info,
-                const std::string& interface);
+                const std::string& interface, Initial initial = Initial());
     ~RemoteBoard() override;
 
     const std::string& get_remote_id() const { return id; }
@@ -86,6 +99,8 @@ private:
     std::string lease_id;
     std::vector<korvik::rpc::Op> pending;
     std::map<uint16_t, uint16_t> prefetched;
+    std::string prefetched_nv;
+    std::string prefetched_chacc;
     sigc::connection renew_timer;
     sigc::connection idle_flush;
 };

@@ -96,8 +96,9 @@ struct RemoteLink::Inbox {
     grpc::ClientContext* context = nullptr;
 };
 
-RemoteLink::RemoteLink(Library* library_, const ServerUri& uri_)
-    : library(library_), uri(uri_), client_id(random_client_id())
+namespace {
+
+std::shared_ptr<grpc::Channel> make_channel(const ServerUri& uri)
 {
     grpc::ChannelArguments args;
     // a silent peer shows within the lost-link time even on an idle channel
@@ -122,7 +123,49 @@ RemoteLink::RemoteLink(Library* library_, const ServerUri& uri_)
     } else {
         credentials = grpc::InsecureChannelCredentials();
     }
-    channel = grpc::CreateCustomChannel(uri.target, credentials, args);
+    return grpc::CreateCustomChannel(uri.target, credentials, args);
+}
+
+void add_metadata(grpc::ClientContext& context, const ServerUri& uri, const std::string& client_id, int timeout_ms)
+{
+    if (!uri.token.empty())
+        context.AddMetadata("authorization", "Bearer " + uri.token);
+    context.AddMetadata("korvik-client", client_id);
+    static const std::string user = user_name(), host = host_name();
+    context.AddMetadata("korvik-user", user);
+    context.AddMetadata("korvik-host", host);
+    context.AddMetadata("korvik-program", program_invocation_short_name);
+    if (timeout_ms > 0)
+        context.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(timeout_ms));
+}
+
+std::string list_error(const grpc::Status& s)
+{
+    return s.error_code() == grpc::StatusCode::UNAVAILABLE || s.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED
+               ? "cannot connect (" + s.error_message() + ")"
+               : s.error_message();
+}
+
+} // namespace
+
+std::string RemoteLink::check(const ServerUri& uri, int timeout_ms)
+{
+    try {
+        auto stub = korvik::rpc::Boards::NewStub(make_channel(uri));
+        grpc::ClientContext context;
+        add_metadata(context, uri, random_client_id(), timeout_ms);
+        korvik::rpc::ListReply reply;
+        const grpc::Status s = stub->List(&context, korvik::rpc::ListRequest(), &reply);
+        return s.ok() ? std::string() : "korvikd at " + uri.text + ": " + list_error(s);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+RemoteLink::RemoteLink(Library* library_, const ServerUri& uri_)
+    : library(library_), uri(uri_), client_id(random_client_id())
+{
+    channel = make_channel(uri);
     stub = korvik::rpc::Boards::NewStub(channel);
     std::string error;
     if (!connect(error, 2000)) {
@@ -147,15 +190,7 @@ RemoteLink::~RemoteLink()
 
 void RemoteLink::setup(grpc::ClientContext& context, int timeout_ms) const
 {
-    if (!uri.token.empty())
-        context.AddMetadata("authorization", "Bearer " + uri.token);
-    context.AddMetadata("korvik-client", client_id);
-    static const std::string user = user_name(), host = host_name();
-    context.AddMetadata("korvik-user", user);
-    context.AddMetadata("korvik-host", host);
-    context.AddMetadata("korvik-program", program_invocation_short_name);
-    if (timeout_ms > 0)
-        context.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(timeout_ms));
+    add_metadata(context, uri, client_id, timeout_ms);
 }
 
 bool RemoteLink::connect(std::string& error, int timeout_ms)
@@ -168,30 +203,62 @@ bool RemoteLink::connect(std::string& error, int timeout_ms)
     setup(context, timeout_ms);
     grpc::Status s = stub->List(&context, korvik::rpc::ListRequest(), &reply);
     if (!s.ok()) {
-        error = s.error_code() == grpc::StatusCode::UNAVAILABLE || s.error_code() == grpc::StatusCode::DEADLINE_EXCEEDED
-                    ? "cannot connect (" + s.error_message() + ")"
-                    : s.error_message();
+        error = list_error(s);
         stop_watch();
         return false;
     }
     connected = true;
     listed_ms = monotonic_ms();
     leases.clear();
+    std::map<std::string, RemoteBoard::Initial> initial = fetch_initial(reply, timeout_ms);
+
     for (const auto& info : reply.boards()) {
         if (info.has_lease())
             leases[info.id()] = info.lease().user() + "@" + info.lease().host() + " (" + info.lease().program() +
                                 ")" + "\t" + std::to_string(info.lease().end_ms());
-        if (!boards.count(info.id()))
-            add_board(info);
+        if (!boards.count(info.id())) {
+            auto it = initial.find(info.id());
+            add_board(info, it == initial.end() ? RemoteBoard::Initial() : std::move(it->second));
+        }
     }
     return true;
 }
 
-void RemoteLink::add_board(const korvik::rpc::BoardInfo& info)
+std::map<std::string, RemoteBoard::Initial> RemoteLink::fetch_initial(const korvik::rpc::ListReply& list,
+                                                                      int timeout_ms)
+{
+    std::map<std::string, RemoteBoard::Initial> initial;
+    korvik::rpc::OpBatches request;
+    std::vector<std::vector<korvik::rpc::Op>> reads;
+    for (const auto& info : list.boards()) {
+        if (boards.count(info.id()))
+            continue;
+        reads.push_back(RemoteBoard::initial_reads(info.chip()));
+        korvik::rpc::OpBatch* batch = request.add_batches();
+        batch->set_board(info.id());
+        for (const auto& op : reads.back())
+            *batch->add_ops() = op;
+    }
+    if (request.batches_size() < 2)
+        return initial;
+    korvik::rpc::OpReplies reply;
+    grpc::ClientContext context;
+    setup(context, timeout_ms > 0 ? timeout_ms : CALL_TIMEOUT_MS);
+    // a server without ApplyAll, or one that fails it, leaves each board
+    // to read for itself as it opens
+    if (!stub->ApplyAll(&context, request, &reply).ok() || reply.replies_size() != request.batches_size())
+        return initial;
+    for (int i = 0; i < request.batches_size(); ++i)
+        if (i < reply.errors_size() && reply.errors(i).empty())
+            initial[request.batches(i).board()] = RemoteBoard::initial_from(reads[size_t(i)], reply.replies(i));
+    return initial;
+}
+
+void RemoteLink::add_board(const korvik::rpc::BoardInfo& info, RemoteBoard::Initial initial)
 {
     RemoteBoard* board = nullptr;
     try {
-        board = new RemoteBoard(library, this, info, uri.label + "/" + info.id());
+        board = new RemoteBoard(library, this, info, uri.label + "/" + info.id(), std::move(initial));
     } catch (const std::exception& e) {
         diag() << "korvikd at " << uri.text << ": board " << info.id() << ": " << e.what() << std::endl;
         return;
@@ -466,12 +533,8 @@ void end_links_at_exit()
 
 } // namespace
 
-RemoteLink* RemoteServers::connect(Library* library, const std::string& text)
+ServerUri RemoteServers::resolve(const std::string& text)
 {
-    auto& all = links();
-    auto it = all.find(text);
-    if (it != all.end())
-        return it->second.get();
     const char* token = std::getenv("KORVIK_TOKEN");
     const char* ca = std::getenv("KORVIK_CA");
     ServerUri uri = parse_server_uri(text, token ? token : "", ca ? ca : "");
@@ -481,7 +544,25 @@ RemoteLink* RemoteServers::connect(Library* library, const std::string& text)
         uri.cert_file = cert;
         uri.key_file = key;
     }
-    auto link = std::make_unique<RemoteLink>(library, uri);
+    return uri;
+}
+
+std::string RemoteServers::check(const std::string& text, int timeout_ms)
+{
+    try {
+        return RemoteLink::check(resolve(text), timeout_ms);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+RemoteLink* RemoteServers::connect(Library* library, const std::string& text)
+{
+    auto& all = links();
+    auto it = all.find(text);
+    if (it != all.end())
+        return it->second.get();
+    auto link = std::make_unique<RemoteLink>(library, resolve(text));
     static bool hooked = false;
     if (!hooked) {
         hooked = true;

@@ -11,6 +11,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include "remote/RemoteBoard.h"
 #include "remote/ServerUri.h"
 
 #include <grpcpp/grpcpp.h>
@@ -20,7 +21,6 @@
 namespace KORVIK {
 
 class Library;
-class RemoteBoard;
 
 /// One korvikd and its boards, seen from this process. The boards enter the
 /// registry as RemoteBoard when the link is up and leave it (as unplugged
@@ -42,6 +42,12 @@ public:
     ~RemoteLink();
     RemoteLink(const RemoteLink&) = delete;
     RemoteLink& operator=(const RemoteLink&) = delete;
+
+    /// Whether the server answers a listing within `timeout_ms`: empty when
+    /// it does, else the reason as the constructor would throw it. Touches
+    /// no library state, so any thread may ask (a window asks before it
+    /// connects, and stays responsive while a server does not answer).
+    static std::string check(const ServerUri& uri, int timeout_ms);
 
     const ServerUri& get_uri() const { return uri; }
     /// Ends the watch without touching the boards (at exit: no signals then).
@@ -75,7 +81,10 @@ private:
     bool connect(std::string& error, int timeout_ms);
     void start_watch();
     void stop_watch();
-    void add_board(const korvik::rpc::BoardInfo& info);
+    void add_board(const korvik::rpc::BoardInfo& info, RemoteBoard::Initial initial = {});
+    /// What opening each new board of the list reads, in one call; empty
+    /// where the server could not say (it then reads as it opens).
+    std::map<std::string, RemoteBoard::Initial> fetch_initial(const korvik::rpc::ListReply& list, int timeout_ms);
     void take_events();
     void handle(const korvik::rpc::Event& event);
     void lost(const std::string& why);
@@ -103,6 +112,11 @@ class RemoteServers {
 public:
     /// Connects (or finds the link already made); throws std::runtime_error.
     static RemoteLink* connect(Library* library, const std::string& uri);
+    /// The URI with what the environment adds (KORVIK_TOKEN, KORVIK_CA,
+    /// KORVIK_CERT, KORVIK_KEY); throws std::invalid_argument for bad text.
+    static ServerUri resolve(const std::string& uri);
+    /// RemoteLink::check for the text a user gave; any thread.
+    static std::string check(const std::string& uri, int timeout_ms);
     /// Ends the link; its boards leave. False when there was none.
     static bool disconnect(const std::string& uri);
     static std::map<std::string, std::unique_ptr<RemoteLink>>& links();

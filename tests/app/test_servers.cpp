@@ -8,7 +8,9 @@
 #include <string>
 
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
 #include <korvik/Servers.h>
 
@@ -215,12 +218,61 @@ private Q_SLOTS:
         // a malformed URI changes nothing either
         box = nullptr;
         connect_through_menu(app, QStringLiteral("http://bench7:80"));
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
-                box = b;
-        QVERIFY(box && box->text().contains(QStringLiteral("unknown scheme")));
+        QVERIFY(wait_for(
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                        box = b;
+                return box != nullptr;
+            },
+            2000));
+        QVERIFY(box->text().contains(QStringLiteral("unknown scheme")));
         box->close();
         QCOMPARE(app.get_boards().rowCount(), rows);
+    }
+
+    // A server that takes the connection and never answers: the window
+    // goes on (the answer is awaited on a thread of its own) and then says why.
+    void a_silent_server_leaves_the_window_responsive()
+    {
+        char tmpl[] = "/tmp/korvikd-silent-XXXXXX";
+        const std::string dir = mkdtemp(tmpl);
+        const std::string path = dir + "/korvikd.sock";
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        QVERIFY(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0);
+        QVERIFY(listen(listener, 8) == 0);
+        const int rows = app.get_boards().rowCount();
+        const QString uri = QStringLiteral("unix:") + QString::fromStdString(path);
+
+        QElapsedTimer clock;
+        clock.start();
+        connect_through_menu(app, uri);
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(app.get_window()->statusBar()->currentMessage(), QStringLiteral("Connecting to %1...").arg(uri));
+        bool ticked = false;
+        QTimer::singleShot(50, &app, [&] { ticked = true; });
+        QVERIFY(wait_for([&] { return ticked; }, 1000));
+        QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+
+        QMessageBox* box = nullptr;
+        QVERIFY(wait_for(
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                        box = b;
+                return box != nullptr;
+            },
+            6000));
+        QVERIFY2(box->text().contains(QStringLiteral("cannot connect")), qPrintable(box->text()));
+        QCOMPARE(app.get_boards().rowCount(), rows);
+        QVERIFY(KORVIK::Servers::list().empty());
+        box->close();
+        ::close(listener);
+        unlink(path.c_str());
+        rmdir(dir.c_str());
     }
 
 private:

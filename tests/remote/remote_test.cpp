@@ -23,6 +23,7 @@
 #include <korvik/Servers.h>
 #include <korvik/USBDevice.h>
 
+#include "board/EvUSBBoard.h"
 #include "korvikd.grpc.pb.h"
 
 extern char** environ;
@@ -268,4 +269,130 @@ TEST(RemoteBoards, RefusedConnections)
     EXPECT_EQ(seen.present.size(), 2u);
     KORVIK::Servers::disconnect(uri + "?token=" + good);
     unlink(tokens.c_str());
+}
+
+// A client that meets many boards reads them all in one call; each board must
+// still open with exactly what its server's board holds, and one board's
+// failure must stay its own.
+TEST(RemoteBoards, OpenTogetherWithWhatTheServerHolds)
+{
+    Korvikd daemon;
+    const korvik::rpc::ListReply listed = daemon.list();
+    ASSERT_EQ(listed.boards_size(), 2);
+    const std::string id = listed.boards(1).id();
+    std::unique_ptr<USBDevice> local(USBDevice::open_simulation("9900077", "addresses", "RC1200", "020000000077"));
+    ASSERT_TRUE(local);
+    const unsigned reg = 3;
+    const uint16_t address = uint16_t(local->get_register_operatingaddr(reg));
+    local->get_board()->leave_registry();
+    local.reset();
+
+    // the second board changed on the server before this client connects:
+    // a register and the channel-access block, under a lease given back
+    auto stub = daemon.raw();
+    korvik::rpc::LeaseReply lease;
+    {
+        grpc::ClientContext c;
+        korvik::rpc::LeaseRequest r;
+        r.set_board(id);
+        ASSERT_TRUE(stub->Acquire(&c, r, &lease).ok());
+    }
+    uint8_t value = 0;
+    {
+        korvik::rpc::OpBatch read;
+        read.set_board(id);
+        read.add_ops()->set_kind(korvik::rpc::Op::READ_REG);
+        read.mutable_ops(0)->set_address(address);
+        korvik::rpc::OpReply r;
+        grpc::ClientContext c;
+        ASSERT_TRUE(stub->Apply(&c, read, &r).ok());
+        value = uint8_t((r.results(0).value() & 0xFF) ^ 0x01);
+    }
+    std::string chacc;
+    {
+        korvik::rpc::OpBatch get;
+        get.set_board(id);
+        get.add_ops()->set_kind(korvik::rpc::Op::GET_CHACC);
+        korvik::rpc::OpReply r;
+        grpc::ClientContext c;
+        ASSERT_TRUE(stub->Apply(&c, get, &r).ok());
+        chacc = r.results(0).data();
+        ASSERT_EQ(chacc.size(), 21u);
+        chacc[1] = char(chacc[1] ^ 0x10);
+    }
+    {
+        korvik::rpc::OpBatch write;
+        write.set_board(id);
+        write.set_lease_id(lease.lease_id());
+        auto* w = write.add_ops();
+        w->set_kind(korvik::rpc::Op::WRITE_REG);
+        w->set_address(address);
+        w->set_value(value);
+        auto* s = write.add_ops();
+        s->set_kind(korvik::rpc::Op::SET_CHACC);
+        s->set_data(chacc);
+        korvik::rpc::OpReply r;
+        grpc::ClientContext c;
+        ASSERT_TRUE(stub->Apply(&c, write, &r).ok());
+        grpc::ClientContext rc;
+        korvik::rpc::LeaseRequest release;
+        release.set_board(id);
+        release.set_lease_id(lease.lease_id());
+        korvik::rpc::Empty e;
+        ASSERT_TRUE(stub->Release(&rc, release, &e).ok());
+    }
+
+    // batches of one call: a read, a board that does not exist, a write
+    // without the lease; only the first goes through
+    {
+        korvik::rpc::OpBatches all;
+        for (const char* board : {id.c_str(), "nosuch", id.c_str()}) {
+            auto* b = all.add_batches();
+            b->set_board(board);
+            auto* op = b->add_ops();
+            op->set_kind(korvik::rpc::Op::READ_REG);
+            op->set_address(address);
+        }
+        all.mutable_batches(2)->mutable_ops(0)->set_kind(korvik::rpc::Op::WRITE_REG);
+        korvik::rpc::OpReplies r;
+        grpc::ClientContext c;
+        ASSERT_TRUE(stub->ApplyAll(&c, all, &r).ok());
+        ASSERT_EQ(r.replies_size(), 3);
+        ASSERT_EQ(r.errors_size(), 3);
+        EXPECT_EQ(r.errors(0), "");
+        EXPECT_EQ(r.replies(0).results(0).value() & 0xFF, value);
+        EXPECT_NE(r.errors(1), "");
+        EXPECT_NE(r.errors(2).find("needs a lease"), std::string::npos) << r.errors(2);
+    }
+
+    KORVIK::Servers::connect(daemon.uri());
+    Seen seen(daemon.socket + "/");
+    ASSERT_EQ(seen.present.size(), 2u);
+    std::unique_ptr<USBDevice> d(USBDevice::open_iface(daemon.socket + "/" + id));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->get_register_chipvalue(reg), value);
+    unsigned char block[9];
+    unsigned char addresses[12];
+    d->get_board()->get_chacc_params().get_block(block);
+    d->get_board()->get_chacc_params().get_addresses(addresses);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 9) + std::string(reinterpret_cast<char*>(addresses), 12),
+              chacc);
+
+    // stored defaults come back with the next connection's joint read
+    d->set_xtal_tolerance(7.5);
+    d->store_boarddefaults();
+    const double stored = d->get_xtal_tolerance();
+    d.reset();
+    ASSERT_TRUE(KORVIK::Servers::disconnect(daemon.uri()));
+    ASSERT_TRUE(pump([&] { return seen.present.empty(); }, 1000));
+    KORVIK::Servers::connect(daemon.uri());
+    std::unique_ptr<USBDevice> again(USBDevice::open_iface(daemon.socket + "/" + id));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->get_xtal_tolerance(), stored);
+    const std::string other = *seen.present.begin() == daemon.socket + "/" + id ? *seen.present.rbegin()
+                                                                                : *seen.present.begin();
+    std::unique_ptr<USBDevice> unchanged(USBDevice::open_iface(other));
+    ASSERT_TRUE(unchanged);
+    EXPECT_NE(unchanged->get_xtal_tolerance(), stored);
+    KORVIK::Servers::disconnect(daemon.uri());
 }

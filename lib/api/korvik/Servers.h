@@ -29,6 +29,11 @@ public:
     /// std::runtime_error naming the server and the reason ("permission
     /// denied", cannot connect, ...).
     static void connect(const std::string& uri);
+    /// Whether the korvikd at `uri` answers within `timeout_ms`, without
+    /// connecting: an empty string when it does, else the reason connect
+    /// would throw. Any thread may call it, so a program with a window can
+    /// ask on a thread of its own and connect once the server answered.
+    static std::string check(const std::string& uri, int timeout_ms = 2000);
     /// Ends the connection; its boards leave. False when it was not connected.
     static bool disconnect(const std::string& uri);
     /// The servers connected, as given to connect.

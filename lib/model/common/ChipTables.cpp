@@ -1,5 +1,9 @@
 #include "model/common/ChipTables.h"
 
+#include <map>
+#include <mutex>
+#include <utility>
+
 namespace KORVIK {
 
 void build_chip_tables(std::vector<Register>& registers, std::vector<Bitfield>& bitfields,
@@ -81,6 +85,19 @@ ChipRegs find_chip_regs(const GreyfinModel& m, uint8_t modulation_bits)
     r.freqgain2 = find_register(m, "FREQGAIN2", rx);
     r.amplgain = find_register(m, "AMPLGAIN", rx);
     return r;
+}
+
+ChipRegs find_chip_regs(const GreyfinModel& m, const RegisterRow* register_rows, uint8_t modulation_bits)
+{
+    // models are built on several threads while a scan opens boards
+    static std::mutex mutex;
+    static std::map<std::pair<const RegisterRow*, uint8_t>, ChipRegs> found;
+    const auto key = std::make_pair(register_rows, modulation_bits);
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = found.find(key);
+    if (it == found.end())
+        it = found.emplace(key, find_chip_regs(m, modulation_bits)).first;
+    return it->second;
 }
 
 } // namespace KORVIK

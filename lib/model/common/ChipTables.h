@@ -55,5 +55,10 @@ RegGroup find_register_group(const GreyfinModel& m, std::initializer_list<const 
 /// model's table (receive or transmit copy as the role needs); roles the
 /// chip lacks stay NO_REG or empty. Chips with unusual roles adjust the result.
 ChipRegs find_chip_regs(const GreyfinModel& m, uint8_t modulation_bits);
+/// find_chip_regs for a model built from `register_rows`, worked out once
+/// per table: the roles follow from the table alone, and a search by name
+/// for each model made (a listing of many boards makes many) costs more
+/// than the rest of building it.
+ChipRegs find_chip_regs(const GreyfinModel& m, const RegisterRow* register_rows, uint8_t modulation_bits);
 
 } // namespace KORVIK

@@ -88,7 +88,7 @@ protected:
     {
         build_chip_tables(registers, bitfields, register_rows, bitfield_rows);
         mark_shared_registers();
-        chip_regs = find_chip_regs(*this, 0x7F);
+        chip_regs = find_chip_regs(*this, register_rows, 0x7F);
         chip_regs.fourfsk_rx = profile.fourfsk_rx;
         chip_regs.fourfsk_tx = profile.fourfsk_tx;
     }

@@ -50,7 +50,7 @@ RC1200Model::RC1200Model(ChipBus* board_) : ChipModelBase(board_)
 {
     build_chip_tables(registers, bitfields, rc1200_register_rows, rc1200_bitfield_rows);
     mark_shared_registers();
-    chip_regs = find_chip_regs(*this, 0x0F);
+    chip_regs = find_chip_regs(*this, rc1200_register_rows, 0x0F);
 }
 
 GreyfinModel* create_rc1200_model(ChipBus* board)
