@@ -7,11 +7,13 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "board/EvUSBBoard.h"
 #include "board/ScratchBoard.h"
 #include "model/ChipModels.h"
 #include "model/GreyfinModel.h"
+#include "model/ModelRevision.h"
 #include "model/common/PatternMatchModel.h"
 
 namespace KORVIK {
@@ -369,17 +371,29 @@ const std::vector<ParamInfo>& param_infos()
 
 const ParamRow* find_param_row(const std::string& name)
 {
-    for (const ParamRow& r : param_rows())
-        if (name == r.info.name)
-            return &r;
-    return nullptr;
+    // every named call looks its row up, some twice
+    static const std::unordered_map<std::string, const ParamRow*> by_name = [] {
+        std::unordered_map<std::string, const ParamRow*> m;
+        for (const ParamRow& r : param_rows())
+            m.emplace(r.info.name, &r);
+        return m;
+    }();
+    auto it = by_name.find(name);
+    return it == by_name.end() ? nullptr : it->second;
 }
 
 std::string format_param_address(const uint8_t* mac)
 {
-    char buf[18];
-    std::snprintf(buf, sizeof buf, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return buf;
+    // by hand: transactions format every address row twice
+    static const char digits[] = "0123456789ABCDEF";
+    char buf[17];
+    for (unsigned i = 0; i < 6; ++i) {
+        buf[3 * i] = digits[mac[i] >> 4];
+        buf[3 * i + 1] = digits[mac[i] & 15];
+        if (i < 5)
+            buf[3 * i + 2] = ':';
+    }
+    return std::string(buf, sizeof buf);
 }
 
 bool parse_param_address(const std::string& text, uint8_t out[6])
@@ -459,6 +473,24 @@ const std::vector<const ParamRow*>& ParamAccess::present()
     return present_rows;
 }
 
+bool ParamAccess::HostState::operator==(const HostState& o) const
+{
+    return std::memcmp(&chacc, &o.chacc, sizeof chacc) == 0 && std::memcmp(&nv_chacc, &o.nv_chacc, sizeof nv_chacc) == 0 &&
+           nv_serial == o.nv_serial && std::memcmp(nv_ethernet_mac, o.nv_ethernet_mac, 6) == 0 &&
+           std::memcmp(nv_radio_ethernet_mac, o.nv_radio_ethernet_mac, 6) == 0;
+}
+
+ParamAccess::HostState ParamAccess::host_of(const EvUSBBoard& b)
+{
+    HostState h;
+    h.chacc = b.get_chacc_params();
+    h.nv_chacc = b.get_nv_chacc_params();
+    h.nv_serial = b.get_nv_serial();
+    std::memcpy(h.nv_ethernet_mac, b.get_nv_ethernet_mac(), 6);
+    std::memcpy(h.nv_radio_ethernet_mac, b.get_nv_radio_ethernet_mac(), 6);
+    return h;
+}
+
 ScratchBoard& ParamAccess::synced_scratch()
 {
     GreyfinModel* m = board.get_model();
@@ -466,7 +498,9 @@ ScratchBoard& ParamAccess::synced_scratch()
     if (!scratch || (scratch->get_model() ? scratch->get_model()->get_chip_name() : std::string()) != chip) {
         scratch = std::make_unique<ScratchBoard>(chip);
         probe_board = std::make_unique<ScratchBoard>(chip);
+        values_known = false;
     }
+    // most registers are equal already: the copy compares them in one pass
     scratch->copy_settings(board);
     return *scratch;
 }
@@ -690,19 +724,45 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
     // every step on the copy, in order, each from the state the ones before left
     const std::vector<const ParamRow*>& present = this->present();
     ScratchBoard& s = synced_scratch();
+    std::vector<ParamValue> before;
+    if (values_known && values_revision == model_revision(s.get_model()) && values_host == host_of(s))
+        before = values;
+    else
+        before = snapshot(s, present);
     for (Step& st : steps) {
         const ParamRow& r = *st.row;
         const ParamInfo& i = r.info;
         ParamOutcome out;
         out.name = i.name;
         out.asked = st.value;
-        const std::vector<ParamValue> before = snapshot(s, present);
 
         bool clamped = false;
         ParamLimits l;
-        if (is_numeric(i)) {
+        bool limits_known = false;
+        bool done = false; // already set on the copy
+        if (i.kind == ParamKind::quantity && !i.levels && !i.whole && r.set) {
+            // set first: a value the chip holds (or rounds) needs no probe for
+            // the range; only one on the far side of the value held does
+            const double asked = st.value.number;
+            ParamValue v = st.value;
+            v.number = std::clamp(asked, r.lo, r.hi);
+            r.set(s, v);
+            const double got = r.get(s).number;
+            done = true;
+            if (std::fabs(got - asked) > 1e-9 * std::max(1.0, std::fabs(got))) {
+                const double edge = probe(r, s, asked > got ? r.hi : r.lo);
+                if ((asked > got ? asked - edge : edge - asked) > 1e-9 * std::max(1.0, std::fabs(edge))) {
+                    l = limits_on(r, s, false);
+                    limits_known = true;
+                    done = false; // the range check below decides, and sets again
+                }
+            }
+        }
+        if (is_numeric(i) && !done) {
             // the step only matters for a refusal's report
-            l = limits_on(r, s, false);
+            if (!limits_known)
+                l = limits_on(r, s, false);
+            limits_known = true;
             const double asked = st.value.number;
             const double tol = 1e-9 * std::max({1.0, std::fabs(l.min), std::fabs(l.max)});
             if (asked < l.min - tol || asked > l.max + tol) {
@@ -743,12 +803,15 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
             clamped = true;
         }
 
-        r.set(s, st.value);
+        if (!done)
+            r.set(s, st.value);
         out.achieved = r.get(s);
         if (is_numeric(i)) {
             const double asked = out.asked.number, got = out.achieved.number;
-            if (i.kind == ParamKind::quantity && !clamped && !same(got, asked) && l.levels.empty() &&
+            if (i.kind == ParamKind::quantity && !clamped && !same(got, asked) && !i.levels &&
                 policy == ParamPolicy::strict && std::fabs(got - asked) > 1e-6 * std::max(1.0, std::fabs(asked))) {
+                if (!limits_known)
+                    l = limits_on(r, s, false);
                 // between two values the chip holds: more than half a step off is refused
                 const double step = local_step(r, s, got, l.min, l.max, asked > got ? 1 : -1);
                 if (step > 0 && std::fabs(got - asked) > step / 2 * (1 + 1e-9)) {
@@ -773,12 +836,18 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         } else {
             out.clamped = clamped;
         }
-        const std::vector<ParamValue> after = snapshot(s, present);
+        std::vector<ParamValue> after = snapshot(s, present);
         for (size_t k = 0; k < present.size(); ++k)
             if (present[k] != &r && !same_value(before[k], after[k]))
                 out.side_effects.push_back({present[k]->info.name, before[k], after[k]});
+        before = std::move(after);
         report.outcomes.push_back(out);
     }
+    // the copy's values now, for the next transaction's start
+    values = std::move(before);
+    values_revision = model_revision(s.get_model());
+    values_host = host_of(s);
+    values_known = true;
 
     report.accepted = true;
     if (mode == Mode::check)

@@ -15,6 +15,8 @@
 
 #include <korvik/Parameters.h>
 
+#include "board/ChannelAccessParams.h"
+
 namespace KORVIK {
 
 class EvUSBBoard;
@@ -80,6 +82,14 @@ public:
 
 private:
     struct Plan;
+    /// What the rows read of a board besides its chip model.
+    struct HostState {
+        ChannelAccessParams chacc, nv_chacc;
+        std::string nv_serial;
+        uint8_t nv_ethernet_mac[6], nv_radio_ethernet_mac[6];
+        bool operator==(const HostState& o) const;
+    };
+    static HostState host_of(const EvUSBBoard& b);
     ScratchBoard& synced_scratch();
     /// `with_step` false leaves out the step, the costly part (a search
     /// by trial settings), for callers that only check a range.
@@ -96,6 +106,13 @@ private:
     bool present_known = false;
     std::unique_ptr<ScratchBoard> scratch; ///< the board's settings, then the transaction's steps
     std::unique_ptr<ScratchBoard> probe_board; ///< a copy of scratch for each probe
+
+    // Every row's value on the copy, as the last transaction left it: the
+    // next one's values before its first step, while the copy is unchanged.
+    std::vector<ParamValue> values;
+    bool values_known = false;
+    uint64_t values_revision = 0;
+    HostState values_host;
 };
 
 } // namespace KORVIK

@@ -27,8 +27,7 @@ void ScratchBoard::copy_settings(const EvUSBBoard& board)
     if (model->get_xtal_frequency() != from->get_xtal_frequency())
         model->set_xtal_frequency(from->get_xtal_frequency());
     model->set_xtal_tolerance(from->get_xtal_tolerance());
-    for (unsigned i = 0; i < from->get_registers(); ++i)
-        model->set_register_chipvalue(i, from->get_register_chipvalue(i));
+    model->copy_register_chipvalues(*from);
 }
 
 void ScratchBoard::get_chacc(uint8_t block[9], uint8_t addresses[12])

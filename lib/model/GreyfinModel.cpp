@@ -147,6 +147,24 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
     touch_revision(this);
 }
 
+void GreyfinModel::copy_register_chipvalues(const GreyfinModel& from)
+{
+    bool changed = false;
+    const size_t n = std::min(registers.size(), from.registers.size());
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t value = registers[i].masked(from.registers[i].chipvalue);
+        if (registers[i].chipvalue != value) {
+            registers[i].chipvalue = value;
+            changed = true;
+        }
+        // what a commit would write, and what it starts (a retune), follows
+        // from the values committed: a copy must commit as its original would
+        registers[i].committedvalue = from.registers[i].committedvalue;
+    }
+    if (changed)
+        touch_revision(this);
+}
+
 void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
 {
     if (i >= registers.size())

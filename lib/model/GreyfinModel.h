@@ -213,6 +213,11 @@ public:
     bool is_register_transmit(unsigned i) const;
     bool is_register_shared(unsigned i) const;
     void set_register_chipvalue(unsigned i, uint8_t v);
+    /// set_register_chipvalue for every register with `from`'s value (a
+    /// model of the same chip), in one pass: settings copies take every
+    /// register, and most of them are equal already. The committed values
+    /// are taken too, so that a commit of the copy acts as one of `from`.
+    void copy_register_chipvalues(const GreyfinModel& from);
     void frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear);
     void set_register_nvvalue(unsigned i, uint8_t v);
     /// Index of the first register with this operating address, or -1.

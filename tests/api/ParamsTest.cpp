@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 
 #include "api/Library.h"
 #include "board/EvUSBBoard.h"
+#include "board/ParamTable.h"
 
 using namespace KORVIK;
 
@@ -307,6 +309,72 @@ TEST(ParamTable, CheckAndSetLeaveTheCommitToTheCaller)
     for (unsigned i = 0; i < d->get_registers(); ++i)
         waiting += d->get_register_changemask(i) != 0;
     EXPECT_GT(waiting, 0u);
+}
+
+// The board's named access keeps its copy of the settings and the values of
+// every row between calls. Whatever happened meanwhile (transactions
+// accepted, refused or only checked, values set without the table, a
+// register poked), its answers must be those of an access made afresh.
+TEST(ParamTable, AKeptCopyAnswersAsAFreshOne)
+{
+    std::mt19937 random(20261208);
+    auto pick = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+    for (const char* chip : CHIPS) {
+        Handle d = simulate(chip);
+        std::vector<ParamInfo> rows;
+        for (const ParamInfo& p : USBDevice::get_param_table())
+            if (d->has_param(p.name) && p.writable && numeric(p))
+                rows.push_back(p);
+        auto assignment = [&] {
+            const ParamInfo& p = rows[random() % rows.size()];
+            const ParamLimits l = d->get_param_limits(p.name);
+            const double span = std::max(1.0, l.max - l.min);
+            double v = pick(l.min - span / 8, l.max + span / 8);
+            if (p.kind != ParamKind::quantity || p.whole || random() % 2)
+                v = std::round(v);
+            return ParamAssignment{p.name, number(v)};
+        };
+        for (int round = 0; round < 80; ++round) {
+            SCOPED_TRACE(std::string(chip) + " round " + std::to_string(round));
+            const ParamPolicy policy = random() % 2 ? ParamPolicy::strict : ParamPolicy::clamp;
+            const unsigned action = unsigned(random() % 6);
+            if (action == 4) {
+                const unsigned reg = unsigned(random() % d->get_registers());
+                d->set_register_chipvalue(reg, uint8_t(random()));
+                continue;
+            }
+            if (action == 5) {
+                d->set_chacc_slottime(pick(0.001, 0.2));
+                continue;
+            }
+            const std::vector<ParamAssignment> next = {assignment(), assignment()};
+            ParamAccess fresh(*d->get_board());
+            const ParamReport anew = fresh.apply(next, policy, ParamAccess::Mode::check);
+            const ParamReport kept = action == 3   ? d->check_params(next, policy)
+                                     : action == 2 ? d->set_params(next, policy)
+                                                   : d->apply_params(next, policy);
+            ASSERT_EQ(kept.accepted, anew.accepted) << kept.error << " / " << anew.error;
+            EXPECT_EQ(kept.error, anew.error);
+            ASSERT_EQ(kept.outcomes.size(), anew.outcomes.size());
+            for (size_t k = 0; k < kept.outcomes.size(); ++k) {
+                const ParamOutcome &a = kept.outcomes[k], &b = anew.outcomes[k];
+                SCOPED_TRACE(a.name);
+                // applied, the report reads the board after every step (and
+                // after a commit, which may retune it)
+                if (action == 3) {
+                    EXPECT_EQ(a.achieved.number, b.achieved.number);
+                }
+                EXPECT_EQ(a.clamped, b.clamped);
+                EXPECT_EQ(a.rounded, b.rounded);
+                ASSERT_EQ(a.side_effects.size(), b.side_effects.size());
+                for (size_t e = 0; e < a.side_effects.size(); ++e) {
+                    EXPECT_EQ(a.side_effects[e].name, b.side_effects[e].name);
+                    EXPECT_EQ(a.side_effects[e].before.number, b.side_effects[e].before.number);
+                    EXPECT_EQ(a.side_effects[e].after.number, b.side_effects[e].after.number);
+                }
+            }
+        }
+    }
 }
 
 TEST(Registers, EveryLabelNamesItsRegisterAndABareTwinIsRefused)
