@@ -1,10 +1,12 @@
 // The static operations on the process-wide registry, and the forwarding of
 // every instance operation to the board or its chip model.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include <korvik/USBDevice.h>
 
 #include "api/Library.h"
+#include "board/ParamTable.h"
 #include "board/SimBoard.h"
 #include "model/GreyfinModel.h"
 
@@ -315,42 +318,50 @@ public:
         calls.push_back(text.str());
     }
     bool bit(unsigned n) const { return (predicate_bits >> n) & 1u; }
+    // getters note their name apart from the calls, so that a caller can
+    // tell which one answered
+    std::vector<std::string> reads;
+    template <typename T> T seen(const char* name, T value)
+    {
+        reads.push_back(name);
+        return value;
+    }
 
     void idle_hook(unsigned) override {}
     void terminate_autoranging(int, int) override {}
     std::string get_chip_name() override { return "FAKE"; }
-    unsigned get_chipflags() override { return 3; }
+    unsigned get_chipflags() override { return seen("get_chipflags", 3); }
     std::list<std::string> get_supported_modulations() override { return {"M"}; }
     std::list<std::string> get_supported_framingmodes() override { return {"F1", "F2"}; }
     std::list<std::string> get_supported_crcmodes() override { return {"C1", "C2", "C3"}; }
     std::list<std::string> get_supported_rx_btr_settings() override { return {"B1", "B2", "B3", "B4"}; }
-    unsigned get_supported_encodingmodes() override { return 13; }
-    int get_rx_modulation() override { return 1001; }
-    int get_tx_modulation() override { return 1002; }
-    double get_rx_carrierfrequency() override { return 1003; }
-    double get_tx_carrierfrequency() override { return 1004; }
-    double get_rx_bandwidth() override { return 1005; }
-    double get_tx_deviation() override { return 1006; }
-    double get_rx_bitrate() override { return 1007; }
-    double get_tx_bitrate() override { return 1008; }
-    int get_rx_btr() override { return 1009; }
-    int get_rx_btr_preamble() override { return 1010; }
-    double get_tx_power() override { return 1011; }
-    unsigned get_rx_range() override { return 1012; }
-    unsigned get_tx_range() override { return 1013; }
-    double get_rx_maxfrequencyoffset() override { return 1014; }
+    unsigned get_supported_encodingmodes() override { return seen("get_supported_encodingmodes", 13); }
+    int get_rx_modulation() override { return seen("get_rx_modulation", 1001); }
+    int get_tx_modulation() override { return seen("get_tx_modulation", 1002); }
+    double get_rx_carrierfrequency() override { return seen("get_rx_carrierfrequency", 1003); }
+    double get_tx_carrierfrequency() override { return seen("get_tx_carrierfrequency", 1004); }
+    double get_rx_bandwidth() override { return seen("get_rx_bandwidth", 1005); }
+    double get_tx_deviation() override { return seen("get_tx_deviation", 1006); }
+    double get_rx_bitrate() override { return seen("get_rx_bitrate", 1007); }
+    double get_tx_bitrate() override { return seen("get_tx_bitrate", 1008); }
+    int get_rx_btr() override { return seen("get_rx_btr", 1009); }
+    int get_rx_btr_preamble() override { return seen("get_rx_btr_preamble", 1010); }
+    double get_tx_power() override { return seen("get_tx_power", 1011); }
+    unsigned get_rx_range() override { return seen("get_rx_range", 1012); }
+    unsigned get_tx_range() override { return seen("get_tx_range", 1013); }
+    double get_rx_maxfrequencyoffset() override { return seen("get_rx_maxfrequencyoffset", 1014); }
     double convert_frequencyoffset(int offset) override { return 2.0 * offset; }
-    double get_iffrequency() override { return 1015; }
-    int get_agcreference() override { return 1016; }
-    int get_framingmode() override { return 1017; }
-    int get_crcmode() override { return 1018; }
-    unsigned get_crcinit() override { return 1019; }
-    unsigned get_crclength() override { return 1020; }
-    uint8_t get_txkeyup() override { return 121; }
-    unsigned get_txkeyup_length() override { return 1022; }
-    unsigned get_preamble() override { return 1023; }
-    unsigned get_preamble_length() override { return 1024; }
-    unsigned get_postamble_length() override { return 1025; }
+    double get_iffrequency() override { return seen("get_iffrequency", 1015); }
+    int get_agcreference() override { return seen("get_agcreference", 1016); }
+    int get_framingmode() override { return seen("get_framingmode", 1017); }
+    int get_crcmode() override { return seen("get_crcmode", 1018); }
+    unsigned get_crcinit() override { return seen("get_crcinit", 1019); }
+    unsigned get_crclength() override { return seen("get_crclength", 1020); }
+    uint8_t get_txkeyup() override { return seen("get_txkeyup", 121); }
+    unsigned get_txkeyup_length() override { return seen("get_txkeyup_length", 1022); }
+    unsigned get_preamble() override { return seen("get_preamble", 1023); }
+    unsigned get_preamble_length() override { return seen("get_preamble_length", 1024); }
+    unsigned get_postamble_length() override { return seen("get_postamble_length", 1025); }
 
     bool is_modulation_shaped(int m) override { return m == 100 && bit(0); }
     bool is_modulation_ask(int m) override { return m == 100 && bit(1); }
@@ -367,10 +378,10 @@ public:
     bool is_framingmode_zigbee_2g4() override { return bit(12); }
     bool is_framingmode_wiremode() override { return bit(13); }
     bool is_framingmode_crcsupported() override { return bit(14); }
-    bool get_enc_invert() override { return bit(15); }
-    bool get_enc_diff() override { return bit(16); }
-    bool get_enc_scrambler() override { return bit(17); }
-    bool get_enc_manchester() override { return bit(18); }
+    bool get_enc_invert() override { return seen("get_enc_invert", bit(15)); }
+    bool get_enc_diff() override { return seen("get_enc_diff", bit(16)); }
+    bool get_enc_scrambler() override { return seen("get_enc_scrambler", bit(17)); }
+    bool get_enc_manchester() override { return seen("get_enc_manchester", bit(18)); }
     bool is_crcmode_ccitt() override { return bit(19); }
     bool is_crcmode_crc16() override { return bit(20); }
     bool is_crcmode_dnp() override { return bit(21); }
@@ -556,6 +567,53 @@ TEST_F(Forwarding, SettersReachTheirOwnModelOperation)
         "commit_registers", "commit_all_registers",
     };
     EXPECT_EQ(model->calls, expected);
+}
+
+// The parameter table's named access on the chip model, against the fake:
+// every row of the receiver, transmitter, chip or host reads through the
+// model getter of its own name and writes through the setter of its own
+// name. A row the fake cannot answer must be named here with the reason, so
+// that a new row cannot go unchecked.
+TEST_F(Forwarding, EveryModelRowOfTheTableReachesItsOwnOperation)
+{
+    const std::set<std::string> beyond_the_fake = {
+        "preamble", "preamble_length", // only the pattern-matching chips have them
+        "enc_diff",                    // the fake's encodings (13) leave it out
+    };
+    // the crystal data every model keeps itself: no operation of a chip to reach
+    const std::set<std::string> kept_by_every_model = {"xtal_frequency", "xtal_tolerance"};
+    std::set<std::string> checked;
+    for (const KORVIK::ParamInfo& p : USBDevice::get_param_table()) {
+        if (p.scope == KORVIK::ParamScope::board)
+            continue;
+        SCOPED_TRACE(p.name);
+        if (!device->has_param(p.name)) {
+            EXPECT_TRUE(beyond_the_fake.count(p.name)) << "the fake model does not answer it";
+            continue;
+        }
+        checked.insert(p.name);
+        model->reads.clear();
+        const double value = device->get_param(p.name).number;
+        const std::string getter = std::string("get_") + p.name;
+        if (kept_by_every_model.count(p.name))
+            EXPECT_EQ(value, p.name == std::string("xtal_frequency") ? double(model->get_xtal_frequency())
+                                                                     : model->get_xtal_tolerance());
+        else
+            EXPECT_NE(std::find(model->reads.begin(), model->reads.end(), getter), model->reads.end())
+                << "read through " << ::testing::PrintToString(model->reads);
+        const KORVIK::ParamRow* row = KORVIK::find_param_row(p.name);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(p.writable, bool(row->set));
+        if (!row->set)
+            continue;
+        model->calls.clear();
+        KORVIK::ParamValue v;
+        v.number = 1;
+        row->set(*device->get_board(), v);
+        ASSERT_EQ(model->calls.size(), 1u) << ::testing::PrintToString(model->calls);
+        EXPECT_EQ(model->calls[0].rfind(std::string("set_") + p.name + " ", 0), 0u) << model->calls[0];
+    }
+    EXPECT_GT(checked.size(), 20u);
 }
 
 TEST_F(Forwarding, RegisterAndBitfieldTablesAndTheirBounds)
