@@ -25,31 +25,19 @@ Register::Register(const std::string& name_, uint16_t chipaddr_, uint16_t operat
 
 namespace {
 
-// The revisions live beside the models rather than in them: models are
-// built and loaded on several threads while a scan opens boards.
-std::mutex revision_mutex;
-uint64_t last_revision = 0;
-
-std::unordered_map<const GreyfinModel*, uint64_t>& revisions()
-{
-    // never destroyed: models may go during static destruction
-    static auto* map = new std::unordered_map<const GreyfinModel*, uint64_t>;
-    return *map;
-}
-
-void touch_revision(const GreyfinModel* model)
-{
-    std::lock_guard<std::mutex> lock(revision_mutex);
-    revisions()[model] = ++last_revision;
-}
+// never reused, not even by a model built where a deleted one was
+std::atomic<uint64_t> last_revision{0};
 
 } // namespace
 
+void GreyfinModel::touch_revision(const GreyfinModel* model)
+{
+    model->revision.store(last_revision.fetch_add(1, std::memory_order_relaxed) + 1, std::memory_order_release);
+}
+
 uint64_t model_revision(const GreyfinModel* model)
 {
-    std::lock_guard<std::mutex> lock(revision_mutex);
-    auto it = revisions().find(model);
-    return it == revisions().end() ? 0 : it->second;
+    return model ? model->revision.load(std::memory_order_acquire) : 0;
 }
 
 GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_)
@@ -57,11 +45,7 @@ GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_)
     touch_revision(this);
 }
 
-GreyfinModel::~GreyfinModel()
-{
-    std::lock_guard<std::mutex> lock(revision_mutex);
-    revisions().erase(this);
-}
+GreyfinModel::~GreyfinModel() = default;
 
 namespace {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -263,6 +264,14 @@ protected:
     unsigned xtal_frequency = 16000000;
     double xtal_tolerance = 10.0;
     ChipBus* board;
+
+private:
+    friend uint64_t model_revision(const GreyfinModel* model);
+    /// Marks a change of chip values or crystal data (see model_revision).
+    static void touch_revision(const GreyfinModel* model);
+    // in the model itself, read without a lock: the virtual air asks for
+    // every receiver's on every packet
+    mutable std::atomic<uint64_t> revision{0};
 };
 
 /// Variant of the base with the 12-bit run-length NV area encoding.
