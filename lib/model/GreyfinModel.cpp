@@ -1,7 +1,5 @@
 #include "model/GreyfinModel.h"
 
-#include <mutex>
-#include <unordered_map>
 
 #include "model/ModelRevision.h"
 
