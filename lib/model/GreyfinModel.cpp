@@ -1,6 +1,5 @@
 #include "model/GreyfinModel.h"
 
-
 #include "model/ModelRevision.h"
 
 #include <algorithm>
