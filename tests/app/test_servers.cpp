@@ -80,6 +80,21 @@ bool wait_for(const std::function<bool()>& done, int ms)
     return done();
 }
 
+// The message box the program shows, once it does (within `ms`), or null.
+QMessageBox* message_box(int ms)
+{
+    QMessageBox* box = nullptr;
+    wait_for(
+        [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+                    box = b;
+            return box != nullptr;
+        },
+        ms);
+    return box;
+}
+
 QStringList server_boards(Application& app, const std::string& socket)
 {
     QStringList found;
@@ -202,30 +217,16 @@ private Q_SLOTS:
     {
         const int rows = app.get_boards().rowCount();
         connect_through_menu(app, QStringLiteral("unix:/nonexistent/korvikd.sock"));
-        QMessageBox* box = nullptr;
-        QVERIFY(wait_for(
-            [&] {
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
-                        box = b;
-                return box != nullptr;
-            },
-            5000));
+        QMessageBox* box = message_box(5000);
+        QVERIFY(box);
         QVERIFY(box->text().contains(QStringLiteral("cannot connect")));
         QCOMPARE(app.get_boards().rowCount(), rows);
         box->close();
 
         // a malformed URI changes nothing either
-        box = nullptr;
         connect_through_menu(app, QStringLiteral("http://bench7:80"));
-        QVERIFY(wait_for(
-            [&] {
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
-                        box = b;
-                return box != nullptr;
-            },
-            2000));
+        box = message_box(2000);
+        QVERIFY(box);
         QVERIFY(box->text().contains(QStringLiteral("unknown scheme")));
         box->close();
         QCOMPARE(app.get_boards().rowCount(), rows);
@@ -257,15 +258,8 @@ private Q_SLOTS:
         QVERIFY(wait_for([&] { return ticked; }, 1000));
         QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
 
-        QMessageBox* box = nullptr;
-        QVERIFY(wait_for(
-            [&] {
-                for (QWidget* w : QApplication::topLevelWidgets())
-                    if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
-                        box = b;
-                return box != nullptr;
-            },
-            6000));
+        QMessageBox* box = message_box(6000);
+        QVERIFY(box);
         QVERIFY2(box->text().contains(QStringLiteral("cannot connect")), qPrintable(box->text()));
         QCOMPARE(app.get_boards().rowCount(), rows);
         QVERIFY(KORVIK::Servers::list().empty());
