@@ -735,6 +735,10 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         ParamOutcome out;
         out.name = i.name;
         out.asked = st.value;
+        // board rows read the host state only, the others the chip model
+        // only: a step that leaves one alone leaves its rows' values alone
+        const uint64_t model_before = model_revision(s.get_model());
+        const HostState host_before = host_of(s);
 
         bool clamped = false;
         ParamLimits l;
@@ -836,11 +840,18 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         } else {
             out.clamped = clamped;
         }
-        std::vector<ParamValue> after = snapshot(s, present);
-        for (size_t k = 0; k < present.size(); ++k)
-            if (present[k] != &r && !same_value(before[k], after[k]))
-                out.side_effects.push_back({present[k]->info.name, before[k], after[k]});
-        before = std::move(after);
+        const bool model_moved = model_revision(s.get_model()) != model_before;
+        const bool host_moved = !(host_of(s) == host_before);
+        for (size_t k = 0; k < present.size(); ++k) {
+            if (!(present[k]->info.scope == ParamScope::board ? host_moved : model_moved))
+                continue;
+            ParamValue now = present[k]->get(s);
+            if (same_value(before[k], now))
+                continue;
+            if (present[k] != &r)
+                out.side_effects.push_back({present[k]->info.name, before[k], now});
+            before[k] = std::move(now);
+        }
         report.outcomes.push_back(out);
     }
     // the copy's values now, for the next transaction's start

@@ -20,6 +20,7 @@
 #include "api/Library.h"
 #include "board/EvUSBBoard.h"
 #include "board/ParamTable.h"
+#include "board/ScratchBoard.h"
 
 using namespace KORVIK;
 
@@ -373,6 +374,17 @@ TEST(ParamTable, AKeptCopyAnswersAsAFreshOne)
                     EXPECT_EQ(a.side_effects[e].after.number, b.side_effects[e].after.number);
                 }
             }
+            // every value follows from the registers, the crystal and the
+            // host's settings: a copy of those answers as the board does
+            // (what the copies, and the values kept between calls, rely on)
+            ScratchBoard copy(chip);
+            copy.copy_settings(*d->get_board());
+            for (const ParamInfo& p : USBDevice::get_param_table())
+                if (d->has_param(p.name)) {
+                    const ParamValue here = d->get_param(p.name), there = find_param_row(p.name)->get(copy);
+                    EXPECT_EQ(here.number, there.number) << p.name;
+                    EXPECT_EQ(here.text, there.text) << p.name;
+                }
         }
     }
 }
