@@ -290,56 +290,40 @@ TEST(RemoteBoards, OpenTogetherWithWhatTheServerHolds)
     // the second board changed on the server before this client connects:
     // a register and the channel-access block, under a lease given back
     auto stub = daemon.raw();
-    korvik::rpc::LeaseReply lease;
-    {
+    using Op = korvik::rpc::Op;
+    auto op = [](Op::Kind kind, uint32_t address = 0, uint32_t value = 0, const std::string& data = "") {
+        Op o;
+        o.set_kind(kind);
+        o.set_address(address);
+        o.set_value(value);
+        o.set_data(data);
+        return o;
+    };
+    auto apply = [&](std::vector<Op> ops, const std::string& lease = "") {
+        korvik::rpc::OpBatch batch;
+        batch.set_board(id);
+        batch.set_lease_id(lease);
+        for (const Op& o : ops)
+            *batch.add_ops() = o;
+        korvik::rpc::OpReply reply;
         grpc::ClientContext c;
+        EXPECT_TRUE(stub->Apply(&c, batch, &reply).ok());
+        return reply;
+    };
+    const uint8_t value = uint8_t((apply({op(Op::READ_REG, address)}).results(0).value() & 0xFF) ^ 0x01);
+    std::string chacc = apply({op(Op::GET_CHACC)}).results(0).data();
+    ASSERT_EQ(chacc.size(), 21u);
+    chacc[1] = char(chacc[1] ^ 0x10);
+    {
+        korvik::rpc::LeaseReply lease;
+        grpc::ClientContext c, rc;
         korvik::rpc::LeaseRequest r;
         r.set_board(id);
         ASSERT_TRUE(stub->Acquire(&c, r, &lease).ok());
-    }
-    uint8_t value = 0;
-    {
-        korvik::rpc::OpBatch read;
-        read.set_board(id);
-        read.add_ops()->set_kind(korvik::rpc::Op::READ_REG);
-        read.mutable_ops(0)->set_address(address);
-        korvik::rpc::OpReply r;
-        grpc::ClientContext c;
-        ASSERT_TRUE(stub->Apply(&c, read, &r).ok());
-        value = uint8_t((r.results(0).value() & 0xFF) ^ 0x01);
-    }
-    std::string chacc;
-    {
-        korvik::rpc::OpBatch get;
-        get.set_board(id);
-        get.add_ops()->set_kind(korvik::rpc::Op::GET_CHACC);
-        korvik::rpc::OpReply r;
-        grpc::ClientContext c;
-        ASSERT_TRUE(stub->Apply(&c, get, &r).ok());
-        chacc = r.results(0).data();
-        ASSERT_EQ(chacc.size(), 21u);
-        chacc[1] = char(chacc[1] ^ 0x10);
-    }
-    {
-        korvik::rpc::OpBatch write;
-        write.set_board(id);
-        write.set_lease_id(lease.lease_id());
-        auto* w = write.add_ops();
-        w->set_kind(korvik::rpc::Op::WRITE_REG);
-        w->set_address(address);
-        w->set_value(value);
-        auto* s = write.add_ops();
-        s->set_kind(korvik::rpc::Op::SET_CHACC);
-        s->set_data(chacc);
-        korvik::rpc::OpReply r;
-        grpc::ClientContext c;
-        ASSERT_TRUE(stub->Apply(&c, write, &r).ok());
-        grpc::ClientContext rc;
-        korvik::rpc::LeaseRequest release;
-        release.set_board(id);
-        release.set_lease_id(lease.lease_id());
+        apply({op(Op::WRITE_REG, address, value), op(Op::SET_CHACC, 0, 0, chacc)}, lease.lease_id());
+        r.set_lease_id(lease.lease_id());
         korvik::rpc::Empty e;
-        ASSERT_TRUE(stub->Release(&rc, release, &e).ok());
+        ASSERT_TRUE(stub->Release(&rc, r, &e).ok());
     }
 
     // batches of one call: a read, a board that does not exist, a write
@@ -349,11 +333,8 @@ TEST(RemoteBoards, OpenTogetherWithWhatTheServerHolds)
         for (const char* board : {id.c_str(), "nosuch", id.c_str()}) {
             auto* b = all.add_batches();
             b->set_board(board);
-            auto* op = b->add_ops();
-            op->set_kind(korvik::rpc::Op::READ_REG);
-            op->set_address(address);
+            *b->add_ops() = op(all.batches_size() == 3 ? Op::WRITE_REG : Op::READ_REG, address);
         }
-        all.mutable_batches(2)->mutable_ops(0)->set_kind(korvik::rpc::Op::WRITE_REG);
         korvik::rpc::OpReplies r;
         grpc::ClientContext c;
         ASSERT_TRUE(stub->ApplyAll(&c, all, &r).ok());
