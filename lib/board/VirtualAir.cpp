@@ -180,7 +180,7 @@ void VirtualAir::detach(SimBoard* board)
     for (auto it = queue.begin(); it != queue.end();)
         it = it->second.to == board ? queue.erase(it) : std::next(it);
     if (queue.empty())
-        timer.disconnect();
+        disarm();
     if (board->is_transmit_cw() && enabled)
         report_channels();
 }
@@ -264,34 +264,62 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
         queue.emplace(Due(due, deliveries++), std::move(d));
     }
     // a caller with its own loop learns of a new timeout only when woken:
-    // it asked for the poll handles before this send
-    if (arm())
-        main_context()->wakeup();
+    // it asked for the poll handles before this send; moving the due
+    // source's time wakes the loop by itself
+    arm();
     return 0;
+}
+
+namespace {
+
+gboolean dispatch_due(GSource* source, GSourceFunc, gpointer)
+{
+    // fired: waits again until the next arm() (which the delivery may do)
+    g_source_set_ready_time(source, -1);
+    VirtualAir::instance().deliver_due();
+    return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs due_funcs = {nullptr, nullptr, dispatch_due, nullptr, nullptr, nullptr};
+
+} // namespace
+
+void VirtualAir::deliver_due()
+{
+    armed = false;
+    on_timer();
+}
+
+void VirtualAir::disarm()
+{
+    armed = false;
+    if (due_source)
+        g_source_set_ready_time(due_source, -1);
 }
 
 bool VirtualAir::arm()
 {
     if (queue.empty()) {
-        timer.disconnect();
+        disarm();
         return false;
     }
     const int64_t due = queue.begin()->first.first;
-    if (timer.connected() && timer_due <= due)
+    if (armed && timer_due <= due)
         return false;
-    timer.disconnect();
-    // simulated time does not wait: the next delivery is due at once
-    const int64_t wait = fast ? 0 : std::max<int64_t>(0, due - g_get_monotonic_time());
+    if (!due_source) {
+        due_source = g_source_new(&due_funcs, sizeof(GSource));
+        g_source_set_ready_time(due_source, -1);
+        g_source_attach(due_source, main_context()->gobj());
+    }
+    armed = true;
     timer_due = due;
-    timer = main_context()->signal_timeout().connect(sigc::mem_fun(*this, &VirtualAir::on_timer),
-                                                     unsigned((wait + 999) / 1000));
+    // simulated time does not wait: the next delivery is due at once
+    g_source_set_ready_time(due_source, fast ? 0 : due);
     return true;
 }
 
-bool VirtualAir::on_timer()
+void VirtualAir::on_timer()
 {
-    // this source ends when we return; arm() must not take it for a live one
-    timer = sigc::connection();
     // re-armed also when a receive slot throws, so later packets still arrive
     struct Rearm {
         VirtualAir& air;
@@ -312,13 +340,12 @@ bool VirtualAir::on_timer()
         Delivery d = std::move(queue.begin()->second);
         queue.erase(queue.begin());
         // the packet reached the board when its air time ended, not when the
-        // loop got here (nor later: the timer may fire a little early);
+        // loop got here (nor later: the source may fire a little late);
         // simulated time has no such moment on the host clock
         const FrameArrival arrival(fast ? 0 : std::min(due, g_get_monotonic_time()));
         // receive slots may send, retune or close boards: the queue is re-read each time
         d.to->receive_from_air(d.data->data(), unsigned(d.data->size()), d.source, d.rssi, d.frequency_offset);
     }
-    return false;
 }
 
 std::shared_ptr<const std::vector<uint8_t>> VirtualAir::corrupt(const std::shared_ptr<const std::vector<uint8_t>>& bytes,
@@ -350,7 +377,7 @@ void VirtualAir::drop_all()
 {
     queue.clear();
     busy_until.clear();
-    timer.disconnect();
+    disarm();
 }
 
 bool VirtualAir::any_cw() const

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <map>
+
+#include <glib.h>
 #include <memory>
 #include <string>
 #include <utility>
@@ -104,9 +106,16 @@ private:
     const air::Reception& cached_reception(Station& s);
     const air::Emission& cached_emission(Station& s);
 
-    /// Schedules the timeout of the next delivery; true when a new one was attached.
+    /// Schedules the next delivery on the due source (which wakes the loop
+    /// itself when its time moves); false when nothing changed.
     bool arm();
-    bool on_timer();
+    /// Nothing due: the source waits for the next arm().
+    void disarm();
+public:
+    /// Delivers what is due (the due source's dispatch).
+    void deliver_due();
+private:
+    void on_timer();
     /// The bytes with each bit flipped with probability ber (draws from the stream).
     std::shared_ptr<const std::vector<uint8_t>> corrupt(const std::shared_ptr<const std::vector<uint8_t>>& bytes,
                                                         double ber);
@@ -130,7 +139,10 @@ private:
     std::map<Due, Delivery> queue;
     uint64_t deliveries = 0;
     uint64_t refused = 0;
-    sigc::connection timer;
+    // one source for every delivery, moved by its ready time: a timeout
+    // attached and destroyed per packet cost more than the rest of the air
+    GSource* due_source = nullptr;
+    bool armed = false;
     int64_t timer_due = 0;
     sigc::connection cw_timer;
     uint16_t ticks = 0;

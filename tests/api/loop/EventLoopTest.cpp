@@ -7,10 +7,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "board/EvUSBBoard.h"
 #include "board/MainLoop.h"
 
 using KORVIK::USBDevice;
@@ -155,6 +157,45 @@ TEST_F(EventLoop, DescriptorSourceIsHandedOutAndDispatched)
     watch.disconnect();
     close(pipefd[0]);
     close(pipefd[1]);
+}
+
+// A packet sent between two waits: the caller asked for the handles and
+// the timeout before the send, and must still be woken for its delivery.
+TEST_F(EventLoop, ASendWakesACallerThatAskedBeforeIt)
+{
+    USBDevice::set_virtual_air(true);
+    auto board = [](const char* serial) {
+        std::unique_ptr<USBDevice> d(USBDevice::open_simulation(serial, serial, "RC1200", "0012340A0B0C"));
+        d->load_chipdefaults();
+        d->set_tx_carrierfrequency(868.3e6);
+        d->set_rx_carrierfrequency(868.3e6);
+        d->set_tx(0, 1e6, 8);
+        d->set_rx(0, 1e6, 8, 0);
+        d->commit_registers();
+        return d;
+    };
+    auto tx = board("LOOP-TX"), rx = board("LOOP-RX");
+    int heard = 0;
+    auto c = rx->notify_receive_packet(sigc::slot<void(const unsigned char*, unsigned, const unsigned char*)>(
+        [&](const unsigned char*, unsigned, const unsigned char*) { ++heard; }));
+    for (int packet = 0; packet < 3; ++packet) {
+        USBDevice::periodic();
+        std::vector<void*> handles;
+        const int timeout = USBDevice::get_poll_handles(handles);
+        const unsigned char data[4] = {1, 2, 3, uint8_t(packet)};
+        tx->send_packet(data, sizeof data, nullptr);
+        auto fds = to_pollfds(handles);
+        const auto start = Clock::now();
+        poll(fds.data(), fds.size(), timeout < 0 || timeout > 2000 ? 2000 : timeout);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "packet " << packet;
+        USBDevice::periodic();
+        drive([&] { return heard > packet; }, std::chrono::milliseconds(2000));
+        EXPECT_EQ(heard, packet + 1);
+    }
+    c.disconnect();
+    tx->get_board()->leave_registry();
+    rx->get_board()->leave_registry();
+    USBDevice::set_virtual_air(false);
 }
 
 } // namespace
