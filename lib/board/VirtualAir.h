@@ -74,6 +74,9 @@ public:
     /// checks that the air and the link check agree.
     sigc::signal<void(SimBoard* from, SimBoard* to, air::Verdict)> signal_judged;
 
+    /// Delivers what is due (the dispatch of the loop's due source).
+    void deliver_due();
+
 private:
     VirtualAir();
 
@@ -111,10 +114,6 @@ private:
     bool arm();
     /// Nothing due: the source waits for the next arm().
     void disarm();
-public:
-    /// Delivers what is due (the due source's dispatch).
-    void deliver_due();
-private:
     void on_timer();
     /// The bytes with each bit flipped with probability ber (draws from the stream).
     std::shared_ptr<const std::vector<uint8_t>> corrupt(const std::shared_ptr<const std::vector<uint8_t>>& bytes,
