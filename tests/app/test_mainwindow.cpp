@@ -22,6 +22,8 @@
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QSpinBox>
+#include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -102,6 +104,7 @@ private Q_SLOTS:
     void list_is_sorted_and_shows_columns();
     void equal_serials_sort_by_interface();
     void packets_refresh_only_their_row();
+    void list_cells_look_as_the_style_draws_them();
     void selecting_switching_and_deselecting();
     void actions_trigger_once_after_switching();
     void rx_carrier_typed_in_mhz_shows_achieved_frequency();
@@ -361,6 +364,91 @@ void MainWindowTest::list_is_sorted_and_shows_columns()
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), boards.index(1, 3));
     QCOMPARE(changed.at(0).at(1).toModelIndex(), boards.index(1, 4));
+}
+
+namespace {
+
+// Where each shown cell of a list has its text: the box of the pixels that
+// differ clearly from the cell's own background.
+QList<QRect> ink_boxes(QTableView* list)
+{
+    const QImage shown = list->viewport()->grab().toImage();
+    QList<QRect> boxes;
+    const QAbstractItemModel* model = list->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        for (int column = 0; column < model->columnCount(); ++column) {
+            const QRect cell = list->visualRect(model->index(row, column)).adjusted(1, 1, -2, -2) & shown.rect();
+            if (cell.isEmpty())
+                continue;
+            const QColor ground = shown.pixelColor(cell.topLeft());
+            QRect box;
+            for (int y = cell.top(); y <= cell.bottom(); ++y)
+                for (int x = cell.left(); x <= cell.right(); ++x) {
+                    const QColor c = shown.pixelColor(x, y);
+                    if (qAbs(c.red() - ground.red()) + qAbs(c.green() - ground.green()) + qAbs(c.blue() - ground.blue()) > 150)
+                        box |= QRect(x, y, 1, 1);
+                }
+            boxes << box;
+        }
+    return boxes;
+}
+
+} // namespace
+
+void MainWindowTest::list_cells_look_as_the_style_draws_them()
+{
+    // the list draws its cells' text itself; it must put it where, in the
+    // colour and cut as the style would, whatever the font or column width
+    EvUSBBoard* a = simulate_with_serial("0000011", QStringLiteral("RC1200"));
+    std::unique_ptr<KORVIK::USBDevice> wide(KORVIK::USBDevice::open_simulation(
+        "0000012", "0000012 a board with a much longer display name (sim)", "RC1300", "40:00:00:00:00:00"));
+    QVERIFY(a && wide);
+    select(a);
+    auto* list = widget<QTableView>("devicelist");
+    // room for every column
+    const QSize size = window()->size();
+    auto* splitter = widget<QSplitter>("splitter");
+    const QList<int> sizes = splitter->sizes();
+    window()->resize(1600, 700);
+    splitter->setSizes({1000, 600});
+    QAbstractItemDelegate* own = list->itemDelegate();
+    QStyledItemDelegate style_drawn;
+    auto compare = [&](const char* what) {
+        QCoreApplication::processEvents();
+        const QList<QRect> ours = ink_boxes(list);
+        list->setItemDelegate(&style_drawn);
+        const QList<QRect> theirs = ink_boxes(list);
+        list->setItemDelegate(own);
+        QCOMPARE(ours.size(), theirs.size());
+        int inked = 0;
+        for (int i = 0; i < ours.size(); ++i) {
+            inked += !theirs[i].isEmpty();
+            const QRect& o = ours[i];
+            const QRect& t = theirs[i];
+            QVERIFY2(o.isEmpty() == t.isEmpty()
+                         && (o.isEmpty() || (qAbs(o.left() - t.left()) <= 1 && qAbs(o.right() - t.right()) <= 1
+                                             && qAbs(o.top() - t.top()) <= 1 && qAbs(o.bottom() - t.bottom()) <= 1)),
+                     qPrintable(QString("%1, cell %2: text at %3,%4 %5x%6, the style's at %7,%8 %9x%10")
+                                    .arg(what).arg(i).arg(o.x()).arg(o.y()).arg(o.width()).arg(o.height())
+                                    .arg(t.x()).arg(t.y()).arg(t.width()).arg(t.height())));
+        }
+        QVERIFY2(inked >= 6, qPrintable(QString("%1: %2 of %3 cells inked").arg(what).arg(inked).arg(ours.size())));
+    };
+    compare("as listed");
+    // a name column too narrow for the long name: cut with an ellipsis
+    list->setColumnWidth(0, list->columnWidth(0) / 2);
+    compare("narrow name column");
+    list->resizeColumnsToContents();
+    // a larger font lays every text out anew
+    QFont large = list->font();
+    large.setPointSizeF(large.pointSizeF() * 1.5);
+    list->setFont(large);
+    list->resizeColumnsToContents();
+    compare("larger font");
+    list->setFont(QFont());
+    splitter->setSizes(sizes);
+    window()->resize(size);
+    wide->get_board()->leave_registry();
 }
 
 void MainWindowTest::packets_refresh_only_their_row()
