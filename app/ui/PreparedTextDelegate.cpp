@@ -40,7 +40,7 @@ void PreparedTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
     const QRect area = opt.rect.adjusted(margin, 0, -margin, 0);
     const QStaticText& text = prepared(opt.text, opt.font);
     const QSize size = text.size().toSize();
-    if (size.width() > area.width()) {
+    if (size.width() > area.width() || size.height() > area.height()) {
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }

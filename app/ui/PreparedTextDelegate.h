@@ -8,8 +8,8 @@
 // draw them. The style lays out every cell's text again at each repaint; a
 // selection that scrolls the board list repaints every row shown, so with
 // many boards that layout made a selection cost more than with one. Cells
-// whose text does not fit (to be elided), with an icon or a check box, or
-// being edited go to the style as before.
+// whose text does not fit (to be elided or clipped), with an icon or a check
+// box, or being edited go to the style as before.
 class PreparedTextDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;

@@ -410,11 +410,11 @@ void MainWindowTest::list_cells_look_as_the_style_draws_them()
     QAbstractItemDelegate* own = list->itemDelegate();
     QStyledItemDelegate style_drawn;
     QFont large = list->font();
-    large.setPointSizeF(large.pointSizeF() * 1.5);
+    large.setPointSizeF(large.pointSizeF() * 1.8);
     const std::vector<std::pair<const char*, std::function<void()>>> cases = {
         {"as listed", [] {}},
         {"name column too narrow, cut with an ellipsis", [&] { list->setColumnWidth(0, list->columnWidth(0) / 2); }},
-        {"larger font", [&] { list->setFont(large); list->resizeColumnsToContents(); }},
+        {"a larger font", [&] { list->setFont(large); list->resizeColumnsToContents(); }},
     };
     for (const auto& [what, change] : cases) {
         change();
