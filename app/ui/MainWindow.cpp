@@ -32,6 +32,7 @@
 #include "ui/Mnemonics.h"
 #include "ui/PacketTestWindow.h"
 #include "ui/PageForms.h"
+#include "ui/PreparedTextDelegate.h"
 #include "ui/ProgramSettings.h"
 #include "ui/RadioPage.h"
 #include "ui/RegisterPages.h"
@@ -90,6 +91,7 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     if (auto* layout = qobject_cast<QBoxLayout*>(ui->devicelist->parentWidget()->layout()))
         layout->insertWidget(layout->indexOf(ui->devicelist) + 1, empty_hint);
 
+    ui->devicelist->setItemDelegate(new PreparedTextDelegate(ui->devicelist));
     // Tab moves on to the pages instead of walking the list's cells
     ui->devicelist->setTabKeyNavigation(false);
     ui->loadchipdefaults->setText(tr("Load &Chip Defaults"));

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScatterSeries>
@@ -369,10 +370,28 @@ void PacketTestWindow::apply_palette()
 {
     const bool dark = palette().color(QPalette::Window).lightness() < 128;
     const QChart::ChartTheme theme = dark ? QChart::ChartThemeDark : QChart::ChartThemeLight;
-    if (chart->theme() != theme) {
-        chart->setTheme(theme);
-        rssi_series->setMarkerSize(6);
-    }
+    if (chart->theme() == theme && !rssi_series->lightMarker().isNull())
+        return;
+    chart->setTheme(theme);
+    // each point is one copy of a small image in the theme's colours: drawn
+    // as graphics items of their own (the series' default, hidden here), a
+    // thousand markers took most of the window's CPU in a long test
+    const qreal size = 6;
+    const qreal ratio = devicePixelRatioF();
+    QImage marker(QSize(int(std::ceil(size * ratio)), int(std::ceil(size * ratio))), QImage::Format_ARGB32_Premultiplied);
+    marker.setDevicePixelRatio(ratio);
+    marker.fill(Qt::transparent);
+    QPainter painter(&marker);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen = rssi_series->pen();
+    pen.setWidthF(std::min<qreal>(pen.widthF(), 1));
+    painter.setPen(pen);
+    painter.setBrush(rssi_series->brush());
+    painter.drawEllipse(QRectF(0.5, 0.5, size - 1, size - 1));
+    painter.end();
+    rssi_series->setMarkerSize(size);
+    rssi_series->setLightMarker(marker);
+    rssi_series->setPointsVisible(false);
 }
 
 void PacketTestWindow::changeEvent(QEvent* event)

@@ -1,5 +1,6 @@
 // The real main window over simulated boards, driven as a user would.
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -22,6 +23,8 @@
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QSpinBox>
+#include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -102,6 +105,7 @@ private Q_SLOTS:
     void list_is_sorted_and_shows_columns();
     void equal_serials_sort_by_interface();
     void packets_refresh_only_their_row();
+    void list_cells_look_as_the_style_draws_them();
     void selecting_switching_and_deselecting();
     void actions_trigger_once_after_switching();
     void rx_carrier_typed_in_mhz_shows_achieved_frequency();
@@ -361,6 +365,78 @@ void MainWindowTest::list_is_sorted_and_shows_columns()
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), boards.index(1, 3));
     QCOMPARE(changed.at(0).at(1).toModelIndex(), boards.index(1, 4));
+}
+
+namespace {
+
+// Where each shown cell of a list has its text: the box of the pixels that
+// differ clearly from the cell's background.
+QList<QRect> ink_boxes(QTableView* list)
+{
+    const QImage shown = list->viewport()->grab().toImage();
+    QList<QRect> boxes;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        for (int column = 0; column < list->model()->columnCount(); ++column) {
+            const QRect cell = list->visualRect(list->model()->index(row, column)).adjusted(1, 1, -2, -2) & shown.rect();
+            const QColor ground = shown.pixelColor(cell.topLeft());
+            QRect box;
+            for (int y = cell.top(); y <= cell.bottom(); ++y)
+                for (int x = cell.left(); x <= cell.right(); ++x) {
+                    const QColor c = shown.pixelColor(x, y);
+                    if (qAbs(c.red() - ground.red()) + qAbs(c.green() - ground.green()) + qAbs(c.blue() - ground.blue()) > 150)
+                        box |= QRect(x, y, 1, 1);
+                }
+            boxes << box;
+        }
+    return boxes;
+}
+
+} // namespace
+
+void MainWindowTest::list_cells_look_as_the_style_draws_them()
+{
+    // the list draws its cells' text itself: where, in what colour and cut
+    // as the style would, whatever the font or the column width
+    EvUSBBoard* a = simulate_with_serial("0000011", QStringLiteral("RC1200"));
+    std::unique_ptr<KORVIK::USBDevice> wide(KORVIK::USBDevice::open_simulation(
+        "0000012", "0000012 a board with a much longer display name (sim)", "RC1300", "40:00:00:00:00:00"));
+    QVERIFY(a && wide);
+    select(a);
+    auto* list = widget<QTableView>("devicelist");
+    const QSize size = window()->size();
+    const QList<int> split = widget<QSplitter>("splitter")->sizes();
+    window()->resize(1600, 700); // room for every column
+    widget<QSplitter>("splitter")->setSizes({1000, 600});
+    QAbstractItemDelegate* own = list->itemDelegate();
+    QStyledItemDelegate style_drawn;
+    QFont large = list->font();
+    large.setPointSizeF(large.pointSizeF() * 1.8);
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"as listed", [] {}},
+        {"name column too narrow, cut with an ellipsis", [&] { list->setColumnWidth(0, list->columnWidth(0) / 2); }},
+        {"a larger font", [&] { list->setFont(large); list->resizeColumnsToContents(); }},
+    };
+    for (const auto& [what, change] : cases) {
+        change();
+        QCoreApplication::processEvents();
+        const QList<QRect> ours = ink_boxes(list);
+        list->setItemDelegate(&style_drawn);
+        const QList<QRect> theirs = ink_boxes(list);
+        list->setItemDelegate(own);
+        QCOMPARE(ours.size(), theirs.size());
+        for (int i = 0; i < ours.size(); ++i) {
+            const QRect& o = ours[i];
+            const QRect& t = theirs[i];
+            QVERIFY2(o.isEmpty() == t.isEmpty() && qAbs(o.left() - t.left()) <= 1 && qAbs(o.right() - t.right()) <= 1
+                         && qAbs(o.top() - t.top()) <= 1 && qAbs(o.bottom() - t.bottom()) <= 1,
+                     qPrintable(QString("%1, cell %2").arg(what).arg(i)));
+        }
+        QVERIFY2(std::count_if(theirs.begin(), theirs.end(), [](const QRect& r) { return !r.isEmpty(); }) >= 6, what);
+    }
+    list->setFont(QFont());
+    window()->resize(size);
+    widget<QSplitter>("splitter")->setSizes(split);
+    wide->get_board()->leave_registry();
 }
 
 void MainWindowTest::packets_refresh_only_their_row()

@@ -1,6 +1,9 @@
 // The "Packet Test" window over simulated boards on the virtual air, driven
 // as a user would: menu, typed values, buttons, the export file chooser.
 #include <QAction>
+#include <QApplication>
+#include <QChartView>
+#include <QScatterSeries>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -33,6 +36,7 @@ private Q_SLOTS:
     void short_test_exports_its_rows();
     void leaving_board_or_closing_stops_the_test();
     void many_packets_keep_the_chart_bounded_and_stop_at_once();
+    void rssi_points_show_in_the_theme_colour();
 
 private:
     PacketTestWindow* open_window();
@@ -202,6 +206,39 @@ void PacketWindowTest::many_packets_keep_the_chart_bounded_and_stop_at_once()
     const QString summary = window->findChild<QLabel*>("summary")->text();
     QVERIFY2(summary.contains(QString("of %1 lost").arg(s.sent)), qPrintable(summary));
     QVERIFY(s.sent > 1200 && s.sent < 3000);
+}
+
+void PacketWindowTest::rssi_points_show_in_the_theme_colour()
+{
+    QVERIFY(simulate("RC1200") && simulate("RC1200"));
+    window = open_window();
+    QVERIFY(window);
+    window->resize(640, 560);
+    type(window->findChild<QSpinBox*>("count"), "60");
+    type(window->findChild<QSpinBox*>("interval"), "2");
+    QTest::mouseClick(button("start"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->is_running(), 10000);
+    auto* view = window->findChild<QChartView*>("packet_chart");
+    QScatterSeries* rssi = view ? qobject_cast<QScatterSeries*>(view->chart()->series().value(0)) : nullptr;
+    QVERIFY(rssi && rssi->count() > 0);
+    // on a light and then a dark palette every point is on the screen in
+    // the series' (and its legend's) colour, not in the other theme's
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(40, 40, 40));
+    for (const QPalette& palette : {light, dark}) {
+        QApplication::setPalette(palette);
+        QCoreApplication::processEvents();
+        const QImage shown = view->viewport()->grab().toImage();
+        for (const QPointF& p : rssi->points()) {
+            const QPoint at = view->mapFromScene(view->chart()->mapToScene(view->chart()->mapToPosition(p, rssi)));
+            const QColor pixel = shown.pixelColor(at * shown.devicePixelRatio()), colour = rssi->color();
+            QVERIFY2(qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) + qAbs(pixel.blue() - colour.blue()) < 40,
+                     qPrintable(pixel.name() + " where the series is " + colour.name()));
+        }
+    }
+    QApplication::setPalette(light);
+    window->close();
 }
 
 int main(int argc, char** argv)
