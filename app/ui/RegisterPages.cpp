@@ -4,16 +4,18 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTableView>
 
 #include <korvik/USBDevice.h>
 
+#include "shell/ChipTableModel.h"
 #include "shell/EvUSBBoard.h"
 #include "ui/FieldBindings.h"
 #include "ui_MainWindow.h"
 
 RegisterPages::RegisterPages(Ui::MainWindow* ui_, FieldBindings& bindings_, QObject* parent)
-    : QObject(parent), ui(ui_), bindings(bindings_)
+    : QObject(parent), ui(ui_), bindings(bindings_), tables{{ui_->registertable, true, {}}, {ui_->bitfieldtable, false, {}}}
 {
     ui->registertable->verticalHeader()->hide();
     ui->bitfieldtable->verticalHeader()->hide();
@@ -35,20 +37,44 @@ RegisterPages::RegisterPages(Ui::MainWindow* ui_, FieldBindings& bindings_, QObj
     filter->setToolTip(tr("Shows only the registers and bitfields whose name or description contains this text; "
                           "NAME@0xADDRESS shows the one register of that name and operating address"));
     ui->edittabs->setCornerWidget(filter, Qt::TopRightCorner);
-    connect(filter, &QLineEdit::textChanged, this, &RegisterPages::apply_filter);
+    connect(filter, &QLineEdit::textChanged, this, &RegisterPages::show_current);
+    connect(ui->edittabs, &QTabWidget::currentChanged, this, &RegisterPages::show_current);
 }
 
-void RegisterPages::set_board(EvUSBBoard* board)
+void RegisterPages::set_board(EvUSBBoard* board_)
 {
-    ui->registertable->setModel(board ? board->register_model() : nullptr);
-    ui->bitfieldtable->setModel(board ? board->bitfield_model() : nullptr);
-    if (!board || !board->get_device())
+    board = board_;
+    show_current();
+}
+
+RegisterPages::Table* RegisterPages::shown_table()
+{
+    for (Table& table : tables)
+        if (ui->edittabs->currentWidget() == table.view->parentWidget())
+            return &table;
+    return nullptr;
+}
+
+void RegisterPages::show_current()
+{
+    Table* table = shown_table();
+    if (!table)
         return;
-    const QString chip = QString::fromStdString(board->get_device()->get_chip_name());
-    fit_columns(ui->registertable, QStringLiteral("registers ") + chip);
-    fit_columns(ui->bitfieldtable, QStringLiteral("bitfields ") + chip);
-    if (!filter->text().isEmpty())
-        apply_filter();
+    ChipTableModel* model = nullptr;
+    if (board && board->get_device())
+        model = table->registers ? static_cast<ChipTableModel*>(board->register_model()) : board->bitfield_model();
+    if (table->view->model() != model) {
+        // a new model's rows all start shown
+        table->view->setModel(model);
+        table->filtered_by.clear();
+        table->filtered_model = model;
+        if (model) {
+            const QString chip = QString::fromStdString(board->get_device()->get_chip_name());
+            fit_columns(table->view, (table->registers ? QStringLiteral("registers ") : QStringLiteral("bitfields ")) + chip);
+        }
+    }
+    if (model && (table->filtered_by != filter->text() || table->filtered_model != model))
+        apply_filter(*table);
 }
 
 void RegisterPages::fit_columns(QTableView* table, const QString& key)
@@ -65,25 +91,29 @@ void RegisterPages::fit_columns(QTableView* table, const QString& key)
         header->resizeSection(c, widths[size_t(c)]);
 }
 
-void RegisterPages::apply_filter()
+void RegisterPages::apply_filter(Table& table)
 {
+    table.filtered_by = filter->text();
+    table.filtered_model = static_cast<const ChipTableModel*>(table.view->model());
     // "FREQ2@0x089", as other tools print a name the chip has twice, picks that one register
     const QString text = filter->text().trimmed();
-    KORVIK::USBDevice* dev = bindings.device();
-    if (text.contains(QLatin1Char('@')) && dev && ui->registertable->model()) {
+    KORVIK::USBDevice* dev = board ? board->get_device() : nullptr;
+    if (text.contains(QLatin1Char('@')) && dev) {
+        if (!table.registers) {
+            filter_table(table.view, text.section(QLatin1Char('@'), 0, 0));
+            return;
+        }
         int index = -1;
         try {
             index = dev->find_register(text.toStdString());
         } catch (const std::exception&) {
         }
-        const QAbstractItemModel* model = ui->registertable->model();
+        const QAbstractItemModel* model = table.view->model();
         for (int row = 0; row < model->rowCount(); ++row)
-            ui->registertable->setRowHidden(row, row != index);
-        filter_table(ui->bitfieldtable, text.section(QLatin1Char('@'), 0, 0));
+            table.view->setRowHidden(row, row != index);
         return;
     }
-    filter_table(ui->registertable, filter->text());
-    filter_table(ui->bitfieldtable, filter->text());
+    filter_table(table.view, filter->text());
 }
 
 void RegisterPages::filter_table(QTableView* table, const QString& text)
