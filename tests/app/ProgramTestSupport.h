@@ -8,6 +8,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 
 #include <korvik/USBDevice.h>
@@ -40,6 +42,19 @@ inline EvUSBBoard* simulate_from_menu(Application& app, const QString& chip)
         if (!before.count(boards.board_at(row)))
             return boards.board_at(row);
     return nullptr;
+}
+
+// Brings up the board's page titled `title` with a click on its tab, as a
+// user does; false when the tab is not there to click.
+inline bool show_page(Application& app, const QString& title)
+{
+    QTabBar* bar = window_widget<QTabWidget>(app, "edittabs")->tabBar();
+    for (int i = 0; i < bar->count(); ++i)
+        if (bar->tabText(i).remove(QLatin1Char('&')) == title) {
+            QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+            return bar->currentIndex() == i;
+        }
+    return false;
 }
 
 // Takes every board out of the list and closes every other window, as

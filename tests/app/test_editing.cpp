@@ -360,6 +360,8 @@ void EditingTest::empty_list_hint_selection_removal_and_advanced_pages()
 void EditingTest::filter_code_window_titles_and_recent_files()
 {
     EvUSBBoard* board = simulate(QStringLiteral("RC1200"));
+    window()->select_board(board);
+    QVERIFY(show_page(*app, "Registers"));
     auto* filter = widget<QLineEdit>("tablefilter");
     auto* table = widget<QTableView>("registertable");
     filter->setText(QStringLiteral("FREQ3"));
@@ -371,6 +373,7 @@ void EditingTest::filter_code_window_titles_and_recent_files()
         }
     QVERIFY(shown >= 1);
     filter->clear();
+    QVERIFY(show_page(*app, "Radio"));
 
     board->open_rc800_code_snippet_window(4);
     CodeWindow* code = nullptr;

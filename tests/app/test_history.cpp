@@ -115,7 +115,7 @@ QString HistoryTest::write_settings_file(const std::function<void(KORVIK::USBDev
 void HistoryTest::edit_cell(const char* name, int column)
 {
     auto* table = widget<QTableView>(name);
-    widget<QTabWidget>("edittabs")->setCurrentWidget(table->parentWidget());
+    QVERIFY(show_page(*app, table == widget<QTableView>("registertable") ? "Registers" : "Bitfields"));
     // the first cell that takes a new value (some bits of a register are the chip's own)
     const DeviceState before = DeviceState::of(dev());
     for (int row = 0; row < table->model()->rowCount() && DeviceState::of(dev()) == before; ++row) {

@@ -122,6 +122,7 @@ private Q_SLOTS:
     void channel_access_preamble_bits_to_bytes();
     void framing_mode_controls_and_warning();
     void transmit_only_chip_disables_receiver();
+    void register_pages_show_the_selected_board_and_filter();
     void register_edit_in_hex_reaches_device();
     void bitfield_edit_in_hex_reaches_device();
     void hex_editor_ranges();
@@ -533,8 +534,11 @@ void MainWindowTest::selecting_switching_and_deselecting()
         QCOMPARE(widget<QComboBox>("framing_mode")->currentIndex(), d->get_framingmode());
         QCOMPARE(widget<QDoubleSpinBox>("radio_rxfreq")->value(), in_mhz(d->get_rx_carrierfrequency()));
         QCOMPARE(widget<QDoubleSpinBox>("radio_txfreq")->value(), in_mhz(d->get_tx_carrierfrequency()));
+        QVERIFY(show_page(*app, "Registers"));
         QCOMPARE(widget<QTableView>("registertable")->model(), board->register_model());
+        QVERIFY(show_page(*app, "Bitfields"));
         QCOMPARE(widget<QTableView>("bitfieldtable")->model(), board->bitfield_model());
+        QVERIFY(show_page(*app, "Radio"));
     };
     check_combos(a);
     select(b);
@@ -931,10 +935,99 @@ void MainWindowTest::transmit_only_chip_disables_receiver()
     QVERIFY(widget<QWidget>("radio_copytxtorx")->isEnabled());
 }
 
+void MainWindowTest::register_pages_show_the_selected_board_and_filter()
+{
+    EvUSBBoard* a = simulate(QStringLiteral("RC1200"));
+    EvUSBBoard* b = simulate(QStringLiteral("RC1300"));
+    QVERIFY(a && b && a != b);
+    auto* filter = widget<QLineEdit>("tablefilter");
+    // a register of a's by the name and address form the filter takes
+    KORVIK::USBDevice& da = *a->get_device();
+    unsigned pick = 0;
+    while (pick < da.get_registers() && da.get_register_mask(pick) == 0)
+        ++pick;
+    const QString one = QString::asprintf("%s@0x%X", da.get_register_name(pick).c_str(), da.get_register_chipaddr(pick));
+    QCOMPARE(da.find_register(one.toStdString()), int(pick));
+
+    // the page shown while the board or the filter changes, then the page clicked
+    struct Step {
+        const char* what;
+        const char* page_before;
+        EvUSBBoard* board;
+        QString filter;
+        const char* page;
+    };
+    const Step steps[] = {
+        {"board switched on the page", "Registers", a, "", "Registers"},
+        {"board switched on the page", "Registers", b, "", "Registers"},
+        {"board switched on another page", "Radio", a, "", "Registers"},
+        {"first look at bitfields", "Radio", b, "", "Bitfields"},
+        {"filter typed on another page", "Radio", a, "FREQ", "Bitfields"},
+        {"filter typed on one table's page", "Registers", a, "AGC", "Bitfields"},
+        {"board switched under a filter", "Bitfields", b, "AGC", "Registers"},
+        {"filter changed on the other board", "Bitfields", a, "PLL", "Registers"},
+        {"back to the board the hidden table holds", "Bitfields", b, "PLL", "Bitfields"},
+        {"back to the board the hidden table holds", "Bitfields", a, "FREQ", "Registers"},
+        {"one register by name and address", "Radio", a, one, "Registers"},
+        {"and its bitfields by name", "Registers", a, one, "Bitfields"},
+        {"other board under that filter", "Bitfields", b, one, "Registers"},
+        {"the first board again", "Bitfields", a, one, "Registers"},
+        {"filter cleared on another page", "Framing", a, "", "Registers"},
+    };
+    for (const Step& step : steps) {
+        QVERIFY2(show_page(*app, step.page_before), step.what);
+        select(step.board);
+        QVERIFY(type_into(filter, step.filter));
+        if (step.filter.isEmpty())
+            QTest::keyClick(filter, Qt::Key_Backspace);
+        QCOMPARE(filter->text(), step.filter);
+        QVERIFY2(show_page(*app, step.page), step.what);
+        const bool registers = QLatin1String(step.page) == QLatin1String("Registers");
+        auto* table = widget<QTableView>(registers ? "registertable" : "bitfieldtable");
+        const QAbstractItemModel* model = table->model();
+        QVERIFY2(model == (registers ? static_cast<QAbstractItemModel*>(step.board->register_model()) : step.board->bitfield_model()),
+                 step.what);
+        // the registers by name and address pick one row; otherwise a row
+        // shows when any of its cells holds the text
+        const bool by_address = registers && step.filter.contains(QLatin1Char('@'));
+        const QString text = step.filter.section(QLatin1Char('@'), 0, 0);
+        int picked = -1;
+        if (by_address) {
+            try {
+                picked = step.board->get_device()->find_register(step.filter.toStdString());
+            } catch (const std::exception&) {
+            }
+        }
+        int shown = 0;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            bool match = by_address && row == picked;
+            for (int column = 0; !by_address && !match && column < model->columnCount(); ++column)
+                match = model->index(row, column).data().toString().contains(text, Qt::CaseInsensitive);
+            shown += !table->isRowHidden(row);
+            QVERIFY2(table->isRowHidden(row) != match,
+                     qPrintable(QStringLiteral("%1: row %2 under \"%3\"").arg(QLatin1String(step.what)).arg(row).arg(step.filter)));
+        }
+        QVERIFY2(shown > 0, step.what);
+    }
+
+    // a board leaving while a page not shown still holds its table
+    QVERIFY(show_page(*app, "Radio"));
+    select(b);
+    a->get_device()->get_board()->leave_registry();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(show_page(*app, "Registers"));
+    QCOMPARE(widget<QTableView>("registertable")->model(), b->register_model());
+    select(nullptr);
+    QCOMPARE(widget<QTableView>("registertable")->model(), static_cast<QAbstractItemModel*>(nullptr));
+    filter->clear();
+    widget<QTabWidget>("edittabs")->setCurrentIndex(0);
+}
+
 void MainWindowTest::register_edit_in_hex_reaches_device()
 {
     EvUSBBoard* board = simulate(QStringLiteral("RC1200"));
     select(board);
+    QVERIFY(show_page(*app, "Registers"));
     auto* table = widget<QTableView>("registertable");
     GFRegisterModel* model = board->register_model();
     KORVIK::USBDevice* d = dev();
@@ -990,6 +1083,7 @@ void MainWindowTest::bitfield_edit_in_hex_reaches_device()
 {
     EvUSBBoard* board = simulate(QStringLiteral("RC1200"));
     select(board);
+    QVERIFY(show_page(*app, "Bitfields"));
     auto* table = widget<QTableView>("bitfieldtable");
     GFBitfieldModel* model = board->bitfield_model();
     KORVIK::USBDevice* d = dev();
@@ -1129,7 +1223,7 @@ void MainWindowTest::table_headers_alignment_and_wide_fields()
     if (row < 0)
         QSKIP("no 32-bit bitfield");
     auto* table = widget<QTableView>("bitfieldtable");
-    widget<QTabWidget>("edittabs")->setCurrentIndex(3);
+    QVERIFY(show_page(*app, "Bitfields"));
     const QModelIndex cell = bitfields->index(row, GFBitfieldModel::ColValue);
     for (unsigned target : {0x89ABCDEFu, 0xFFFFFFFFu, 0x00000001u}) {
         table->setCurrentIndex(cell);
