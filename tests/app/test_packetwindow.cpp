@@ -20,6 +20,7 @@
 #include <korvik/USBDevice.h>
 
 #include "Application.h"
+#include "ProgramTestSupport.h"
 #include "board/EvUSBBoard.h"
 #include "shell/BoardList.h"
 #include "shell/EvUSBBoard.h"
@@ -56,14 +57,10 @@ void PacketWindowTest::initTestCase()
 
 EvUSBBoard* PacketWindowTest::simulate(const QString& chip)
 {
-    const int before = app->get_boards().rowCount();
-    for (QAction* a : app->get_window()->findChild<QMenu*>("menuSimulateDevice")->actions())
-        if (a->text() == chip)
-            a->trigger();
-    if (app->get_boards().rowCount() != before + 1)
-        return nullptr;
-    EvUSBBoard* b = app->get_boards().board_at(app->get_boards().rowCount() - 1);
-    b->get_device()->load_chipdefaults();
+    // the list is sorted: the new board is the one not listed before, wherever it went
+    EvUSBBoard* b = simulate_from_menu(*app, chip);
+    if (b)
+        b->get_device()->load_chipdefaults();
     return b;
 }
 
@@ -92,14 +89,18 @@ void PacketWindowTest::short_test_exports_its_rows()
 {
     EvUSBBoard* a = simulate("RC1200");
     EvUSBBoard* b = simulate("RC1200");
-    QVERIFY(a && b);
+    QVERIFY(a && b && a != b);
+    QVERIFY(a->get_device()->get_serial() != b->get_device()->get_serial());
     window = open_window();
     QVERIFY(window);
     QVERIFY(window->isVisible());
     auto* tx = window->findChild<QComboBox*>("transmitter");
     auto* rx = window->findChild<QComboBox*>("receiver");
     QCOMPARE(tx->count(), 2);
-    QVERIFY(tx->currentData() != rx->currentData());
+    // the two boards are the test's two ends, one each
+    const QSet<QString> ends = {tx->currentData().toString(), rx->currentData().toString()};
+    QCOMPARE(ends, (QSet<QString>{QString::fromStdString(a->get_device()->get_interface()),
+                                  QString::fromStdString(b->get_device()->get_interface())}));
     QVERIFY(!button("export")->isEnabled());
     type(window->findChild<QSpinBox*>("count"), "12");
     type(window->findChild<QSpinBox*>("interval"), "5");
