@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include <QAction>
@@ -9,6 +10,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QResizeEvent>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QMessageBox>
@@ -77,11 +79,13 @@ MainWindow::MainWindow(QObject* application_, QWidget* parent)
     for (QWidget* caption : std::initializer_list<QWidget*>{forms->framing.framing_modelabel, forms->framing.framing_crclabel, forms->framing.framing_preamblelabel})
         caption_width = std::max(caption_width, caption->sizeHint().width());
     forms->framing.framingparamslayout->setColumnMinimumWidth(0, caption_width);
-    // the list gives way first, so the window fits a 800x600 screen without
-    // clipping the pages' captions
+    // the pages' captions break onto a second line where the window is too
+    // narrow for them (it must fit a 800x600 screen; see resizeEvent); the
+    // splitter's first widths are weights that leave the pages their
+    // one-line width at the window's usual 937 pixels
     ui->devicelist->setMinimumWidth(140);
     ui->splitter->setStretchFactor(1, 1);
-    ui->splitter->setSizes({335, 600});
+    ui->splitter->setSizes({268, 646});
 
     empty_hint = new QLabel(tr("No evaluation boards found. Plug one in, or File > New Chip Settings to simulate one."), this);
     empty_hint->setObjectName(QStringLiteral("emptyhint"));
@@ -276,6 +280,21 @@ void MainWindow::closeEvent(QCloseEvent* event)
     settings.setValue(settings_key::state, saveState());
     settings.setValue(settings_key::splitter, ui->splitter->saveState());
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // the splitter takes a narrower window from the pages, which then break
+    // their captions; the list gives way first, down to its least width
+    if (event->oldSize().isValid() && event->size().width() >= event->oldSize().width())
+        return;
+    const QList<int> sizes = ui->splitter->sizes();
+    if (sizes.size() != 2)
+        return;
+    const int move = std::min(ui->rightpane->sizeHint().width() - sizes[1], sizes[0] - ui->leftpane->minimumSizeHint().width());
+    if (move > 0)
+        ui->splitter->setSizes({sizes[0] - move, sizes[1] + move});
 }
 
 void MainWindow::set_advanced_pages_shown(bool shown)

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QChart>
 #include <QChartView>
@@ -48,6 +49,7 @@ private Q_SLOTS:
     void buttons_recent_files_and_status_notes();
     void board_list_fits_new_rows_only();
     void fields_of_stacked_groups_line_up();
+    void every_page_fits_800x600();
 
 private:
     MainWindow* window() const { return app->get_window(); }
@@ -329,6 +331,38 @@ void KeyboardTest::fields_of_stacked_groups_line_up()
         }
     }
     // the choice is stored: the next test starts with the usual pages
+    window()->set_advanced_pages_shown(false);
+}
+
+void KeyboardTest::every_page_fits_800x600()
+{
+    window()->set_advanced_pages_shown(true);
+    auto* tabs = widget<QTabWidget>("edittabs");
+    for (const std::string& chip : KORVIK::USBDevice::get_supported_chips()) {
+        window()->select_board(simulate_from_menu(*app, QString::fromStdString(chip)));
+        window()->resize(800, 600);
+        QCoreApplication::processEvents();
+        QVERIFY2(window()->width() <= 800 && window()->height() <= 600,
+                 qPrintable(QStringLiteral("%1: %2x%3").arg(QString::fromStdString(chip)).arg(window()->width()).arg(window()->height())));
+        for (int page = 0; page < tabs->count(); ++page) {
+            const QString title = tabs->tabText(page).remove(QLatin1Char('&'));
+            QVERIFY2(show_page(*app, title), qPrintable(title));
+            QCoreApplication::processEvents();
+            // every caption, field and button of the page in full view
+            for (QWidget* w : tabs->currentWidget()->findChildren<QWidget*>()) {
+                if (!w->isVisible() || !(qobject_cast<QLabel*>(w) || qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)
+                                         || qobject_cast<QLineEdit*>(w) || qobject_cast<QAbstractButton*>(w))
+                    || qobject_cast<QAbstractSpinBox*>(w->parentWidget()) || qobject_cast<QComboBox*>(w->parentWidget()))
+                    continue;
+                QVERIFY2(w->visibleRegion().boundingRect() == w->rect(),
+                         qPrintable(QStringLiteral("%1, %2: %3 cut").arg(QString::fromStdString(chip), title, w->objectName())));
+                // the list gave way first: a caption takes two lines at most
+                if (auto* caption = qobject_cast<QLabel*>(w); caption && caption->wordWrap())
+                    QVERIFY2(caption->heightForWidth(caption->width()) < 3 * caption->fontMetrics().lineSpacing(), qPrintable(caption->text()));
+            }
+        }
+        remove_all_boards(*app);
+    }
     window()->set_advanced_pages_shown(false);
 }
 
