@@ -241,6 +241,7 @@ int small_and_dark(Application& app, const QString& dir)
     dark.setColor(QPalette::HighlightedText, Qt::white);
     dark.setColor(QPalette::ToolTipBase, QColor(30, 30, 32));
     dark.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+    dark.setColor(QPalette::PlaceholderText, QColor(150, 150, 150)); // else the light palette's, unreadable on the dark base
     dark.setColor(QPalette::Disabled, QPalette::Text, QColor(130, 130, 130));
     dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(130, 130, 130));
     dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(130, 130, 130));
