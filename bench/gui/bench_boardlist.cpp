@@ -3,7 +3,8 @@
 // in the same run: the same 64 boards opened through the library alone, in a
 // process without the program. Reports the total for 64 arrivals, the cost
 // of one at 1 to 4 boards and at 61 to 64, and of a selection (with its
-// repaint) at 1 and at 64 boards.
+// repaint) at 1 and at 64 boards: between the first and the last row, which
+// scrolls the list, and between two neighbouring rows, which does not.
 //
 //   bench_boardlist [runs]
 #include <algorithm>
@@ -51,7 +52,7 @@ void remove_all(Application& app)
 }
 
 struct Figures {
-    double total = 0, add_first = 0, add_last = 0, select_one = 0, select_many = 0;
+    double total = 0, add_first = 0, add_last = 0, select_one = 0, select_many = 0, select_near = 0;
 };
 
 // selecting a row and letting the window lay out and paint
@@ -90,6 +91,10 @@ Figures run_window(Application& app)
     for (int i = 0; i < 8; ++i)
         sum += select_ms(window, i % 2 ? 0 : boards - 1);
     f.select_many = sum / 8;
+    sum = 0;
+    for (int i = 0; i < 8; ++i)
+        sum += select_ms(window, i % 2 ? 0 : 1);
+    f.select_near = sum / 8;
     for (auto& d : opened)
         d->get_board()->leave_registry();
     opened.clear();
@@ -152,7 +157,7 @@ int main(int argc, char** argv)
     Application app(argc, argv);
     app.get_window()->resize(937, 576);
     QCoreApplication::processEvents();
-    std::vector<double> floor, total, first, last, one, many;
+    std::vector<double> floor, total, first, last, one, many, near;
     for (int run = 0; run < runs; ++run) {
         floor.push_back(run_floor(argv[0]));
         const Figures f = run_window(app);
@@ -161,8 +166,9 @@ int main(int argc, char** argv)
         last.push_back(f.add_last);
         one.push_back(f.select_one);
         many.push_back(f.select_many);
-        std::printf("run %d: floor %.1f ms, 64 arrivals %.1f ms, one at 1-4 %.2f ms, at 61-64 %.2f ms, select at 1 %.2f ms, at 64 %.2f ms\n",
-                    run + 1, floor.back(), f.total, f.add_first, f.add_last, f.select_one, f.select_many);
+        near.push_back(f.select_near);
+        std::printf("run %d: floor %.1f ms, 64 arrivals %.1f ms, one at 1-4 %.2f ms, at 61-64 %.2f ms, select at 1 %.2f ms, at 64 %.2f ms, neighbour at 64 %.2f ms\n",
+                    run + 1, floor.back(), f.total, f.add_first, f.add_last, f.select_one, f.select_many, f.select_near);
     }
     summarise("floor: 64 boards, library alone", floor);
     summarise("64 boards added in the window", total);
@@ -170,5 +176,6 @@ int main(int argc, char** argv)
     summarise("one add at 61 to 64 boards", last);
     summarise("one select at 1 board", one);
     summarise("one select at 64 boards", many);
+    summarise("one select at 64, neighbouring row", near);
     return 0;
 }
