@@ -87,6 +87,25 @@ EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
     subs.push_back(d.notify_changed_bitfield([this](unsigned int index, unsigned int) {
         bitfieldmodel.row_changed(index);
     }));
+    // a board arrives with what its memory holds
+    remember_stored();
+}
+
+void EvUSBBoard::remember_stored()
+{
+    if (!device)
+        return;
+    stored = DeviceState::of(*device);
+    stored.registers.clear();
+}
+
+bool EvUSBBoard::stored_settings_differ() const
+{
+    if (!device)
+        return false;
+    DeviceState now = DeviceState::of(*device);
+    now.registers.clear();
+    return now != stored;
 }
 
 EvUSBBoard::~EvUSBBoard()
@@ -158,6 +177,7 @@ void EvUSBBoard::load_chipdefaults()
 void EvUSBBoard::load_boarddefaults()
 {
     record(tr("Load Defaults"), [this]() { WITH_DEVICE(load_boarddefaults()); });
+    remember_stored();
     registermodel.nv_changed();
     bitfieldmodel.nv_changed();
     Q_EMIT settings_replaced();
@@ -165,6 +185,7 @@ void EvUSBBoard::load_boarddefaults()
 void EvUSBBoard::store_boarddefaults()
 {
     WITH_DEVICE(store_boarddefaults());
+    remember_stored();
     // the Flash columns show what was just stored
     registermodel.nv_changed();
     bitfieldmodel.nv_changed();

@@ -13,6 +13,7 @@
 
 #include <korvik/USBDeviceStatus.h>
 
+#include "shell/BoardState.h"
 #include "shell/GFBitfieldModel.h"
 #include "shell/GFRegisterModel.h"
 
@@ -57,6 +58,9 @@ public:
     // Runs `change` as one undoable step named `text`; a step inside a step
     // belongs to the outer one. Nothing is recorded when nothing changed.
     void record(const QString& text, const std::function<void()>& change);
+    // The crystal, channel-access or identity settings, which a store writes
+    // beside the registers, differ from the ones last stored or loaded.
+    bool stored_settings_differ() const;
 
 Q_SIGNALS:
     void delete_subwindows();
@@ -185,6 +189,10 @@ private:
     std::list<sigc::connection> subscriptions;
     QUndoStack* history;
     int recording = 0;
+    // what stored_settings_differ compares with (registers left out: their
+    // stored values are the device's own)
+    DeviceState stored;
+    void remember_stored();
 };
 
 // Tests and older callers apply documents through this name.

@@ -257,7 +257,7 @@ bool MainWindow::may_discard(const std::vector<EvUSBBoard*>& boards, const QStri
 {
     QStringList names;
     for (EvUSBBoard* board : boards)
-        if (board && board->get_device() && has_unsaved_changes(*board->get_device()))
+        if (board && board->get_device() && has_unsaved_changes(*board))
             names << QString::fromStdString(board->get_device()->get_display_name());
     if (names.isEmpty())
         return true;
@@ -600,7 +600,7 @@ void MainWindow::simulate_new_board(QString chip)
 void MainWindow::click_loadchipdefaults(bool)
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || (has_unsaved_changes(*dev) && !confirm_replace(this, tr("The board has settings that are not saved. Load the chip's defaults over them?"))))
+    if (!dev || (has_unsaved_changes(*current_board) && !confirm_replace(this, tr("The board has settings that are not saved. Load the chip's defaults over them?"))))
         return;
     current_board->load_chipdefaults();
 }
@@ -608,7 +608,7 @@ void MainWindow::click_loadchipdefaults(bool)
 void MainWindow::click_loadboarddefaults(bool)
 {
     KORVIK::USBDevice* dev = device();
-    if (!dev || (has_unsaved_changes(*dev) && !confirm_replace(this, tr("The board has settings that are not saved. Load the stored defaults over them?"))))
+    if (!dev || (has_unsaved_changes(*current_board) && !confirm_replace(this, tr("The board has settings that are not saved. Load the stored defaults over them?"))))
         return;
     current_board->load_boarddefaults();
 }

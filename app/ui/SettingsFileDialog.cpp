@@ -47,7 +47,7 @@ void EvUSBFileDialog::filedialog_ok()
     remember_folder_of(files.front());
     if (save)
         owner->save_file(files.front());
-    else if (!owner->get_device() || !has_unsaved_changes(*owner->get_device())
+    else if (!owner->get_device() || !has_unsaved_changes(*owner)
              || confirm_replace(this, tr("The board has settings that are not saved. Load %1 over them?").arg(files.front())))
         owner->load_file(files.front());
 }

@@ -41,6 +41,7 @@ private Q_SLOTS:
     void undo_keys_work_inside_a_field();
     void undo_keys_reach_the_board_from_every_kind_of_field();
     void quit_and_remove_ask_naming_the_boards();
+    void every_stored_setting_counts_as_unsaved_until_saved();
 
 private:
     MainWindow* window() const { return app->get_window(); }
@@ -328,6 +329,47 @@ void HistoryTest::quit_and_remove_ask_naming_the_boards()
     widget<QAction>("actionRemoveBoard")->trigger();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(app->get_boards().rowCount(), 1);
+    confirm_replace = saved;
+}
+
+void HistoryTest::every_stored_setting_counts_as_unsaved_until_saved()
+{
+    // what Save Defaults writes beside the registers, each typed as a user does
+    struct Case {
+        const char* field;
+        QString typed;
+    };
+    const Case cases[] = {
+        {"chacc_slottime", "37"},
+        {"device_usbserial", "1234567"},
+        {"radio_xtaltol", "12"},
+    };
+    QStringList questions;
+    const auto saved = confirm_replace;
+    confirm_replace = [&](QWidget*, const QString& q) {
+        questions << q;
+        return false;
+    };
+    for (const Case& c : cases) {
+        EvUSBBoard* board = simulate_from_menu(*app, QStringLiteral("RC1200"));
+        window()->select_board(board);
+        auto* field = widget<QWidget>(c.field);
+        widget<QTabWidget>("edittabs")->setCurrentWidget(field->parentWidget()->parentWidget());
+        QVERIFY2(type_into(field, c.typed), c.field);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        questions.clear();
+        widget<QAction>("actionRemoveBoard")->trigger();
+        QVERIFY2(questions.size() == 1, c.field);
+        QVERIFY2(questions[0].contains(QString::fromStdString(dev().get_display_name())), qPrintable(questions[0]));
+        QVERIFY2(app->get_boards().row_of(board) >= 0, c.field);
+        // stored, it leaves without a question
+        widget<QPushButton>("saveboarddefaults")->click();
+        questions.clear();
+        widget<QAction>("actionRemoveBoard")->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY2(questions.isEmpty(), qPrintable(QLatin1String(c.field) + QStringLiteral(": ") + questions.join(QLatin1Char('|'))));
+        QCOMPARE(app->get_boards().rowCount(), 0);
+    }
     confirm_replace = saved;
 }
 
