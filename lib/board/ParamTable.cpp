@@ -13,7 +13,6 @@
 #include "board/ScratchBoard.h"
 #include "model/ChipModels.h"
 #include "model/GreyfinModel.h"
-#include "model/ModelRevision.h"
 #include "model/common/PatternMatchModel.h"
 
 namespace KORVIK {
@@ -440,6 +439,8 @@ const ParamRow& ParamAccess::row(const std::string& name) const
 bool ParamAccess::has(const std::string& name) const
 {
     const ParamRow* r = find_param_row(name);
+    if (r && present_known)
+        return present_flags[size_t(r - param_rows().data())] != 0;
     return r && r->available(board) && (!r->choices || !r->choices(board).empty());
 }
 
@@ -465,9 +466,13 @@ void ParamAccess::set(const std::string& name, const ParamValue& value)
 const std::vector<const ParamRow*>& ParamAccess::present()
 {
     if (!present_known) {
-        for (const ParamRow& r : param_rows())
-            if (has(r.info.name))
-                present_rows.push_back(&r);
+        const std::vector<ParamRow>& all = param_rows();
+        present_flags.assign(all.size(), 0);
+        for (size_t k = 0; k < all.size(); ++k)
+            if (has(all[k].info.name)) {
+                present_rows.push_back(&all[k]);
+                present_flags[k] = 1;
+            }
         present_known = true;
     }
     return present_rows;
@@ -489,6 +494,120 @@ ParamAccess::HostState ParamAccess::host_of(const EvUSBBoard& b)
     std::memcpy(h.nv_ethernet_mac, b.get_nv_ethernet_mac(), 6);
     std::memcpy(h.nv_radio_ethernet_mac, b.get_nv_radio_ethernet_mac(), 6);
     return h;
+}
+
+bool ParamAccess::same_host(const HostState& h, const EvUSBBoard& b)
+{
+    const ChannelAccessParams chacc = b.get_chacc_params(), nv_chacc = b.get_nv_chacc_params();
+    return std::memcmp(&h.chacc, &chacc, sizeof chacc) == 0 && std::memcmp(&h.nv_chacc, &nv_chacc, sizeof nv_chacc) == 0 &&
+           h.nv_serial == b.get_nv_serial() && std::memcmp(h.nv_ethernet_mac, b.get_nv_ethernet_mac(), 6) == 0 &&
+           std::memcmp(h.nv_radio_ethernet_mac, b.get_nv_radio_ethernet_mac(), 6) == 0;
+}
+
+namespace {
+
+// Stops a model's read recording however the getter ends.
+struct RecordReads {
+    const GreyfinModel* m;
+    RecordReads(const GreyfinModel* model, uint64_t* set) : m(model)
+    {
+        if (m)
+            m->record_reads(set);
+    }
+    ~RecordReads()
+    {
+        if (m)
+            m->record_reads(nullptr);
+    }
+};
+
+} // namespace
+
+ParamValue ParamAccess::read_row(size_t k, ScratchBoard& s)
+{
+    uint64_t* set = deps.data() + k * dep_words;
+    std::fill(set, set + dep_words, 0);
+    RecordReads rec(dep_words ? s.get_model() : nullptr, set);
+    return present_rows[k]->get(s);
+}
+
+void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<ParamChange>* effects)
+{
+    const std::vector<const ParamRow*>& rows = present();
+    GreyfinModel* m = s.get_model();
+    auto keep_crystal = [&] {
+        if (m) {
+            values_xtal_frequency = m->get_xtal_frequency();
+            values_xtal_tolerance = m->get_xtal_tolerance();
+        }
+    };
+    if (!values_known) {
+        dep_words = m ? (m->get_registers() + 63) / 64 : 0;
+        deps.assign(rows.size() * dep_words, 0);
+        moved.assign(dep_words, 0);
+        if (m)
+            m->record_writes(moved.data());
+        values.resize(rows.size());
+        board_rows.clear();
+        chip_rows.clear();
+        for (size_t k = 0; k < rows.size(); ++k) {
+            values[k] = read_row(k, s);
+            (rows[k]->info.scope == ParamScope::board ? board_rows : chip_rows).push_back(k);
+        }
+        values_host = host_of(s);
+        keep_crystal();
+        values_known = true;
+        return;
+    }
+    const bool host_moved = !same_host(values_host, s);
+    // the crystal is no register: when it moves, every chip row may have
+    const bool crystal_moved = m && (m->get_xtal_frequency() != values_xtal_frequency ||
+                                     m->get_xtal_tolerance() != values_xtal_tolerance);
+    // the words of `moved` with a register in them, usually one
+    size_t words[8], n_words = 0;
+    bool many = false;
+    for (size_t w = 0; w < dep_words; ++w)
+        if (moved[w]) {
+            if (n_words == 8)
+                many = true;
+            else
+                words[n_words++] = w;
+        }
+    if (!host_moved && !crystal_moved && n_words == 0)
+        return;
+    auto reread = [&](size_t k) {
+        ParamValue now = read_row(k, s);
+        if (effects && rows[k] != self && !same_value(values[k], now))
+            effects->push_back({rows[k]->info.name, values[k], now});
+        // kept exact even when the move is below what counts as a change:
+        // a fresh read would start from it
+        values[k] = std::move(now);
+    };
+    // board rows read the host settings only, the others the chip model only
+    if (host_moved)
+        for (size_t k : board_rows)
+            reread(k);
+    for (size_t k : chip_rows) {
+        if (!crystal_moved && !many) {
+            const uint64_t* d = deps.data() + k * dep_words;
+            bool hit = false;
+            for (size_t j = 0; j < n_words && !hit; ++j)
+                hit = d[words[j]] & moved[words[j]];
+            if (!hit)
+                continue;
+        }
+        reread(k);
+    }
+    if (effects && effects->size() > 1 && host_moved && (n_words || crystal_moved))
+        // in table order, as a full pass would list them
+        std::stable_sort(effects->begin(), effects->end(), [&](const ParamChange& a, const ParamChange& b) {
+            return find_param_row(a.name) < find_param_row(b.name);
+        });
+    if (host_moved)
+        values_host = host_of(s);
+    if (crystal_moved)
+        keep_crystal();
+    std::fill(moved.begin(), moved.end(), 0);
 }
 
 ScratchBoard& ParamAccess::synced_scratch()
@@ -634,16 +753,6 @@ ParamValue ParamAccess::achieved(const std::string& name, const ParamValue& valu
 
 namespace {
 
-// The values of every row the board has, for spotting side effects.
-std::vector<ParamValue> snapshot(EvUSBBoard& b, const std::vector<const ParamRow*>& rows)
-{
-    std::vector<ParamValue> v;
-    v.reserve(rows.size());
-    for (const ParamRow* r : rows)
-        v.push_back(r->get(b));
-    return v;
-}
-
 std::string list_levels(const std::vector<double>& levels, const ParamInfo& i)
 {
     std::string s;
@@ -672,11 +781,17 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
 
     // names, kinds and forms first: nothing is computed for a transaction
     // that names what the board does not have
+    present();
     for (const ParamAssignment& a : assignments) {
-        const ParamRow* r = find_param_row(a.name);
+        // a tool or a form sets one parameter again and again
+        const ParamRow* r = a.name == last_name ? last_row : find_param_row(a.name);
         if (!r)
             return refuse(a.name, "unknown parameter '" + a.name + "'");
-        if (!has(a.name))
+        if (r != last_row) {
+            last_name = a.name;
+            last_row = r;
+        }
+        if (!present_flags[size_t(r - param_rows().data())])
             return refuse(a.name, a.name + " does not apply to this board's chip");
         if (!r->set)
             return refuse(a.name, a.name + " is read-only");
@@ -722,23 +837,15 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
     }
 
     // every step on the copy, in order, each from the state the ones before left
-    const std::vector<const ParamRow*>& present = this->present();
     ScratchBoard& s = synced_scratch();
-    std::vector<ParamValue> before;
-    if (values_known && values_revision == model_revision(s.get_model()) && values_host == host_of(s))
-        before = values;
-    else
-        before = snapshot(s, present);
+    refresh(s, nullptr, nullptr);
+    report.outcomes.reserve(steps.size());
     for (Step& st : steps) {
         const ParamRow& r = *st.row;
         const ParamInfo& i = r.info;
         ParamOutcome out;
         out.name = i.name;
         out.asked = st.value;
-        // board rows read the host state only, the others the chip model
-        // only: a step that leaves one alone leaves its rows' values alone
-        const uint64_t model_before = model_revision(s.get_model());
-        const HostState host_before = host_of(s);
 
         bool clamped = false;
         ParamLimits l;
@@ -840,25 +947,9 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         } else {
             out.clamped = clamped;
         }
-        const bool model_moved = model_revision(s.get_model()) != model_before;
-        const bool host_moved = !(host_of(s) == host_before);
-        for (size_t k = 0; k < present.size(); ++k) {
-            if (!(present[k]->info.scope == ParamScope::board ? host_moved : model_moved))
-                continue;
-            ParamValue now = present[k]->get(s);
-            if (same_value(before[k], now))
-                continue;
-            if (present[k] != &r)
-                out.side_effects.push_back({present[k]->info.name, before[k], now});
-            before[k] = std::move(now);
-        }
-        report.outcomes.push_back(out);
+        refresh(s, &r, &out.side_effects);
+        report.outcomes.push_back(std::move(out));
     }
-    // the copy's values now, for the next transaction's start
-    values = std::move(before);
-    values_revision = model_revision(s.get_model());
-    values_host = host_of(s);
-    values_known = true;
 
     report.accepted = true;
     if (mode == Mode::check)

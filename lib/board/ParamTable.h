@@ -107,12 +107,35 @@ private:
     std::unique_ptr<ScratchBoard> scratch; ///< the board's settings, then the transaction's steps
     std::unique_ptr<ScratchBoard> probe_board; ///< a copy of scratch for each probe
 
-    // Every row's value on the copy, as the last transaction left it: the
-    // next one's values before its first step, while the copy is unchanged.
+    /// Whether the copy's host settings are those in `h`.
+    static bool same_host(const HostState& h, const EvUSBBoard& b);
+    /// Row `k` of present() on the copy, noting the registers it reads.
+    ParamValue read_row(size_t k, ScratchBoard& s);
+    /// Brings `values` up to the copy's settings, reading again only the
+    /// rows whose inputs moved; a change of any row but `self` goes to
+    /// `effects` when given.
+    void refresh(ScratchBoard& s, const ParamRow* self, std::vector<ParamChange>* effects);
+
+    // Every present row's value on the copy, kept between transactions, and
+    // what it was read from: the registers (per row: `dep_words` words of
+    // one bit per register), the crystal and the host settings. A row is read
+    // again only when one of these moves.
     std::vector<ParamValue> values;
     bool values_known = false;
-    uint64_t values_revision = 0;
+    std::vector<uint64_t> deps;
+    size_t dep_words = 0;
+    unsigned values_xtal_frequency = 0;
+    double values_xtal_tolerance = 0;
     HostState values_host;
+    /// Registers of the copy written since the values were read (the
+    /// copy's model marks them).
+    std::vector<uint64_t> moved;
+    /// By row index in param_rows(): whether the board's chip has it.
+    std::vector<char> present_flags;
+    /// Indexes into present() of the rows reading host settings, and of the others.
+    std::vector<size_t> board_rows, chip_rows;
+    std::string last_name; ///< the last parameter apply() looked up
+    const ParamRow* last_row = nullptr;
 };
 
 } // namespace KORVIK

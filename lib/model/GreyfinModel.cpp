@@ -79,7 +79,10 @@ uint8_t GreyfinModel::get_register_mask(unsigned i) const
 
 uint8_t GreyfinModel::get_register_chipvalue(unsigned i) const
 {
-    return i < registers.size() ? registers[i].chipvalue : 0;
+    if (i >= registers.size())
+        return 0;
+    mark_read(i);
+    return registers[i].chipvalue;
 }
 
 uint8_t GreyfinModel::get_register_nvvalue(unsigned i) const
@@ -125,6 +128,7 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
     if (registers[i].chipvalue == value)
         return;
     registers[i].chipvalue = value;
+    mark_written(i);
     touch_revision(this);
 }
 
@@ -136,6 +140,7 @@ void GreyfinModel::copy_register_chipvalues(const GreyfinModel& from)
         const uint8_t value = registers[i].masked(from.registers[i].chipvalue);
         if (registers[i].chipvalue != value) {
             registers[i].chipvalue = value;
+            mark_written(unsigned(i));
             changed = true;
         }
         // what a commit would write, and what it starts (a retune), follows
@@ -155,6 +160,7 @@ void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
     if (r.chipvalue == value)
         return;
     r.chipvalue = value;
+    mark_written(i);
     touch_revision(this);
 }
 
@@ -228,9 +234,20 @@ unsigned GreyfinModel::get_bitfield_bitlength(unsigned i) const
     return n;
 }
 
+void GreyfinModel::mark_bitfield_read(unsigned i) const
+{
+    if (read_set)
+        for (const BitfieldSegment& s : bitfields[i].segments)
+            if (s.reg < registers.size())
+                mark_read(s.reg);
+}
+
 unsigned GreyfinModel::get_bitfield_chipvalue(unsigned i) const
 {
-    return i < bitfields.size() ? read_bitfield(registers, bitfields[i], Quantity::chip) : 0;
+    if (i >= bitfields.size())
+        return 0;
+    mark_bitfield_read(i);
+    return read_bitfield(registers, bitfields[i], Quantity::chip);
 }
 
 unsigned GreyfinModel::get_bitfield_nvvalue(unsigned i) const
@@ -262,6 +279,7 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
             unsigned m = (((1u << width) - 1) & 0xFF) << low;
             unsigned nv = (r.chipvalue & ~m) | ((unsigned(v) << low) & m);
             r.chipvalue = r.masked(uint8_t(nv));
+            mark_written(s.reg);
         }
         v >>= width;
     }
@@ -272,22 +290,29 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
 void GreyfinModel::load_chipdefaults()
 {
     touch_revision(this);
-    for (Register& r : registers)
-        r.chipvalue = r.defaultvalue;
+    for (unsigned i = 0; i < registers.size(); ++i) {
+        registers[i].chipvalue = registers[i].defaultvalue;
+        mark_written(i);
+    }
 }
 
 void GreyfinModel::load_boarddefaults()
 {
     touch_revision(this);
-    for (Register& r : registers)
-        r.chipvalue = r.masked(r.nvvalue);
+    for (unsigned i = 0; i < registers.size(); ++i) {
+        registers[i].chipvalue = registers[i].masked(registers[i].nvvalue);
+        mark_written(i);
+    }
 }
 
 void GreyfinModel::load_chipoperating()
 {
     touch_revision(this);
-    for (Register& r : registers)
+    for (unsigned i = 0; i < registers.size(); ++i) {
+        Register& r = registers[i];
         r.chipvalue = r.masked(uint8_t(evusb_read16(r.operatingaddr) & 0xFF));
+        mark_written(i);
+    }
 }
 
 namespace {

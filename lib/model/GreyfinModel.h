@@ -224,6 +224,15 @@ public:
     /// Index of the first register with this operating address, or -1.
     int find_register_by_operatingaddr(uint16_t operatingaddr) const;
 
+    /// While `set` is given, every read of a register's chip value (also
+    /// through a bitfield) marks the register there: bit i % 64 of word
+    /// i / 64. Null stops it. The parameters follow from the chip values
+    /// and the crystal alone, so a parameter can only move when a register
+    /// it read moves: the parameter table reads again only those.
+    void record_reads(uint64_t* set) const { read_set = set; }
+    /// The same for every change of a register's chip value, until null.
+    void record_writes(uint64_t* set) { write_set = set; }
+
     unsigned get_bitfields() const { return unsigned(bitfields.size()); }
     std::string get_bitfield_name(unsigned i) const;
     std::string get_bitfield_description(unsigned i) const;
@@ -272,6 +281,19 @@ private:
     // in the model itself, read without a lock: the virtual air asks for
     // every receiver's on every packet
     mutable std::atomic<uint64_t> revision{0};
+    mutable uint64_t* read_set = nullptr;
+    uint64_t* write_set = nullptr;
+    void mark_read(unsigned i) const
+    {
+        if (read_set)
+            read_set[i >> 6] |= uint64_t(1) << (i & 63);
+    }
+    void mark_written(unsigned i)
+    {
+        if (write_set)
+            write_set[i >> 6] |= uint64_t(1) << (i & 63);
+    }
+    void mark_bitfield_read(unsigned i) const;
 };
 
 /// Variant of the base with the 12-bit run-length NV area encoding.
