@@ -545,8 +545,7 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
         dep_words = m ? (m->get_registers() + 63) / 64 : 0;
         deps.assign(rows.size() * dep_words, 0);
         moved.assign(dep_words, 0);
-        if (m)
-            m->record_writes(moved.data());
+        values_writes = m ? m->write_count() : 0;
         values.resize(rows.size());
         board_rows.clear();
         chip_rows.clear();
@@ -563,6 +562,12 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
     // the crystal is no register: when it moves, every chip row may have
     const bool crystal_moved = m && (m->get_xtal_frequency() != values_xtal_frequency ||
                                      m->get_xtal_tolerance() != values_xtal_tolerance);
+    std::fill(moved.begin(), moved.end(), 0);
+    bool all_chip_rows = crystal_moved;
+    if (m && !crystal_moved)
+        all_chip_rows = !m->registers_written_since(values_writes, moved.data(), false);
+    if (m)
+        values_writes = m->write_count();
     // the words of `moved` with a register in them, usually one
     size_t words[8], n_words = 0;
     bool many = false;
@@ -573,7 +578,7 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
             else
                 words[n_words++] = w;
         }
-    if (!host_moved && !crystal_moved && n_words == 0)
+    if (!host_moved && !all_chip_rows && n_words == 0)
         return;
     auto reread = [&](size_t k) {
         ParamValue now = read_row(k, s);
@@ -588,7 +593,7 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
         for (size_t k : board_rows)
             reread(k);
     for (size_t k : chip_rows) {
-        if (!crystal_moved && !many) {
+        if (!all_chip_rows && !many) {
             const uint64_t* d = deps.data() + k * dep_words;
             bool hit = false;
             for (size_t j = 0; j < n_words && !hit; ++j)
@@ -598,7 +603,7 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
         }
         reread(k);
     }
-    if (effects && effects->size() > 1 && host_moved && (n_words || crystal_moved))
+    if (effects && effects->size() > 1 && host_moved && (n_words || all_chip_rows))
         // in table order, as a full pass would list them
         std::stable_sort(effects->begin(), effects->end(), [&](const ParamChange& a, const ParamChange& b) {
             return find_param_row(a.name) < find_param_row(b.name);
@@ -607,7 +612,6 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
         values_host = host_of(s);
     if (crystal_moved)
         keep_crystal();
-    std::fill(moved.begin(), moved.end(), 0);
 }
 
 ScratchBoard& ParamAccess::synced_scratch()
@@ -619,14 +623,30 @@ ScratchBoard& ParamAccess::synced_scratch()
         probe_board = std::make_unique<ScratchBoard>(chip);
         values_known = false;
     }
-    // most registers are equal already: the copy compares them in one pass
-    scratch->copy_settings(board);
+    follow(*scratch, board, scratch_follows);
     return *scratch;
+}
+
+void ParamAccess::follow(ScratchBoard& to, const EvUSBBoard& from, Following& f)
+{
+    const GreyfinModel* src = from.get_model();
+    const GreyfinModel* dst = to.get_model();
+    bool known = src && dst && f.from_serial == src->get_serial() && f.own_serial == dst->get_serial() &&
+                 src->get_xtal_frequency() == dst->get_xtal_frequency();
+    if (known) {
+        to_copy.assign((src->get_registers() + 63) / 64, 0);
+        known = src->registers_written_since(f.from_writes, to_copy.data()) &&
+                dst->registers_written_since(f.own_writes, to_copy.data());
+    }
+    // usually a few registers moved on either side since the last copy
+    to.copy_settings(from, known ? to_copy.data() : nullptr);
+    if (src && dst)
+        f = {src->get_serial(), src->write_count(), dst->get_serial(), dst->write_count()};
 }
 
 double ParamAccess::probe(const ParamRow& row, ScratchBoard& state, double value)
 {
-    probe_board->copy_settings(state);
+    follow(*probe_board, state, probe_follows);
     ParamValue v;
     v.number = std::clamp(value, row.lo, row.hi);
     row.set(*probe_board, v);
@@ -653,7 +673,7 @@ double ParamAccess::local_step(const ParamRow& row, ScratchBoard& state, double 
 std::vector<double> ParamAccess::levels_on(const ParamRow& row, ScratchBoard& state)
 {
     // from the lowest level up, one chip step at a time, until the registers stop moving
-    probe_board->copy_settings(state);
+    follow(*probe_board, state, probe_follows);
     ParamValue low;
     low.number = row.lo;
     row.set(*probe_board, low);
@@ -743,7 +763,7 @@ ParamValue ParamAccess::achieved(const std::string& name, const ParamValue& valu
     if (!r.set)
         throw std::invalid_argument(name + " is read-only");
     ScratchBoard& s = synced_scratch();
-    probe_board->copy_settings(s);
+    follow(*probe_board, s, probe_follows);
     ParamValue v = value;
     if (is_numeric(r.info) && !v.is_text)
         v.number = std::clamp(v.number, r.lo, r.hi);

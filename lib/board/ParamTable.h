@@ -127,9 +127,18 @@ private:
     unsigned values_xtal_frequency = 0;
     double values_xtal_tolerance = 0;
     HostState values_host;
-    /// Registers of the copy written since the values were read (the
-    /// copy's model marks them).
-    std::vector<uint64_t> moved;
+    uint64_t values_writes = 0; ///< the copy's write_count() when the values were read
+    std::vector<uint64_t> moved; ///< registers moved since then
+    // What the copy, and the probes' copy, last took their settings from:
+    // the original's model and its write count then, and their own.
+    struct Following {
+        uint64_t from_serial = 0, from_writes = 0, own_serial = 0, own_writes = 0;
+    };
+    Following scratch_follows, probe_follows;
+    std::vector<uint64_t> to_copy;
+    /// `to` takes `from`'s settings, only the registers either changed
+    /// since `f` was noted when that is known.
+    void follow(ScratchBoard& to, const EvUSBBoard& from, Following& f);
     /// By row index in param_rows(): whether the board's chip has it.
     std::vector<char> present_flags;
     /// Indexes into present() of the rows reading host settings, and of the others.

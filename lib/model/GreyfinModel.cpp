@@ -37,7 +37,11 @@ uint64_t model_revision(const GreyfinModel* model)
     return model ? model->revision.load(std::memory_order_acquire) : 0;
 }
 
-GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_)
+namespace {
+std::atomic<uint64_t> last_serial{0};
+}
+
+GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_), serial(++last_serial)
 {
     touch_revision(this);
 }
@@ -132,23 +136,51 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
     touch_revision(this);
 }
 
-void GreyfinModel::copy_register_chipvalues(const GreyfinModel& from)
+void GreyfinModel::copy_register_chipvalues(const GreyfinModel& from, const uint64_t* only)
 {
     bool changed = false;
     const size_t n = std::min(registers.size(), from.registers.size());
-    for (size_t i = 0; i < n; ++i) {
+    auto copy = [&](size_t i) {
         const uint8_t value = registers[i].masked(from.registers[i].chipvalue);
-        if (registers[i].chipvalue != value) {
+        const bool moved = registers[i].chipvalue != value;
+        if (moved) {
             registers[i].chipvalue = value;
-            mark_written(unsigned(i));
             changed = true;
         }
         // what a commit would write, and what it starts (a retune), follows
         // from the values committed: a copy must commit as its original would
-        registers[i].committedvalue = from.registers[i].committedvalue;
+        if (moved || registers[i].committedvalue != from.registers[i].committedvalue) {
+            registers[i].committedvalue = from.registers[i].committedvalue;
+            mark_written(unsigned(i), moved ? 0 : COMMITTED_ONLY);
+        }
+    };
+    if (only) {
+        for (size_t w = 0; w * 64 < n; ++w)
+            for (uint64_t bits = only[w]; bits; bits &= bits - 1) {
+                const size_t i = w * 64 + size_t(__builtin_ctzll(bits));
+                if (i < n)
+                    copy(i);
+            }
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            copy(i);
     }
     if (changed)
         touch_revision(this);
+}
+
+bool GreyfinModel::registers_written_since(uint64_t since, uint64_t* set, bool committed) const
+{
+    if (since > writes || writes - since > WRITE_LOG)
+        return false;
+    for (uint64_t g = since; g < writes; ++g) {
+        const unsigned e = write_log[g % WRITE_LOG];
+        if (committed || !(e & COMMITTED_ONLY)) {
+            const unsigned i = e & ~unsigned(COMMITTED_ONLY);
+            set[i >> 6] |= uint64_t(1) << (i & 63);
+        }
+    }
+    return true;
 }
 
 void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
@@ -344,6 +376,8 @@ void GreyfinModel::commit_registers()
         Register& r = registers[i];
         uint8_t old = r.committedvalue;
         r.committedvalue = r.chipvalue;
+        if (old != r.chipvalue)
+            mark_written(i, COMMITTED_ONLY);
         if (!((r.chipvalue ^ old) & r.mask))
             continue;
         evusb_write(r.operatingaddr, r.chipvalue);
@@ -366,6 +400,8 @@ void GreyfinModel::commit_all_registers()
         Register& r = registers[i];
         uint8_t old = r.committedvalue;
         r.committedvalue = r.chipvalue;
+        if (old != r.chipvalue)
+            mark_written(i, COMMITTED_ONLY);
         evusb_write(r.operatingaddr, r.chipvalue);
         if ((r.chipvalue ^ old) & r.mask)
             signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);

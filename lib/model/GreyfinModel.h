@@ -218,7 +218,8 @@ public:
     /// model of the same chip), in one pass: settings copies take every
     /// register, and most of them are equal already. The committed values
     /// are taken too, so that a commit of the copy acts as one of `from`.
-    void copy_register_chipvalues(const GreyfinModel& from);
+    /// With `only`, just the registers marked there.
+    void copy_register_chipvalues(const GreyfinModel& from, const uint64_t* only = nullptr);
     void frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear);
     void set_register_nvvalue(unsigned i, uint8_t v);
     /// Index of the first register with this operating address, or -1.
@@ -230,8 +231,16 @@ public:
     /// and the crystal alone, so a parameter can only move when a register
     /// it read moves: the parameter table reads again only those.
     void record_reads(uint64_t* set) const { read_set = set; }
-    /// The same for every change of a register's chip value, until null.
-    void record_writes(uint64_t* set) { write_set = set; }
+    /// Changes of a chip or committed value so far. A copy of the model
+    /// notes it and later takes only what moved (registers_written_since).
+    uint64_t write_count() const { return writes; }
+    /// Marks in `set` (as record_reads does) every register changed since
+    /// write_count() was `since` (with `committed` false, only those whose
+    /// chip value changed); false when the changes since then are too many
+    /// to tell (a load, say): the caller then takes every register.
+    bool registers_written_since(uint64_t since, uint64_t* set, bool committed = true) const;
+    /// Identifies this model among all that were made (addresses come back).
+    uint64_t get_serial() const { return serial; }
 
     unsigned get_bitfields() const { return unsigned(bitfields.size()); }
     std::string get_bitfield_name(unsigned i) const;
@@ -282,17 +291,21 @@ private:
     // every receiver's on every packet
     mutable std::atomic<uint64_t> revision{0};
     mutable uint64_t* read_set = nullptr;
-    uint64_t* write_set = nullptr;
     void mark_read(unsigned i) const
     {
         if (read_set)
             read_set[i >> 6] |= uint64_t(1) << (i & 63);
     }
-    void mark_written(unsigned i)
+    // the last changes, oldest overwritten first
+    static constexpr unsigned WRITE_LOG = 128;
+    uint16_t write_log[WRITE_LOG] = {};
+    uint64_t writes = 0;
+    static constexpr uint16_t COMMITTED_ONLY = 0x8000;
+    void mark_written(unsigned i, uint16_t committed_only = 0)
     {
-        if (write_set)
-            write_set[i >> 6] |= uint64_t(1) << (i & 63);
+        write_log[writes++ % WRITE_LOG] = uint16_t(i | committed_only);
     }
+    const uint64_t serial;
     void mark_bitfield_read(unsigned i) const;
 };
 
