@@ -498,7 +498,7 @@ ParamAccess::HostState ParamAccess::host_of(const EvUSBBoard& b)
 
 bool ParamAccess::same_host(const HostState& h, const EvUSBBoard& b)
 {
-    const ChannelAccessParams chacc = b.get_chacc_params(), nv_chacc = b.get_nv_chacc_params();
+    const ChannelAccessParams &chacc = b.get_chacc_params(), &nv_chacc = b.get_nv_chacc_params();
     return std::memcmp(&h.chacc, &chacc, sizeof chacc) == 0 && std::memcmp(&h.nv_chacc, &nv_chacc, sizeof nv_chacc) == 0 &&
            h.nv_serial == b.get_nv_serial() && std::memcmp(h.nv_ethernet_mac, b.get_nv_ethernet_mac(), 6) == 0 &&
            std::memcmp(h.nv_radio_ethernet_mac, b.get_nv_radio_ethernet_mac(), 6) == 0;
@@ -509,10 +509,10 @@ namespace {
 // Stops a model's read recording however the getter ends.
 struct RecordReads {
     const GreyfinModel* m;
-    RecordReads(const GreyfinModel* model, uint64_t* set) : m(model)
+    RecordReads(const GreyfinModel* model, uint64_t* set, uint64_t* overwritten = nullptr) : m(model)
     {
         if (m)
-            m->record_reads(set);
+            m->record_reads(set, overwritten);
     }
     ~RecordReads()
     {
@@ -525,10 +525,24 @@ struct RecordReads {
 
 ParamValue ParamAccess::read_row(size_t k, ScratchBoard& s)
 {
-    uint64_t* set = deps.data() + k * dep_words;
-    std::fill(set, set + dep_words, 0);
-    RecordReads rec(dep_words ? s.get_model() : nullptr, set);
-    return present_rows[k]->get(s);
+    std::fill(row_reads.begin(), row_reads.end(), 0);
+    ParamValue v;
+    {
+        RecordReads rec(dep_words ? s.get_model() : nullptr, row_reads.data());
+        v = present_rows[k]->get(s);
+    }
+    // the row leaves the readers of the registers it read before, and joins
+    // those of the registers it read now (refresh ignores readers beyond 64 rows)
+    uint64_t* old = deps.data() + k * dep_words;
+    const uint64_t row_bit = uint64_t(1) << (k & 63);
+    for (size_t w = 0; w < dep_words; ++w) {
+        for (uint64_t b = old[w] & ~row_reads[w]; b; b &= b - 1)
+            readers[w * 64 + size_t(__builtin_ctzll(b))] &= ~row_bit;
+        for (uint64_t b = row_reads[w] & ~old[w]; b; b &= b - 1)
+            readers[w * 64 + size_t(__builtin_ctzll(b))] |= row_bit;
+        old[w] = row_reads[w];
+    }
+    return v;
 }
 
 void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<ParamChange>* effects)
@@ -543,6 +557,8 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
     };
     if (!values_known) {
         dep_words = m ? (m->get_registers() + 63) / 64 : 0;
+        row_reads.assign(dep_words, 0);
+        readers.assign(dep_words * 64, 0);
         deps.assign(rows.size() * dep_words, 0);
         moved.assign(dep_words, 0);
         values_writes = m ? m->write_count() : 0;
@@ -568,18 +584,17 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
         all_chip_rows = !m->registers_written_since(values_writes, moved.data(), false);
     if (m)
         values_writes = m->write_count();
-    // the words of `moved` with a register in them, usually one
-    size_t words[8], n_words = 0;
-    bool many = false;
+    // the rows that read a moved register (one bit per row: beyond 64
+    // rows, a move reads them all)
+    uint64_t hit = 0;
     for (size_t w = 0; w < dep_words; ++w)
-        if (moved[w]) {
-            if (n_words == 8)
-                many = true;
-            else
-                words[n_words++] = w;
-        }
-    if (!host_moved && !all_chip_rows && n_words == 0)
+        for (uint64_t b = moved[w]; b; b &= b - 1)
+            hit |= rows.size() > 64 ? ~uint64_t(0) : readers[w * 64 + size_t(__builtin_ctzll(b))];
+    if (hit && rows.size() > 64)
+        all_chip_rows = true;
+    if (!host_moved && !all_chip_rows && !hit)
         return;
+    const bool chip_moved = all_chip_rows || hit;
     auto reread = [&](size_t k) {
         ParamValue now = read_row(k, s);
         if (effects && rows[k] != self && !same_value(values[k], now))
@@ -592,18 +607,13 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
     if (host_moved)
         for (size_t k : board_rows)
             reread(k);
-    for (size_t k : chip_rows) {
-        if (!all_chip_rows && !many) {
-            const uint64_t* d = deps.data() + k * dep_words;
-            bool hit = false;
-            for (size_t j = 0; j < n_words && !hit; ++j)
-                hit = d[words[j]] & moved[words[j]];
-            if (!hit)
-                continue;
-        }
-        reread(k);
-    }
-    if (effects && effects->size() > 1 && host_moved && (n_words || all_chip_rows))
+    if (all_chip_rows)
+        for (size_t k : chip_rows)
+            reread(k);
+    else
+        for (; hit; hit &= hit - 1)
+            reread(size_t(__builtin_ctzll(hit)));
+    if (effects && effects->size() > 1 && host_moved && chip_moved)
         // in table order, as a full pass would list them
         std::stable_sort(effects->begin(), effects->end(), [&](const ParamChange& a, const ParamChange& b) {
             return find_param_row(a.name) < find_param_row(b.name);
@@ -617,11 +627,15 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
 ScratchBoard& ParamAccess::synced_scratch()
 {
     GreyfinModel* m = board.get_model();
-    const std::string chip = m ? m->get_chip_name() : std::string();
-    if (!scratch || (scratch->get_model() ? scratch->get_model()->get_chip_name() : std::string()) != chip) {
-        scratch = std::make_unique<ScratchBoard>(chip);
-        probe_board = std::make_unique<ScratchBoard>(chip);
-        values_known = false;
+    // the chip is asked only when the board's model is another than last time
+    if (!scratch || !m || m->get_serial() != scratch_for_model) {
+        const std::string chip = m ? m->get_chip_name() : std::string();
+        if (!scratch || (scratch->get_model() ? scratch->get_model()->get_chip_name() : std::string()) != chip) {
+            scratch = std::make_unique<ScratchBoard>(chip);
+            probe_board = std::make_unique<ScratchBoard>(chip);
+            values_known = false;
+        }
+        scratch_for_model = m ? m->get_serial() : 0;
     }
     follow(*scratch, board, scratch_follows);
     return *scratch;
@@ -651,6 +665,44 @@ double ParamAccess::probe(const ParamRow& row, ScratchBoard& state, double value
     v.number = std::clamp(value, row.lo, row.hi);
     row.set(*probe_board, v);
     return row.get(*probe_board).number;
+}
+
+double ParamAccess::edge(const ParamRow& row, ScratchBoard& state, bool high)
+{
+    const GreyfinModel* m = state.get_model();
+    Edge& e = edges[high];
+    // board rows' setters read host settings, which no register tells of
+    const bool keep = m && row.info.scope != ParamScope::board;
+    if (keep && e.row == &row && e.serial == m->get_serial() && e.xtal_frequency == m->get_xtal_frequency() &&
+        e.xtal_tolerance == m->get_xtal_tolerance()) {
+        to_copy.assign(e.reads.size(), 0);
+        bool moved = !m->registers_written_since(e.writes, to_copy.data());
+        for (size_t w = 0; w < e.reads.size() && !moved; ++w)
+            moved = (to_copy[w] & e.reads[w]) != 0;
+        if (!moved) {
+            e.writes = m->write_count(); // what moved since was no input
+            return e.value;
+        }
+    }
+    follow(*probe_board, state, probe_follows);
+    ParamValue v;
+    v.number = high ? row.hi : row.lo;
+    e.row = nullptr;
+    e.reads.assign(keep ? (m->get_registers() + 63) / 64 : 0, 0);
+    overwritten.assign(e.reads.size(), 0);
+    {
+        RecordReads rec(keep ? probe_board->get_model() : nullptr, e.reads.data(), overwritten.data());
+        row.set(*probe_board, v);
+        e.value = row.get(*probe_board).number;
+    }
+    if (keep) {
+        e.row = &row;
+        e.serial = m->get_serial();
+        e.writes = m->write_count();
+        e.xtal_frequency = m->get_xtal_frequency();
+        e.xtal_tolerance = m->get_xtal_tolerance();
+    }
+    return e.value;
 }
 
 double ParamAccess::local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max,
@@ -881,7 +933,7 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
             const double got = r.get(s).number;
             done = true;
             if (std::fabs(got - asked) > 1e-9 * std::max(1.0, std::fabs(got))) {
-                const double edge = probe(r, s, asked > got ? r.hi : r.lo);
+                const double edge = this->edge(r, s, asked > got);
                 if ((asked > got ? asked - edge : edge - asked) > 1e-9 * std::max(1.0, std::fabs(edge))) {
                     l = limits_on(r, s, false);
                     limits_known = true;

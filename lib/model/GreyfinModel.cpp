@@ -103,6 +103,7 @@ uint8_t GreyfinModel::get_register_changemask(unsigned i) const
 {
     if (i >= registers.size())
         return 0;
+    mark_read(i, false);
     const Register& r = registers[i];
     return uint8_t((r.committedvalue ^ r.chipvalue) & r.mask);
 }
@@ -126,6 +127,7 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
 {
     if (i >= registers.size())
         return;
+    mark_overwritten(i);
     // a write of the value already there changes nothing to follow (and
     // settings copies write every register)
     const uint8_t value = registers[i].masked(v);
@@ -187,6 +189,7 @@ void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
 {
     if (i >= registers.size())
         return;
+    mark_read(i); // the bits it keeps are an input
     Register& r = registers[i];
     const uint8_t value = r.masked(uint8_t((r.chipvalue & ~clear) ^ x));
     if (r.chipvalue == value)
@@ -266,19 +269,20 @@ unsigned GreyfinModel::get_bitfield_bitlength(unsigned i) const
     return n;
 }
 
-void GreyfinModel::mark_bitfield_read(unsigned i) const
+void GreyfinModel::mark_bitfield_read(unsigned i, bool chip_only) const
 {
     if (read_set)
         for (const BitfieldSegment& s : bitfields[i].segments)
             if (s.reg < registers.size())
-                mark_read(s.reg);
+                mark_read(s.reg, chip_only);
 }
 
 unsigned GreyfinModel::get_bitfield_chipvalue(unsigned i) const
 {
     if (i >= bitfields.size())
         return 0;
-    mark_bitfield_read(i);
+    if (read_set)
+        mark_bitfield_read(i);
     return read_bitfield(registers, bitfields[i], Quantity::chip);
 }
 
@@ -294,7 +298,11 @@ unsigned GreyfinModel::get_bitfield_defaultvalue(unsigned i) const
 
 unsigned GreyfinModel::get_bitfield_changemask(unsigned i) const
 {
-    return i < bitfields.size() ? read_bitfield(registers, bitfields[i], Quantity::change) : 0;
+    if (i >= bitfields.size())
+        return 0;
+    if (read_set)
+        mark_bitfield_read(i, false);
+    return read_bitfield(registers, bitfields[i], Quantity::change);
 }
 
 void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
@@ -309,6 +317,7 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
         if (s.reg < registers.size()) {
             Register& r = registers[s.reg];
             unsigned m = (((1u << width) - 1) & 0xFF) << low;
+            mark_read(s.reg); // the bits outside the field are kept
             unsigned nv = (r.chipvalue & ~m) | ((unsigned(v) << low) & m);
             r.chipvalue = r.masked(uint8_t(nv));
             mark_written(s.reg);

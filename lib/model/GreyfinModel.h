@@ -226,11 +226,20 @@ public:
     int find_register_by_operatingaddr(uint16_t operatingaddr) const;
 
     /// While `set` is given, every read of a register's chip value (also
-    /// through a bitfield) marks the register there: bit i % 64 of word
+    /// through a bitfield or a change mask) marks the register there: bit i % 64 of word
     /// i / 64. Null stops it. The parameters follow from the chip values
     /// and the crystal alone, so a parameter can only move when a register
     /// it read moves: the parameter table reads again only those.
-    void record_reads(uint64_t* set) const { read_set = set; }
+    ///
+    /// With `overwritten`, a register set whole while recording (its chip
+    /// value no longer depends on what it was) is marked there, and later
+    /// reads of its chip value are no longer marked in `set`: what a setter
+    /// reads back of its own writes is no input to it.
+    void record_reads(uint64_t* set, uint64_t* overwritten = nullptr) const
+    {
+        read_set = set;
+        overwritten_set = set ? overwritten : nullptr;
+    }
     /// Changes of a chip or committed value so far. A copy of the model
     /// notes it and later takes only what moved (registers_written_since).
     uint64_t write_count() const { return writes; }
@@ -291,10 +300,19 @@ private:
     // every receiver's on every packet
     mutable std::atomic<uint64_t> revision{0};
     mutable uint64_t* read_set = nullptr;
-    void mark_read(unsigned i) const
+    mutable uint64_t* overwritten_set = nullptr;
+    /// `chip_only`: a read of the chip value alone (a change mask also reads
+    /// the committed value, which no write here replaces).
+    void mark_read(unsigned i, bool chip_only = true) const
     {
-        if (read_set)
-            read_set[i >> 6] |= uint64_t(1) << (i & 63);
+        const uint64_t bit = uint64_t(1) << (i & 63);
+        if (read_set && !(chip_only && overwritten_set && (overwritten_set[i >> 6] & bit)))
+            read_set[i >> 6] |= bit;
+    }
+    void mark_overwritten(unsigned i) const
+    {
+        if (overwritten_set)
+            overwritten_set[i >> 6] |= uint64_t(1) << (i & 63);
     }
     // the last changes, oldest overwritten first
     static constexpr unsigned WRITE_LOG = 128;
@@ -306,7 +324,7 @@ private:
         write_log[writes++ % WRITE_LOG] = uint16_t(i | committed_only);
     }
     const uint64_t serial;
-    void mark_bitfield_read(unsigned i) const;
+    void mark_bitfield_read(unsigned i, bool chip_only = true) const;
 };
 
 /// Variant of the base with the 12-bit run-length NV area encoding.
