@@ -326,8 +326,14 @@ TEST(ParamTable, AKeptCopyAnswersAsAFreshOne)
         for (const ParamInfo& p : USBDevice::get_param_table())
             if (d->has_param(p.name) && p.writable && numeric(p))
                 rows.push_back(p);
+        // often the parameter before last again, after another moved its
+        // range: what is kept of its range must follow
+        const ParamInfo* before_last = nullptr;
+        const ParamInfo* last = nullptr;
         auto assignment = [&] {
-            const ParamInfo& p = rows[random() % rows.size()];
+            const ParamInfo& p = before_last && random() % 2 ? *before_last : rows[random() % rows.size()];
+            before_last = last;
+            last = &p;
             const ParamLimits l = d->get_param_limits(p.name);
             const double span = std::max(1.0, l.max - l.min);
             double v = pick(l.min - span / 8, l.max + span / 8);
