@@ -5,6 +5,10 @@
 // with a floor (one getter call) measured in the same rounds.
 //
 //   bench_params [N] [RUNS]
+//
+// Both sides commit, and every commit writes one diagnostic line per
+// register to stderr: where stderr goes (2>/dev/null, a file, a terminal)
+// moves both figures, and with them the ratio. Say which with the figures.
 
 #include <algorithm>
 #include <chrono>

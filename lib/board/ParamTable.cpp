@@ -13,7 +13,6 @@
 #include "board/ScratchBoard.h"
 #include "model/ChipModels.h"
 #include "model/GreyfinModel.h"
-#include "model/ModelRevision.h"
 #include "model/common/PatternMatchModel.h"
 
 namespace KORVIK {
@@ -440,6 +439,8 @@ const ParamRow& ParamAccess::row(const std::string& name) const
 bool ParamAccess::has(const std::string& name) const
 {
     const ParamRow* r = find_param_row(name);
+    if (r && present_known)
+        return present_flags[size_t(r - param_rows().data())] != 0;
     return r && r->available(board) && (!r->choices || !r->choices(board).empty());
 }
 
@@ -465,9 +466,13 @@ void ParamAccess::set(const std::string& name, const ParamValue& value)
 const std::vector<const ParamRow*>& ParamAccess::present()
 {
     if (!present_known) {
-        for (const ParamRow& r : param_rows())
-            if (has(r.info.name))
-                present_rows.push_back(&r);
+        const std::vector<ParamRow>& all = param_rows();
+        present_flags.assign(all.size(), 0);
+        for (size_t k = 0; k < all.size(); ++k)
+            if (has(all[k].info.name)) {
+                present_rows.push_back(&all[k]);
+                present_flags[k] = 1;
+            }
         present_known = true;
     }
     return present_rows;
@@ -491,27 +496,213 @@ ParamAccess::HostState ParamAccess::host_of(const EvUSBBoard& b)
     return h;
 }
 
+bool ParamAccess::same_host(const HostState& h, const EvUSBBoard& b)
+{
+    const ChannelAccessParams &chacc = b.get_chacc_params(), &nv_chacc = b.get_nv_chacc_params();
+    return std::memcmp(&h.chacc, &chacc, sizeof chacc) == 0 && std::memcmp(&h.nv_chacc, &nv_chacc, sizeof nv_chacc) == 0 &&
+           h.nv_serial == b.get_nv_serial() && std::memcmp(h.nv_ethernet_mac, b.get_nv_ethernet_mac(), 6) == 0 &&
+           std::memcmp(h.nv_radio_ethernet_mac, b.get_nv_radio_ethernet_mac(), 6) == 0;
+}
+
+namespace {
+
+// Stops a model's read recording however the getter ends.
+struct RecordReads {
+    const GreyfinModel* m;
+    RecordReads(const GreyfinModel* model, uint64_t* set, uint64_t* overwritten = nullptr) : m(model)
+    {
+        if (m)
+            m->record_reads(set, overwritten);
+    }
+    ~RecordReads()
+    {
+        if (m)
+            m->record_reads(nullptr);
+    }
+};
+
+} // namespace
+
+ParamValue ParamAccess::read_row(size_t k, ScratchBoard& s)
+{
+    std::fill(row_reads.begin(), row_reads.end(), 0);
+    ParamValue v;
+    {
+        RecordReads rec(dep_words ? s.get_model() : nullptr, row_reads.data());
+        v = present_rows[k]->get(s);
+    }
+    // the row leaves the readers of the registers it read before, and joins
+    // those of the registers it read now (refresh ignores readers beyond 64 rows)
+    uint64_t* old = deps.data() + k * dep_words;
+    const uint64_t row_bit = uint64_t(1) << (k & 63);
+    for (size_t w = 0; w < dep_words; ++w) {
+        for (uint64_t b = old[w] & ~row_reads[w]; b; b &= b - 1)
+            readers[w * 64 + size_t(__builtin_ctzll(b))] &= ~row_bit;
+        for (uint64_t b = row_reads[w] & ~old[w]; b; b &= b - 1)
+            readers[w * 64 + size_t(__builtin_ctzll(b))] |= row_bit;
+        old[w] = row_reads[w];
+    }
+    return v;
+}
+
+void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<ParamChange>* effects)
+{
+    const std::vector<const ParamRow*>& rows = present();
+    GreyfinModel* m = s.get_model();
+    auto keep_crystal = [&] {
+        if (m) {
+            values_xtal_frequency = m->get_xtal_frequency();
+            values_xtal_tolerance = m->get_xtal_tolerance();
+        }
+    };
+    if (!values_known) {
+        dep_words = m ? (m->get_registers() + 63) / 64 : 0;
+        row_reads.assign(dep_words, 0);
+        readers.assign(dep_words * 64, 0);
+        deps.assign(rows.size() * dep_words, 0);
+        moved.assign(dep_words, 0);
+        values_writes = m ? m->write_count() : 0;
+        values.resize(rows.size());
+        board_rows.clear();
+        chip_rows.clear();
+        for (size_t k = 0; k < rows.size(); ++k) {
+            values[k] = read_row(k, s);
+            (rows[k]->info.scope == ParamScope::board ? board_rows : chip_rows).push_back(k);
+        }
+        values_host = host_of(s);
+        keep_crystal();
+        values_known = true;
+        return;
+    }
+    const bool host_moved = !same_host(values_host, s);
+    // the crystal is no register: when it moves, every chip row may have
+    const bool crystal_moved = m && (m->get_xtal_frequency() != values_xtal_frequency ||
+                                     m->get_xtal_tolerance() != values_xtal_tolerance);
+    std::fill(moved.begin(), moved.end(), 0);
+    bool all_chip_rows = crystal_moved;
+    if (m && !crystal_moved)
+        all_chip_rows = !m->registers_written_since(values_writes, moved.data(), false);
+    if (m)
+        values_writes = m->write_count();
+    // the rows that read a moved register (one bit per row: beyond 64
+    // rows, a move reads them all)
+    uint64_t hit = 0;
+    for (size_t w = 0; w < dep_words; ++w)
+        for (uint64_t b = moved[w]; b; b &= b - 1)
+            hit |= rows.size() > 64 ? ~uint64_t(0) : readers[w * 64 + size_t(__builtin_ctzll(b))];
+    if (hit && rows.size() > 64)
+        all_chip_rows = true;
+    if (!host_moved && !all_chip_rows && !hit)
+        return;
+    const bool chip_moved = all_chip_rows || hit;
+    auto reread = [&](size_t k) {
+        ParamValue now = read_row(k, s);
+        if (effects && rows[k] != self && !same_value(values[k], now))
+            effects->push_back({rows[k]->info.name, values[k], now});
+        // kept exact even when the move is below what counts as a change:
+        // a fresh read would start from it
+        values[k] = std::move(now);
+    };
+    // board rows read the host settings only, the others the chip model only
+    if (host_moved)
+        for (size_t k : board_rows)
+            reread(k);
+    if (all_chip_rows)
+        for (size_t k : chip_rows)
+            reread(k);
+    else
+        for (; hit; hit &= hit - 1)
+            reread(size_t(__builtin_ctzll(hit)));
+    if (effects && effects->size() > 1 && host_moved && chip_moved)
+        // in table order, as a full pass would list them
+        std::stable_sort(effects->begin(), effects->end(), [&](const ParamChange& a, const ParamChange& b) {
+            return find_param_row(a.name) < find_param_row(b.name);
+        });
+    if (host_moved)
+        values_host = host_of(s);
+    if (crystal_moved)
+        keep_crystal();
+}
+
 ScratchBoard& ParamAccess::synced_scratch()
 {
     GreyfinModel* m = board.get_model();
-    const std::string chip = m ? m->get_chip_name() : std::string();
-    if (!scratch || (scratch->get_model() ? scratch->get_model()->get_chip_name() : std::string()) != chip) {
-        scratch = std::make_unique<ScratchBoard>(chip);
-        probe_board = std::make_unique<ScratchBoard>(chip);
-        values_known = false;
+    // the chip is asked only when the board's model is another than last time
+    if (!scratch || !m || m->get_serial() != scratch_for_model) {
+        const std::string chip = m ? m->get_chip_name() : std::string();
+        if (!scratch || (scratch->get_model() ? scratch->get_model()->get_chip_name() : std::string()) != chip) {
+            scratch = std::make_unique<ScratchBoard>(chip);
+            probe_board = std::make_unique<ScratchBoard>(chip);
+            values_known = false;
+        }
+        scratch_for_model = m ? m->get_serial() : 0;
     }
-    // most registers are equal already: the copy compares them in one pass
-    scratch->copy_settings(board);
+    follow(*scratch, board, scratch_follows);
     return *scratch;
+}
+
+void ParamAccess::follow(ScratchBoard& to, const EvUSBBoard& from, Following& f)
+{
+    const GreyfinModel* src = from.get_model();
+    const GreyfinModel* dst = to.get_model();
+    bool known = src && dst && f.from_serial == src->get_serial() && f.own_serial == dst->get_serial() &&
+                 src->get_xtal_frequency() == dst->get_xtal_frequency();
+    if (known) {
+        to_copy.assign((src->get_registers() + 63) / 64, 0);
+        known = src->registers_written_since(f.from_writes, to_copy.data()) &&
+                dst->registers_written_since(f.own_writes, to_copy.data());
+    }
+    // usually a few registers moved on either side since the last copy
+    to.copy_settings(from, known ? to_copy.data() : nullptr);
+    if (src && dst)
+        f = {src->get_serial(), src->write_count(), dst->get_serial(), dst->write_count()};
 }
 
 double ParamAccess::probe(const ParamRow& row, ScratchBoard& state, double value)
 {
-    probe_board->copy_settings(state);
+    follow(*probe_board, state, probe_follows);
     ParamValue v;
     v.number = std::clamp(value, row.lo, row.hi);
     row.set(*probe_board, v);
     return row.get(*probe_board).number;
+}
+
+double ParamAccess::edge(const ParamRow& row, ScratchBoard& state, bool high)
+{
+    const GreyfinModel* m = state.get_model();
+    Edge& e = edges[high];
+    // board rows' setters read host settings, which no register tells of
+    const bool keep = m && row.info.scope != ParamScope::board;
+    if (keep && e.row == &row && e.serial == m->get_serial() && e.xtal_frequency == m->get_xtal_frequency() &&
+        e.xtal_tolerance == m->get_xtal_tolerance()) {
+        to_copy.assign(e.reads.size(), 0);
+        bool moved = !m->registers_written_since(e.writes, to_copy.data());
+        for (size_t w = 0; w < e.reads.size() && !moved; ++w)
+            moved = (to_copy[w] & e.reads[w]) != 0;
+        if (!moved) {
+            e.writes = m->write_count(); // what moved since was no input
+            return e.value;
+        }
+    }
+    follow(*probe_board, state, probe_follows);
+    ParamValue v;
+    v.number = high ? row.hi : row.lo;
+    e.row = nullptr;
+    e.reads.assign(keep ? (m->get_registers() + 63) / 64 : 0, 0);
+    overwritten.assign(e.reads.size(), 0);
+    {
+        RecordReads rec(keep ? probe_board->get_model() : nullptr, e.reads.data(), overwritten.data());
+        row.set(*probe_board, v);
+        e.value = row.get(*probe_board).number;
+    }
+    if (keep) {
+        e.row = &row;
+        e.serial = m->get_serial();
+        e.writes = m->write_count();
+        e.xtal_frequency = m->get_xtal_frequency();
+        e.xtal_tolerance = m->get_xtal_tolerance();
+    }
+    return e.value;
 }
 
 double ParamAccess::local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max,
@@ -534,7 +725,7 @@ double ParamAccess::local_step(const ParamRow& row, ScratchBoard& state, double 
 std::vector<double> ParamAccess::levels_on(const ParamRow& row, ScratchBoard& state)
 {
     // from the lowest level up, one chip step at a time, until the registers stop moving
-    probe_board->copy_settings(state);
+    follow(*probe_board, state, probe_follows);
     ParamValue low;
     low.number = row.lo;
     row.set(*probe_board, low);
@@ -624,7 +815,7 @@ ParamValue ParamAccess::achieved(const std::string& name, const ParamValue& valu
     if (!r.set)
         throw std::invalid_argument(name + " is read-only");
     ScratchBoard& s = synced_scratch();
-    probe_board->copy_settings(s);
+    follow(*probe_board, s, probe_follows);
     ParamValue v = value;
     if (is_numeric(r.info) && !v.is_text)
         v.number = std::clamp(v.number, r.lo, r.hi);
@@ -633,16 +824,6 @@ ParamValue ParamAccess::achieved(const std::string& name, const ParamValue& valu
 }
 
 namespace {
-
-// The values of every row the board has, for spotting side effects.
-std::vector<ParamValue> snapshot(EvUSBBoard& b, const std::vector<const ParamRow*>& rows)
-{
-    std::vector<ParamValue> v;
-    v.reserve(rows.size());
-    for (const ParamRow* r : rows)
-        v.push_back(r->get(b));
-    return v;
-}
 
 std::string list_levels(const std::vector<double>& levels, const ParamInfo& i)
 {
@@ -672,11 +853,17 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
 
     // names, kinds and forms first: nothing is computed for a transaction
     // that names what the board does not have
+    present();
     for (const ParamAssignment& a : assignments) {
-        const ParamRow* r = find_param_row(a.name);
+        // a tool or a form sets one parameter again and again
+        const ParamRow* r = a.name == last_name ? last_row : find_param_row(a.name);
         if (!r)
             return refuse(a.name, "unknown parameter '" + a.name + "'");
-        if (!has(a.name))
+        if (r != last_row) {
+            last_name = a.name;
+            last_row = r;
+        }
+        if (!present_flags[size_t(r - param_rows().data())])
             return refuse(a.name, a.name + " does not apply to this board's chip");
         if (!r->set)
             return refuse(a.name, a.name + " is read-only");
@@ -722,23 +909,15 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
     }
 
     // every step on the copy, in order, each from the state the ones before left
-    const std::vector<const ParamRow*>& present = this->present();
     ScratchBoard& s = synced_scratch();
-    std::vector<ParamValue> before;
-    if (values_known && values_revision == model_revision(s.get_model()) && values_host == host_of(s))
-        before = values;
-    else
-        before = snapshot(s, present);
+    refresh(s, nullptr, nullptr);
+    report.outcomes.reserve(steps.size());
     for (Step& st : steps) {
         const ParamRow& r = *st.row;
         const ParamInfo& i = r.info;
         ParamOutcome out;
         out.name = i.name;
         out.asked = st.value;
-        // board rows read the host state only, the others the chip model
-        // only: a step that leaves one alone leaves its rows' values alone
-        const uint64_t model_before = model_revision(s.get_model());
-        const HostState host_before = host_of(s);
 
         bool clamped = false;
         ParamLimits l;
@@ -754,7 +933,7 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
             const double got = r.get(s).number;
             done = true;
             if (std::fabs(got - asked) > 1e-9 * std::max(1.0, std::fabs(got))) {
-                const double edge = probe(r, s, asked > got ? r.hi : r.lo);
+                const double edge = this->edge(r, s, asked > got);
                 if ((asked > got ? asked - edge : edge - asked) > 1e-9 * std::max(1.0, std::fabs(edge))) {
                     l = limits_on(r, s, false);
                     limits_known = true;
@@ -840,25 +1019,9 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         } else {
             out.clamped = clamped;
         }
-        const bool model_moved = model_revision(s.get_model()) != model_before;
-        const bool host_moved = !(host_of(s) == host_before);
-        for (size_t k = 0; k < present.size(); ++k) {
-            if (!(present[k]->info.scope == ParamScope::board ? host_moved : model_moved))
-                continue;
-            ParamValue now = present[k]->get(s);
-            if (same_value(before[k], now))
-                continue;
-            if (present[k] != &r)
-                out.side_effects.push_back({present[k]->info.name, before[k], now});
-            before[k] = std::move(now);
-        }
-        report.outcomes.push_back(out);
+        refresh(s, &r, &out.side_effects);
+        report.outcomes.push_back(std::move(out));
     }
-    // the copy's values now, for the next transaction's start
-    values = std::move(before);
-    values_revision = model_revision(s.get_model());
-    values_host = host_of(s);
-    values_known = true;
 
     report.accepted = true;
     if (mode == Mode::check)

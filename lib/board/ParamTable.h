@@ -95,6 +95,9 @@ private:
     /// by trial settings), for callers that only check a range.
     ParamLimits limits_on(const ParamRow& row, ScratchBoard& state, bool with_step = true);
     double probe(const ParamRow& row, ScratchBoard& state, double value);
+    /// probe() of the row's highest or lowest setting, kept while none of
+    /// the registers that probe read has moved on `state`.
+    double edge(const ParamRow& row, ScratchBoard& state, bool high);
     double local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max, int direction);
     std::vector<double> levels_on(const ParamRow& row, ScratchBoard& state);
 
@@ -106,13 +109,59 @@ private:
     bool present_known = false;
     std::unique_ptr<ScratchBoard> scratch; ///< the board's settings, then the transaction's steps
     std::unique_ptr<ScratchBoard> probe_board; ///< a copy of scratch for each probe
+    uint64_t scratch_for_model = 0; ///< serial of the board's model the copy was made for
 
-    // Every row's value on the copy, as the last transaction left it: the
-    // next one's values before its first step, while the copy is unchanged.
+    /// Whether the copy's host settings are those in `h`.
+    static bool same_host(const HostState& h, const EvUSBBoard& b);
+    /// Row `k` of present() on the copy, noting the registers it reads.
+    ParamValue read_row(size_t k, ScratchBoard& s);
+    /// Brings `values` up to the copy's settings, reading again only the
+    /// rows whose inputs moved; a change of any row but `self` goes to
+    /// `effects` when given.
+    void refresh(ScratchBoard& s, const ParamRow* self, std::vector<ParamChange>* effects);
+
+    // Every present row's value on the copy, kept between transactions, and
+    // what it was read from: the registers (`dep_words` words of one bit per
+    // register), the crystal and the host settings. A row is read
+    // again only when one of these moves.
     std::vector<ParamValue> values;
     bool values_known = false;
-    uint64_t values_revision = 0;
+    std::vector<uint64_t> deps; ///< row k's at k * dep_words
+    size_t dep_words = 0;
+    std::vector<uint64_t> row_reads;
+    /// Per register, the rows (bit k: row k of present()) whose value read it.
+    std::vector<uint64_t> readers;
+    unsigned values_xtal_frequency = 0;
+    double values_xtal_tolerance = 0;
     HostState values_host;
+    uint64_t values_writes = 0; ///< the copy's write_count() when the values were read
+    std::vector<uint64_t> moved; ///< registers moved since then
+    // What the copy, and the probes' copy, last took their settings from:
+    // the original's model and its write count then, and their own.
+    struct Following {
+        uint64_t from_serial = 0, from_writes = 0, own_serial = 0, own_writes = 0;
+    };
+    Following scratch_follows, probe_follows;
+    std::vector<uint64_t> to_copy;
+    struct Edge {
+        const ParamRow* row = nullptr;
+        double value = 0;
+        uint64_t serial = 0, writes = 0; ///< the copy's, when probed
+        unsigned xtal_frequency = 0;
+        double xtal_tolerance = 0;
+        std::vector<uint64_t> reads;
+    };
+    Edge edges[2]; ///< low, high
+    std::vector<uint64_t> overwritten;
+    /// `to` takes `from`'s settings, only the registers either changed
+    /// since `f` was noted when that is known.
+    void follow(ScratchBoard& to, const EvUSBBoard& from, Following& f);
+    /// By row index in param_rows(): whether the board's chip has it.
+    std::vector<char> present_flags;
+    /// Indexes into present() of the rows reading host settings, and of the others.
+    std::vector<size_t> board_rows, chip_rows;
+    std::string last_name; ///< the last parameter apply() looked up
+    const ParamRow* last_row = nullptr;
 };
 
 } // namespace KORVIK

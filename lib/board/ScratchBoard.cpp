@@ -13,7 +13,7 @@ ScratchBoard::ScratchBoard(const std::string& chip) : EvUSBBoard(nullptr, "", ""
     model_connection_b.disconnect();
 }
 
-void ScratchBoard::copy_settings(const EvUSBBoard& board)
+void ScratchBoard::copy_settings(const EvUSBBoard& board, const uint64_t* only)
 {
     chacc = board.get_chacc_params();
     nv_chacc = board.get_nv_chacc_params();
@@ -27,7 +27,7 @@ void ScratchBoard::copy_settings(const EvUSBBoard& board)
     if (model->get_xtal_frequency() != from->get_xtal_frequency())
         model->set_xtal_frequency(from->get_xtal_frequency());
     model->set_xtal_tolerance(from->get_xtal_tolerance());
-    model->copy_register_chipvalues(*from);
+    model->copy_register_chipvalues(*from, only);
 }
 
 void ScratchBoard::get_chacc(uint8_t block[9], uint8_t addresses[12])

@@ -15,8 +15,10 @@ class ScratchBoard : public EvUSBBoard {
 public:
     explicit ScratchBoard(const std::string& chip);
 
-    /// Takes over every setting of `board` (its chip must be this one's).
-    void copy_settings(const EvUSBBoard& board);
+    /// Takes over every setting of `board` (its chip must be this one's);
+    /// with `only`, of the registers just those marked there (one bit per
+    /// register, as GreyfinModel::record_reads marks them).
+    void copy_settings(const EvUSBBoard& board, const uint64_t* only = nullptr);
 
     int queue_net_packet(const uint8_t*, unsigned, const uint8_t*) override { return -1; }
     int get_report11() override { return 0; }

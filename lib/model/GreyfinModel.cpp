@@ -37,7 +37,11 @@ uint64_t model_revision(const GreyfinModel* model)
     return model ? model->revision.load(std::memory_order_acquire) : 0;
 }
 
-GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_)
+namespace {
+std::atomic<uint64_t> last_serial{0};
+}
+
+GreyfinModel::GreyfinModel(ChipBus* board_) : board(board_), serial(++last_serial)
 {
     touch_revision(this);
 }
@@ -79,7 +83,10 @@ uint8_t GreyfinModel::get_register_mask(unsigned i) const
 
 uint8_t GreyfinModel::get_register_chipvalue(unsigned i) const
 {
-    return i < registers.size() ? registers[i].chipvalue : 0;
+    if (i >= registers.size())
+        return 0;
+    mark_read(i);
+    return registers[i].chipvalue;
 }
 
 uint8_t GreyfinModel::get_register_nvvalue(unsigned i) const
@@ -96,6 +103,7 @@ uint8_t GreyfinModel::get_register_changemask(unsigned i) const
 {
     if (i >= registers.size())
         return 0;
+    mark_read(i, false);
     const Register& r = registers[i];
     return uint8_t((r.committedvalue ^ r.chipvalue) & r.mask);
 }
@@ -119,42 +127,75 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
 {
     if (i >= registers.size())
         return;
+    mark_overwritten(i);
     // a write of the value already there changes nothing to follow (and
     // settings copies write every register)
     const uint8_t value = registers[i].masked(v);
     if (registers[i].chipvalue == value)
         return;
     registers[i].chipvalue = value;
+    mark_written(i);
     touch_revision(this);
 }
 
-void GreyfinModel::copy_register_chipvalues(const GreyfinModel& from)
+void GreyfinModel::copy_register_chipvalues(const GreyfinModel& from, const uint64_t* only)
 {
     bool changed = false;
     const size_t n = std::min(registers.size(), from.registers.size());
-    for (size_t i = 0; i < n; ++i) {
+    auto copy = [&](size_t i) {
         const uint8_t value = registers[i].masked(from.registers[i].chipvalue);
-        if (registers[i].chipvalue != value) {
+        const bool moved = registers[i].chipvalue != value;
+        if (moved) {
             registers[i].chipvalue = value;
             changed = true;
         }
         // what a commit would write, and what it starts (a retune), follows
         // from the values committed: a copy must commit as its original would
-        registers[i].committedvalue = from.registers[i].committedvalue;
+        if (moved || registers[i].committedvalue != from.registers[i].committedvalue) {
+            registers[i].committedvalue = from.registers[i].committedvalue;
+            mark_written(unsigned(i), moved ? 0 : COMMITTED_ONLY);
+        }
+    };
+    if (only) {
+        for (size_t w = 0; w * 64 < n; ++w)
+            for (uint64_t bits = only[w]; bits; bits &= bits - 1) {
+                const size_t i = w * 64 + size_t(__builtin_ctzll(bits));
+                if (i < n)
+                    copy(i);
+            }
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            copy(i);
     }
     if (changed)
         touch_revision(this);
+}
+
+bool GreyfinModel::registers_written_since(uint64_t since, uint64_t* set, bool committed) const
+{
+    if (since > writes || writes - since > WRITE_LOG)
+        return false;
+    for (uint64_t g = since; g < writes; ++g) {
+        const unsigned e = write_log[g % WRITE_LOG];
+        if (committed || !(e & COMMITTED_ONLY)) {
+            const unsigned i = e & ~unsigned(COMMITTED_ONLY);
+            set[i >> 6] |= uint64_t(1) << (i & 63);
+        }
+    }
+    return true;
 }
 
 void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
 {
     if (i >= registers.size())
         return;
+    mark_read(i); // the bits it keeps are an input
     Register& r = registers[i];
     const uint8_t value = r.masked(uint8_t((r.chipvalue & ~clear) ^ x));
     if (r.chipvalue == value)
         return;
     r.chipvalue = value;
+    mark_written(i);
     touch_revision(this);
 }
 
@@ -228,9 +269,21 @@ unsigned GreyfinModel::get_bitfield_bitlength(unsigned i) const
     return n;
 }
 
+void GreyfinModel::mark_bitfield_read(unsigned i, bool chip_only) const
+{
+    if (read_set)
+        for (const BitfieldSegment& s : bitfields[i].segments)
+            if (s.reg < registers.size())
+                mark_read(s.reg, chip_only);
+}
+
 unsigned GreyfinModel::get_bitfield_chipvalue(unsigned i) const
 {
-    return i < bitfields.size() ? read_bitfield(registers, bitfields[i], Quantity::chip) : 0;
+    if (i >= bitfields.size())
+        return 0;
+    if (read_set)
+        mark_bitfield_read(i);
+    return read_bitfield(registers, bitfields[i], Quantity::chip);
 }
 
 unsigned GreyfinModel::get_bitfield_nvvalue(unsigned i) const
@@ -245,7 +298,11 @@ unsigned GreyfinModel::get_bitfield_defaultvalue(unsigned i) const
 
 unsigned GreyfinModel::get_bitfield_changemask(unsigned i) const
 {
-    return i < bitfields.size() ? read_bitfield(registers, bitfields[i], Quantity::change) : 0;
+    if (i >= bitfields.size())
+        return 0;
+    if (read_set)
+        mark_bitfield_read(i, false);
+    return read_bitfield(registers, bitfields[i], Quantity::change);
 }
 
 void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
@@ -260,8 +317,10 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
         if (s.reg < registers.size()) {
             Register& r = registers[s.reg];
             unsigned m = (((1u << width) - 1) & 0xFF) << low;
+            mark_read(s.reg); // the bits outside the field are kept
             unsigned nv = (r.chipvalue & ~m) | ((unsigned(v) << low) & m);
             r.chipvalue = r.masked(uint8_t(nv));
+            mark_written(s.reg);
         }
         v >>= width;
     }
@@ -272,22 +331,29 @@ void GreyfinModel::set_bitfield_chipvalue(unsigned i, unsigned value)
 void GreyfinModel::load_chipdefaults()
 {
     touch_revision(this);
-    for (Register& r : registers)
-        r.chipvalue = r.defaultvalue;
+    for (unsigned i = 0; i < registers.size(); ++i) {
+        registers[i].chipvalue = registers[i].defaultvalue;
+        mark_written(i);
+    }
 }
 
 void GreyfinModel::load_boarddefaults()
 {
     touch_revision(this);
-    for (Register& r : registers)
-        r.chipvalue = r.masked(r.nvvalue);
+    for (unsigned i = 0; i < registers.size(); ++i) {
+        registers[i].chipvalue = registers[i].masked(registers[i].nvvalue);
+        mark_written(i);
+    }
 }
 
 void GreyfinModel::load_chipoperating()
 {
     touch_revision(this);
-    for (Register& r : registers)
+    for (unsigned i = 0; i < registers.size(); ++i) {
+        Register& r = registers[i];
         r.chipvalue = r.masked(uint8_t(evusb_read16(r.operatingaddr) & 0xFF));
+        mark_written(i);
+    }
 }
 
 namespace {
@@ -319,6 +385,8 @@ void GreyfinModel::commit_registers()
         Register& r = registers[i];
         uint8_t old = r.committedvalue;
         r.committedvalue = r.chipvalue;
+        if (old != r.chipvalue)
+            mark_written(i, COMMITTED_ONLY);
         if (!((r.chipvalue ^ old) & r.mask))
             continue;
         evusb_write(r.operatingaddr, r.chipvalue);
@@ -341,6 +409,8 @@ void GreyfinModel::commit_all_registers()
         Register& r = registers[i];
         uint8_t old = r.committedvalue;
         r.committedvalue = r.chipvalue;
+        if (old != r.chipvalue)
+            mark_written(i, COMMITTED_ONLY);
         evusb_write(r.operatingaddr, r.chipvalue);
         if ((r.chipvalue ^ old) & r.mask)
             signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);

@@ -218,11 +218,38 @@ public:
     /// model of the same chip), in one pass: settings copies take every
     /// register, and most of them are equal already. The committed values
     /// are taken too, so that a commit of the copy acts as one of `from`.
-    void copy_register_chipvalues(const GreyfinModel& from);
+    /// With `only`, just the registers marked there.
+    void copy_register_chipvalues(const GreyfinModel& from, const uint64_t* only = nullptr);
     void frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear);
     void set_register_nvvalue(unsigned i, uint8_t v);
     /// Index of the first register with this operating address, or -1.
     int find_register_by_operatingaddr(uint16_t operatingaddr) const;
+
+    /// While `set` is given, every read of a register's chip value (also
+    /// through a bitfield or a change mask) marks the register there: bit i % 64 of word
+    /// i / 64. Null stops it. The parameters follow from the chip values
+    /// and the crystal alone, so a parameter can only move when a register
+    /// it read moves: the parameter table reads again only those.
+    ///
+    /// With `overwritten`, a register set whole while recording (its chip
+    /// value no longer depends on what it was) is marked there, and later
+    /// reads of its chip value are no longer marked in `set`: what a setter
+    /// reads back of its own writes is no input to it.
+    void record_reads(uint64_t* set, uint64_t* overwritten = nullptr) const
+    {
+        read_set = set;
+        overwritten_set = set ? overwritten : nullptr;
+    }
+    /// Changes of a chip or committed value so far. A copy of the model
+    /// notes it and later takes only what moved (registers_written_since).
+    uint64_t write_count() const { return writes; }
+    /// Marks in `set` (as record_reads does) every register changed since
+    /// write_count() was `since` (with `committed` false, only those whose
+    /// chip value changed); false when the changes since then are too many
+    /// to tell (a load, say): the caller then takes every register.
+    bool registers_written_since(uint64_t since, uint64_t* set, bool committed = true) const;
+    /// Identifies this model among all that were made (addresses come back).
+    uint64_t get_serial() const { return serial; }
 
     unsigned get_bitfields() const { return unsigned(bitfields.size()); }
     std::string get_bitfield_name(unsigned i) const;
@@ -272,6 +299,32 @@ private:
     // in the model itself, read without a lock: the virtual air asks for
     // every receiver's on every packet
     mutable std::atomic<uint64_t> revision{0};
+    mutable uint64_t* read_set = nullptr;
+    mutable uint64_t* overwritten_set = nullptr;
+    /// `chip_only`: a read of the chip value alone (a change mask also reads
+    /// the committed value, which no write here replaces).
+    void mark_read(unsigned i, bool chip_only = true) const
+    {
+        const uint64_t bit = uint64_t(1) << (i & 63);
+        if (read_set && !(chip_only && overwritten_set && (overwritten_set[i >> 6] & bit)))
+            read_set[i >> 6] |= bit;
+    }
+    void mark_overwritten(unsigned i) const
+    {
+        if (overwritten_set)
+            overwritten_set[i >> 6] |= uint64_t(1) << (i & 63);
+    }
+    // the last changes, oldest overwritten first
+    static constexpr unsigned WRITE_LOG = 128;
+    uint16_t write_log[WRITE_LOG] = {};
+    uint64_t writes = 0;
+    static constexpr uint16_t COMMITTED_ONLY = 0x8000;
+    void mark_written(unsigned i, uint16_t committed_only = 0)
+    {
+        write_log[writes++ % WRITE_LOG] = uint16_t(i | committed_only);
+    }
+    const uint64_t serial;
+    void mark_bitfield_read(unsigned i, bool chip_only = true) const;
 };
 
 /// Variant of the base with the 12-bit run-length NV area encoding.

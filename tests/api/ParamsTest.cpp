@@ -21,6 +21,7 @@
 #include "board/EvUSBBoard.h"
 #include "board/ParamTable.h"
 #include "board/ScratchBoard.h"
+#include "model/GreyfinModel.h"
 
 using namespace KORVIK;
 
@@ -326,8 +327,14 @@ TEST(ParamTable, AKeptCopyAnswersAsAFreshOne)
         for (const ParamInfo& p : USBDevice::get_param_table())
             if (d->has_param(p.name) && p.writable && numeric(p))
                 rows.push_back(p);
+        // often the parameter before last again, after another moved its
+        // range: what is kept of its range must follow
+        const ParamInfo* before_last = nullptr;
+        const ParamInfo* last = nullptr;
         auto assignment = [&] {
-            const ParamInfo& p = rows[random() % rows.size()];
+            const ParamInfo& p = before_last && random() % 2 ? *before_last : rows[random() % rows.size()];
+            before_last = last;
+            last = &p;
             const ParamLimits l = d->get_param_limits(p.name);
             const double span = std::max(1.0, l.max - l.min);
             double v = pick(l.min - span / 8, l.max + span / 8);
@@ -386,6 +393,90 @@ TEST(ParamTable, AKeptCopyAnswersAsAFreshOne)
                     EXPECT_EQ(here.text, there.text) << p.name;
                 }
         }
+    }
+}
+
+// The kept values rest on two things the chip model tells: which registers
+// a parameter's value was read from, and which registers changed since a
+// copy last followed its original. Both are checked here against the
+// plain definitions: a register a row did not read never moves its value,
+// and a copy that takes only the registers the log names equals a full one.
+TEST(ParamTable, AValueMovesOnlyWithTheRegistersItRead)
+{
+    std::mt19937 random(7);
+    for (const char* chip : CHIPS) {
+        Handle d = simulate(chip);
+        ScratchBoard copy(chip);
+        GreyfinModel& m = *copy.get_model();
+        const size_t words = (m.get_registers() + 63) / 64;
+        for (const ParamRow* r : [&] {
+                 std::vector<const ParamRow*> rows;
+                 for (const ParamRow& row : param_rows())
+                     if (d->has_param(row.info.name) && row.info.scope != ParamScope::board)
+                         rows.push_back(&row);
+                 return rows;
+             }()) {
+            SCOPED_TRACE(std::string(chip) + " " + r->info.name);
+            for (int round = 0; round < 4; ++round) {
+                copy.copy_settings(*d->get_board());
+                for (unsigned i = 0; i < m.get_registers(); ++i)
+                    if (random() % 3 == 0)
+                        m.set_register_chipvalue(i, uint8_t(random()));
+                std::vector<uint64_t> reads(words);
+                m.record_reads(reads.data());
+                const ParamValue was = r->get(copy);
+                m.record_reads(nullptr);
+                for (unsigned i = 0; i < m.get_registers(); ++i)
+                    if (!(reads[i / 64] >> (i % 64) & 1))
+                        m.set_register_chipvalue(i, uint8_t(random()));
+                const ParamValue now = r->get(copy);
+                ASSERT_EQ(was.number, now.number);
+                ASSERT_EQ(was.text, now.text);
+            }
+        }
+    }
+}
+
+TEST(ParamTable, ACopyTakingWhatTheLogNamesEqualsAFullCopy)
+{
+    std::mt19937 random(11);
+    for (const char* chip : CHIPS) {
+        SCOPED_TRACE(chip);
+        Handle d = simulate(chip);
+        GreyfinModel& from = *d->get_board()->get_model();
+        ScratchBoard copy(chip);
+        GreyfinModel& to = *copy.get_model();
+        copy.copy_settings(*d->get_board());
+        uint64_t from_since = from.write_count(), to_since = to.write_count();
+        int partial = 0;
+        for (int round = 0; round < 300; ++round) {
+            const unsigned reg = unsigned(random() % from.get_registers());
+            switch (random() % 8) {
+            case 0: from.frob_register_chipvalue(reg, uint8_t(random()), uint8_t(random())); break;
+            case 1: from.set_bitfield_chipvalue(unsigned(random() % from.get_bitfields()), unsigned(random())); break;
+            case 2: d->commit_registers(); break;
+            case 3: to.set_register_chipvalue(reg, uint8_t(random())); break; // the copy strays too
+            case 4:
+                if (random() % 10 == 0)
+                    from.load_chipdefaults();
+                break;
+            default: from.set_register_chipvalue(reg, uint8_t(random())); break;
+            }
+            if (random() % 3)
+                continue;
+            std::vector<uint64_t> moved((from.get_registers() + 63) / 64);
+            const bool known = from.registers_written_since(from_since, moved.data()) &&
+                               to.registers_written_since(to_since, moved.data());
+            partial += known;
+            copy.copy_settings(*d->get_board(), known ? moved.data() : nullptr);
+            from_since = from.write_count();
+            to_since = to.write_count();
+            for (unsigned i = 0; i < from.get_registers(); ++i) {
+                ASSERT_EQ(to.get_register_chipvalue(i), from.get_register_chipvalue(i)) << "round " << round << " register " << i;
+                ASSERT_EQ(to.get_register_changemask(i), from.get_register_changemask(i)) << "round " << round << " register " << i;
+            }
+        }
+        EXPECT_GT(partial, 50); // most copies took only what moved
     }
 }
 
