@@ -286,8 +286,15 @@ void GreyfinModel::load_boarddefaults()
 void GreyfinModel::load_chipoperating()
 {
     touch_revision(this);
-    for (Register& r : registers)
-        r.chipvalue = r.masked(uint8_t(evusb_read16(r.operatingaddr) & 0xFF));
+    if (!board)
+        throw std::runtime_error("GreyfinModel::evusb_read16");
+    // all at once: over a network link each read alone is a round trip
+    std::vector<uint16_t> addresses(registers.size()), values(registers.size(), 0);
+    for (size_t i = 0; i < registers.size(); ++i)
+        addresses[i] = registers[i].operatingaddr;
+    board->evusb_read16_many(addresses.data(), unsigned(addresses.size()), values.data());
+    for (size_t i = 0; i < registers.size(); ++i)
+        registers[i].chipvalue = registers[i].masked(uint8_t(values[i] & 0xFF));
 }
 
 namespace {
@@ -315,13 +322,28 @@ void GreyfinModel::commit_registers()
         if (get_bitfield_changemask(i))
             changed_fields.push_back(i);
 
+    std::vector<unsigned> written;
+    std::vector<uint16_t> addresses;
+    std::vector<uint8_t> values;
     for (unsigned i = 0; i < registers.size(); ++i) {
         Register& r = registers[i];
         uint8_t old = r.committedvalue;
         r.committedvalue = r.chipvalue;
         if (!((r.chipvalue ^ old) & r.mask))
             continue;
-        evusb_write(r.operatingaddr, r.chipvalue);
+        written.push_back(i);
+        addresses.push_back(r.operatingaddr);
+        values.push_back(r.chipvalue);
+    }
+    if (!written.empty()) {
+        if (!board)
+            throw std::runtime_error("GreyfinModel::evusb_write");
+        // the writes go out together, in register order; who watches them
+        // hears of each afterwards, in the same order
+        board->evusb_write_many(addresses.data(), values.data(), unsigned(written.size()));
+    }
+    for (unsigned i : written) {
+        const Register& r = registers[i];
         signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);
         write_diagnostic(r);
     }
