@@ -514,6 +514,17 @@ TEST_F(NetBoard, RegisterWindowsReadEveryValueWhateverTheLinkDoes)
 
 TEST_F(NetBoard, RegisterWritesLeaveTogetherAndAFailedOneEndsTheBoardOnce)
 {
+    // the opening: the sector's windows, the register windows (12 reads of
+    // a set and a get each), then the write-back, which nobody watches, in
+    // one batch
+    const unsigned reads = board->get_model()->get_registers();
+    std::vector<unsigned> expected(32, 24);
+    for (unsigned left = reads; left > 0; left -= std::min(left, 12u))
+        expected.push_back(2 * std::min(left, 12u));
+    ASSERT_EQ(expected.size() + 1, link->batches.size());
+    EXPECT_EQ(expected, std::vector<unsigned>(link->batches.begin(), link->batches.end() - 1));
+    EXPECT_GT(link->batches.back(), 1u);
+
     const uint16_t addresses[5] = {0x10, 0x11, 0x20, 0x10, 0x30};
     const uint8_t values[5] = {1, 2, 3, 4, 5};
     link->batches.clear();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -154,6 +155,59 @@ TEST_F(EventLoop, DescriptorSourceIsHandedOutAndDispatched)
     drive([&] { return reads > 0; }, std::chrono::milliseconds(2000));
     EXPECT_EQ(reads, 1);
 
+    watch.disconnect();
+    close(pipefd[0]);
+    close(pipefd[1]);
+}
+
+// What get_poll_handles() reports and what one periodic() call handles,
+// case by case: a wake-up alone asks only for fresh handles (which the call
+// gives, so the caller's next wait does not end at once for nothing); a
+// ready descriptor, and work a slot queues for the loop, are handled.
+TEST_F(EventLoop, HandlesTakeAPendingWakeUpAndPeriodicRunsWhatSlotsQueue)
+{
+    int pipefd[2];
+    ASSERT_EQ(pipe(pipefd), 0);
+    int reads = 0;
+    auto watch = KORVIK::main_context()->signal_io().connect(
+        [&](Glib::IOCondition) {
+            char byte;
+            if (read(pipefd[0], &byte, 1) == 1)
+                ++reads;
+            return true;
+        },
+        pipefd[0], Glib::IO_IN);
+    int chained = 0;
+    struct Case {
+        const char* name;
+        std::function<void()> setup;
+        int timeout;               ///< what get_poll_handles() returns
+        bool readable;             ///< whether a handle is ready to read
+        std::function<bool()> handled; ///< after one periodic()
+    };
+    const Case cases[] = {
+        {"wake-up alone", [] { KORVIK::main_context()->wakeup(); }, -1, false, [] { return true; }},
+        {"descriptor ready", [&] { ASSERT_EQ(write(pipefd[1], "x", 1), 1); }, 0, true,
+         [&] { return reads == 1; }},
+        {"idle queued by an idle handler",
+         [&] {
+             KORVIK::main_context()->signal_idle().connect_once([&] {
+                 ++chained;
+                 KORVIK::main_context()->signal_idle().connect_once([&] { ++chained; });
+             });
+         },
+         0, false, [&] { return chained == 2; }},
+    };
+    for (const Case& c : cases) {
+        c.setup();
+        std::vector<void*> handles;
+        EXPECT_EQ(c.timeout, USBDevice::get_poll_handles(handles)) << c.name;
+        auto fds = to_pollfds(handles);
+        EXPECT_EQ(c.readable, poll(fds.data(), fds.size(), 0) > 0) << c.name;
+        USBDevice::periodic();
+        EXPECT_TRUE(c.handled()) << c.name;
+        EXPECT_EQ(-1, USBDevice::get_poll_handles(handles)) << c.name << ": nothing left";
+    }
     watch.disconnect();
     close(pipefd[0]);
     close(pipefd[1]);
