@@ -220,12 +220,9 @@ int USBDevice::get_poll_handles(std::vector<void*>& handles)
     // timeout) asks the caller to compute its wait again, which this call
     // does: taken here, it does not end the coming wait at once for a round
     // of this call and periodic() that find nothing to do.
-    if (!fds.empty()) {
-        std::vector<GPollFD> ready_fds = fds;
-        if (g_poll(ready_fds.data(), guint(ready_fds.size()), 0) > 0 &&
-            g_main_context_check(context, max_priority, ready_fds.data(), gint(ready_fds.size())))
-            timeout = 0; // something to dispatch: periodic() at once
-    }
+    if (!fds.empty() && g_poll(fds.data(), guint(fds.size()), 0) > 0 &&
+        g_main_context_check(context, G_MAXINT, fds.data(), gint(fds.size())))
+        timeout = 0; // something to dispatch: periodic() at once
     g_main_context_release(context);
     for (const GPollFD& fd : fds)
         handles.push_back(reinterpret_cast<void*>(static_cast<intptr_t>(fd.fd)));
