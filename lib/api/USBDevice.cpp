@@ -189,6 +189,9 @@ void USBDevice::periodic()
             break;
         g_main_context_dispatch(context);
     }
+    // the caller does not wait on what this call prepared: what changes
+    // from now on is seen by its next get_poll_handles()
+    note_loop_may_wait(false);
     g_main_context_release(context);
 }
 
@@ -216,13 +219,8 @@ int USBDevice::get_poll_handles(std::vector<void*>& handles)
         }
         fds.resize(size_t(needed));
     }
-    // A pending wake-up (a send since the caller's last wait moved a
-    // timeout) asks the caller to compute its wait again, which this call
-    // does: taken here, it does not end the coming wait at once for a round
-    // of this call and periodic() that find nothing to do.
-    if (!fds.empty() && g_poll(fds.data(), guint(fds.size()), 0) > 0 &&
-        g_main_context_check(context, G_MAXINT, fds.data(), gint(fds.size())))
-        timeout = 0; // something to dispatch: periodic() at once
+    // from now on a source whose time moves earlier wakes the caller's wait
+    note_loop_may_wait(true);
     g_main_context_release(context);
     for (const GPollFD& fd : fds)
         handles.push_back(reinterpret_cast<void*>(static_cast<intptr_t>(fd.fd)));
