@@ -380,6 +380,16 @@ void write_diagnostic(const Register& r)
 
 } // namespace
 
+bool GreyfinModel::take_committed(unsigned i)
+{
+    Register& r = registers[i];
+    const uint8_t old = r.committedvalue;
+    r.committedvalue = r.chipvalue;
+    if (old != r.chipvalue)
+        mark_written(i, COMMITTED_ONLY);
+    return (r.chipvalue ^ old) & r.mask;
+}
+
 void GreyfinModel::commit_registers()
 {
     std::vector<unsigned> changed_fields;
@@ -391,13 +401,9 @@ void GreyfinModel::commit_registers()
         // someone follows the writes: each register's signal comes right
         // after its own write (a watcher may end the link between two)
         for (unsigned i = 0; i < registers.size(); ++i) {
-            Register& r = registers[i];
-            uint8_t old = r.committedvalue;
-            r.committedvalue = r.chipvalue;
-            if (old != r.chipvalue)
-                mark_written(i, COMMITTED_ONLY);
-            if (!((r.chipvalue ^ old) & r.mask))
+            if (!take_committed(i))
                 continue;
+            const Register& r = registers[i];
             evusb_write(r.operatingaddr, r.chipvalue);
             signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);
             write_diagnostic(r);
@@ -409,13 +415,9 @@ void GreyfinModel::commit_registers()
         std::vector<uint16_t> addresses;
         std::vector<uint8_t> values;
         for (unsigned i = 0; i < registers.size(); ++i) {
-            Register& r = registers[i];
-            uint8_t old = r.committedvalue;
-            r.committedvalue = r.chipvalue;
-            if (old != r.chipvalue)
-                mark_written(i, COMMITTED_ONLY);
-            if (!((r.chipvalue ^ old) & r.mask))
+            if (!take_committed(i))
                 continue;
+            const Register& r = registers[i];
             written.push_back(i);
             addresses.push_back(r.operatingaddr);
             values.push_back(r.chipvalue);
@@ -438,13 +440,10 @@ void GreyfinModel::commit_all_registers()
             changed_fields.push_back(i);
 
     for (unsigned i = 0; i < registers.size(); ++i) {
-        Register& r = registers[i];
-        uint8_t old = r.committedvalue;
-        r.committedvalue = r.chipvalue;
-        if (old != r.chipvalue)
-            mark_written(i, COMMITTED_ONLY);
+        const bool changed = take_committed(i);
+        const Register& r = registers[i];
         evusb_write(r.operatingaddr, r.chipvalue);
-        if ((r.chipvalue ^ old) & r.mask)
+        if (changed)
             signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);
         write_diagnostic(r);
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -130,19 +131,37 @@ TEST_F(EventLoop, PeriodicReturnsWhileASourceStaysReady)
     EXPECT_EQ(USBDevice::get_poll_handles(handles), -1);
 }
 
+// A pipe whose read end the library's loop watches, counting the bytes read.
+struct WatchedPipe {
+    int fd[2] = {-1, -1};
+    int reads = 0;
+    sigc::connection watch;
+    WatchedPipe()
+    {
+        if (pipe(fd) != 0)
+            throw std::runtime_error("pipe");
+        watch = KORVIK::main_context()->signal_io().connect(
+            [this](Glib::IOCondition) {
+                char byte;
+                if (read(fd[0], &byte, 1) == 1)
+                    ++reads;
+                return true;
+            },
+            fd[0], Glib::IO_IN);
+    }
+    ~WatchedPipe()
+    {
+        watch.disconnect();
+        close(fd[0]);
+        close(fd[1]);
+    }
+};
+
 TEST_F(EventLoop, DescriptorSourceIsHandedOutAndDispatched)
 {
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    int reads = 0;
-    auto watch = KORVIK::main_context()->signal_io().connect(
-        [&](Glib::IOCondition) {
-            char byte;
-            if (read(pipefd[0], &byte, 1) == 1)
-                ++reads;
-            return true;
-        },
-        pipefd[0], Glib::IO_IN);
+    WatchedPipe p;
+    const int* pipefd = p.fd;
+    const int& reads = p.reads;
 
     std::vector<void*> handles;
     EXPECT_EQ(USBDevice::get_poll_handles(handles), -1);
@@ -154,27 +173,15 @@ TEST_F(EventLoop, DescriptorSourceIsHandedOutAndDispatched)
     ASSERT_EQ(write(pipefd[1], "x", 1), 1);
     drive([&] { return reads > 0; }, std::chrono::milliseconds(2000));
     EXPECT_EQ(reads, 1);
-
-    watch.disconnect();
-    close(pipefd[0]);
-    close(pipefd[1]);
 }
 
 // What get_poll_handles() reports and what one periodic() call handles: a
 // ready descriptor, and work a slot queues for the loop while it runs.
 TEST_F(EventLoop, PeriodicRunsWhatIsReadyAndWhatSlotsQueue)
 {
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    int reads = 0;
-    auto watch = KORVIK::main_context()->signal_io().connect(
-        [&](Glib::IOCondition) {
-            char byte;
-            if (read(pipefd[0], &byte, 1) == 1)
-                ++reads;
-            return true;
-        },
-        pipefd[0], Glib::IO_IN);
+    WatchedPipe p;
+    const int* pipefd = p.fd;
+    const int& reads = p.reads;
     int chained = 0;
     struct Case {
         const char* name;
@@ -202,9 +209,6 @@ TEST_F(EventLoop, PeriodicRunsWhatIsReadyAndWhatSlotsQueue)
         EXPECT_TRUE(c.handled()) << c.name;
         EXPECT_EQ(-1, USBDevice::get_poll_handles(handles)) << c.name << ": nothing left";
     }
-    watch.disconnect();
-    close(pipefd[0]);
-    close(pipefd[1]);
 }
 
 // A packet sent between two waits: the caller asked for the handles and
