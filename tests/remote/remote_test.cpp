@@ -25,6 +25,7 @@
 
 #include "board/EvUSBBoard.h"
 #include "korvikd.grpc.pb.h"
+#include "support/RpcOps.h"
 
 extern char** environ;
 
@@ -291,14 +292,7 @@ TEST(RemoteBoards, OpenTogetherWithWhatTheServerHolds)
     // a register and the channel-access block, under a lease given back
     auto stub = daemon.raw();
     using Op = korvik::rpc::Op;
-    auto op = [](Op::Kind kind, uint32_t address = 0, uint32_t value = 0, const std::string& data = "") {
-        Op o;
-        o.set_kind(kind);
-        o.set_address(address);
-        o.set_value(value);
-        o.set_data(data);
-        return o;
-    };
+    using rpc_test::op;
     auto apply = [&](std::vector<Op> ops, const std::string& lease = "") {
         korvik::rpc::OpBatch batch;
         batch.set_board(id);

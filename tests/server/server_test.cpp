@@ -20,6 +20,7 @@
 #include "Daemon.h"
 #include "board/MainLoop.h"
 #include "korvikd.grpc.pb.h"
+#include "support/RpcOps.h"
 
 using namespace korvikd;
 using namespace korvik::rpc;
@@ -150,15 +151,7 @@ grpc::Status apply(Boards::Stub& stub, const std::string& id, OpBatch batch, OpR
     return stub.Apply(&c, batch, &reply);
 }
 
-Op op(Op::Kind kind, uint32_t address = 0, uint32_t value = 0, const std::string& data = {})
-{
-    Op o;
-    o.set_kind(kind);
-    o.set_address(address);
-    o.set_value(value);
-    o.set_data(data);
-    return o;
-}
+using rpc_test::op;
 
 OpBatch batch(const std::string& board, const std::string& lease, std::initializer_list<Op> ops)
 {
