@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
+#include <vector>
 
 #include "registry/Library.h"
 #include "board/EvUSBBoard.h"
@@ -153,18 +154,45 @@ void USBDevice::periodic()
 {
     if (!Library::instance())
         return;
-    auto context = main_context();
+    GMainContext* context = main_context()->gobj();
     // the thread that iterates the context must own it
-    if (!context->acquire())
+    if (!g_main_context_acquire(context))
         return;
     // a source that is ready again after every dispatch (an idle handler that
     // stays installed, a descriptor stuck in hang-up) would keep this loop
     // going for ever; after this many rounds the caller gets control back
     // and, as get_poll_handles() then reports a zero timeout, calls again
     const int max_rounds = 1000;
-    for (int round = 0; round < max_rounds && context->iteration(false); ++round) {
+    // the loop's own steps rather than g_main_context_iteration: only the
+    // first round asks the kernel which descriptors are ready. A descriptor
+    // that becomes ready while slots run wakes the caller's next wait; what
+    // the dispatches made due by time (a delivery, an idle handler) is still
+    // handled here, without a system call per round.
+    thread_local std::vector<GPollFD> fds(8);
+    for (int round = 0; round < max_rounds; ++round) {
+        gint max_priority = 0;
+        g_main_context_prepare(context, &max_priority);
+        gint timeout = 0;
+        gint count;
+        while ((count = g_main_context_query(context, max_priority, &timeout, fds.data(), gint(fds.size()))) >
+               gint(fds.size()))
+            fds.resize(size_t(count));
+        if (round == 0) {
+            if (count > 0 && g_poll(fds.data(), guint(count), 0) < 0)
+                for (gint i = 0; i < count; ++i)
+                    fds[size_t(i)].revents = 0;
+        } else {
+            for (gint i = 0; i < count; ++i)
+                fds[size_t(i)].revents = 0;
+        }
+        if (!g_main_context_check(context, max_priority, fds.data(), count))
+            break;
+        g_main_context_dispatch(context);
     }
-    context->release();
+    // the caller does not wait on what this call prepared: what changes
+    // from now on is seen by its next get_poll_handles()
+    note_loop_may_wait(false);
+    g_main_context_release(context);
 }
 
 int USBDevice::get_poll_handles(std::vector<void*>& handles)
@@ -191,6 +219,8 @@ int USBDevice::get_poll_handles(std::vector<void*>& handles)
         }
         fds.resize(size_t(needed));
     }
+    // from now on a source whose time moves earlier wakes the caller's wait
+    note_loop_may_wait(true);
     g_main_context_release(context);
     for (const GPollFD& fd : fds)
         handles.push_back(reinterpret_cast<void*>(static_cast<intptr_t>(fd.fd)));

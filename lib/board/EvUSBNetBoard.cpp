@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <stdexcept>
 
@@ -21,7 +22,7 @@ constexpr size_t MAX_QUEUED_REPLIES = 256;
 // Status reports held back during one exchange: a 4 s wait at 10 ms each.
 constexpr size_t MAX_DEFERRED_STATUSES = 512;
 
-// Replies of an NV window that went missing or came out of order.
+// Replies of a window (NV words, registers) that went missing or came out of order.
 struct WindowAstray : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -262,7 +263,11 @@ int EvUSBNetBoard::wait_reply(uint8_t id, unsigned dlen, uint8_t* data, const ui
         held_log += "report_io: in:";
         protocol::append_hex_dump(held_log, entry.data(), unsigned(entry.size()));
         held_log += '\n';
-        flush_log();
+        // a reply that is not taken is explained right after its line
+        const bool fits = entry.size() == dlen + 2 && entry[0] == protocol::DIRECTION_TO_HOST && entry[1] == id &&
+                          (!echo_len || std::memcmp(entry.data() + 2, echo, echo_len) == 0);
+        if (!hold_reply_lines || !fits)
+            flush_log();
         if (entry.size() < 2) {
             diag() << "report_io: short packet size " << entry.size() << " expected " << dlen + 2
                       << std::endl;
@@ -331,8 +336,25 @@ void EvUSBNetBoard::read_nv_words(uint8_t buffer[NV_SECTOR_SIZE])
     }
 }
 
+namespace {
+
+/// Holds the reply lines of a window until it ends, however it ends.
+struct HeldReplyLines {
+    bool& hold;
+    std::function<void()> flush;
+    HeldReplyLines(bool& h, std::function<void()> f) : hold(h), flush(std::move(f)) { hold = true; }
+    ~HeldReplyLines()
+    {
+        hold = false;
+        flush();
+    }
+};
+
+} // namespace
+
 void EvUSBNetBoard::read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigned window)
 {
+    HeldReplyLines held(hold_reply_lines, [this] { flush_log(); });
     // the board answers in order: a window of words costs one round trip
     // instead of two per word, which is most of the time a board takes to
     // open; its requests leave in one go where the transport can
@@ -368,6 +390,7 @@ void EvUSBNetBoard::read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigne
             buffer[2 * w] = word[0];
             buffer[2 * w + 1] = word[1];
         }
+        flush_log();
         if (result != 0)
             throw WindowAstray("a window of the sector went unanswered");
     }
@@ -421,6 +444,96 @@ uint16_t EvUSBNetBoard::evusb_read16(uint16_t address)
         return uint16_t(reply[3] | reply[4] << 8);
     leave_registry();
     return 0xFFFF;
+}
+
+void EvUSBNetBoard::evusb_read16_many(const uint16_t* addresses, unsigned count, uint16_t* values)
+{
+    const unsigned window = register_read_window();
+    unsigned done = 0;
+    if (window > 1 && count > 1) {
+        BusyGuard guard(this);
+        try {
+            // one exchange: a status handled between two replies of a window
+            // would drop the rest as stale
+            as_exchange([&] {
+                read_register_windows(addresses, count, values, window, done);
+                return 0;
+            });
+            return;
+        } catch (const WindowAstray& e) {
+            // one request at a time cannot be misaligned, only late; on a
+            // closed adapter each of the rest fails at once, as it would alone
+            if (!is_input_closed())
+                diag() << "evusb_read16: " << e.what() << "; reading the rest one by one" << std::endl;
+        }
+    }
+    for (unsigned i = done; i < count; ++i)
+        values[i] = evusb_read16(addresses[i]);
+}
+
+void EvUSBNetBoard::read_register_windows(const uint16_t* addresses, unsigned count, uint16_t* values,
+                                          unsigned window, unsigned& done)
+{
+    HeldReplyLines held(hold_reply_lines, [this] { flush_log(); });
+    std::vector<std::vector<uint8_t>> requests;
+    requests.reserve(2 * window);
+    for (unsigned first = 0; first < count; first += window) {
+        const unsigned end = std::min(first + window, count);
+        drop_stale_replies();
+        requests.resize(2 * (end - first));
+        for (unsigned k = first; k < end; ++k) {
+            const uint8_t request[4] = {uint8_t(addresses[k]), uint8_t(addresses[k] >> 8), 0, 0};
+            protocol::build_set_report_into(requests[2 * (k - first)], protocol::REPORT_REGISTER, request, 4);
+            protocol::build_get_report_into(requests[2 * (k - first) + 1], protocol::REPORT_REGISTER);
+        }
+        unsigned sent = 0;
+        int result = queue_vendor_packets(requests.data(), unsigned(requests.size()), &sent);
+        const unsigned logged = result == 0 ? sent : sent + 1;
+        for (unsigned j = 0; j < logged; ++j)
+            protocol::append_report_line(held_log, protocol::REPORT_REGISTER, j % 2 == 1, j % 2 ? 5 : 4,
+                                         requests[j]);
+        flush_log();
+        for (unsigned k = first; k < end && result == 0; ++k) {
+            uint8_t reply[5] = {0, 0, 0, 0, 0};
+            result = wait_reply(protocol::REPORT_REGISTER, 5, reply);
+            // each reply names its register: one for another answers a
+            // request whose own reply went missing or came late
+            if (result == 0 && (reply[0] != uint8_t(addresses[k]) || reply[1] != uint8_t(addresses[k] >> 8)))
+                throw WindowAstray("a register reply out of order");
+            if (result == 0) {
+                values[k] = uint16_t(reply[3] | reply[4] << 8);
+                done = k + 1;
+            }
+        }
+        if (result != 0)
+            throw WindowAstray("a window of register reads went unanswered");
+        flush_log();
+    }
+}
+
+void EvUSBNetBoard::evusb_write_many(const uint16_t* addresses, const uint8_t* values, unsigned count)
+{
+    if (count == 0)
+        return;
+    BusyGuard guard(this);
+    std::vector<std::vector<uint8_t>> requests(count);
+    for (unsigned i = 0; i < count; ++i) {
+        const uint8_t d[4] = {uint8_t(addresses[i]), uint8_t(addresses[i] >> 8), 1, values[i]};
+        protocol::build_set_report_into(requests[i], protocol::REPORT_REGISTER, d, 4);
+    }
+    const int result = as_exchange([&] {
+        unsigned sent = 0;
+        const int r = queue_vendor_packets(requests.data(), count, &sent);
+        // the lines of what went out, a failed request's included
+        const unsigned logged = r == 0 ? sent : sent + 1;
+        for (unsigned i = 0; i < logged; ++i)
+            protocol::append_report_line(held_log, protocol::REPORT_REGISTER, false, 4, requests[i]);
+        flush_log();
+        return r;
+    });
+    // as a failed write alone: the board leaves, and the rest would fail too
+    if (result != 0)
+        leave_registry();
 }
 
 void EvUSBNetBoard::set_flashctl(uint8_t v)

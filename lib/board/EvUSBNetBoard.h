@@ -31,6 +31,12 @@ public:
     void set_report10(bool a, bool b) override;
     void evusb_write(uint16_t address, uint8_t value) override;
     uint16_t evusb_read16(uint16_t address) override;
+    /// With a read window above one, asks for a window of registers at once
+    /// (the replies echo their addresses); a reply missing or out of order
+    /// has the rest read one by one.
+    void evusb_read16_many(const uint16_t* addresses, unsigned count, uint16_t* values) override;
+    /// Sends the writes back to back (they have no replies).
+    void evusb_write_many(const uint16_t* addresses, const uint8_t* values, unsigned count) override;
     void set_flashctl(uint8_t v) override;
     int get_flashctl() override;
     void set_flashaddr(uint8_t a) override;
@@ -89,6 +95,9 @@ protected:
     void read_nv_words(uint8_t buffer[NV_SECTOR_SIZE]) override;
     /// Flash words read_nv_words asks for before it waits; 1 is word by word.
     virtual unsigned nv_read_window() const { return 1; }
+    /// Register reads evusb_read16_many asks for before it waits: as many
+    /// requests in flight as an NV window has (two per read, three per word).
+    unsigned register_read_window() const { return nv_read_window() * 3 / 2; }
     void build_nvsector(uint8_t buffer[NV_SECTOR_SIZE]) override;
     void parse_nvsector(const uint8_t buffer[NV_SECTOR_SIZE]) override;
     NvLayout nv_layout() const override;
@@ -128,6 +137,9 @@ private:
     /// Handles the status reports held back, in arrival order.
     void handle_deferred_statuses();
     void read_nv_window_words(uint8_t buffer[NV_SECTOR_SIZE], unsigned window);
+    /// The windows of evusb_read16_many; `done` counts the values read, in order.
+    void read_register_windows(const uint16_t* addresses, unsigned count, uint16_t* values, unsigned window,
+                               unsigned& done);
     /// Sends the packets in order, as many as the transport takes in one go
     /// and the rest one by one; 0, or the first failed send's result (with
     /// the number sent before it in sent_count).
@@ -144,6 +156,9 @@ private:
     /// Diagnostic lines of report_io not written yet: a set followed by a
     /// get writes both request lines at once.
     std::string held_log;
+    /// While a window's replies come in: their lines wait for the window's
+    /// end and go out in one write (one system call instead of one per reply).
+    bool hold_reply_lines = false;
     /// Storage kept from one exchange to the next: a register read would
     /// otherwise allocate for both requests and for its reply.
     std::vector<uint8_t> requests[2]; ///< a set, then a get

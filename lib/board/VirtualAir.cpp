@@ -263,24 +263,57 @@ int VirtualAir::transmit(SimBoard* from, const uint8_t* data, unsigned len)
         // one entry per receiver, in send and then receiver order
         queue.emplace(Due(due, deliveries++), std::move(d));
     }
-    // a caller with its own loop learns of a new timeout only when woken:
-    // it asked for the poll handles before this send; moving the due
-    // source's time wakes the loop by itself
+    // a caller with its own loop learns of a new timeout only when woken,
+    // if it asked for the poll handles before this send: arm() sees to it
     arm();
     return 0;
 }
 
 namespace {
 
+// The due source keeps its time itself instead of in the source's ready
+// time: GLib wakes the context for every change of that, and a program's
+// loop would come back once for nothing per packet. This one wakes the
+// loop only where a wait may have begun with an older timeout.
+struct DueSource {
+    GSource base;
+    int64_t due; ///< monotonic us; -1: nothing due
+};
+
+gboolean prepare_due(GSource* source, gint* timeout)
+{
+    // whichever loop prepares the context may wait on what it learns now
+    note_loop_may_wait(true);
+    const int64_t due = reinterpret_cast<DueSource*>(source)->due;
+    if (due < 0) {
+        *timeout = -1;
+        return FALSE;
+    }
+    const int64_t now = g_source_get_time(source);
+    if (due <= now) {
+        *timeout = 0;
+        return TRUE;
+    }
+    // whole milliseconds, rounded up, as GLib does for a ready time
+    *timeout = int(std::min<int64_t>((due - now + 999) / 1000, G_MAXINT));
+    return FALSE;
+}
+
+gboolean check_due(GSource* source)
+{
+    const int64_t due = reinterpret_cast<DueSource*>(source)->due;
+    return due >= 0 && due <= g_source_get_time(source);
+}
+
 gboolean dispatch_due(GSource* source, GSourceFunc, gpointer)
 {
     // fired: waits again until the next arm() (which the delivery may do)
-    g_source_set_ready_time(source, -1);
+    reinterpret_cast<DueSource*>(source)->due = -1;
     VirtualAir::instance().deliver_due();
     return G_SOURCE_CONTINUE;
 }
 
-GSourceFuncs due_funcs = {nullptr, nullptr, dispatch_due, nullptr, nullptr, nullptr};
+GSourceFuncs due_funcs = {prepare_due, check_due, dispatch_due, nullptr, nullptr, nullptr};
 
 } // namespace
 
@@ -293,8 +326,9 @@ void VirtualAir::deliver_due()
 void VirtualAir::disarm()
 {
     armed = false;
+    // a wait with the older, earlier timeout only ends once for nothing
     if (due_source)
-        g_source_set_ready_time(due_source, -1);
+        reinterpret_cast<DueSource*>(due_source)->due = -1;
 }
 
 bool VirtualAir::arm()
@@ -307,14 +341,16 @@ bool VirtualAir::arm()
     if (armed && timer_due <= due)
         return false;
     if (!due_source) {
-        due_source = g_source_new(&due_funcs, sizeof(GSource));
-        g_source_set_ready_time(due_source, -1);
+        due_source = g_source_new(&due_funcs, sizeof(DueSource));
+        reinterpret_cast<DueSource*>(due_source)->due = -1;
         g_source_attach(due_source, main_context()->gobj());
     }
     armed = true;
     timer_due = due;
     // simulated time does not wait: the next delivery is due at once
-    g_source_set_ready_time(due_source, fast ? 0 : due);
+    reinterpret_cast<DueSource*>(due_source)->due = fast ? 0 : due;
+    if (main_context_needs_wakeup())
+        main_context()->wakeup();
     return true;
 }
 

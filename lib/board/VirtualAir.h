@@ -109,8 +109,8 @@ private:
     const air::Reception& cached_reception(Station& s);
     const air::Emission& cached_emission(Station& s);
 
-    /// Schedules the next delivery on the due source (which wakes the loop
-    /// itself when its time moves); false when nothing changed.
+    /// Schedules the next delivery on the due source, waking the loop where
+    /// a wait may have begun with an older timeout; false when nothing changed.
     bool arm();
     /// Nothing due: the source waits for the next arm().
     void disarm();
@@ -138,7 +138,7 @@ private:
     std::map<Due, Delivery> queue;
     uint64_t deliveries = 0;
     uint64_t refused = 0;
-    // one source for every delivery, moved by its ready time: a timeout
+    // one source for every delivery, moved by its due time: a timeout
     // attached and destroyed per packet cost more than the rest of the air
     GSource* due_source = nullptr;
     bool armed = false;

@@ -349,9 +349,15 @@ void GreyfinModel::load_boarddefaults()
 void GreyfinModel::load_chipoperating()
 {
     touch_revision(this);
+    if (!board)
+        throw std::runtime_error("GreyfinModel::evusb_read16");
+    // all at once: over a network link each read alone is a round trip
+    std::vector<uint16_t> addresses(registers.size()), values(registers.size(), 0);
+    for (size_t i = 0; i < registers.size(); ++i)
+        addresses[i] = registers[i].operatingaddr;
+    board->evusb_read16_many(addresses.data(), unsigned(addresses.size()), values.data());
     for (unsigned i = 0; i < registers.size(); ++i) {
-        Register& r = registers[i];
-        r.chipvalue = r.masked(uint8_t(evusb_read16(r.operatingaddr) & 0xFF));
+        registers[i].chipvalue = registers[i].masked(uint8_t(values[i] & 0xFF));
         mark_written(i);
     }
 }
@@ -374,6 +380,16 @@ void write_diagnostic(const Register& r)
 
 } // namespace
 
+bool GreyfinModel::take_committed(unsigned i)
+{
+    Register& r = registers[i];
+    const uint8_t old = r.committedvalue;
+    r.committedvalue = r.chipvalue;
+    if (old != r.chipvalue)
+        mark_written(i, COMMITTED_ONLY);
+    return (r.chipvalue ^ old) & r.mask;
+}
+
 void GreyfinModel::commit_registers()
 {
     std::vector<unsigned> changed_fields;
@@ -381,17 +397,35 @@ void GreyfinModel::commit_registers()
         if (get_bitfield_changemask(i))
             changed_fields.push_back(i);
 
-    for (unsigned i = 0; i < registers.size(); ++i) {
-        Register& r = registers[i];
-        uint8_t old = r.committedvalue;
-        r.committedvalue = r.chipvalue;
-        if (old != r.chipvalue)
-            mark_written(i, COMMITTED_ONLY);
-        if (!((r.chipvalue ^ old) & r.mask))
-            continue;
-        evusb_write(r.operatingaddr, r.chipvalue);
-        signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);
-        write_diagnostic(r);
+    if (!signal_changed_register.empty() || !board) {
+        // someone follows the writes: each register's signal comes right
+        // after its own write (a watcher may end the link between two)
+        for (unsigned i = 0; i < registers.size(); ++i) {
+            if (!take_committed(i))
+                continue;
+            const Register& r = registers[i];
+            evusb_write(r.operatingaddr, r.chipvalue);
+            signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);
+            write_diagnostic(r);
+        }
+    } else {
+        // nobody can tell the writes apart (a board being opened): they go
+        // out together, in register order
+        std::vector<unsigned> written;
+        std::vector<uint16_t> addresses;
+        std::vector<uint8_t> values;
+        for (unsigned i = 0; i < registers.size(); ++i) {
+            if (!take_committed(i))
+                continue;
+            const Register& r = registers[i];
+            written.push_back(i);
+            addresses.push_back(r.operatingaddr);
+            values.push_back(r.chipvalue);
+        }
+        if (!written.empty())
+            board->evusb_write_many(addresses.data(), values.data(), unsigned(written.size()));
+        for (unsigned i : written)
+            write_diagnostic(registers[i]);
     }
 
     for (unsigned i : changed_fields)
@@ -406,13 +440,10 @@ void GreyfinModel::commit_all_registers()
             changed_fields.push_back(i);
 
     for (unsigned i = 0; i < registers.size(); ++i) {
-        Register& r = registers[i];
-        uint8_t old = r.committedvalue;
-        r.committedvalue = r.chipvalue;
-        if (old != r.chipvalue)
-            mark_written(i, COMMITTED_ONLY);
+        const bool changed = take_committed(i);
+        const Register& r = registers[i];
         evusb_write(r.operatingaddr, r.chipvalue);
-        if ((r.chipvalue ^ old) & r.mask)
+        if (changed)
             signal_changed_register.emit(i, uint8_t(r.operatingaddr & 0xFF), r.chipvalue);
         write_diagnostic(r);
     }

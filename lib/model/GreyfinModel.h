@@ -325,6 +325,9 @@ private:
     }
     const uint64_t serial;
     void mark_bitfield_read(unsigned i, bool chip_only = true) const;
+    /// Takes register i's chip value as committed; true when the chip's
+    /// bits of it changed (it must be written).
+    bool take_committed(unsigned i);
 };
 
 /// Variant of the base with the 12-bit run-length NV area encoding.

@@ -472,6 +472,79 @@ TEST_F(NetBoard, NvWindowsAndRegisterReadsLeaveInOneBatchEach)
     EXPECT_EQ(std::vector<unsigned>{2}, link->batches);
 }
 
+TEST_F(NetBoard, RegisterWindowsReadEveryValueWhateverTheLinkDoes)
+{
+    // addresses apart, so that a reply for a neighbour cannot pass as one's own
+    std::vector<uint16_t> addresses;
+    for (uint16_t i = 0; i < 30; ++i)
+        addresses.push_back(uint16_t(0x0140 + 3 * i));
+    for (unsigned a = 0x100; a < 0x200; ++a)
+        fw().registers[a] = uint8_t(a * 5 + 3);
+    struct Case {
+        const char* name;
+        std::function<void()> inject;
+        std::vector<unsigned> batches; ///< empty: not checked
+    };
+    const Case cases[] = {
+        {"clean link", [] {}, {24, 24, 12}},
+        {"reply lost", [&] { fw().dropped_replies = 1; }, {}},
+        {"reply doubled", [&] { fw().duplicate_replies = 1; }, {}},
+        {"answer for another address first", [&] { fw().misaddressed_replies = 1; }, {}},
+        {"reply of another report first", [&] { fw().unexpected_replies = 1; }, {}},
+        {"short reply first", [&] { fw().short_replies = 1; }, {}},
+        {"status report first", [&] { fw().statuses_before_replies = 2; }, {}},
+    };
+    for (const Case& c : cases) {
+        c.inject();
+        link->batches.clear();
+        std::vector<uint16_t> values(addresses.size(), 0);
+        testing::internal::CaptureStderr();
+        board->evusb_read16_many(addresses.data(), unsigned(addresses.size()), values.data());
+        testing::internal::GetCapturedStderr();
+        for (size_t i = 0; i < addresses.size(); ++i)
+            EXPECT_EQ(fw().registers[addresses[i]] | fw().registers[addresses[i] + 1] << 8, values[i])
+                << c.name << " " << i;
+        if (!c.batches.empty()) {
+            EXPECT_EQ(c.batches, link->batches) << c.name;
+        }
+        EXPECT_FALSE(board->is_dead()) << c.name;
+        EXPECT_EQ(0, events->disconnects) << c.name;
+    }
+}
+
+TEST_F(NetBoard, RegisterWritesLeaveTogetherAndAFailedOneEndsTheBoardOnce)
+{
+    // the opening: the sector's windows, the register windows (12 reads of
+    // a set and a get each), then the write-back, which nobody watches, in
+    // one batch
+    const unsigned reads = board->get_model()->get_registers();
+    std::vector<unsigned> expected(32, 24);
+    for (unsigned left = reads; left > 0; left -= std::min(left, 12u))
+        expected.push_back(2 * std::min(left, 12u));
+    ASSERT_EQ(expected.size() + 1, link->batches.size());
+    EXPECT_EQ(expected, std::vector<unsigned>(link->batches.begin(), link->batches.end() - 1));
+    EXPECT_GT(link->batches.back(), 1u);
+
+    const uint16_t addresses[5] = {0x10, 0x11, 0x20, 0x10, 0x30};
+    const uint8_t values[5] = {1, 2, 3, 4, 5};
+    link->batches.clear();
+    board->evusb_write_many(addresses, values, 5);
+    EXPECT_EQ(std::vector<unsigned>{5}, link->batches);
+    // in order: the second write to 0x10 is the one that stays
+    EXPECT_EQ(4, fw().registers[0x10]);
+    EXPECT_EQ(2, fw().registers[0x11]);
+    EXPECT_EQ(3, fw().registers[0x20]);
+    EXPECT_EQ(5, fw().registers[0x30]);
+    EXPECT_FALSE(board->is_dead());
+
+    link->sends_until_failure = 0;
+    testing::internal::CaptureStderr();
+    board->evusb_write_many(addresses, values, 5);
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(board->is_dead());
+    EXPECT_EQ(1, events->disconnects);
+}
+
 TEST_F(NetBoard, SendFailingInsideAnNvWindowEndsTheReadOnce)
 {
     link->sends_until_failure = 30; // the 7th request of the second window

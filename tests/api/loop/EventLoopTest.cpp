@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -129,19 +131,37 @@ TEST_F(EventLoop, PeriodicReturnsWhileASourceStaysReady)
     EXPECT_EQ(USBDevice::get_poll_handles(handles), -1);
 }
 
+// A pipe whose read end the library's loop watches, counting the bytes read.
+struct WatchedPipe {
+    int fd[2] = {-1, -1};
+    int reads = 0;
+    sigc::connection watch;
+    WatchedPipe()
+    {
+        if (pipe(fd) != 0)
+            throw std::runtime_error("pipe");
+        watch = KORVIK::main_context()->signal_io().connect(
+            [this](Glib::IOCondition) {
+                char byte;
+                if (read(fd[0], &byte, 1) == 1)
+                    ++reads;
+                return true;
+            },
+            fd[0], Glib::IO_IN);
+    }
+    ~WatchedPipe()
+    {
+        watch.disconnect();
+        close(fd[0]);
+        close(fd[1]);
+    }
+};
+
 TEST_F(EventLoop, DescriptorSourceIsHandedOutAndDispatched)
 {
-    int pipefd[2];
-    ASSERT_EQ(pipe(pipefd), 0);
-    int reads = 0;
-    auto watch = KORVIK::main_context()->signal_io().connect(
-        [&](Glib::IOCondition) {
-            char byte;
-            if (read(pipefd[0], &byte, 1) == 1)
-                ++reads;
-            return true;
-        },
-        pipefd[0], Glib::IO_IN);
+    WatchedPipe p;
+    const int* pipefd = p.fd;
+    const int& reads = p.reads;
 
     std::vector<void*> handles;
     EXPECT_EQ(USBDevice::get_poll_handles(handles), -1);
@@ -153,14 +173,47 @@ TEST_F(EventLoop, DescriptorSourceIsHandedOutAndDispatched)
     ASSERT_EQ(write(pipefd[1], "x", 1), 1);
     drive([&] { return reads > 0; }, std::chrono::milliseconds(2000));
     EXPECT_EQ(reads, 1);
+}
 
-    watch.disconnect();
-    close(pipefd[0]);
-    close(pipefd[1]);
+// What get_poll_handles() reports and what one periodic() call handles: a
+// ready descriptor, and work a slot queues for the loop while it runs.
+TEST_F(EventLoop, PeriodicRunsWhatIsReadyAndWhatSlotsQueue)
+{
+    WatchedPipe p;
+    const int* pipefd = p.fd;
+    const int& reads = p.reads;
+    int chained = 0;
+    struct Case {
+        const char* name;
+        std::function<void()> setup;
+        int timeout;               ///< what get_poll_handles() returns
+        std::function<bool()> handled; ///< after one periodic()
+    };
+    const Case cases[] = {
+        {"descriptor ready", [&] { ASSERT_EQ(write(pipefd[1], "x", 1), 1); }, -1,
+         [&] { return reads == 1; }},
+        {"idle queued by an idle handler",
+         [&] {
+             KORVIK::main_context()->signal_idle().connect_once([&] {
+                 ++chained;
+                 KORVIK::main_context()->signal_idle().connect_once([&] { ++chained; });
+             });
+         },
+         0, [&] { return chained == 2; }},
+    };
+    for (const Case& c : cases) {
+        c.setup();
+        std::vector<void*> handles;
+        EXPECT_EQ(c.timeout, USBDevice::get_poll_handles(handles)) << c.name;
+        USBDevice::periodic();
+        EXPECT_TRUE(c.handled()) << c.name;
+        EXPECT_EQ(-1, USBDevice::get_poll_handles(handles)) << c.name << ": nothing left";
+    }
 }
 
 // A packet sent between two waits: the caller asked for the handles and
-// the timeout before the send, and must still be woken for its delivery.
+// the timeout before the send, and must still be woken for its delivery;
+// one sent before the caller asked is covered by the timeout it got.
 TEST_F(EventLoop, ASendWakesACallerThatAskedBeforeIt)
 {
     USBDevice::set_virtual_air(true);
@@ -178,19 +231,33 @@ TEST_F(EventLoop, ASendWakesACallerThatAskedBeforeIt)
     int heard = 0;
     auto c = rx->notify_receive_packet(sigc::slot<void(const unsigned char*, unsigned, const unsigned char*)>(
         [&](const unsigned char*, unsigned, const unsigned char*) { ++heard; }));
-    for (int packet = 0; packet < 3; ++packet) {
+    // sent after the handles were asked for, the wait must end early; sent
+    // before, the handles' timeout covers the delivery and nothing wakes the
+    // wait for nothing
+    const bool sent_after_handles[] = {true, true, true, false, false, true};
+    int packet = 0;
+    for (bool after : sent_after_handles) {
         USBDevice::periodic();
+        const unsigned char data[4] = {1, 2, 3, uint8_t(packet)};
+        if (!after)
+            tx->send_packet(data, sizeof data, nullptr);
         std::vector<void*> handles;
         const int timeout = USBDevice::get_poll_handles(handles);
-        const unsigned char data[4] = {1, 2, 3, uint8_t(packet)};
-        tx->send_packet(data, sizeof data, nullptr);
+        if (after)
+            tx->send_packet(data, sizeof data, nullptr);
         auto fds = to_pollfds(handles);
+        if (!after) {
+            EXPECT_GE(timeout, 0) << "packet " << packet;
+            EXPECT_LE(timeout, 2) << "packet " << packet;
+            EXPECT_EQ(0, poll(fds.data(), fds.size(), 0)) << "packet " << packet << ": woken for nothing";
+        }
         const auto start = Clock::now();
         poll(fds.data(), fds.size(), timeout < 0 || timeout > 2000 ? 2000 : timeout);
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "packet " << packet;
         USBDevice::periodic();
         drive([&] { return heard > packet; }, std::chrono::milliseconds(2000));
-        EXPECT_EQ(heard, packet + 1);
+        EXPECT_EQ(heard, packet + 1) << "packet " << packet;
+        ++packet;
     }
     c.disconnect();
     tx->get_board()->leave_registry();
