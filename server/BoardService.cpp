@@ -26,6 +26,11 @@ Status denied()
     return Status(StatusCode::PERMISSION_DENIED, "permission denied");
 }
 
+Status gone()
+{
+    return Status(StatusCode::CANCELLED, "the caller went away before its turn");
+}
+
 std::string holder_text(const LeaseHolder& h)
 {
     return h.client.user + "@" + h.client.host + " (" + h.client.program + ")";
@@ -211,13 +216,21 @@ Status BoardService::may_apply(const korvik::rpc::OpBatch& request)
     return Status::OK;
 }
 
-Status BoardService::apply(const Client& client, const korvik::rpc::OpBatch& request, korvik::rpc::OpReply& reply)
+Status BoardService::apply(const Client& client, const korvik::rpc::OpBatch& request, korvik::rpc::OpReply& reply,
+                           const grpc::ServerContext* context)
 {
     (void)client;
     Status s = may_apply(request);
     if (!s.ok())
         return s;
-    return run([this, &request, &reply] { return host.apply(request, reply); });
+    return run([this, &request, &reply, context] {
+        // a caller that went away while its work queued behind others' gets
+        // nothing done: with many clients coming and going, dead clients'
+        // work would otherwise keep the living waiting without bound
+        if (context && context->IsCancelled())
+            return gone();
+        return host.apply(request, reply);
+    });
 }
 
 Status BoardService::Apply(grpc::ServerContext* context, const korvik::rpc::OpBatch* request,
@@ -227,7 +240,7 @@ Status BoardService::Apply(grpc::ServerContext* context, const korvik::rpc::OpBa
     Status s = authorize(context, client);
     if (!s.ok())
         return s;
-    return apply(client, *request, *reply);
+    return apply(client, *request, *reply, context);
 }
 
 Status BoardService::ApplyAll(grpc::ServerContext* context, const korvik::rpc::OpBatches* request,
@@ -245,10 +258,11 @@ Status BoardService::ApplyAll(grpc::ServerContext* context, const korvik::rpc::O
         reply->add_replies();
         done[size_t(i)] = may_apply(request->batches(i));
     }
-    run([this, request, reply, &done] {
+    run([this, request, reply, &done, context] {
         for (int i = 0; i < request->batches_size(); ++i)
             if (done[size_t(i)].ok())
-                done[size_t(i)] = host.apply(request->batches(i), *reply->mutable_replies(i));
+                done[size_t(i)] =
+                    context->IsCancelled() ? gone() : host.apply(request->batches(i), *reply->mutable_replies(i));
         return Status::OK;
     });
     for (const Status& d : done)

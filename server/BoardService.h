@@ -59,7 +59,9 @@ public:
     /// The checks and the work of Apply without a network: the fuzz target's entry.
     /// Whether the batch may go to its board (writes need the caller's lease).
     grpc::Status may_apply(const korvik::rpc::OpBatch& request);
-    grpc::Status apply(const Client& client, const korvik::rpc::OpBatch& request, korvik::rpc::OpReply& reply);
+    /// With a context, nothing is done once its caller has gone.
+    grpc::Status apply(const Client& client, const korvik::rpc::OpBatch& request, korvik::rpc::OpReply& reply,
+                       const grpc::ServerContext* context = nullptr);
 
     LeaseTable& leases() { return lease_table; }
     /// Drops ended leases (the daemon calls it now and then).

@@ -508,3 +508,61 @@ TEST(Daemon, ListingDoesNotWaitForABusyBoardThread)
     free_thread = true;
     EXPECT_TRUE(release(*stub, "busy", board, lease).ok());
 }
+
+TEST(Daemon, WorkOfACallerThatWentAwayIsNotDone)
+{
+    // many clients coming and going: what a gone one queued must not keep
+    // the living waiting, nor write to a board nobody drives any more
+    auto stub = local_stub();
+    const std::string board = sim_boards(*stub).second;
+    std::string lease;
+    ASSERT_TRUE(acquire(*stub, "quitter", board, lease).ok());
+    OpReply before;
+    ASSERT_TRUE(apply(*stub, "quitter", batch(board, "", {op(Op::READ_REG, 0x10)}), before).ok());
+    const uint32_t old = before.results(0).value() & 0xFF;
+    const uint32_t written = old ^ 0x5A;
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all ? "ApplyAll" : "Apply");
+        static std::atomic<bool> stuck, free_thread;
+        stuck = false;
+        free_thread = false;
+        g_main_context_invoke(
+            KORVIK::main_context()->gobj(),
+            [](gpointer) -> gboolean {
+                stuck = true;
+                while (!free_thread)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return G_SOURCE_REMOVE;
+            },
+            nullptr);
+        for (int i = 0; i < 400 && !stuck; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(stuck);
+        grpc::ClientContext c;
+        identify(c, "quitter");
+        c.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(300));
+        const OpBatch write = batch(board, lease, {op(Op::WRITE_REG, 0x10, written)});
+        grpc::Status s;
+        if (all) {
+            OpBatches b;
+            *b.add_batches() = write;
+            OpReplies r;
+            s = stub->ApplyAll(&c, b, &r);
+        } else {
+            OpReply r;
+            s = stub->Apply(&c, write, &r);
+        }
+        EXPECT_EQ(s.error_code(), grpc::StatusCode::DEADLINE_EXCEEDED);
+        free_thread = true;
+        OpReply after;
+        ASSERT_TRUE(apply(*stub, "quitter", batch(board, "", {op(Op::READ_REG, 0x10)}), after).ok());
+        EXPECT_EQ(after.results(0).value() & 0xFF, old);
+    }
+    // the same write from a caller that waits is done
+    OpReply r;
+    ASSERT_TRUE(apply(*stub, "quitter", batch(board, lease, {op(Op::WRITE_REG, 0x10, written), op(Op::READ_REG, 0x10)}),
+                      r).ok());
+    EXPECT_EQ(r.results(0).value() & 0xFF, written);
+    ASSERT_TRUE(apply(*stub, "quitter", batch(board, lease, {op(Op::WRITE_REG, 0x10, old)}), r).ok());
+    EXPECT_TRUE(release(*stub, "quitter", board, lease).ok());
+}
