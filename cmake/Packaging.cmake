@@ -11,7 +11,15 @@ set(CPACK_PACKAGE_CONTACT "Zelvane korvik team <korvik@zelvane.com>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime dev paramcalc korvik python)
+# a build without Qt's widgets has no paramcalc (and without Qt Core and Xml
+# no korvik): it packages what it built rather than an empty package
+set(CPACK_COMPONENTS_ALL runtime dev)
+foreach(program paramcalc korvik)
+  if(TARGET ${program})
+    list(APPEND CPACK_COMPONENTS_ALL ${program})
+  endif()
+endforeach()
+list(APPEND CPACK_COMPONENTS_ALL python)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # the programs' own library is found in the build tree, not among installed packages
