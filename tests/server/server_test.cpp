@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -183,6 +184,38 @@ std::pair<std::string, std::string> sim_boards(Boards::Stub& stub)
     EXPECT_EQ(ids.size(), 2u);
     return {ids.at(0), ids.at(1)};
 }
+
+// Keeps the board thread busy, as another client's slow board exchange
+// would, until free() or the end of the scope.
+class StuckBoardThread {
+public:
+    StuckBoardThread()
+    {
+        // the board thread keeps its own share: it may run on after this ends
+        g_main_context_invoke(KORVIK::main_context()->gobj(), &StuckBoardThread::hold,
+                              new std::shared_ptr<State>(state));
+        for (int i = 0; i < 400 && !state->stuck; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ~StuckBoardThread() { free(); }
+    bool stuck() const { return state->stuck; }
+    void free() { state->free = true; }
+
+private:
+    struct State {
+        std::atomic<bool> stuck{false}, free{false};
+    };
+    static gboolean hold(gpointer data)
+    {
+        std::unique_ptr<std::shared_ptr<State>> share(static_cast<std::shared_ptr<State>*>(data));
+        State& s = **share;
+        s.stuck = true;
+        while (!s.free)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return G_SOURCE_REMOVE;
+    }
+    std::shared_ptr<State> state = std::make_shared<State>();
+};
 
 } // namespace
 
@@ -481,19 +514,8 @@ TEST(Daemon, ClientCertificatesAreTheAlternativeToTokens)
 TEST(Daemon, ListingDoesNotWaitForABusyBoardThread)
 {
     // the board thread stuck in another client's slow board exchange
-    static std::atomic<bool> stuck{false}, free_thread{false};
-    g_main_context_invoke(
-        KORVIK::main_context()->gobj(),
-        [](gpointer) -> gboolean {
-            stuck = true;
-            while (!free_thread)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return G_SOURCE_REMOVE;
-        },
-        nullptr);
-    for (int i = 0; i < 400 && !stuck; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(stuck);
+    StuckBoardThread busy;
+    ASSERT_TRUE(busy.stuck());
     auto stub = local_stub();
     grpc::ClientContext c;
     identify(c, "lister");
@@ -505,7 +527,7 @@ TEST(Daemon, ListingDoesNotWaitForABusyBoardThread)
     std::string lease;
     const std::string board = sim_boards(*stub).first;
     EXPECT_TRUE(acquire(*stub, "busy", board, lease).ok());
-    free_thread = true;
+    busy.free();
     EXPECT_TRUE(release(*stub, "busy", board, lease).ok());
 }
 
@@ -523,21 +545,8 @@ TEST(Daemon, WorkOfACallerThatWentAwayIsNotDone)
     const uint32_t written = old ^ 0x5A;
     for (const bool all : {false, true}) {
         SCOPED_TRACE(all ? "ApplyAll" : "Apply");
-        static std::atomic<bool> stuck, free_thread;
-        stuck = false;
-        free_thread = false;
-        g_main_context_invoke(
-            KORVIK::main_context()->gobj(),
-            [](gpointer) -> gboolean {
-                stuck = true;
-                while (!free_thread)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                return G_SOURCE_REMOVE;
-            },
-            nullptr);
-        for (int i = 0; i < 400 && !stuck; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(stuck);
+        StuckBoardThread busy;
+        ASSERT_TRUE(busy.stuck());
         grpc::ClientContext c;
         identify(c, "quitter");
         c.set_deadline(std::chrono::system_clock::now() + std::chrono::milliseconds(300));
@@ -553,7 +562,7 @@ TEST(Daemon, WorkOfACallerThatWentAwayIsNotDone)
             s = stub->Apply(&c, write, &r);
         }
         EXPECT_EQ(s.error_code(), grpc::StatusCode::DEADLINE_EXCEEDED);
-        free_thread = true;
+        busy.free();
         OpReply after;
         ASSERT_TRUE(apply(*stub, "quitter", batch(board, "", {op(Op::READ_REG, 0x10)}), after).ok());
         EXPECT_EQ(after.results(0).value() & 0xFF, old);
