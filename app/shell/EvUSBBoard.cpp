@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QDomDocument>
 #include <QFileInfo>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QUndoCommand>
 #include <QUndoStack>
@@ -68,17 +69,15 @@ EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
         Q_EMIT new_transmit_packet(pkt, len, mac);
     }));
 
-    // plain change notifications map one to one onto our signals, from the
-    // library's own list: a notification it adds fails to build here until
-    // the board object has the signal
+    // every plain change notification of the library's own list, relayed by
+    // name: one that the library adds needs nothing here
     using Notify = sigc::connection (KORVIK::USBDevice::*)(const sigc::slot<void()>&);
-    using Signal = void (EvUSBBoard::*)();
-#define KORVIK_RELAY(name) {&KORVIK::USBDevice::notify_changed_##name, &EvUSBBoard::changed_##name},
-    static const std::pair<Notify, Signal> relays[] = {KORVIK_CHANGES(KORVIK_RELAY)};
+#define KORVIK_RELAY(name) {&KORVIK::USBDevice::notify_changed_##name, #name},
+    static const std::pair<Notify, const char*> relays[] = {KORVIK_CHANGES(KORVIK_RELAY)};
 #undef KORVIK_RELAY
     for (const auto& relay : relays) {
-        const Signal signal = relay.second;
-        subs.push_back((d.*relay.first)([this, signal]() { Q_EMIT(this->*signal)(); }));
+        const char* name = relay.second;
+        subs.push_back((d.*relay.first)([this, name]() { relay_change(name); }));
     }
     subs.push_back(d.notify_terminate_autoranging([this](int rx, int tx) { Q_EMIT terminate_autoranging(rx, tx); }));
     subs.push_back(d.notify_changed_register([this](unsigned int index, unsigned char, unsigned char) {
@@ -89,6 +88,16 @@ EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
     }));
     // a board arrives with what its memory holds
     remember_stored();
+}
+
+void EvUSBBoard::relay_change(const char* notification)
+{
+    // the signal of the same name, for the views that still follow one
+    const QByteArray own = QByteArray("changed_") + notification + "()";
+    const int index = metaObject()->indexOfSignal(own.constData());
+    if (index >= 0)
+        metaObject()->method(index).invoke(this, Qt::DirectConnection);
+    Q_EMIT changed(QString::fromLatin1(notification));
 }
 
 void EvUSBBoard::remember_stored()
@@ -323,20 +332,10 @@ SettingsReport EvUSBBoard::apply_settings(const QDomDocument& document, bool exa
     if (!device)
         return SettingsReport();
     const SettingsReport report = apply_settings_document(*device, document, exact_registers);
-    Q_EMIT changed_nv_ethmac();
-    Q_EMIT changed_nv_radio_ethmac();
-    Q_EMIT changed_nv_serial();
-    Q_EMIT changed_chacc_channelaccessmode();
-    Q_EMIT changed_chacc_ppersistence();
-    Q_EMIT changed_chacc_slottime();
-    Q_EMIT changed_chacc_rssithreshold();
-    Q_EMIT changed_chacc_bgndthreshold();
-    Q_EMIT changed_chacc_preamble();
-    Q_EMIT changed_chacc_addrmatch1();
-    Q_EMIT changed_chacc_addrmatch2();
-    Q_EMIT changed_chacc_addrlength();
-    Q_EMIT changed_chacc_addr1();
-    Q_EMIT changed_chacc_addr2();
+    for (const char* name : {"nv_ethmac", "nv_radio_ethmac", "nv_serial", "chacc_channelaccessmode", "chacc_ppersistence",
+                             "chacc_slottime", "chacc_rssithreshold", "chacc_bgndthreshold", "chacc_preamble",
+                             "chacc_addrmatch1", "chacc_addrmatch2", "chacc_addrlength", "chacc_addr1", "chacc_addr2"})
+        relay_change(name);
     return report;
 }
 

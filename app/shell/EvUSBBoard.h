@@ -75,6 +75,11 @@ Q_SIGNALS:
     void update_hid_status(EvUSBHIDStatus status);
     void new_packet(const uint8_t* pkt, uint pktlen, const uint8_t* macaddr, int16_t rssi, int32_t freqoffset);
     void new_transmit_packet(const uint8_t* pkt, uint pktlen, const uint8_t* macaddr);
+    // Every value-less change notification of the library, by its name in
+    // korvik/ChangeList.h (a parameter row's `notification`): a notification
+    // the library adds arrives here without a signal of its own. The older
+    // ones below are also relayed under their own names.
+    void changed(const QString& notification);
     void changed_nv_ethmac();
     void changed_nv_radio_ethmac();
     void changed_nv_serial();
@@ -181,6 +186,9 @@ public Q_SLOTS:
     void load_file(QString filename);
 
 private:
+    // Emits `changed` and the notification's own signal, where it has one.
+    void relay_change(const char* notification);
+
     QObject* owner;
     KORVIK::USBDevice* device;
     GFRegisterModel registermodel;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLocale>
@@ -83,9 +85,114 @@ bool is_undo_key(const QKeyEvent* key)
         || typed == QKeySequence(QStringLiteral("Ctrl+Shift+Z"));
 }
 
+// Field value per table value for a field shown in `shown` of a parameter in
+// `unit`, and its inverse (each exact, so a field reads and writes as a typed
+// binding that multiplies by the same power of ten would); 0 when the
+// units do not fit together.
+struct UnitScale {
+    double field_per_si = 0, si_per_field = 0;
+};
+
+UnitScale unit_scale(const QString& shown, const QString& unit)
+{
+    if (shown == unit)
+        return {1, 1};
+    static const struct {
+        char prefix;
+        double field_per_si, si_per_field;
+    } prefixes[] = {{'M', 1e-6, 1e6}, {'k', 1e-3, 1e3}, {'m', 1e3, 1e-3}};
+    for (const auto& p : prefixes) {
+        const QString prefixed = QString(QLatin1Char(p.prefix)) + unit;
+        if (!unit.isEmpty() && shown == prefixed)
+            return {p.field_per_si, p.si_per_field};
+    }
+    return {};
+}
+
 } // namespace
 
 FieldBindings::FieldBindings(QObject* parent) : QObject(parent) {}
+
+std::vector<QWidget*> FieldBindings::bind_by_name(QWidget* page)
+{
+    std::vector<QWidget*> generic;
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        const QByteArray name = w->property("param").toByteArray();
+        if (name.isEmpty())
+            continue;
+        const KORVIK::ParamInfo* row = KORVIK::USBDevice::find_param(name.toStdString());
+        if (!row) {
+            qWarning("field %s shows the unknown parameter %s", qPrintable(w->objectName()), name.constData());
+            continue;
+        }
+        const QString unit = w->property("unit").toString();
+        UnitScale scale = unit_scale(unit, QString::fromUtf8(row->unit));
+        if (w->property("scale").isValid()) {
+            const double s = w->property("scale").toDouble();
+            scale = {s, 1 / s};
+        }
+        if (!(scale.field_per_si > 0)) {
+            qWarning("field %s shows %s in %s, which is no unit of %s", qPrintable(w->objectName()), name.constData(),
+                     qPrintable(unit), row->unit);
+            continue;
+        }
+        if (find(w)) {
+            link(w, row->name, scale.field_per_si);
+            continue;
+        }
+        const char* param = row->name;
+        const bool text = row->kind == KORVIK::ParamKind::address || row->kind == KORVIK::ParamKind::text;
+        FieldBinding b;
+        b.widget = w;
+        b.label = w->property("label").toString();
+        if (b.label.isEmpty()) {
+            b.label = QString::fromUtf8(row->help);
+            if (!b.label.isEmpty())
+                b.label[0] = b.label[0].toUpper();
+        }
+        b.unit = unit;
+        b.get = [param, text, scale, w](KORVIK::USBDevice& d) -> QVariant {
+            // a chip without the parameter leaves the (disabled) field alone
+            if (!d.has_param(param))
+                return QVariant();
+            const KORVIK::ParamValue v = d.get_param(param);
+            if (text)
+                return QString::fromStdString(v.text);
+            const double shown = v.number * scale.field_per_si;
+            if (qobject_cast<QDoubleSpinBox*>(w))
+                return shown;
+            if (qobject_cast<QCheckBox*>(w))
+                return shown != 0;
+            return int(std::llround(shown));
+        };
+        b.set = [this, param, text, scale, label = b.label](KORVIK::USBDevice& d, const QVariant& v) {
+            if (!d.has_param(param))
+                return false;
+            KORVIK::ParamValue value;
+            if (text) {
+                value.text = v.toString().toStdString();
+                value.is_text = true;
+            } else {
+                value.number = v.toDouble() * scale.si_per_field;
+            }
+            try {
+                d.set_param(param, value);
+            } catch (const std::invalid_argument& e) {
+                // a text the parameter cannot take: the field shows the chip's value again
+                Q_EMIT status_message(tr("%1: %2").arg(label, QString::fromUtf8(e.what())));
+                return false;
+            }
+            return true;
+        };
+        if (row->notification)
+            b.changes << QString::fromLatin1(row->notification);
+        b.param = param;
+        b.scale = scale.field_per_si;
+        add(b);
+        generic.push_back(w);
+    }
+    return generic;
+}
 
 void FieldBindings::add(const FieldBinding& binding)
 {
@@ -151,6 +258,11 @@ void FieldBindings::set_board(EvUSBBoard* b)
     // undo, redo and loads change what has no notification and what the
     // focused field shows: read everything again
     board_connections.push_back(connect(b, &EvUSBBoard::settings_replaced, this, &FieldBindings::refresh_all));
+    board_connections.push_back(connect(b, &EvUSBBoard::changed, this, [this](const QString& name) {
+        for (const FieldBinding& binding : bindings)
+            if (binding.changes.contains(name))
+                refresh(binding, false);
+    }));
     for (const FieldBinding& binding : bindings) {
         QWidget* w = binding.widget;
         for (BoardSignal signal : binding.notifications)
@@ -180,6 +292,8 @@ void FieldBindings::refresh(const FieldBinding& b, bool force)
     if (!force && b.widget->hasFocus())
         return;
     const QVariant v = b.get(*dev);
+    if (!v.isValid())
+        return;
     QWidget* w = b.widget;
     if (auto* d = qobject_cast<QDoubleSpinBox*>(w)) {
         set_silently(d, v.toDouble());

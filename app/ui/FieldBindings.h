@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QVariant>
 
 #include "shell/BoardState.h"
@@ -39,6 +40,9 @@ struct FieldBinding {
     // modulation factors
     const char* param = nullptr;
     double scale = 1;
+    // change notifications by name (EvUSBBoard::changed) after which the
+    // field is read again, as `notifications` by signal
+    QStringList changes = {};
 };
 
 // The program's editing policy, in one place for every field of the pages:
@@ -60,6 +64,13 @@ public:
     // steps and clamp messages come from the parameter table's answers.
     void link(QWidget* widget, const char* param, double scale = 1);
     const std::vector<FieldBinding>& all() const { return bindings; }
+    // Binds the fields of `page` by name: a widget with the dynamic property
+    // "param" shows that parameter, in its "unit" (the table's unit with an
+    // M, k or m prefix, or "scale" times the table's value), its "label" in
+    // tips and messages. A widget bound here already only gets the
+    // parameter; any other is read, written and refreshed through the
+    // parameter alone. Returns the widgets bound through the parameter alone.
+    std::vector<QWidget*> bind_by_name(QWidget* page);
 
     // Follows this board from now on (null: none) and refreshes every field.
     void set_board(EvUSBBoard* board);

@@ -124,19 +124,12 @@ RadioPage::RadioPage(PageForms* ui_, FieldBindings& bindings_, QObject* parent)
     };
     for (const FieldBinding& b : table)
         bindings.add(b);
-    // the library parameter behind each field, in the field's unit
+    // the library parameter behind each field, in the field's unit: the
+    // Radio page's fields name theirs in the form, and a field there with
+    // no binding above is bound through its parameter alone
+    by_name = bindings.bind_by_name(ui->radio_page);
     bindings.link(u->framing.radio_xtalfreq, "xtal_frequency", 1e-6);
     bindings.link(u->framing.radio_xtaltol, "xtal_tolerance");
-    bindings.link(u->radio.radio_rxmodulation, "rx_modulation");
-    bindings.link(u->radio.radio_txmodulation, "tx_modulation");
-    bindings.link(u->radio.radio_rxfreq, "rx_carrierfrequency", 1e-6);
-    bindings.link(u->radio.radio_txfreq, "tx_carrierfrequency", 1e-6);
-    bindings.link(u->radio.radio_rxbandwidth, "rx_bandwidth", 1e-3);
-    bindings.link(u->radio.radio_rxbitrate, "rx_bitrate", 1e-3);
-    bindings.link(u->radio.radio_txhalfdev, "tx_deviation", 5e-4);
-    bindings.link(u->radio.radio_txbitrate, "tx_bitrate", 1e-3);
-    bindings.link(u->radio.radio_rxbtr, "rx_btr");
-    bindings.link(u->radio.radio_txpower, "tx_power");
     bindings.link(u->framing.radio_iffreq, "iffrequency", 1e-6);
 
     ui->radio.radio_txpower->step_handler = [this](int steps) { step_tx_power(steps); };
@@ -146,6 +139,20 @@ RadioPage::RadioPage(PageForms* ui_, FieldBindings& bindings_, QObject* parent)
 
 void RadioPage::set_device(KORVIK::USBDevice* dev)
 {
+    // fields bound by name: on when the chip has the parameter, choices from the table
+    for (QWidget* w : by_name) {
+        const FieldBinding* b = bindings.find(w);
+        const bool has = dev && b && dev->has_param(b->param);
+        if (auto* c = qobject_cast<QComboBox*>(w)) {
+            if (has) {
+                const std::vector<std::string> choices = dev->get_param_limits(b->param).choices;
+                fill_combo(c, std::list<std::string>(choices.begin(), choices.end()));
+            } else {
+                c->clear();
+            }
+        }
+        set_silently_enabled(w, has);
+    }
     if (!dev) {
         for (QComboBox* c : {ui->radio.radio_rxmodulation, ui->radio.radio_txmodulation, ui->radio.radio_rxbtr})
             c->clear();

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <vector>
+
 #include <QObject>
 
 class FieldBindings;
+class QWidget;
 
 namespace KORVIK {
 class USBDevice;
@@ -29,4 +32,6 @@ public:
 private:
     PageForms* ui;
     FieldBindings& bindings;
+    // fields bound through their parameter alone (FieldBindings::bind_by_name)
+    std::vector<QWidget*> by_name;
 };

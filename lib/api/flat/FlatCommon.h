@@ -29,9 +29,8 @@ enum Slot : unsigned {
     SLOT_transmit,
     SLOT_status,
     SLOT_autoranging,
-    SLOT_COUNT
+    SLOT_COUNT // sizes the handle's array: a notification added to the list gets its slot
 };
-static_assert(SLOT_COUNT == 44, "one slot per per-device callback kind");
 
 /// Writes the diagnostic line for the exception being handled.
 void report_current_exception() noexcept;

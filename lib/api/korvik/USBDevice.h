@@ -6,6 +6,7 @@
 
 #include <sigc++/sigc++.h>
 
+#include <korvik/ChangeList.h>
 #include <korvik/Export.h>
 #include <korvik/Parameters.h>
 #include <korvik/USBDeviceStatus.h>
@@ -267,38 +268,11 @@ public:
     sigc::connection notify_receive_packet(const sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*)>& slot);
     /// A packet was sent: (data, length, destination MAC).
     sigc::connection notify_transmit_packet(const sigc::slot<void(const unsigned char*, unsigned int, const unsigned char*)>& slot);
-    /// The NV adapter MAC changed.
-    sigc::connection notify_changed_nv_ethmac(const sigc::slot<void()>& slot);
-    /// The NV radio MAC changed.
-    sigc::connection notify_changed_nv_radio_ethmac(const sigc::slot<void()>& slot);
-    /// The NV serial number changed.
-    sigc::connection notify_changed_nv_serial(const sigc::slot<void()>& slot);
-    /// The channel-access mode changed.
-    sigc::connection notify_changed_chacc_channelaccessmode(const sigc::slot<void()>& slot);
-    /// The p-persistence changed.
-    sigc::connection notify_changed_chacc_ppersistence(const sigc::slot<void()>& slot);
-    /// The slot time changed.
-    sigc::connection notify_changed_chacc_slottime(const sigc::slot<void()>& slot);
-    /// The RSSI threshold changed.
-    sigc::connection notify_changed_chacc_rssithreshold(const sigc::slot<void()>& slot);
-    /// The background-noise threshold changed.
-    sigc::connection notify_changed_chacc_bgndthreshold(const sigc::slot<void()>& slot);
-    /// The channel-access preamble changed.
-    sigc::connection notify_changed_chacc_preamble(const sigc::slot<void()>& slot);
-    /// Matching against the first address was switched.
-    sigc::connection notify_changed_chacc_addrmatch1(const sigc::slot<void()>& slot);
-    /// Matching against the second address was switched.
-    sigc::connection notify_changed_chacc_addrmatch2(const sigc::slot<void()>& slot);
-    /// The address length changed.
-    sigc::connection notify_changed_chacc_addrlength(const sigc::slot<void()>& slot);
-    /// The first match address changed.
-    sigc::connection notify_changed_chacc_addr1(const sigc::slot<void()>& slot);
-    /// The second match address changed.
-    sigc::connection notify_changed_chacc_addr2(const sigc::slot<void()>& slot);
-    /// Continuous-wave transmission was switched.
-    sigc::connection notify_changed_transmit_cw(const sigc::slot<void()>& slot);
-    /// The packet counters changed.
-    sigc::connection notify_changed_packetcounters(const sigc::slot<void()>& slot);
+    // One value-less change notification per entry of the board's list in
+    // korvik/ChangeList.h: notify_changed_<name> calls the slot after the
+    // value behind get_<name>() (or its family) may have changed.
+#define KORVIK_DECLARE_NOTIFY_(name) sigc::connection notify_changed_##name(const sigc::slot<void()>& slot);
+    KORVIK_BOARD_CHANGES(KORVIK_DECLARE_NOTIFY_)
 
     // ---- Register table (index 0 .. get_registers()-1; out of range reads 0, writes nothing) ----
 
@@ -546,50 +520,10 @@ public:
     // ---- Model notifications (an empty connection without a chip model) ----
     // Each fires after a commit that changed the named value.
 
-    /// The crystal frequency changed.
-    sigc::connection notify_changed_xtal_frequency(const sigc::slot<void()>& slot);
-    /// The crystal tolerance changed.
-    sigc::connection notify_changed_xtal_tolerance(const sigc::slot<void()>& slot);
-    /// The receive modulation changed.
-    sigc::connection notify_changed_rx_modulation(const sigc::slot<void()>& slot);
-    /// The transmit modulation changed.
-    sigc::connection notify_changed_tx_modulation(const sigc::slot<void()>& slot);
-    /// The receive carrier frequency changed.
-    sigc::connection notify_changed_rx_carrierfrequency(const sigc::slot<void()>& slot);
-    /// The transmit carrier frequency changed.
-    sigc::connection notify_changed_tx_carrierfrequency(const sigc::slot<void()>& slot);
-    /// The receiver bandwidth changed.
-    sigc::connection notify_changed_rx_bandwidth(const sigc::slot<void()>& slot);
-    /// The transmit deviation changed.
-    sigc::connection notify_changed_tx_deviation(const sigc::slot<void()>& slot);
-    /// The receive bitrate changed.
-    sigc::connection notify_changed_rx_bitrate(const sigc::slot<void()>& slot);
-    /// The transmit bitrate changed.
-    sigc::connection notify_changed_tx_bitrate(const sigc::slot<void()>& slot);
-    /// The bit-timing-recovery setting changed.
-    sigc::connection notify_changed_rx_btr(const sigc::slot<void()>& slot);
-    /// The transmit power changed.
-    sigc::connection notify_changed_tx_power(const sigc::slot<void()>& slot);
-    /// The intermediate frequency changed.
-    sigc::connection notify_changed_iffrequency(const sigc::slot<void()>& slot);
-    /// The framing mode changed.
-    sigc::connection notify_changed_framingmode(const sigc::slot<void()>& slot);
-    /// Bit inversion was switched.
-    sigc::connection notify_changed_enc_invert(const sigc::slot<void()>& slot);
-    /// Differential encoding was switched.
-    sigc::connection notify_changed_enc_diff(const sigc::slot<void()>& slot);
-    /// The scrambler was switched.
-    sigc::connection notify_changed_enc_scrambler(const sigc::slot<void()>& slot);
-    /// Manchester encoding was switched.
-    sigc::connection notify_changed_enc_manchester(const sigc::slot<void()>& slot);
-    /// The CRC mode changed.
-    sigc::connection notify_changed_crcmode(const sigc::slot<void()>& slot);
-    /// The CRC initial value changed.
-    sigc::connection notify_changed_crcinit(const sigc::slot<void()>& slot);
-    /// The preamble pattern changed.
-    sigc::connection notify_changed_preamble(const sigc::slot<void()>& slot);
-    /// The preamble length changed.
-    sigc::connection notify_changed_preamble_length(const sigc::slot<void()>& slot);
+    // One per entry of the chip model's list in korvik/ChangeList.h, as for
+    // the board's notifications above.
+    KORVIK_CHIP_CHANGES(KORVIK_DECLARE_NOTIFY_)
+#undef KORVIK_DECLARE_NOTIFY_
     /// VCO autoranging ended: (receive range result, transmit range result).
     sigc::connection notify_terminate_autoranging(const sigc::slot<void(int, int)>& slot);
     /// A register was written to the chip: (index, low byte of its operating address, value).

@@ -43,6 +43,7 @@
 
 #include <stdint.h>
 
+#include <korvik/ChangeList.h>
 #include <korvik/Export.h>
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -564,45 +565,8 @@ KORVIK_API void KORVIK_CALL libkorvik_set_callback_terminate_autoranging(korvik_
 
 #define KORVIK_DECLARE_CHANGED_(name) \
     KORVIK_API void KORVIK_CALL libkorvik_set_callback_changed_##name(korvik_device* dev, korvik_changed_fn fn, void* user);
-/* one changed_ callback per value: libkorvik_set_callback_changed_<name> */
-KORVIK_DECLARE_CHANGED_(nv_ethmac)
-KORVIK_DECLARE_CHANGED_(nv_radio_ethmac)
-KORVIK_DECLARE_CHANGED_(nv_serial)
-KORVIK_DECLARE_CHANGED_(chacc_channelaccessmode)
-KORVIK_DECLARE_CHANGED_(chacc_ppersistence)
-KORVIK_DECLARE_CHANGED_(chacc_slottime)
-KORVIK_DECLARE_CHANGED_(chacc_rssithreshold)
-KORVIK_DECLARE_CHANGED_(chacc_bgndthreshold)
-KORVIK_DECLARE_CHANGED_(chacc_preamble)
-KORVIK_DECLARE_CHANGED_(chacc_addrmatch1)
-KORVIK_DECLARE_CHANGED_(chacc_addrmatch2)
-KORVIK_DECLARE_CHANGED_(chacc_addrlength)
-KORVIK_DECLARE_CHANGED_(chacc_addr1)
-KORVIK_DECLARE_CHANGED_(chacc_addr2)
-KORVIK_DECLARE_CHANGED_(transmit_cw)
-KORVIK_DECLARE_CHANGED_(packetcounters)
-KORVIK_DECLARE_CHANGED_(xtal_frequency)
-KORVIK_DECLARE_CHANGED_(xtal_tolerance)
-KORVIK_DECLARE_CHANGED_(rx_modulation)
-KORVIK_DECLARE_CHANGED_(tx_modulation)
-KORVIK_DECLARE_CHANGED_(rx_carrierfrequency)
-KORVIK_DECLARE_CHANGED_(tx_carrierfrequency)
-KORVIK_DECLARE_CHANGED_(rx_bandwidth)
-KORVIK_DECLARE_CHANGED_(tx_deviation)
-KORVIK_DECLARE_CHANGED_(rx_bitrate)
-KORVIK_DECLARE_CHANGED_(tx_bitrate)
-KORVIK_DECLARE_CHANGED_(rx_btr)
-KORVIK_DECLARE_CHANGED_(tx_power)
-KORVIK_DECLARE_CHANGED_(iffrequency)
-KORVIK_DECLARE_CHANGED_(framingmode)
-KORVIK_DECLARE_CHANGED_(enc_invert)
-KORVIK_DECLARE_CHANGED_(enc_diff)
-KORVIK_DECLARE_CHANGED_(enc_scrambler)
-KORVIK_DECLARE_CHANGED_(enc_manchester)
-KORVIK_DECLARE_CHANGED_(crcmode)
-KORVIK_DECLARE_CHANGED_(crcinit)
-KORVIK_DECLARE_CHANGED_(preamble)
-KORVIK_DECLARE_CHANGED_(preamble_length)
+/* one changed_ callback per entry of korvik/ChangeList.h: libkorvik_set_callback_changed_<name> */
+KORVIK_CHANGES(KORVIK_DECLARE_CHANGED_)
 #undef KORVIK_DECLARE_CHANGED_
 
 /* ---- Parameters by name (see KORVIK::USBDevice::get_param_table) ----

@@ -9,8 +9,10 @@
  * libkorvik_set_callback_changed_<name>() subscribe to it.
  *
  * Plain preprocessor lists, includable from C and C++ without any other
- * header, so that code generating per-notification plumbing (relays, bindings)
- * stays in step with the library.
+ * header: the public headers declare both subscriptions from them, so a
+ * notification added here needs no declaration elsewhere, and code generating
+ * per-notification plumbing (relays, bindings) stays in step with the library.
+ * Entries are only ever added: programs link against the released ones.
  */
 
 /* Kept by the board: NV identity, channel access, carrier, counters. */
