@@ -77,7 +77,8 @@ EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
 #undef KORVIK_RELAY
     for (const auto& relay : relays) {
         const char* name = relay.second;
-        subs.push_back((d.*relay.first)([this, name]() { relay_change(name); }));
+        const int own = own_signal(name);
+        subs.push_back((d.*relay.first)([this, name, own]() { relay_change(name, own); }));
     }
     subs.push_back(d.notify_terminate_autoranging([this](int rx, int tx) { Q_EMIT terminate_autoranging(rx, tx); }));
     subs.push_back(d.notify_changed_register([this](unsigned int index, unsigned char, unsigned char) {
@@ -90,13 +91,16 @@ EvUSBBoard::EvUSBBoard(QObject* owner_, KORVIK::USBDevice* device_)
     remember_stored();
 }
 
-void EvUSBBoard::relay_change(const char* notification)
+int EvUSBBoard::own_signal(const char* notification) const
 {
     // the signal of the same name, for the views that still follow one
-    const QByteArray own = QByteArray("changed_") + notification + "()";
-    const int index = metaObject()->indexOfSignal(own.constData());
-    if (index >= 0)
-        metaObject()->method(index).invoke(this, Qt::DirectConnection);
+    return metaObject()->indexOfSignal((QByteArray("changed_") + notification + "()").constData());
+}
+
+void EvUSBBoard::relay_change(const char* notification, int own)
+{
+    if (own >= 0)
+        metaObject()->method(own).invoke(this, Qt::DirectConnection);
     Q_EMIT changed(QString::fromLatin1(notification));
 }
 
@@ -335,7 +339,7 @@ SettingsReport EvUSBBoard::apply_settings(const QDomDocument& document, bool exa
     for (const char* name : {"nv_ethmac", "nv_radio_ethmac", "nv_serial", "chacc_channelaccessmode", "chacc_ppersistence",
                              "chacc_slottime", "chacc_rssithreshold", "chacc_bgndthreshold", "chacc_preamble",
                              "chacc_addrmatch1", "chacc_addrmatch2", "chacc_addrlength", "chacc_addr1", "chacc_addr2"})
-        relay_change(name);
+        relay_change(name, own_signal(name));
     return report;
 }
 

@@ -187,7 +187,10 @@ public Q_SLOTS:
 
 private:
     // Emits `changed` and the notification's own signal, where it has one.
-    void relay_change(const char* notification);
+    void relay_change(const char* notification, int own);
+    /// The index of the notification's own signal (changed_<name>), or -1;
+    /// looked up once per relay, not per notification.
+    int own_signal(const char* notification) const;
 
     QObject* owner;
     KORVIK::USBDevice* device;
