@@ -3,14 +3,27 @@ lintian, appstreamcli and desktop-file-validate say about them, and the
 programs run from the unpacked packages alone."""
 import glob
 import os
+import re
 import shutil
 import subprocess
 
 import pytest
 
 BUILD = os.environ.get("KORVIK_BUILD_DIR", "build")
+
+
+def packaged_components():
+    """The components CPack packages in this build, from its own configuration."""
+    with open(os.path.join(BUILD, "CPackConfig.cmake")) as config:
+        for line in config:
+            m = re.match(r'set\(CPACK_COMPONENTS_ALL "([^"]*)"\)', line)
+            if m:
+                return set(m.group(1).split(";"))
+    return set()
+
+
 # the programs this build made (a build without Qt's widgets has no paramcalc)
-PROGRAMS = set(filter(None, os.environ.get("KORVIK_PACKAGED_PROGRAMS", "paramcalc,korvik").split(",")))
+PROGRAMS = {"paramcalc", "korvik"} & packaged_components()
 PACKAGES = ["libkorvik-0-0", "libkorvik-dev", *sorted(PROGRAMS), "python3-korvik"]
 needs_paramcalc = pytest.mark.skipif("paramcalc" not in PROGRAMS, reason="this build has no paramcalc")
 needs_korvik = pytest.mark.skipif("korvik" not in PROGRAMS, reason="this build has no korvik tool")
