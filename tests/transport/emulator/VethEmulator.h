@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "BoardFirmware.h"
 
@@ -53,6 +54,8 @@ private:
     void run();
     /// Sends a frame of the board's through the link's faults.
     void send_faulty(const Frame& frame);
+    /// Sends the board's frames in as few calls as the socket takes.
+    void send_all(const std::vector<Frame>& frames);
     double draw();
 
     int fd = -1;
