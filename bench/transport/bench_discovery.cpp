@@ -314,10 +314,12 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         floor_run(names, profile); // warm-up: every emulator has answered once
 
-        Figures floor, library, ratio, library_cpu, emulator_cpu;
+        Figures floor, library, ratio, library_cpu, emulator_cpu, floor_cpu;
         int opened_min = count;
         for (int r = 0; r < runs; ++r) {
+            const double floor_before = cpu_ms(getpid());
             const double f = floor_run(names, profile);
+            floor_cpu.add(cpu_ms(getpid()) - floor_before);
             const long before = resident_kb();
             const double own_before = cpu_ms(getpid()), emu_before = cpu_ms(child);
             auto start = clock_type::now();
@@ -349,8 +351,10 @@ int main(int argc, char** argv)
                     opened_min);
         // where a scan's time goes: two processors give at most twice the
         // scan's time (the kernel's share of frame handling is in both)
-        std::printf("  CPU over a scan: library %s, emulator %s (clock ticks of %ld Hz)\n",
-                    library_cpu.text(" ms").c_str(), emulator_cpu.text(" ms").c_str(), sysconf(_SC_CLK_TCK));
+        std::printf("  CPU over a scan: library %s, emulator %s; over a floor run: the raw program %s "
+                    "(clock ticks of %ld Hz)\n",
+                    library_cpu.text(" ms").c_str(), emulator_cpu.text(" ms").c_str(), floor_cpu.text(" ms").c_str(),
+                    sysconf(_SC_CLK_TCK));
         std::fflush(stdout);
     }
     dup2(saved, 2);

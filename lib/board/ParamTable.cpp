@@ -463,18 +463,16 @@ void ParamAccess::set(const std::string& name, const ParamValue& value)
     r.set(board, v);
 }
 
-const std::vector<const ParamRow*>& ParamAccess::present()
+const std::vector<const ParamRow*>& ParamAccess::find_present()
 {
-    if (!present_known) {
-        const std::vector<ParamRow>& all = param_rows();
-        present_flags.assign(all.size(), 0);
-        for (size_t k = 0; k < all.size(); ++k)
-            if (has(all[k].info.name)) {
-                present_rows.push_back(&all[k]);
-                present_flags[k] = 1;
-            }
-        present_known = true;
-    }
+    const std::vector<ParamRow>& all = param_rows();
+    present_flags.assign(all.size(), 0);
+    for (size_t k = 0; k < all.size(); ++k)
+        if (has(all[k].info.name)) {
+            present_rows.push_back(&all[k]);
+            present_flags[k] = int(present_rows.size());
+        }
+    present_known = true;
     return present_rows;
 }
 
@@ -523,7 +521,7 @@ struct RecordReads {
 
 } // namespace
 
-ParamValue ParamAccess::read_row(size_t k, ScratchBoard& s)
+ParamValue ParamAccess::read_row(size_t k, EvUSBBoard& s)
 {
     std::fill(row_reads.begin(), row_reads.end(), 0);
     ParamValue v;
@@ -545,7 +543,7 @@ ParamValue ParamAccess::read_row(size_t k, ScratchBoard& s)
     return v;
 }
 
-void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<ParamChange>* effects)
+void ParamAccess::refresh(EvUSBBoard& s, const ParamRow* self, std::vector<ParamChange>* effects, bool host_may_move)
 {
     const std::vector<const ParamRow*>& rows = present();
     GreyfinModel* m = s.get_model();
@@ -555,7 +553,9 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
             values_xtal_tolerance = m->get_xtal_tolerance();
         }
     };
-    if (!values_known) {
+    // the values follow one model: the copy's, or the board's after a trial in place
+    if (!values_known || (m ? m->get_serial() : 0) != values_serial) {
+        values_serial = m ? m->get_serial() : 0;
         dep_words = m ? (m->get_registers() + 63) / 64 : 0;
         row_reads.assign(dep_words, 0);
         readers.assign(dep_words * 64, 0);
@@ -574,20 +574,22 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
         values_known = true;
         return;
     }
-    const bool host_moved = !same_host(values_host, s);
+    const bool host_moved = host_may_move && !same_host(values_host, s);
     // the crystal is no register: when it moves, every chip row may have
     const bool crystal_moved = m && (m->get_xtal_frequency() != values_xtal_frequency ||
                                      m->get_xtal_tolerance() != values_xtal_tolerance);
-    std::fill(moved.begin(), moved.end(), 0);
     bool all_chip_rows = crystal_moved;
-    if (m && !crystal_moved)
+    const bool written = m && m->write_count() != values_writes;
+    if (written)
+        std::fill(moved.begin(), moved.end(), 0);
+    if (written && !crystal_moved)
         all_chip_rows = !m->registers_written_since(values_writes, moved.data(), false);
     if (m)
         values_writes = m->write_count();
     // the rows that read a moved register (one bit per row: beyond 64
     // rows, a move reads them all)
     uint64_t hit = 0;
-    for (size_t w = 0; w < dep_words; ++w)
+    for (size_t w = 0; w < dep_words && written; ++w)
         for (uint64_t b = moved[w]; b; b &= b - 1)
             hit |= rows.size() > 64 ? ~uint64_t(0) : readers[w * 64 + size_t(__builtin_ctzll(b))];
     if (hit && rows.size() > 64)
@@ -624,7 +626,46 @@ void ParamAccess::refresh(ScratchBoard& s, const ParamRow* self, std::vector<Par
         keep_crystal();
 }
 
+bool ParamAccess::in_place(const ParamRow& r)
+{
+    // The rows with a change signal of the chip's own are its model's
+    // setters: they set chip values and nothing else, and their change is
+    // announced by the commit. The VCO ranges commit at once, the crystal
+    // and the board rows are no chip values.
+    return r.info.scope != ParamScope::board && r.info.scope != ParamScope::host && r.info.notification;
+}
+
+size_t ParamAccess::self_at(const ParamRow& r) const
+{
+    static const ParamRow* const first = param_rows().data();
+    return size_t(present_flags[size_t(&r - first)] - 1);
+}
+
+void ParamAccess::merge_changes(std::vector<ParamChange>& into, std::vector<ParamChange>&& later)
+{
+    for (ParamChange& c : later) {
+        auto it = std::find_if(into.begin(), into.end(), [&](const ParamChange& e) { return e.name == c.name; });
+        if (it == into.end())
+            into.push_back(std::move(c));
+        else
+            it->after = std::move(c.after);
+    }
+    // moved and moved back: no change
+    into.erase(std::remove_if(into.begin(), into.end(),
+                              [](const ParamChange& e) { return same_value(e.before, e.after); }),
+               into.end());
+    std::stable_sort(into.begin(), into.end(), [](const ParamChange& a, const ParamChange& b) {
+        return find_param_row(a.name) < find_param_row(b.name);
+    });
+}
+
 ScratchBoard& ParamAccess::synced_scratch()
+{
+    follow(copies(), board, scratch_follows);
+    return *scratch;
+}
+
+ScratchBoard& ParamAccess::copies()
 {
     GreyfinModel* m = board.get_model();
     // the chip is asked only when the board's model is another than last time
@@ -637,7 +678,6 @@ ScratchBoard& ParamAccess::synced_scratch()
         }
         scratch_for_model = m ? m->get_serial() : 0;
     }
-    follow(*scratch, board, scratch_follows);
     return *scratch;
 }
 
@@ -658,7 +698,7 @@ void ParamAccess::follow(ScratchBoard& to, const EvUSBBoard& from, Following& f)
         f = {src->get_serial(), src->write_count(), dst->get_serial(), dst->write_count()};
 }
 
-double ParamAccess::probe(const ParamRow& row, ScratchBoard& state, double value)
+double ParamAccess::probe(const ParamRow& row, EvUSBBoard& state, double value)
 {
     follow(*probe_board, state, probe_follows);
     ParamValue v;
@@ -667,7 +707,18 @@ double ParamAccess::probe(const ParamRow& row, ScratchBoard& state, double value
     return row.get(*probe_board).number;
 }
 
-double ParamAccess::edge(const ParamRow& row, ScratchBoard& state, bool high)
+namespace {
+
+// A register as a probe reads it: its chip value and, for a change mask,
+// what differs from the committed value.
+uint16_t register_input(const GreyfinModel& m, unsigned i)
+{
+    return uint16_t(m.get_register_chipvalue(i) | m.get_register_changemask(i) << 8);
+}
+
+} // namespace
+
+double ParamAccess::edge(const ParamRow& row, EvUSBBoard& state, bool high)
 {
     const GreyfinModel* m = state.get_model();
     Edge& e = edges[high];
@@ -675,14 +726,13 @@ double ParamAccess::edge(const ParamRow& row, ScratchBoard& state, bool high)
     const bool keep = m && row.info.scope != ParamScope::board;
     if (keep && e.row == &row && e.serial == m->get_serial() && e.xtal_frequency == m->get_xtal_frequency() &&
         e.xtal_tolerance == m->get_xtal_tolerance()) {
-        to_copy.assign(e.reads.size(), 0);
-        bool moved = !m->registers_written_since(e.writes, to_copy.data());
-        for (size_t w = 0; w < e.reads.size() && !moved; ++w)
-            moved = (to_copy[w] & e.reads[w]) != 0;
-        if (!moved) {
-            e.writes = m->write_count(); // what moved since was no input
+        // the probe's inputs as they were: the same edge (writes of other
+        // registers, or of the same values, change nothing)
+        bool moved = false;
+        for (const auto& in : e.inputs)
+            moved = moved || register_input(*m, in.first) != in.second;
+        if (!moved)
             return e.value;
-        }
     }
     follow(*probe_board, state, probe_follows);
     ParamValue v;
@@ -698,14 +748,19 @@ double ParamAccess::edge(const ParamRow& row, ScratchBoard& state, bool high)
     if (keep) {
         e.row = &row;
         e.serial = m->get_serial();
-        e.writes = m->write_count();
+        e.inputs.clear();
+        for (size_t w = 0; w < e.reads.size(); ++w)
+            for (uint64_t b = e.reads[w]; b; b &= b - 1) {
+                const unsigned i = unsigned(w * 64 + size_t(__builtin_ctzll(b)));
+                e.inputs.push_back({i, register_input(*m, i)});
+            }
         e.xtal_frequency = m->get_xtal_frequency();
         e.xtal_tolerance = m->get_xtal_tolerance();
     }
     return e.value;
 }
 
-double ParamAccess::local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max,
+double ParamAccess::local_step(const ParamRow& row, EvUSBBoard& state, double at, double min, double max,
                                int direction)
 {
     // ever larger moves until the value the chip holds changes; the first
@@ -722,7 +777,7 @@ double ParamAccess::local_step(const ParamRow& row, ScratchBoard& state, double 
     return 0;
 }
 
-std::vector<double> ParamAccess::levels_on(const ParamRow& row, ScratchBoard& state)
+std::vector<double> ParamAccess::levels_on(const ParamRow& row, EvUSBBoard& state)
 {
     // from the lowest level up, one chip step at a time, until the registers stop moving
     follow(*probe_board, state, probe_follows);
@@ -749,7 +804,7 @@ std::vector<double> ParamAccess::levels_on(const ParamRow& row, ScratchBoard& st
     return levels;
 }
 
-ParamLimits ParamAccess::limits_on(const ParamRow& row, ScratchBoard& state, bool with_step)
+ParamLimits ParamAccess::limits_on(const ParamRow& row, EvUSBBoard& state, bool with_step)
 {
     ParamLimits l;
     switch (row.info.kind) {
@@ -837,18 +892,32 @@ std::string list_levels(const std::vector<double>& levels, const ParamInfo& i)
 
 ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, ParamPolicy policy, Mode mode)
 {
+    // one report, filled in place: a tool or a form applies one value after another
     ParamReport report;
-    struct Step {
-        const ParamRow* row;
-        ParamValue value; // what the setter gets
-    };
-    std::vector<Step> steps;
+    apply_into(report, assignments, policy, mode);
+    return report;
+}
+
+void ParamAccess::apply_into(ParamReport& report, const std::vector<ParamAssignment>& assignments, ParamPolicy policy,
+                             Mode mode)
+{
+    using Step = ApplyStep;
+    // the steps' room is kept between calls; a call from a slot during the
+    // commit below gets its own
+    std::vector<Step> own_steps;
+    std::vector<Step>& steps = applying ? own_steps : step_room;
+    steps.clear();
+    struct Applying {
+        bool& flag;
+        const bool was;
+        explicit Applying(bool& f) : flag(f), was(f) { flag = true; }
+        ~Applying() { flag = was; }
+    } applying_now(applying);
     auto refuse = [&](const std::string& name, const std::string& why) {
         report.accepted = false;
         report.refused = name;
         report.error = why;
         report.outcomes.clear();
-        return report;
     };
 
     // names, kinds and forms first: nothing is computed for a transaction
@@ -905,11 +974,45 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
                 return refuse(a.name, a.name + " takes text");
             break;
         }
-        steps.push_back({r, v});
+        steps.push_back({r, std::move(v)});
     }
 
-    // every step on the copy, in order, each from the state the ones before left
-    ScratchBoard& s = synced_scratch();
+    // every step in order, each from the state the ones before left: on the
+    // board itself when each only sets chip values (taken back if refused,
+    // and no commit comes between), otherwise on the copy
+    GreyfinModel* const board_model = board.get_model();
+    bool trial_in_place = mode != Mode::check && board_model;
+    for (const Step& st : steps)
+        trial_in_place = trial_in_place && in_place(*st.row);
+    struct Trial {
+        GreyfinModel* m;
+        std::vector<GreyfinModel::ChipValueChange>& journal;
+        Trial(GreyfinModel* model, std::vector<GreyfinModel::ChipValueChange>& j) : m(model), journal(j)
+        {
+            if (m) {
+                journal.clear();
+                m->journal_chip_values(&journal);
+            }
+        }
+        /// Accepted: what the steps set stays.
+        void keep()
+        {
+            if (m)
+                m->journal_chip_values(nullptr);
+            m = nullptr;
+        }
+        ~Trial()
+        {
+            if (!m)
+                return;
+            m->journal_chip_values(nullptr);
+            // refused, or a setter threw: the board's chip values as they were
+            m->undo_chip_values(journal);
+        }
+    } trial(trial_in_place ? board_model : nullptr, journal);
+    if (trial_in_place)
+        copies(); // the probes' copy, for the steps' range checks
+    EvUSBBoard& s = trial_in_place ? board : static_cast<EvUSBBoard&>(synced_scratch());
     refresh(s, nullptr, nullptr);
     report.outcomes.reserve(steps.size());
     for (Step& st : steps) {
@@ -917,20 +1020,24 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         const ParamInfo& i = r.info;
         ParamOutcome out;
         out.name = i.name;
-        out.asked = st.value;
+        if (st.value.is_text)
+            out.asked = st.value;
+        else
+            out.asked.number = st.value.number; // no text to copy
 
         bool clamped = false;
         ParamLimits l;
         bool limits_known = false;
         bool done = false; // already set on the copy
+        bool set_early = false; // set once before the range check
         if (i.kind == ParamKind::quantity && !i.levels && !i.whole && r.set) {
             // set first: a value the chip holds (or rounds) needs no probe for
             // the range; only one on the far side of the value held does
             const double asked = st.value.number;
-            ParamValue v = st.value;
-            v.number = std::clamp(asked, r.lo, r.hi);
-            r.set(s, v);
-            const double got = r.get(s).number;
+            r.set(s, number(std::clamp(asked, r.lo, r.hi)));
+            // the row's value comes with the others the step may have moved
+            refresh(s, &r, &out.side_effects, i.scope == ParamScope::board);
+            const double got = values[self_at(r)].number;
             done = true;
             if (std::fabs(got - asked) > 1e-9 * std::max(1.0, std::fabs(got))) {
                 const double edge = this->edge(r, s, asked > got);
@@ -938,6 +1045,7 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
                     l = limits_on(r, s, false);
                     limits_known = true;
                     done = false; // the range check below decides, and sets again
+                    set_early = true;
                 }
             }
         }
@@ -986,9 +1094,17 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
             clamped = true;
         }
 
-        if (!done)
+        if (!done) {
             r.set(s, st.value);
-        out.achieved = r.get(s);
+            std::vector<ParamChange> effects;
+            refresh(s, &r, &effects, i.scope == ParamScope::board);
+            if (set_early)
+                // from the state before the step, not the early setting
+                merge_changes(out.side_effects, std::move(effects));
+            else
+                out.side_effects = std::move(effects);
+        }
+        out.achieved = values[self_at(r)];
         if (is_numeric(i)) {
             const double asked = out.asked.number, got = out.achieved.number;
             if (i.kind == ParamKind::quantity && !clamped && !same(got, asked) && !i.levels &&
@@ -1010,8 +1126,7 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
             out.rounded = !clamped && !same(got, asked);
             if (i.kind == ParamKind::quantity) {
                 out.difference = got - asked;
-                const std::string unit = i.unit;
-                if ((unit == "Hz" || unit == "bit/s") && asked != 0) {
+                if ((std::strcmp(i.unit, "Hz") == 0 || std::strcmp(i.unit, "bit/s") == 0) && asked != 0) {
                     out.has_ppm = true;
                     out.ppm = out.difference / std::fabs(asked) * 1e6;
                 }
@@ -1019,21 +1134,41 @@ ParamReport ParamAccess::apply(const std::vector<ParamAssignment>& assignments, 
         } else {
             out.clamped = clamped;
         }
-        refresh(s, &r, &out.side_effects);
         report.outcomes.push_back(std::move(out));
     }
 
     report.accepted = true;
     if (mode == Mode::check)
-        return report;
-    // accepted: the same steps on the board, one commit
-    for (const Step& st : steps)
-        st.row->set(board, st.value);
-    if (GreyfinModel* m = board.get_model(); m && mode == Mode::commit)
-        m->commit_registers();
+        return;
+    if (trial_in_place) {
+        trial.keep();
+    } else {
+        // accepted: the same steps on the board
+        for (const Step& st : steps)
+            st.row->set(board, st.value);
+    }
+    const uint64_t before_commit = board_model ? board_model->write_count() : 0;
+    if (board_model && mode == Mode::commit)
+        board_model->commit_registers();
+    // a trial in place already read the board; only a commit that moved
+    // chip values (a retune's ranging) can have changed what it read
+    if (trial_in_place && steps.size() == 1) {
+        bool moved = false;
+        if (board_model->write_count() != before_commit) {
+            moved_by_commit.resize((board_model->get_registers() + 63) / 64);
+            std::fill(moved_by_commit.begin(), moved_by_commit.end(), 0);
+            moved = !board_model->registers_written_since(before_commit, moved_by_commit.data(), false) ||
+                    std::any_of(moved_by_commit.begin(), moved_by_commit.end(), [](uint64_t w) { return w != 0; });
+        }
+        if (!moved) {
+            // the values read in the trial are the board's as committed
+            if (values_writes == before_commit)
+                values_writes = board_model->write_count();
+            return;
+        }
+    }
     for (size_t k = 0; k < steps.size(); ++k)
         report.outcomes[k].achieved = steps[k].row->get(board);
-    return report;
 }
 
 } // namespace KORVIK

@@ -16,6 +16,7 @@
 #include <korvik/Parameters.h>
 
 #include "board/ChannelAccessParams.h"
+#include "model/GreyfinModel.h"
 
 namespace KORVIK {
 
@@ -90,19 +91,22 @@ private:
         bool operator==(const HostState& o) const;
     };
     static HostState host_of(const EvUSBBoard& b);
+    /// The copies for the board's chip, made anew when its model changed.
+    ScratchBoard& copies();
     ScratchBoard& synced_scratch();
     /// `with_step` false leaves out the step, the costly part (a search
     /// by trial settings), for callers that only check a range.
-    ParamLimits limits_on(const ParamRow& row, ScratchBoard& state, bool with_step = true);
-    double probe(const ParamRow& row, ScratchBoard& state, double value);
+    ParamLimits limits_on(const ParamRow& row, EvUSBBoard& state, bool with_step = true);
+    double probe(const ParamRow& row, EvUSBBoard& state, double value);
     /// probe() of the row's highest or lowest setting, kept while none of
     /// the registers that probe read has moved on `state`.
-    double edge(const ParamRow& row, ScratchBoard& state, bool high);
-    double local_step(const ParamRow& row, ScratchBoard& state, double at, double min, double max, int direction);
-    std::vector<double> levels_on(const ParamRow& row, ScratchBoard& state);
+    double edge(const ParamRow& row, EvUSBBoard& state, bool high);
+    double local_step(const ParamRow& row, EvUSBBoard& state, double at, double min, double max, int direction);
+    std::vector<double> levels_on(const ParamRow& row, EvUSBBoard& state);
 
     /// Rows the board's chip has (the chip never changes under a board).
-    const std::vector<const ParamRow*>& present();
+    const std::vector<const ParamRow*>& present() { return present_known ? present_rows : find_present(); }
+    const std::vector<const ParamRow*>& find_present();
 
     EvUSBBoard& board;
     std::vector<const ParamRow*> present_rows;
@@ -113,12 +117,25 @@ private:
 
     /// Whether the copy's host settings are those in `h`.
     static bool same_host(const HostState& h, const EvUSBBoard& b);
-    /// Row `k` of present() on the copy, noting the registers it reads.
-    ParamValue read_row(size_t k, ScratchBoard& s);
+    /// Row `k` of present() on `s` (the copy, or the board during a trial
+    /// in place), noting the registers it reads.
+    ParamValue read_row(size_t k, EvUSBBoard& s);
     /// Brings `values` up to the copy's settings, reading again only the
     /// rows whose inputs moved; a change of any row but `self` goes to
     /// `effects` when given.
-    void refresh(ScratchBoard& s, const ParamRow* self, std::vector<ParamChange>* effects);
+    /// `host_may_move` false: only the chip model can have moved (a step
+    /// of a chip row), the host settings are not compared.
+    void refresh(EvUSBBoard& s, const ParamRow* self, std::vector<ParamChange>* effects, bool host_may_move = true);
+    /// Whether a step can be tried on the board itself, and taken back if
+    /// refused: the row's setter only sets chip values of the board's model.
+    static bool in_place(const ParamRow& r);
+    void apply_into(ParamReport& report, const std::vector<ParamAssignment>& assignments, ParamPolicy policy,
+                    Mode mode);
+    /// The index in present() (and `values`) of a present row.
+    size_t self_at(const ParamRow& r) const;
+    /// Side effects of a step set twice: `later` (from the first setting)
+    /// folded into `into` (from before the step).
+    static void merge_changes(std::vector<ParamChange>& into, std::vector<ParamChange>&& later);
 
     // Every present row's value on the copy, kept between transactions, and
     // what it was read from: the registers (`dep_words` words of one bit per
@@ -135,6 +152,15 @@ private:
     double values_xtal_tolerance = 0;
     HostState values_host;
     uint64_t values_writes = 0; ///< the copy's write_count() when the values were read
+    uint64_t values_serial = 0; ///< and its model's serial (the board's, after a trial in place)
+    std::vector<GreyfinModel::ChipValueChange> journal; ///< a trial in place, to take back
+    std::vector<uint64_t> moved_by_commit;
+    struct ApplyStep {
+        const ParamRow* row;
+        ParamValue value; ///< what the setter gets
+    };
+    std::vector<ApplyStep> step_room;
+    bool applying = false;
     std::vector<uint64_t> moved; ///< registers moved since then
     // What the copy, and the probes' copy, last took their settings from:
     // the original's model and its write count then, and their own.
@@ -146,7 +172,9 @@ private:
     struct Edge {
         const ParamRow* row = nullptr;
         double value = 0;
-        uint64_t serial = 0, writes = 0; ///< the copy's, when probed
+        uint64_t serial = 0; ///< the model probed from
+        /// The registers the probe read, and their register_input() then.
+        std::vector<std::pair<unsigned, uint16_t>> inputs;
         unsigned xtal_frequency = 0;
         double xtal_tolerance = 0;
         std::vector<uint64_t> reads;
@@ -156,8 +184,9 @@ private:
     /// `to` takes `from`'s settings, only the registers either changed
     /// since `f` was noted when that is known.
     void follow(ScratchBoard& to, const EvUSBBoard& from, Following& f);
-    /// By row index in param_rows(): whether the board's chip has it.
-    std::vector<char> present_flags;
+    /// By row index in param_rows(): 0 when the board's chip lacks the row,
+    /// else its index in present() plus one.
+    std::vector<int> present_flags;
     /// Indexes into present() of the rows reading host settings, and of the others.
     std::vector<size_t> board_rows, chip_rows;
     std::string last_name; ///< the last parameter apply() looked up

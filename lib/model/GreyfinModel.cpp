@@ -133,9 +133,20 @@ void GreyfinModel::set_register_chipvalue(unsigned i, uint8_t v)
     const uint8_t value = registers[i].masked(v);
     if (registers[i].chipvalue == value)
         return;
+    if (chip_journal)
+        chip_journal->push_back({uint16_t(i), registers[i].chipvalue});
     registers[i].chipvalue = value;
     mark_written(i);
     touch_revision(this);
+}
+
+void GreyfinModel::undo_chip_values(const std::vector<ChipValueChange>& journal)
+{
+    std::vector<ChipValueChange>* keep = chip_journal;
+    chip_journal = nullptr;
+    for (auto it = journal.rbegin(); it != journal.rend(); ++it)
+        set_register_chipvalue(it->index, it->before);
+    chip_journal = keep;
 }
 
 void GreyfinModel::copy_register_chipvalues(const GreyfinModel& from, const uint64_t* only)
@@ -194,6 +205,8 @@ void GreyfinModel::frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear)
     const uint8_t value = r.masked(uint8_t((r.chipvalue & ~clear) ^ x));
     if (r.chipvalue == value)
         return;
+    if (chip_journal)
+        chip_journal->push_back({uint16_t(i), r.chipvalue});
     r.chipvalue = value;
     mark_written(i);
     touch_revision(this);

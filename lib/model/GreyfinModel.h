@@ -221,6 +221,17 @@ public:
     /// With `only`, just the registers marked there.
     void copy_register_chipvalues(const GreyfinModel& from, const uint64_t* only = nullptr);
     void frob_register_chipvalue(unsigned i, uint8_t x, uint8_t clear);
+    /// A change of a chip value: the register and its value before.
+    struct ChipValueChange {
+        uint16_t index;
+        uint8_t before;
+    };
+    /// While `journal` is set, every change of a chip value by
+    /// set_register_chipvalue or frob_register_chipvalue is noted there, so
+    /// that a trial setting can be taken back (undo_chip_values); null stops it.
+    void journal_chip_values(std::vector<ChipValueChange>* journal) { chip_journal = journal; }
+    /// Puts back the chip values a journal noted, the last change first.
+    void undo_chip_values(const std::vector<ChipValueChange>& journal);
     void set_register_nvvalue(unsigned i, uint8_t v);
     /// Index of the first register with this operating address, or -1.
     int find_register_by_operatingaddr(uint16_t operatingaddr) const;
@@ -300,6 +311,7 @@ private:
     // every receiver's on every packet
     mutable std::atomic<uint64_t> revision{0};
     mutable uint64_t* read_set = nullptr;
+    std::vector<ChipValueChange>* chip_journal = nullptr;
     mutable uint64_t* overwritten_set = nullptr;
     /// `chip_only`: a read of the chip value alone (a change mask also reads
     /// the committed value, which no write here replaces).

@@ -81,6 +81,11 @@ ParamValue text(const std::string& s)
     return p;
 }
 
+bool same_value(double a, double b)
+{
+    return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(a), std::fabs(b)});
+}
+
 bool numeric(const ParamInfo& p)
 {
     return p.kind == ParamKind::quantity || p.kind == ParamKind::choice || p.kind == ParamKind::flag;
@@ -254,19 +259,31 @@ TEST(ParamTable, TransactionReportsDifferencesAndSideEffects)
     for (const char* chip : CHIPS) {
         Handle c = simulate(chip);
         for (const ParamInfo& p : USBDevice::get_param_table()) {
-            if (!c->has_param(p.name) || !p.writable || p.kind != ParamKind::choice)
+            if (!c->has_param(p.name) || !p.writable || (p.kind != ParamKind::choice && p.kind != ParamKind::quantity))
                 continue;
             const ParamLimits l = c->get_param_limits(p.name);
-            for (size_t id = 0; id < l.choices.size(); ++id) {
-                SCOPED_TRACE(std::string(chip) + " " + p.name + "=" + l.choices[id]);
-                const Snapshot before = Snapshot::of(*c);
-                const ParamReport one = c->apply_params({{p.name, text(l.choices[id])}});
+            // every choice; a quantity beyond each end, clamped (set once
+            // before its range is known, then again at the limit)
+            const size_t count = p.kind == ParamKind::choice ? l.choices.size() : 2;
+            for (size_t id = 0; id < count; ++id) {
+                const double span = std::max(1.0, (l.max - l.min) / 4);
+                const ParamValue value = p.kind == ParamKind::choice ? text(l.choices[id])
+                                         : id == 0                   ? number(l.max + span)
+                                                                     : number(l.min - span);
+                SCOPED_TRACE(std::string(chip) + " " + p.name + "=" +
+                             (value.is_text ? value.text : std::to_string(value.number)));
+                std::vector<std::pair<std::string, ParamValue>> before;
+                for (const ParamInfo& q : USBDevice::get_param_table())
+                    if (c->has_param(q.name))
+                        before.push_back({q.name, c->get_param(q.name)});
+                const ParamReport one = c->apply_params({{p.name, value}}, ParamPolicy::clamp);
                 ASSERT_TRUE(one.accepted) << one.error;
                 std::set<std::string> moved, reported;
-                const Snapshot after = Snapshot::of(*c);
-                for (size_t k = 0; k < before.values.size(); ++k)
-                    if (before.values[k] != after.values[k])
-                        moved.insert(before.values[k].substr(0, before.values[k].find('=')));
+                for (const auto& [name, was] : before) {
+                    const ParamValue now = c->get_param(name);
+                    if (was.is_text ? was.text != now.text : !same_value(was.number, now.number))
+                        moved.insert(name);
+                }
                 moved.erase(p.name);
                 for (const ParamChange& e : one.outcomes[0].side_effects)
                     reported.insert(e.name);
@@ -295,6 +312,58 @@ TEST(ParamTable, StrictRefusalOfALaterValueWritesNoEarlierOne)
         EXPECT_FALSE(d->apply_params({{"tx_modulation", text("QAM")}}, policy).accepted);
     }
     EXPECT_TRUE(Snapshot::of(*d) == before);
+}
+
+// A transaction of chip rows is tried on the board itself and taken back
+// when refused. Table-driven over every writable chip row of every chip:
+// a refusal after an earlier step moved the row leaves every chip value,
+// every change waiting for a commit and every value as they were, and
+// setting without commit commits nothing, announces nothing and moves no
+// setting off the chip.
+TEST(ParamTable, ATrialOnTheBoardIsTakenBackWhole)
+{
+    for (const char* chip : CHIPS) {
+        Handle d = simulate(chip);
+        // changes the user made and has not committed yet (the sets below
+        // add theirs): a refusal keeps them waiting, as the snapshot shows
+        d->set_chacc_slottime(0.02);
+        const ParamValue framing = d->get_param("framingmode");
+        ASSERT_TRUE(d->set_params({{"framingmode", number(framing.number == 0 ? 1 : 0)}}).accepted);
+        int signals = 0;
+        std::vector<sigc::connection> connections;
+        connections.push_back(d->notify_changed_register([&](unsigned, unsigned char, unsigned char) { ++signals; }));
+        for (const ParamInfo& p : USBDevice::get_param_table())
+            if (d->has_param(p.name) && p.notification)
+                connections.push_back(d->notify_changed_param(p.name, [&] { ++signals; }));
+        for (const ParamInfo& p : USBDevice::get_param_table()) {
+            // the rows of the chip's own change notifications: set at once
+            // on the chip values, announced by the commit
+            if (!d->has_param(p.name) || !p.writable || !numeric(p) || !p.notification ||
+                p.scope == ParamScope::board || p.scope == ParamScope::host)
+                continue;
+            SCOPED_TRACE(std::string(chip) + " " + p.name);
+            const ParamLimits l = d->get_param_limits(p.name);
+            const double now = d->get_param(p.name).number;
+            // another value the chip holds, then one beyond the range
+            const double other = same_value(now, l.min) ? l.max : l.min;
+            const double beyond = l.max + std::max(1.0, (l.max - l.min) / 4);
+            const Snapshot before = Snapshot::of(*d);
+            const ParamReport refused =
+                d->apply_params({{p.name, number(other)}, {p.name, number(beyond)}}, ParamPolicy::strict);
+            EXPECT_FALSE(refused.accepted);
+            EXPECT_TRUE(Snapshot::of(*d) == before);
+            EXPECT_DOUBLE_EQ(d->get_chacc_slottime(), 0.02);
+
+            const ParamReport set = d->set_params({{p.name, number(other)}});
+            ASSERT_TRUE(set.accepted) << set.error;
+            EXPECT_EQ(d->get_param(p.name).number, set.outcomes[0].achieved.number);
+            EXPECT_EQ(signals, 0);
+            ASSERT_TRUE(d->set_params({{p.name, number(now)}}).accepted);
+        }
+        EXPECT_DOUBLE_EQ(d->get_chacc_slottime(), 0.02);
+        for (sigc::connection& c : connections)
+            c.disconnect();
+    }
 }
 
 TEST(ParamTable, CheckAndSetLeaveTheCommitToTheCaller)
