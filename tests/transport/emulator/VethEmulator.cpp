@@ -1,6 +1,7 @@
 #include "VethEmulator.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -162,6 +163,24 @@ void VethEmulator::run()
 {
     using clock = std::chrono::steady_clock;
     auto next_status = clock::now();
+    // every frame that is there in one call, and the replies to them in
+    // another: a board answers a window of requests as one burst, and
+    // per-frame calls would make the emulator, not the host, the cost of
+    // every benchmark that talks to many boards
+    constexpr unsigned BATCH = 64;
+    std::vector<std::array<uint8_t, 2048>> buffers(BATCH);
+    struct mmsghdr in[BATCH];
+    struct iovec in_parts[BATCH];
+    struct sockaddr_ll from[BATCH];
+    std::memset(in, 0, sizeof in);
+    for (unsigned i = 0; i < BATCH; ++i) {
+        in_parts[i] = {buffers[i].data(), buffers[i].size()};
+        in[i].msg_hdr.msg_iov = &in_parts[i];
+        in[i].msg_hdr.msg_iovlen = 1;
+        in[i].msg_hdr.msg_name = &from[i];
+        in[i].msg_hdr.msg_namelen = sizeof from[i];
+    }
+    std::vector<Frame> replies;
     while (!stopping) {
         std::chrono::milliseconds interval;
         {
@@ -200,28 +219,12 @@ void VethEmulator::run()
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
-        // every frame that is there in one call, and the replies to them in
-        // another: a board answers a window of requests as one burst, and
-        // per-frame calls would make the emulator, not the host, the cost
-        // of every benchmark that talks to many boards
-        constexpr unsigned BATCH = 64;
-        static thread_local uint8_t buffers[BATCH][2048];
-        struct mmsghdr in[BATCH];
-        struct iovec in_parts[BATCH];
-        struct sockaddr_ll from[BATCH];
-        std::memset(in, 0, sizeof in);
-        for (unsigned i = 0; i < BATCH; ++i) {
-            in_parts[i] = {buffers[i], sizeof buffers[i]};
-            in[i].msg_hdr.msg_iov = &in_parts[i];
-            in[i].msg_hdr.msg_iovlen = 1;
-            in[i].msg_hdr.msg_name = &from[i];
-            in[i].msg_hdr.msg_namelen = sizeof from[i];
-        }
         const int got = recvmmsg(fd, in, BATCH, MSG_DONTWAIT, nullptr);
         if (got <= 0)
             continue;
-        std::vector<Frame> replies;
+        replies.clear();
         for (int i = 0; i < got; ++i) {
+            in[i].msg_hdr.msg_namelen = sizeof from[i]; // for the next call
             if (from[i].sll_pkttype == PACKET_OUTGOING)
                 continue;
             std::vector<Frame> out;
@@ -231,7 +234,7 @@ void VethEmulator::run()
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 const size_t before = firmware.net_packets.size();
-                firmware.receive(buffers[i], unsigned(in[i].msg_len), out);
+                firmware.receive(buffers[i].data(), unsigned(in[i].msg_len), out);
                 sent_on_air.assign(firmware.net_packets.begin() + long(before), firmware.net_packets.end());
                 delay_us = firmware.answer_delay_us;
                 faulty = faults.loss > 0 || faults.reorder > 0 || faults.duplicate > 0 || faults.drop_first > 0 ||
@@ -261,6 +264,10 @@ void VethEmulator::run()
 
 void VethEmulator::send_all(const std::vector<Frame>& frames)
 {
+    if (frames.size() == 1) {
+        send(frames[0]); // one request answered: as cheap as before batching
+        return;
+    }
     constexpr size_t BATCH = 64;
     for (size_t first = 0; first < frames.size(); first += BATCH) {
         const size_t n = std::min(BATCH, frames.size() - first);
