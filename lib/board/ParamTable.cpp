@@ -521,6 +521,17 @@ struct RecordReads {
 
 } // namespace
 
+namespace {
+
+void in_table_order(std::vector<ParamChange>& changes)
+{
+    std::stable_sort(changes.begin(), changes.end(), [](const ParamChange& a, const ParamChange& b) {
+        return find_param_row(a.name) < find_param_row(b.name);
+    });
+}
+
+} // namespace
+
 ParamValue ParamAccess::read_row(size_t k, EvUSBBoard& s)
 {
     std::fill(row_reads.begin(), row_reads.end(), 0);
@@ -616,10 +627,7 @@ void ParamAccess::refresh(EvUSBBoard& s, const ParamRow* self, std::vector<Param
         for (; hit; hit &= hit - 1)
             reread(size_t(__builtin_ctzll(hit)));
     if (effects && effects->size() > 1 && host_moved && chip_moved)
-        // in table order, as a full pass would list them
-        std::stable_sort(effects->begin(), effects->end(), [&](const ParamChange& a, const ParamChange& b) {
-            return find_param_row(a.name) < find_param_row(b.name);
-        });
+        in_table_order(*effects); // as a full pass would list them
     if (host_moved)
         values_host = host_of(s);
     if (crystal_moved)
@@ -654,9 +662,7 @@ void ParamAccess::merge_changes(std::vector<ParamChange>& into, std::vector<Para
     into.erase(std::remove_if(into.begin(), into.end(),
                               [](const ParamChange& e) { return same_value(e.before, e.after); }),
                into.end());
-    std::stable_sort(into.begin(), into.end(), [](const ParamChange& a, const ParamChange& b) {
-        return find_param_row(a.name) < find_param_row(b.name);
-    });
+    in_table_order(into);
 }
 
 ScratchBoard& ParamAccess::synced_scratch()
